@@ -1,0 +1,45 @@
+# Front door: no CMake knowledge needed.
+#   make deps      install the Debian packages the project needs (when missing)
+#   make build     build the default preset
+#   make test      deps, then configure, build and test the default, asan and tsan presets
+#   make run       build and start ostrel-sim, the programmer on a simulated controller
+#   make package   build the Debian package
+#   make bench     run the benchmarks
+JOBS ?= 2
+PRESETS ?= default asan tsan
+
+.PHONY: all deps build test run package bench clean $(addprefix test-,$(PRESETS))
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+test: deps
+	@for p in $(PRESETS); do \
+	  echo "=== $$p ==="; \
+	  cmake --preset $$p >/dev/null && \
+	  cmake --build --preset $$p -j $(JOBS) && \
+	  ctest --preset $$p -j $(JOBS) || exit 1; \
+	done
+
+$(addprefix test-,$(PRESETS)): test-%: deps
+	cmake --preset $*
+	cmake --build --preset $* -j $(JOBS)
+	ctest --preset $* -j $(JOBS)
+
+run: build
+	build/default/qt/ostrel-sim
+
+package: build
+	cd build/default && cpack -G DEB
+
+bench: build
+	scripts/bench.sh
+
+clean:
+	rm -rf build

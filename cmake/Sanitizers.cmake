@@ -1,0 +1,10 @@
+# Sanitizer builds apply to everything built here, tests included.
+if(OSTREL_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(OSTREL_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT OSTREL_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "OSTREL_SANITIZE must be empty, 'address' or 'thread', not '${OSTREL_SANITIZE}'")
+endif()

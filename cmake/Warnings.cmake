@@ -1,0 +1,25 @@
+# Strict warnings for the project's own code; warnings are errors.
+set(OSTREL_BASE_WARNINGS -Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
+    -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+set(OSTREL_STRICT_WARNINGS ${OSTREL_BASE_WARNINGS} -Wold-style-cast -Wcast-qual -Wconversion
+    -Wsign-conversion)
+
+# Library and program code.
+function(ostrel_strict_warnings target)
+  target_compile_options(${target} PRIVATE ${OSTREL_STRICT_WARNINGS})
+endfunction()
+
+# Test code: the same base, without the conversion warnings that fight gtest's macros.
+function(ostrel_test_warnings target)
+  target_compile_options(${target} PRIVATE ${OSTREL_BASE_WARNINGS})
+endfunction()
+
+# A GoogleTest executable registered with CTest: ostrel_add_gtest(name SOURCES ... LIBS ... [LABELS ...])
+function(ostrel_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  ostrel_test_warnings(${name})
+  set(labels unit ${ARG_LABELS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${labels}")
+endfunction()

@@ -1,0 +1,31 @@
+// Finds the one controller among the HID devices present. Writes its diagnostic lines to
+// the given stream (standard output by default).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "device/HIDDescriptor.h"
+#include "device/HList.h"
+#include "platform/HidPlatform.h"
+
+inline constexpr std::uint16_t OSTREL_VENDOR_ID = 0x04D8;
+
+class HIDDevices {
+public:
+    explicit HIDDevices(platform::HidPlatform& platform, std::FILE* diagnostics = stdout);
+
+    // The single device with vendor OSTREL_VENDOR_ID, `productId`, both strings equal
+    // byte for byte and 24-byte input and output reports; null when none or several match.
+    std::unique_ptr<HIDDescriptor> find(const char* manufacturer, const char* product,
+                                        std::uint16_t productId);
+
+    // Appends a new descriptor (owned by whoever takes it out) for every matching device.
+    void enumerate(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
+                   std::uint16_t vendorId, std::uint16_t productId);
+
+private:
+    platform::HidPlatform& m_platform;
+    std::FILE* m_diagnostics;
+};

@@ -1,0 +1,25 @@
+// Conversion between a parameter's raw bytes and the text the user reads and types.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "params/ParamTable.h"
+
+struct EncodedValue {
+    std::uint8_t high = 0;  // always 0 for one-byte rows
+    std::uint8_t low = 0;
+};
+
+// The display text of a parameter value report's value bytes (byte 4, and byte 5 for
+// two-byte rows). Never fails.
+std::string decodeParamValue(const ParamDef& row, std::uint8_t first, std::uint8_t second);
+
+// The raw bytes for the typed text, or nullopt when the text is refused.
+std::optional<EncodedValue> encodeParamValue(const ParamDef& row, std::string_view text);
+
+// "%.2f" with halves rounded away from zero on the exact decimal expansion of the value
+// (1.125f prints 1.13), independent of the C library's tie rule and locale.
+std::string formatTwoDecimals(float value);

@@ -1,0 +1,101 @@
+// The narrow window through which the device library sees the operating system's HID
+// devices. Two implementations: platform/linux (sysfs and hidraw) and platform/sim (in
+// memory, for tests and the demo program).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+enum class Status {
+    Ok,
+    Failed,       // lastError() tells why
+    NoMoreItems,  // an index past the last interface of a set
+};
+
+struct HidAttributes {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t version = 0;
+};
+
+// Report byte lengths as the device library counts them: the report-id byte is included
+// whether or not the device numbers its reports (a device with 23-byte reports has 24).
+struct HidCaps {
+    std::uint16_t inputReportByteLength = 0;
+    std::uint16_t outputReportByteLength = 0;
+    std::uint16_t featureReportByteLength = 0;
+};
+
+enum class OpenMode {
+    Probe,  // reading and writing, for discovery's questions
+    Write,  // writing reports
+    Read,   // reading reports, with a wait that cancelRead() ends
+};
+
+struct ReadResult {
+    std::size_t bytes = 0;  // 0 when nothing usable arrived
+    bool waited = false;    // the read had to wait for the device
+};
+
+enum class WriteStatus {
+    Ok,
+    NotConnected,  // the device is gone
+    Failed,        // any other failure
+};
+
+// An open device path. Buffers are in one layout for every platform: byte 0 is the
+// report-id position (0 for a device that does not number its reports), followed by
+// the report's payload.
+class HidHandle {
+public:
+    virtual ~HidHandle() = default;
+
+    virtual bool attributes(HidAttributes& attributes) = 0;
+    // NUL-terminated UTF-16 into `units` code units; false when the device has no such
+    // string. A longer string is cut to fit; the terminator may then be missing.
+    virtual bool manufacturerString(char16_t* buffer, std::size_t units) = 0;
+    virtual bool productString(char16_t* buffer, std::size_t units) = 0;
+    virtual bool capabilities(HidCaps& caps) = 0;
+
+    // One input report of at most `length` bytes. Blocks until a report arrives, the
+    // device is gone, or cancelRead() is called; after cancelRead() every read returns
+    // at once with nothing.
+    virtual ReadResult read(std::uint8_t* buffer, std::size_t length) = 0;
+    // Wakes a read blocked on another thread. Safe to call from any thread.
+    virtual void cancelRead() = 0;
+
+    // One whole output report, synchronously.
+    virtual WriteStatus write(const std::uint8_t* data, std::size_t length) = 0;
+};
+
+// The HID interfaces present when the set was taken, in a stable order.
+class HidInterfaceSet {
+public:
+    virtual ~HidInterfaceSet() = default;
+
+    // Ok when interface `index` exists, NoMoreItems past the last one.
+    virtual Status interfaceAt(std::uint32_t index) = 0;
+    // Bytes needed for the interface's NUL-terminated device path.
+    virtual Status pathSize(std::uint32_t index, std::size_t& size) = 0;
+    // The NUL-terminated device path into `buffer` of `size` bytes.
+    virtual Status path(std::uint32_t index, char* buffer, std::size_t size) = 0;
+};
+
+class HidPlatform {
+public:
+    virtual ~HidPlatform() = default;
+
+    // Null when the set of present interfaces cannot be had.
+    virtual std::unique_ptr<HidInterfaceSet> presentInterfaces() = 0;
+    // Null when the path cannot be opened in that mode.
+    virtual std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) = 0;
+    // The error code of the calling thread's last failed call, for diagnostic lines.
+    virtual std::uint32_t lastError() const = 0;
+    // Pauses the calling thread (the reader's pacing).
+    virtual void sleepMs(std::uint32_t milliseconds) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// A model of the controller's firmware: answers the host's command frames the way a real
+// controller does and can send reports on its own. It knows nothing of how frames reach
+// it: the simulated HID platform, or a real USB gadget, carries them. Thread-safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "device/Wire.h"
+
+namespace sim {
+
+using Report = std::array<std::uint8_t, REPORT_SIZE>;
+
+struct Measurements {
+    std::uint8_t inputVoltage = 0;     // raw counts, as the status report carries them
+    std::uint8_t ignitionVoltage = 0;
+    std::uint8_t rail3V = 0;
+    std::uint8_t rail5V = 0;
+    std::uint8_t rail12V = 0;
+    std::int8_t temperature = 0;       // whole degrees Celsius
+    std::int8_t state = 0;
+    std::uint8_t mode = 0;
+    std::uint8_t voltageFlags = 0;
+    std::uint8_t statusFlags1 = 0;
+    std::uint8_t timerFlags = 0;
+    std::uint8_t statusFlags2 = 0;
+    std::uint8_t inputFlags = 0;
+    std::uint8_t outputFlags = 0;
+};
+
+class OstrelFirmware {
+public:
+    // Receives every report the controller sends; called on the thread that caused it.
+    using Sink = std::function<void(const Report&)>;
+
+    explicit OstrelFirmware(Sink sink = {});
+
+    void setSink(Sink sink);
+
+    // One output report from the host (its bytes from offset 0). Answers a status request
+    // with a status report and a parameter read with a parameter report; stores parameter
+    // writes; restores the factory defaults on the reset frame. Every frame is logged.
+    void receive(std::span<const std::uint8_t> frame);
+
+    // Sends a history report of its own, marking the entry at report offset `position`.
+    void sendHistory(std::uint8_t position);
+
+    void setMeasurements(const Measurements& measurements);
+    Measurements measurements() const;
+    void setFirmwareVersion(std::uint8_t version);  // major in the high nibble
+    std::uint8_t firmwareVersion() const;
+
+    // The stored parameter memory.
+    std::uint8_t paramByte(std::uint8_t address) const;
+    void setParamByte(std::uint8_t address, std::uint8_t value);
+    void restoreFactoryDefaults();
+
+    // Every frame received, in order, as received.
+    std::vector<std::vector<std::uint8_t>> log() const;
+    void clearLog();
+};
+
+}  // namespace sim
