@@ -17,12 +17,12 @@ enum ParamKind : std::int32_t {
 };
 
 struct ParamDef {
-    std::int32_t address;     // only the low byte travels in frames
-    std::int32_t size;        // value bytes: 1 or 2 (0: never offered, never written)
-    const char* name;         // the parameter list's entry
-    std::int32_t listed;      // 1: offered in the list
+    std::int32_t address;  // only the low byte travels in frames
+    std::int32_t size;     // value bytes: 1 or 2 (0: never offered, never written)
+    const char* name;      // the parameter list's entry
+    std::int32_t listed;   // 1: offered in the list
     ParamKind kind;
-    double factor;            // engineering value = raw value x factor
+    double factor;  // engineering value = raw value x factor
     const char* description;
     const char* unit;
 };
@@ -43,7 +43,9 @@ class ParamTable {
 public:
     ParamTable();
 
-    const ParamDef& row(int index) const;  // 0 to PARAM_ROW_COUNT - 1
+    // 0 to PARAM_ROW_COUNT - 1; any other index reads an empty row of size 0, which is
+    // never offered and never written.
+    const ParamDef& row(int index) const;
     int rowCount() const { return PARAM_ROW_COUNT; }
 
     // Indexes of the rows offered in the parameter list (listed, size not 0), in order.
