@@ -232,7 +232,7 @@ testing::AssertionResult withinLimits(const ParamDef& row, const std::string& te
 TEST(CodecFuzz, AnyTextGivesARefusalOrBytesWithinLimits) {
     const std::vector<ParamDef> rows = rowsUnderTest();
     TextSource source(0x5eed);
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 50000; ++i) {
         std::string text;
         switch (i % 4) {
             case 0:
@@ -277,7 +277,7 @@ std::optional<double> referenceNumber(std::string text) {
 
 TEST(CodecFuzz, NumberReaderMatchesACorrectlyRoundingReference) {
     TextSource source(0xdec0de);
-    for (int i = 0; i < 200000; ++i) {
+    for (int i = 0; i < 500000; ++i) {
         const std::string text = source.numberLike(false);
         const std::optional<double> got = readParamNumber(text);
         const std::optional<double> expected = referenceNumber(text);
