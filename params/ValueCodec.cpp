@@ -11,7 +11,7 @@
 
 namespace {
 
-// The value field is read like the controller's own tools always read it: 8 characters.
+// Only the first 8 characters of a typed number count.
 constexpr std::size_t PARAM_NUMBER_CHARS = 8;
 constexpr std::size_t PARAM_TIME_CHARS = 8;
 constexpr std::uint32_t PARAM_TIME_NEVER = 65535;
@@ -281,7 +281,7 @@ std::string formatTwoDecimals(float value) {
         return text + shiftedToDecimal(mantissa, exponent) + ".00";
     }
     // Hundredths rounded half up: floor(m * 100 / 2^s + 1/2), all in integers. Beyond
-    // s = 40 the value is below 2^-16 and rounds to 0.
+    // s = 40 the value is below 2^-17 and rounds to 0.
     const int shift = -exponent;
     std::uint64_t hundredths = 0;
     if (shift <= 40) {
