@@ -169,3 +169,15 @@ TEST(WireReports, DisconnectEventIsMadeAndReadBack) {
 }
 
 }  // namespace
+
+TEST(WireReports, ShortBuffersDecodeToZeroFieldsWithoutReadingPastTheirEnd) {
+    // Heap copies of exactly the short length, so ASan sees any read beyond them.
+    for (std::size_t length = 0; length < static_cast<std::size_t>(REPORT_SIZE); ++length) {
+        std::vector<std::uint8_t> bytes(length, 0xFF);
+        const std::span<const std::uint8_t> report(bytes.data(), bytes.size());
+        EXPECT_EQ(decodeStatusReport(report).version, 0) << length;
+        EXPECT_EQ(decodeParamReport(report).address, 0) << length;
+        EXPECT_EQ(decodeHistoryReport(report).position, 0) << length;
+        EXPECT_EQ(decodeEventReport(report).code, 0) << length;
+    }
+}
