@@ -106,7 +106,7 @@ private:
     int m_openHandles = 0;
     int m_blockedReads = 0;
 
-    std::mutex m_hookMutex;  // serialises hook calls with replacing the hook
+    std::recursive_mutex m_hookMutex;  // serialises hook calls with replacing the hook
     WriteHook m_hook;
 };
 
