@@ -18,7 +18,10 @@ HThread::HThread() : m_flags(std::make_shared<Flags>()) {}
 
 HThread::~HThread() {
     m_flags->running = false;
-    for (int polls = 0; polls < THREAD_DESTROY_POLLS && !m_flags->finished; ++polls) {
+    // A thread that stop() already gave up on is not waited for a second time: closing a
+    // channel whose reader hangs takes one timeout, not two.
+    const bool held = m_thread.joinable();
+    for (int polls = 0; held && polls < THREAD_DESTROY_POLLS && !m_flags->finished; ++polls) {
         pollPause();
     }
     release();
