@@ -1,6 +1,7 @@
 #include "device/HIDDevices.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <new>
 
@@ -37,6 +38,17 @@ void readString(platform::HidHandle& handle, StringGetter getter,
     }
 }
 
+// One diagnostic line; a null stream takes none.
+[[gnu::format(printf, 2, 3)]] void say(std::FILE* out, const char* format, ...) {
+    if (out == nullptr) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(out, format, arguments);
+    va_end(arguments);
+}
+
 bool sameText(const char* field, const char* wanted) {
     return wanted != nullptr && std::strcmp(field, wanted) == 0;
 }
@@ -53,21 +65,23 @@ std::unique_ptr<HIDDescriptor> HIDDevices::find(const char* manufacturer, const 
 
     std::unique_ptr<HIDDescriptor> result;
     if (list.count() == 0) {
-        std::fprintf(m_diagnostics,
-                     "No device found - set the -manuf, -product, -vendor, -pid propperly:\n");
+        say(m_diagnostics,
+            "No device found - set the -manuf, -product, -vendor, -pid propperly:\n");
     } else if (list.count() == 1) {
         result.reset(list.first());
     } else {
-        std::fprintf(m_diagnostics,
-                     "Too many devices - set the -manuf, -product, -vendor, -pid propperly:\n");
+        say(m_diagnostics,
+            "Too many devices - set the -manuf, -product, -vendor, -pid propperly:\n");
         for (HIDDescriptor* found = list.first(); found != nullptr; found = list.next()) {
-            std::fprintf(m_diagnostics, "Manuf=%s product=%s vendor=%x pid=%x\n",
-                         found->manufacturer, found->product, found->vendorId, found->productId);
+            say(m_diagnostics, "Manuf=%s product=%s vendor=%x pid=%x\n", found->manufacturer,
+                found->product, found->vendorId, found->productId);
             delete found;
         }
     }
     list.removeAll();
-    std::fflush(m_diagnostics);
+    if (m_diagnostics != nullptr) {
+        std::fflush(m_diagnostics);
+    }
     return result;
 }
 
@@ -75,8 +89,8 @@ void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
                            const char* product, std::uint16_t vendorId, std::uint16_t productId) {
     const std::unique_ptr<platform::HidInterfaceSet> set = m_platform.presentInterfaces();
     if (!set) {
-        std::fprintf(m_diagnostics, "SetupDiGetClassDevs failed with error: %d\n",
-                     static_cast<int>(m_platform.lastError()));
+        say(m_diagnostics, "SetupDiGetClassDevs failed with error: %d\n",
+            static_cast<int>(m_platform.lastError()));
         return;
     }
 
@@ -87,30 +101,28 @@ void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
             break;
         }
         if (present != platform::Status::Ok) {
-            std::fprintf(m_diagnostics, "SetupDiEnumDeviceInterfaces failed with error: %d\n",
-                         static_cast<int>(m_platform.lastError()));
+            say(m_diagnostics, "SetupDiEnumDeviceInterfaces failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
             break;
         }
 
         std::size_t pathSize = 0;
         if (set->pathSize(index, pathSize) != platform::Status::Ok) {
-            std::fprintf(m_diagnostics, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
-                         static_cast<int>(m_platform.lastError()));
+            say(m_diagnostics, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
             break;
         }
         // At least one byte, so the path always ends in a NUL we put there ourselves.
         const std::size_t bufferSize = std::max<std::size_t>(pathSize, 1);
         const std::unique_ptr<char[]> path(new (std::nothrow) char[bufferSize]);
         if (!path) {
-            std::fprintf(m_diagnostics,
-                         "Unable to allocate memory to get the interface detail data.\n");
+            say(m_diagnostics, "Unable to allocate memory to get the interface detail data.\n");
             break;
         }
         path[0] = '\0';
         if (set->path(index, path.get(), bufferSize) != platform::Status::Ok) {
-            std::fprintf(m_diagnostics,
-                         "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
-                         static_cast<int>(m_platform.lastError()));
+            say(m_diagnostics, "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
             break;
         }
         path[bufferSize - 1] = '\0';

@@ -101,6 +101,7 @@ TEST_F(Discovery, TwoControllersAreListedAndNeitherIsTaken) {
     const std::string line = "Manuf=TAVREN INC product=Ostrel PSU vendor=4d8 pid=2\n";
     EXPECT_EQ(output(), std::string(TOO_MANY) + line + line);
     EXPECT_EQ(first->openHandles() + second->openHandles(), 0);
+    EXPECT_EQ(HIDDevices(m_platform, nullptr).find(MANUFACTURER, PRODUCT, 0x0002), nullptr);
 }
 
 struct Mismatch {
