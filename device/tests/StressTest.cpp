@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int STRESS_ROUNDS = 60;
+constexpr int STRESS_ROUNDS = 200;
 constexpr std::uint32_t STRESS_REPORTS = 300;
 constexpr std::size_t STRESS_BACKLOG = 16;  // chunks the feeder lets pile up in the device
 
