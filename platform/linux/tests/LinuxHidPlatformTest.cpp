@@ -203,6 +203,7 @@ struct SpoiledCase {
     bool attributes;
     bool strings;
     bool caps;
+    friend void PrintTo(const SpoiledCase& c, std::ostream* os) { *os << c.name; }
 };
 
 void hostileDescriptor(FakeDevice& d, const FakeTree::Added*) {

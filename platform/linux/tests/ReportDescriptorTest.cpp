@@ -15,6 +15,7 @@ struct LengthCase {
     int input;
     int output;
     int feature;
+    friend void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReportLengths : public ::testing::TestWithParam<LengthCase> {};
@@ -81,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct MalformedCase {
     const char* name;
     Bytes descriptor;
+    friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class MalformedDescriptor : public ::testing::TestWithParam<MalformedCase> {};
