@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -304,17 +303,6 @@ TEST_F(LinuxPlatform, OpenFailsWithTheReason) {
     EXPECT_EQ(platform.lastError(), static_cast<std::uint32_t>(ENXIO));
 }
 
-TEST_F(LinuxPlatform, LastErrorBelongsToTheCallingThread) {
-    EXPECT_EQ(platform.open((tree.dev() / "hidraw7").c_str(), OpenMode::Probe), nullptr);
-    std::uint32_t other = 0;
-    std::thread([&] {
-        platform.open(nullptr, OpenMode::Probe);
-        other = platform.lastError();
-    }).join();
-    EXPECT_EQ(other, static_cast<std::uint32_t>(EINVAL));
-    EXPECT_EQ(platform.lastError(), static_cast<std::uint32_t>(ENOENT));
-}
-
 // Reads run on a FIFO standing in for the node: the test writes what the device sends.
 class FifoRead : public LinuxPlatform {
 protected:
@@ -496,12 +484,6 @@ TEST_F(FifoRead, ReaderWriterAndCancellerOnThreeThreads) {
     }
     EXPECT_EQ(writesOk, REPORTS);
     EXPECT_EQ(fs::file_size(outNode), REPORTS * REPORT);
-}
-
-TEST_F(LinuxPlatform, SleepPausesTheThread) {
-    const auto start = std::chrono::steady_clock::now();
-    platform.sleepMs(20);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 }
 
 }  // namespace
