@@ -371,10 +371,11 @@ public:
             setLastError(EIO);
             return WriteStatus::Failed;
         }
-        setLastError(errno);
+        const int error = errno;
+        setLastError(error);
         // hidraw says ENODEV once the device is gone; the USB core may say ESHUTDOWN
         // while the disconnect is still on its way.
-        return errno == ENODEV || errno == ESHUTDOWN ? WriteStatus::NotConnected
+        return error == ENODEV || error == ESHUTDOWN ? WriteStatus::NotConnected
                                                      : WriteStatus::Failed;
     }
 

@@ -18,7 +18,9 @@ public:
     // <devRoot>/hidrawN for every entry hidrawN of <sysfsRoot>/class/hidraw, by number.
     std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
     // Probe opens the node for reading and writing, Write for writing, Read for reading
-    // without blocking (reads wait in poll, where cancelRead() reaches them).
+    // without blocking (reads wait in poll, where cancelRead() reaches them). A handle
+    // must outlive every read() running on it: cancel, let the reader return, then
+    // destroy it.
     std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
     // The calling thread's errno of its last failed call.
     std::uint32_t lastError() const override;
