@@ -3,8 +3,8 @@
 
 namespace qtui {
 
-// The name the desktop file and the installed icon go by.
-inline constexpr const char* DESKTOP_FILE_ID = "ostrel";
+// The name the desktop file, the AppStream metadata and the installed icon go by.
+inline constexpr const char* DESKTOP_FILE_ID = "com.tavren.Ostrel";
 
 // Needs the QApplication made.
 void setupApplication();

@@ -7,6 +7,15 @@
 
 #include "qt/Application.h"
 
+#if defined(__SANITIZE_THREAD__)
+// Qt is not built with ThreadSanitizer, and its worker threads (the raster engine scales
+// images on a thread pool) synchronise in ways it cannot see. Judge only the accesses made
+// by instrumented code: ours.
+extern "C" const char* __tsan_default_options() {
+    return "ignore_noninstrumented_modules=1";
+}
+#endif
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
