@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_VENDOR "Ostrel project")
 set(CPACK_PACKAGE_CONTACT "Ostrel maintainers <maintainers@ostrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Ostrel power-supply controller")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Shows the live status of an Ostrel power-supply controller attached over USB (voltages,\n temperature, state, mode, firmware version, flags) and reads and writes its stored\n parameters. ostrel-sim runs the same window on a simulated controller.")
+    "Shows the live status of an Ostrel power-supply controller attached over USB (voltages, temperature, state, mode, firmware version, flags) and reads and writes its stored parameters. ostrel-sim runs the same window on a simulated controller.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
