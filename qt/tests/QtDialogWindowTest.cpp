@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "app/CAboutDlg.h"
 #include "app/Resource.h"
+#include "qt/AboutDialog.h"
+#include "qt/Cp1252.h"
+#include "qt/DialogTemplate.h"
 #include "qt/QtDialogWindow.h"
 
 namespace {
@@ -261,6 +265,28 @@ TEST(QtDialogWindow, OnlyTheUsersChoiceIsASelectionChange) {
         EXPECT_EQ(dialog.count("selchange"), 1);
         EXPECT_EQ(window.listSelection(IDC_PARAM_LIST), 1);
     });
+}
+
+TEST(AboutDialog, ShowsTheAboutTextsOnTemplate100) {
+    EXPECT_EQ(qtui::aboutDialogTemplate().cx, CAboutDlg::WIDTH_DU);
+    EXPECT_EQ(qtui::aboutDialogTemplate().cy, CAboutDlg::HEIGHT_DU);
+    qtui::AboutDialog about(nullptr);
+    EXPECT_EQ(about.size(), QSize(353, 89));  // 235 x 55 units
+    EXPECT_EQ(qtui::toCp1252(about.windowTitle()), CAboutDlg::CAPTION);
+    std::vector<std::string> texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty()) {
+            texts.push_back(qtui::toCp1252(label->text()));
+        }
+    }
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{CAboutDlg::programLine(), CAboutDlg::DESCRIPTION_LINE}));
+    // The wrapped description fits its rectangle.
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->wordWrap()) {
+            EXPECT_LE(label->heightForWidth(label->width()), label->height());
+        }
+    }
 }
 
 }  // namespace
