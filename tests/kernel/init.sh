@@ -3,6 +3,7 @@
 # modules, runs the test binary and prints a result line that the host script looks for,
 # then powers the machine off. Whatever goes wrong, it ends in a result line and poweroff.
 export PATH=/bin
+export OSTREL_KERNEL_HARNESS_GUEST=1
 /bin/busybox --install -s /bin
 
 mount -t proc proc /proc
