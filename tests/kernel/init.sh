@@ -57,6 +57,7 @@ rc=$?
 
 read -r uptime _ </proc/uptime
 echo "ostrel-harness: tests ended after $uptime s with exit code $rc"
+[ "$rc" -ne 137 ] || echo "ostrel-harness: the tests did not end within $(cat /etc/ostrel-test-timeout) s and were stopped"
 
 if [ "$capture" = yes ]; then
     # Keep kernel messages out of the encoded lines.
