@@ -9,6 +9,7 @@ packages=(
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick
   dpkg-dev file
+  udev
 )
 
 missing=()

@@ -1,0 +1,34 @@
+// HID devices on Linux: discovery through sysfs, reports through the hidraw nodes.
+// Needs nothing beyond libc and the C++ standard library, so that it links statically
+// into the kernel harness's test binary.
+#pragma once
+
+#include <string>
+
+#include "platform/HidPlatform.h"
+
+namespace platform {
+
+class LinuxHidPlatform final : public HidPlatform {
+public:
+    // The roots are parameters so that tests can run the whole enumeration on a fake
+    // tree built from captured files.
+    explicit LinuxHidPlatform(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+
+    // <devRoot>/hidrawN for every entry hidrawN of <sysfsRoot>/class/hidraw, by number.
+    std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
+    // Probe opens the node for reading and writing, Write for writing, Read for reading
+    // without blocking (reads wait in poll, where cancelRead() reaches them). A handle
+    // must outlive every read() running on it: cancel, let the reader return, then
+    // destroy it.
+    std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
+    // The calling thread's errno of its last failed call.
+    std::uint32_t lastError() const override;
+    void sleepMs(std::uint32_t milliseconds) override;
+
+private:
+    std::string m_sysfsRoot;
+    std::string m_devRoot;
+};
+
+}  // namespace platform

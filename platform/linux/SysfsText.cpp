@@ -1,0 +1,162 @@
+#include "platform/linux/SysfsText.h"
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t UTF16_REPLACEMENT = 0xFFFD;
+
+// Calls `visit` with each line of a uevent file, without its newline.
+template <typename Visit>
+bool forEachLine(std::string_view text, Visit visit) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        if (visit(line)) {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+// 1 to 8 hexadecimal digits, nothing else.
+std::optional<std::uint32_t> parseHexField(std::string_view field) {
+    if (field.empty() || field.size() > 8) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (const char c : field) {
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+void appendCodePoint(std::u16string& out, std::uint32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+std::optional<HidIdLine> parseHidId(std::string_view uevent) {
+    constexpr std::string_view key = "HID_ID=";
+    std::optional<std::string_view> value;
+    forEachLine(uevent, [&](std::string_view line) {
+        if (line.substr(0, key.size()) == key) {
+            value = line.substr(key.size());
+            return true;
+        }
+        return false;
+    });
+    if (!value) {
+        return std::nullopt;
+    }
+    const std::size_t first = value->find(':');
+    const std::size_t second =
+        first == std::string_view::npos ? first : value->find(':', first + 1);
+    if (second == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto bus = parseHexField(value->substr(0, first));
+    const auto vendor = parseHexField(value->substr(first + 1, second - first - 1));
+    const auto product = parseHexField(value->substr(second + 1));
+    if (!bus || !vendor || !product || *vendor > 0xFFFF || *product > 0xFFFF) {
+        return std::nullopt;
+    }
+    return HidIdLine{*bus, static_cast<std::uint16_t>(*vendor),
+                     static_cast<std::uint16_t>(*product)};
+}
+
+std::optional<std::uint32_t> parseSysfsHex(std::string_view text) {
+    if (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
+    }
+    return parseHexField(text);
+}
+
+bool ueventHasLine(std::string_view uevent, std::string_view wanted) {
+    return forEachLine(uevent, [&](std::string_view line) { return line == wanted; });
+}
+
+std::u16string sysfsStringToUtf16(std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty() && bytes.back() == '\n') {
+        bytes = bytes.first(bytes.size() - 1);
+    }
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::uint8_t lead = bytes[i];
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        // Length and the allowed range of the second byte, which excludes overlong
+        // forms, surrogates and code points above U+10FFFF.
+        std::size_t length = 0;
+        std::uint8_t low = 0x80;
+        std::uint8_t high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) {
+                low = 0xA0;
+            } else if (lead == 0xED) {
+                high = 0x9F;
+            }
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) {
+                low = 0x90;
+            } else if (lead == 0xF4) {
+                high = 0x8F;
+            }
+        } else {
+            out.push_back(UTF16_REPLACEMENT);
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = lead & (0x7Fu >> length);
+        std::size_t taken = 1;
+        while (taken < length && i + taken < bytes.size()) {
+            const std::uint8_t next = bytes[i + taken];
+            if (next < low || next > high) {
+                break;
+            }
+            cp = (cp << 6) | (next & 0x3Fu);
+            ++taken;
+            low = 0x80;
+            high = 0xBF;
+        }
+        if (taken < length) {
+            out.push_back(UTF16_REPLACEMENT);
+        } else {
+            appendCodePoint(out, cp);
+        }
+        i += taken;
+    }
+    return out;
+}
+
+}  // namespace platform
