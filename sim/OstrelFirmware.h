@@ -49,6 +49,8 @@ public:
 
     // Sends a history report of its own, marking the entry at report offset `position`.
     void sendHistory(std::uint8_t position);
+    // The 22 entries the next history reports carry.
+    void setHistory(const std::array<std::uint8_t, HISTORY_ENTRIES>& entries);
 
     void setMeasurements(const Measurements& measurements);
     Measurements measurements() const;
@@ -63,6 +65,20 @@ public:
     // Every frame received, in order, as received.
     std::vector<std::vector<std::uint8_t>> log() const;
     void clearLog();
+
+private:
+    void emit(const Report& report);
+
+    // Held over the handling of one frame or one report of its own, so that reports leave
+    // in the order their causes came in; setSink() waits on it for a call in progress.
+    std::recursive_mutex m_serial;
+    mutable std::mutex m_mutex;  // the state below
+    Sink m_sink;
+    Measurements m_measurements;
+    std::uint8_t m_version = 0;
+    std::array<std::uint8_t, 256> m_memory{};
+    std::array<std::uint8_t, HISTORY_ENTRIES> m_history{};
+    std::vector<std::vector<std::uint8_t>> m_log;
 };
 
 }  // namespace sim

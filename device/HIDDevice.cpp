@@ -1,0 +1,165 @@
+#include "device/HIDDevice.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "device/HIDInterface.h"
+
+namespace {
+
+constexpr std::uint32_t READER_PAUSE_MS = 10;
+constexpr std::uint32_t READER_STOP_TIMEOUT_MS = 5000;
+// A read claiming this many bytes or more is no report of this device: it is dropped whole.
+constexpr std::size_t READ_DISCARD_BYTES = 100;
+
+}  // namespace
+
+// Everything the reader thread uses lives here, owned jointly by the channel and the
+// reader. If the reader has not ended within the time close() waits for it, the handle,
+// buffer and listener slot stay alive until the reader lets go of them.
+struct HIDDevice::Shared {
+    std::unique_ptr<platform::HidHandle> readHandle;
+    std::vector<std::uint8_t> readBuffer;
+    std::int32_t inputLength = 0;
+    std::atomic<bool> reading{false};
+    std::atomic<bool> connected{false};
+    // The reader has taken its own copies of what it needs and no longer touches the
+    // channel object.
+    std::atomic<bool> readerStarted{false};
+
+    // Delivery to the listener and changing the listener exclude each other, so a
+    // listener that detaches gets no call during or after its detachment. Re-entrant so
+    // that a listener may detach itself from inside onReport().
+    std::recursive_mutex deliveryMutex;
+    HIDInterface* listener = nullptr;
+};
+
+HIDDevice::HIDDevice(platform::HidPlatform& platform, std::unique_ptr<HIDDescriptor> descriptor)
+    : m_platform(platform), m_descriptor(std::move(descriptor)) {
+    if (!m_descriptor) {
+        m_descriptor = std::make_unique<HIDDescriptor>();
+    }
+    open();
+}
+
+HIDDevice::~HIDDevice() {
+    close();
+}
+
+void HIDDevice::open() {
+    auto shared = std::make_shared<Shared>();
+    shared->inputLength = m_descriptor->caps.inputReportByteLength;
+    shared->readBuffer.assign(static_cast<std::size_t>(shared->inputLength), 0);
+
+    const char* path = m_descriptor->path.c_str();
+    m_writeHandle = m_platform.open(path, platform::OpenMode::Write);
+    shared->readHandle = m_platform.open(path, platform::OpenMode::Read);
+    shared->connected = m_writeHandle != nullptr && shared->readHandle != nullptr;
+    shared->reading = true;
+    m_shared = std::move(shared);
+
+    // The reader starts whether or not the device opened: an unopened channel simply
+    // delivers nothing and its writes fail.
+    if (start()) {
+        m_shared->readerStarted.wait(false);
+    }
+}
+
+void HIDDevice::close() {
+    m_writeHandle.reset();
+    m_shared->reading = false;
+    if (m_shared->readHandle) {
+        m_shared->readHandle->cancelRead();
+    }
+    // The read handle is not closed under a reader that may still be inside read(): it
+    // closes with the shared state, here when the reader has ended, or when a reader that
+    // outlived the wait below finally returns.
+    stop(READER_STOP_TIMEOUT_MS);
+    m_shared->connected = false;
+    m_shared.reset();
+}
+
+bool HIDDevice::connected() const {
+    return m_shared->connected;
+}
+
+void HIDDevice::setDeviceInterface(HIDInterface* listener) {
+    std::lock_guard lock(m_shared->deliveryMutex);
+    m_shared->listener = listener;
+}
+
+HIDInterface* HIDDevice::deviceInterface() const {
+    std::lock_guard lock(m_shared->deliveryMutex);
+    return m_shared->listener;
+}
+
+bool HIDDevice::write(const HArray& command) {
+    const std::int32_t outputLength = m_descriptor->caps.outputReportByteLength;
+    // A command that does not fit one output report is refused, never cut or overrun.
+    if (outputLength <= 0 || command.length() > outputLength || !m_writeHandle) {
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(outputLength), 0);
+    std::copy(command.bytes().begin(), command.bytes().end(), buffer.begin());
+
+    const platform::WriteStatus status = m_writeHandle->write(buffer.data(), buffer.size());
+    if (status == platform::WriteStatus::Ok) {
+        return true;
+    }
+    // The loss is reported once: the first failing write clears connected.
+    if (status == platform::WriteStatus::NotConnected && m_shared->connected.exchange(false)) {
+        std::lock_guard lock(m_shared->deliveryMutex);
+        if (m_shared->listener != nullptr) {
+            m_shared->listener->onDisconnect();
+        }
+    }
+    return false;
+}
+
+void HIDDevice::run() {
+    // The reader's own shares. Nothing of `this` is touched after these lines, so a
+    // channel that gave up waiting for its reader can be freed under it.
+    const std::shared_ptr<Shared> shared = m_shared;
+    const std::shared_ptr<const Flags> flags = this->flags();
+    platform::HidPlatform& platform = m_platform;
+    shared->readerStarted = true;
+    shared->readerStarted.notify_all();
+
+    Shared& state = *shared;
+    HArray report(state.inputLength);
+    const auto reportLength = static_cast<std::size_t>(report.length());
+    std::size_t fill = 0;  // carries over, so a short read is completed by the next one
+
+    while (flags->running && state.reading) {
+        std::size_t bytesRead = 0;
+        if (state.readHandle) {
+            const platform::ReadResult result =
+                state.readHandle->read(state.readBuffer.data(), state.readBuffer.size());
+            if (result.waited) {
+                platform.sleepMs(READER_PAUSE_MS);
+            }
+            bytesRead = result.bytes;
+        }
+        // A count beyond the buffer can only come from a broken driver: the bytes are not
+        // there to copy, so the read is dropped like an oversized one.
+        if (bytesRead >= READ_DISCARD_BYTES || bytesRead > state.readBuffer.size() ||
+            !state.reading) {
+            bytesRead = 0;
+        }
+
+        for (std::size_t i = 0; i < bytesRead; ++i) {
+            report.data()[fill++] = state.readBuffer[i];
+            if (fill == reportLength) {
+                fill = 0;
+                std::lock_guard lock(state.deliveryMutex);
+                if (state.listener != nullptr) {
+                    state.listener->onReport(report);
+                }
+            }
+        }
+        platform.sleepMs(READER_PAUSE_MS);
+    }
+}

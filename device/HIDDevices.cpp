@@ -1,0 +1,164 @@
+#include "device/HIDDevices.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <new>
+
+#include "device/Wire.h"
+
+namespace {
+
+// UTF-16 units the string buffer holds (512 bytes).
+constexpr std::size_t STRING_BUFFER_UNITS = 256;
+
+// One byte per character: the low byte of each unit, ending at the first unit whose low
+// byte is 0 and after at most DESCRIPTOR_STRING_SIZE - 1 characters.
+void storeLowBytes(const char16_t* units, char (&field)[DESCRIPTOR_STRING_SIZE]) {
+    std::fill(std::begin(field), std::end(field), '\0');
+    for (int i = 0; i < DESCRIPTOR_STRING_SIZE - 1; ++i) {
+        const auto low = static_cast<unsigned char>(units[i] & 0xFF);
+        if (low == 0) {
+            break;
+        }
+        field[i] = static_cast<char>(low);
+    }
+}
+
+using StringGetter = bool (platform::HidHandle::*)(char16_t*, std::size_t);
+
+void readString(platform::HidHandle& handle, StringGetter getter,
+                char (&field)[DESCRIPTOR_STRING_SIZE]) {
+    char16_t units[STRING_BUFFER_UNITS] = {};
+    if ((handle.*getter)(units, STRING_BUFFER_UNITS)) {
+        storeLowBytes(units, field);
+    } else {
+        std::fill(std::begin(field), std::end(field), '\0');
+        std::strcpy(field, NOT_PRESENT_TEXT);
+    }
+}
+
+// One diagnostic line; a null stream takes none.
+[[gnu::format(printf, 2, 3)]] void say(std::FILE* out, const char* format, ...) {
+    if (out == nullptr) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(out, format, arguments);
+    va_end(arguments);
+}
+
+bool sameText(const char* field, const char* wanted) {
+    return wanted != nullptr && std::strcmp(field, wanted) == 0;
+}
+
+}  // namespace
+
+HIDDevices::HIDDevices(platform::HidPlatform& platform, std::FILE* diagnostics)
+    : m_platform(platform), m_diagnostics(diagnostics) {}
+
+std::unique_ptr<HIDDescriptor> HIDDevices::find(const char* manufacturer, const char* product,
+                                                std::uint16_t productId) {
+    HList<HIDDescriptor> list;
+    enumerate(list, manufacturer, product, OSTREL_VENDOR_ID, productId);
+
+    std::unique_ptr<HIDDescriptor> result;
+    if (list.count() == 0) {
+        say(m_diagnostics,
+            "No device found - set the -manuf, -product, -vendor, -pid propperly:\n");
+    } else if (list.count() == 1) {
+        result.reset(list.first());
+    } else {
+        say(m_diagnostics,
+            "Too many devices - set the -manuf, -product, -vendor, -pid propperly:\n");
+        for (HIDDescriptor* found = list.first(); found != nullptr; found = list.next()) {
+            say(m_diagnostics, "Manuf=%s product=%s vendor=%x pid=%x\n", found->manufacturer,
+                found->product, found->vendorId, found->productId);
+            delete found;
+        }
+    }
+    list.removeAll();
+    if (m_diagnostics != nullptr) {
+        std::fflush(m_diagnostics);
+    }
+    return result;
+}
+
+void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
+                           const char* product, std::uint16_t vendorId, std::uint16_t productId) {
+    const std::unique_ptr<platform::HidInterfaceSet> set = m_platform.presentInterfaces();
+    if (!set) {
+        say(m_diagnostics, "SetupDiGetClassDevs failed with error: %d\n",
+            static_cast<int>(m_platform.lastError()));
+        return;
+    }
+
+    // Every failure of a set-up step ends the scan; what was found before it stays.
+    for (std::uint32_t index = 0;; ++index) {
+        const platform::Status present = set->interfaceAt(index);
+        if (present == platform::Status::NoMoreItems) {
+            break;
+        }
+        if (present != platform::Status::Ok) {
+            say(m_diagnostics, "SetupDiEnumDeviceInterfaces failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
+            break;
+        }
+
+        std::size_t pathSize = 0;
+        if (set->pathSize(index, pathSize) != platform::Status::Ok) {
+            say(m_diagnostics, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
+            break;
+        }
+        // At least one byte, so the path always ends in a NUL we put there ourselves.
+        const std::size_t bufferSize = std::max<std::size_t>(pathSize, 1);
+        const std::unique_ptr<char[]> path(new (std::nothrow) char[bufferSize]);
+        if (!path) {
+            say(m_diagnostics, "Unable to allocate memory to get the interface detail data.\n");
+            break;
+        }
+        path[0] = '\0';
+        if (set->path(index, path.get(), bufferSize) != platform::Status::Ok) {
+            say(m_diagnostics, "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
+                static_cast<int>(m_platform.lastError()));
+            break;
+        }
+        path[bufferSize - 1] = '\0';
+
+        std::unique_ptr<platform::HidHandle> probe =
+            m_platform.open(path.get(), platform::OpenMode::Probe);
+        if (!probe) {
+            continue;
+        }
+        // A device whose attributes cannot be read is skipped rather than ending the
+        // scan: one odd device must not hide the controller behind it.
+        platform::HidAttributes attributes;
+        if (!probe->attributes(attributes)) {
+            continue;
+        }
+        auto descriptor = std::make_unique<HIDDescriptor>();
+        readString(*probe, &platform::HidHandle::manufacturerString, descriptor->manufacturer);
+        readString(*probe, &platform::HidHandle::productString, descriptor->product);
+        platform::HidCaps caps;
+        const bool hasCaps = probe->capabilities(caps);
+        probe.reset();
+
+        const bool matches =
+            hasCaps && attributes.vendorId == vendorId && attributes.productId == productId &&
+            sameText(descriptor->manufacturer, manufacturer) &&
+            sameText(descriptor->product, product) && caps.inputReportByteLength == REPORT_SIZE &&
+            caps.outputReportByteLength == REPORT_SIZE;
+        if (!matches) {
+            continue;
+        }
+        descriptor->vendorId = attributes.vendorId;
+        descriptor->productId = attributes.productId;
+        descriptor->path = path.get();
+        descriptor->caps = caps;
+        if (list.add(descriptor.get())) {
+            descriptor.release();
+        }
+    }
+}

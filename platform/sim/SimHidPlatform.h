@@ -1,0 +1,166 @@
+// An in-memory HID system: any number of simulated devices behind the HidPlatform
+// interface, with switches that make each of them misbehave the way real devices and
+// drivers can. Used by the unit tests and the demo program. Thread-safe: the reader
+// thread reads while the user-interface thread writes and the test drives the device.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/HidPlatform.h"
+
+namespace platform {
+
+// Error codes the simulated system reports through lastError() unless a test gives its own.
+inline constexpr std::uint32_t SIM_ERROR_NO_DEVICE = 19;  // no such path, or unplugged
+inline constexpr std::uint32_t SIM_ERROR_IO = 5;          // a failure the test asked for
+inline constexpr std::uint32_t SIM_ERROR_BUFFER = 122;    // a path buffer too small for the path
+
+struct SimIdentity {
+    // Empty: the platform gives the device a unique path of its own.
+    std::string path;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t version = 0;
+    // Absent: reading that string fails.
+    std::optional<std::u16string> manufacturer;
+    std::optional<std::u16string> product;
+    // Byte lengths as HidCaps counts them (report-id byte included).
+    std::uint16_t inputReportByteLength = 0;
+    std::uint16_t outputReportByteLength = 0;
+};
+
+// Ways a device can misbehave; all off by default.
+struct SimBehaviour {
+    bool openProbeFails = false;
+    bool openWriteFails = false;
+    bool openReadFails = false;
+    bool attributesFail = false;
+    bool capabilitiesFail = false;
+    // Every write fails with WriteStatus::Failed and this error (the device stays plugged).
+    bool writesFail = false;
+    std::uint32_t writeError = SIM_ERROR_IO;
+};
+
+class SimHidPlatform;
+
+class SimDevice {
+public:
+    explicit SimDevice(SimIdentity identity);
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    const SimIdentity& identity() const { return m_identity; }
+
+    void setBehaviour(const SimBehaviour& behaviour);
+    SimBehaviour behaviour() const;
+
+    // Queues one chunk for one read to return: a whole report, part of one, nothing (an
+    // empty chunk), or more than the reader asked for. A chunk longer than the reader's
+    // buffer is cut to fit, but the read still claims its whole length, as a misbehaving
+    // driver might.
+    void queueInput(std::span<const std::uint8_t> bytes);
+    std::size_t pendingInput() const;
+
+    // The device is gone: blocked and later reads return nothing at once, writes fail with
+    // WriteStatus::NotConnected, opening fails, and new interface sets leave it out.
+    void unplug();
+    bool plugged() const;
+
+    // Every output report that reached the device, in order, as written.
+    std::vector<std::vector<std::uint8_t>> writes() const;
+    std::size_t writeCount() const;
+    void clearWrites();
+
+    // Receives every output report that reached the device, on the writing thread, with
+    // no lock of the device held (it may queue input). Replacing the hook waits for a call
+    // in progress to end, so after setWriteHook({}) the old hook is never called again.
+    using WriteHook = std::function<void(std::span<const std::uint8_t>)>;
+    void setWriteHook(WriteHook hook);
+
+    // Handles of this device currently open, and reads currently blocked waiting for input.
+    int openHandles() const;
+    int blockedReads() const;
+
+private:
+    friend class SimHidHandle;
+    friend class SimHidPlatform;
+
+    const SimIdentity m_identity;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_inputArrived;
+    std::deque<std::vector<std::uint8_t>> m_input;
+    std::vector<std::vector<std::uint8_t>> m_writes;
+    SimBehaviour m_behaviour;
+    bool m_plugged = true;
+    int m_openHandles = 0;
+    int m_blockedReads = 0;
+
+    std::recursive_mutex m_hookMutex;  // serialises hook calls with replacing the hook
+    WriteHook m_hook;
+};
+
+// The set-up steps of a scan, in the order a scan takes them.
+enum class SimScanStep {
+    PresentInterfaces,  // taking the set of present interfaces
+    InterfaceAt,        // walking to an interface of the set
+    PathSize,           // asking for the size of its path
+    Path,               // fetching its path
+};
+
+class SimHidPlatform final : public HidPlatform {
+public:
+    SimHidPlatform();
+    ~SimHidPlatform() override;
+    SimHidPlatform(const SimHidPlatform&) = delete;
+    SimHidPlatform& operator=(const SimHidPlatform&) = delete;
+
+    // Plugs in a new device; interface sets list plugged devices in the order they were added.
+    std::shared_ptr<SimDevice> addDevice(SimIdentity identity);
+    std::vector<std::shared_ptr<SimDevice>> devices() const;
+
+    // Makes `step` fail with `error` for the interface at `index` of every later set (for
+    // PresentInterfaces the index is ignored and taking the set fails).
+    void failScanStep(SimScanStep step, std::uint32_t index, std::uint32_t error);
+    // Makes the interface at `index` claim a path of `size` bytes (an absurd size makes
+    // the allocation of the path buffer fail).
+    void setPathSize(std::uint32_t index, std::size_t size);
+    void clearScanFaults();
+
+    // On (the default): sleepMs() sleeps for real. Off: it only yields, for stress tests.
+    void setRealSleep(bool real);
+    std::uint64_t sleepCalls() const;
+
+    // HidPlatform
+    std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
+    std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
+    std::uint32_t lastError() const override;
+    void sleepMs(std::uint32_t milliseconds) override;
+
+private:
+    struct ScanFault {
+        SimScanStep step;
+        std::uint32_t index;
+        std::uint32_t error;
+    };
+
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<SimDevice>> m_devices;
+    std::vector<ScanFault> m_faults;
+    std::vector<std::pair<std::uint32_t, std::size_t>> m_pathSizes;
+    std::uint32_t m_nextPathNumber = 0;
+    std::atomic<bool> m_realSleep{true};
+    std::atomic<std::uint64_t> m_sleepCalls{0};
+};
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+#include "sim/SimulatedOstrel.h"
+
+#include <utility>
+
+namespace sim {
+
+platform::SimIdentity SimulatedOstrel::identity(std::uint16_t productId, std::string path) {
+    platform::SimIdentity id;
+    id.path = std::move(path);
+    id.vendorId = OSTREL_SIM_VENDOR_ID;
+    id.productId = productId;
+    id.version = 0x0100;
+    id.manufacturer = OSTREL_SIM_MANUFACTURER;
+    id.product = OSTREL_SIM_PRODUCT;
+    id.inputReportByteLength = REPORT_SIZE;
+    id.outputReportByteLength = REPORT_SIZE;
+    return id;
+}
+
+SimulatedOstrel::SimulatedOstrel(platform::SimHidPlatform& platform, std::uint16_t productId,
+                                 std::string path)
+    : m_device(platform.addDevice(identity(productId, std::move(path)))) {
+    m_firmware.setSink([device = m_device](const Report& report) { device->queueInput(report); });
+    m_device->setWriteHook([firmware = &m_firmware](std::span<const std::uint8_t> frame) {
+        firmware->receive(frame);
+    });
+}
+
+SimulatedOstrel::~SimulatedOstrel() {
+    unplug();
+    // After these return no hook or sink call is in progress or can start.
+    m_device->setWriteHook({});
+    m_firmware.setSink({});
+}
+
+void SimulatedOstrel::unplug() {
+    m_device->unplug();
+}
+
+}  // namespace sim

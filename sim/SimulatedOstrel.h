@@ -1,0 +1,48 @@
+// A simulated controller plugged into the simulated HID system: a device with the real
+// controller's identity whose output reports go to the firmware model and whose input
+// reports are the firmware's answers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/sim/SimHidPlatform.h"
+#include "sim/OstrelFirmware.h"
+
+namespace sim {
+
+inline constexpr std::uint16_t OSTREL_SIM_VENDOR_ID = 0x04D8;
+inline constexpr std::uint16_t OSTREL_SIM_PRODUCT_ID = 0x0002;
+inline constexpr std::uint16_t OSTREL_SIM_PRODUCT_ID_ALT = 0xD001;
+inline constexpr char16_t OSTREL_SIM_MANUFACTURER[] = u"TAVREN INC";
+inline constexpr char16_t OSTREL_SIM_PRODUCT[] = u"Ostrel PSU";
+
+class SimulatedOstrel {
+public:
+    // Plugs a controller into `platform`; an empty path lets the platform choose one.
+    explicit SimulatedOstrel(platform::SimHidPlatform& platform,
+                             std::uint16_t productId = OSTREL_SIM_PRODUCT_ID,
+                             std::string path = {});
+    // Unplugs the controller: a channel still open on it sees the device gone.
+    ~SimulatedOstrel();
+    SimulatedOstrel(const SimulatedOstrel&) = delete;
+    SimulatedOstrel& operator=(const SimulatedOstrel&) = delete;
+
+    // The real controller's identity: 24-byte reports, the real ids and strings.
+    static platform::SimIdentity identity(std::uint16_t productId = OSTREL_SIM_PRODUCT_ID,
+                                          std::string path = {});
+
+    OstrelFirmware& firmware() { return m_firmware; }
+    platform::SimDevice& device() { return *m_device; }
+    const std::string& path() const { return m_device->identity().path; }
+
+    void unplug();
+    bool plugged() const { return m_device->plugged(); }
+
+private:
+    std::shared_ptr<platform::SimDevice> m_device;
+    OstrelFirmware m_firmware;
+};
+
+}  // namespace sim

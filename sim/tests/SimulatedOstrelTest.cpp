@@ -1,0 +1,75 @@
+// The controller end to end through the device library on the simulated platform.
+#include <gtest/gtest.h>
+
+#include "device/HIDDevice.h"
+#include "device/HIDDevices.h"
+#include "device/HIDOstrel.h"
+#include "device/tests/WaitFor.h"
+#include "sim/SimulatedOstrel.h"
+
+namespace {
+
+std::unique_ptr<HArray> nextReport(HIDOstrel& ostrel) {
+    std::unique_ptr<HArray> report;
+    waitFor([&] { return (report = ostrel.popReport()) != nullptr; });
+    return report;
+}
+
+TEST(SimulatedOstrel, AnswersTheProgrammerLikeTheRealController) {
+    platform::SimHidPlatform platform;
+    platform.setRealSleep(false);
+    sim::SimulatedOstrel controller(platform, sim::OSTREL_SIM_PRODUCT_ID_ALT);
+    controller.firmware().setFirmwareVersion(0x21);
+
+    std::FILE* quiet = std::tmpfile();
+    auto descriptor = HIDDevices(platform, quiet).find("TAVREN INC", "Ostrel PSU", 0xD001);
+    std::fclose(quiet);
+    ASSERT_NE(descriptor, nullptr);
+    EXPECT_EQ(descriptor->path, controller.path());
+
+    HIDDevice channel(platform, std::move(descriptor));
+    {
+        HIDOstrel ostrel(&channel);
+        ostrel.sendCommand(CMD_STATUS);
+        auto status = nextReport(ostrel);
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(classifyReport(status->bytes()), ReportKind::Status);
+        EXPECT_EQ(decodeStatusReport(status->bytes()).version, 0x21);
+
+        ostrel.sendParam(2, 0x24, true, 0x01, 0x02);
+        ostrel.sendParam(2, 0x24, false, 0, 0);
+        auto param = nextReport(ostrel);
+        ASSERT_NE(param, nullptr);
+        const ParamReport value = decodeParamReport(param->bytes());
+        EXPECT_EQ(value.address, 0x24);
+        EXPECT_EQ(joinRaw16(value.first, value.second), 0x0102);
+
+        controller.firmware().sendHistory(2);
+        auto history = nextReport(ostrel);
+        ASSERT_NE(history, nullptr);
+        EXPECT_EQ(classifyReport(history->bytes()), ReportKind::History);
+
+        controller.unplug();
+        ostrel.sendCommand(CMD_STATUS);
+        auto event = nextReport(ostrel);
+        ASSERT_NE(event, nullptr);
+        EXPECT_EQ(classifyReport(event->bytes()), ReportKind::Event);
+    }
+    EXPECT_EQ(controller.firmware().log().size(), 3u);  // the write after the loss never arrived
+}
+
+TEST(SimulatedOstrel, GoingAwayWhileAChannelIsOpenLooksLikeUnplugging) {
+    platform::SimHidPlatform platform;
+    platform.setRealSleep(false);
+    auto controller = std::make_unique<sim::SimulatedOstrel>(platform);
+    auto descriptor = std::make_unique<HIDDescriptor>();
+    descriptor->path = controller->path();
+    descriptor->caps = {24, 24, 0};
+    HIDDevice channel(platform, std::move(descriptor));
+    EXPECT_TRUE(channel.write(HArray(1)));
+    controller.reset();
+    EXPECT_FALSE(channel.write(HArray(1)));
+    EXPECT_FALSE(channel.connected());
+}
+
+}  // namespace
