@@ -37,7 +37,7 @@ usable() {
 # The versioned image package, e.g. linux-image-6.1.0-57-amd64; empty when apt does not
 # know linux-image-amd64 (no or stale package lists).
 image_package() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
+    { apt-cache depends linux-image-amd64 2>/dev/null || true; } |
         sed -n 's/^ *Depends: *\(linux-image-[0-9][^ ]*\).*/\1/p' | head -n 1
 }
 
@@ -83,20 +83,28 @@ trap 'rm -rf "$work"' EXIT
 # apt's download helper runs as _apt and must be able to write here.
 chmod 755 "$work"
 
-say "downloading $package into $cache"
-fetched=no
-for attempt in 1 2; do
-    if (cd "$work" && apt-get download -q "$package" >&2 2>"$work/apt.err"); then
-        fetched=yes
-        break
+download() {
+    say "downloading $package into $cache"
+    (cd "$work" && apt-get download -q "$package" >&2 2>"$work/apt.err")
+}
+if ! download; then
+    # A stale package list names a file the mirror no longer has: refresh it, and ask again
+    # which package is current (a newer kernel may be cached already).
+    if ! apt_update; then
+        cat "$work/apt.err" >&2 || true
+        die "apt-get download $package failed"
     fi
-    # A missing or stale package list names a file the mirror no longer has.
-    [ "$attempt" -eq 1 ] && apt_update && continue
-    break
-done
-if [ "$fetched" != yes ]; then
-    cat "$work/apt.err" >&2 || true
-    die "apt-get download $package failed"
+    package=$(image_package)
+    [ -n "$package" ] || die "apt does not know linux-image-amd64 after apt-get update"
+    final=$cache/$package
+    if usable "$final"; then
+        echo "$final"
+        exit 0
+    fi
+    if ! download; then
+        cat "$work/apt.err" >&2 || true
+        die "apt-get download $package failed"
+    fi
 fi
 
 deb=$(compgen -G "$work/${package}_*.deb" | head -n 1) || true
