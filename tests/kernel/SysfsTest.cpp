@@ -3,6 +3,7 @@
 // small sysfs tree (same relative paths and links) for tests that run on a fake tree.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>

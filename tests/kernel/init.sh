@@ -20,6 +20,8 @@ for word in $(cat /proc/cmdline); do
 done
 
 finish() {
+    # Kernel messages must not split the result line.
+    echo 1 >/proc/sys/kernel/printk
     echo "OSTREL-HARNESS-RESULT $token $1"
     sync
     poweroff -f
@@ -60,7 +62,7 @@ echo "ostrel-harness: tests ended after $uptime s with exit code $rc"
 [ "$rc" -ne 137 ] || echo "ostrel-harness: the tests did not end within $(cat /etc/ostrel-test-timeout) s and were stopped"
 
 if [ "$capture" = yes ]; then
-    # Keep kernel messages out of the encoded lines.
+    # Kernel messages must not get between the encoded lines.
     echo 1 >/proc/sys/kernel/printk
     echo "OSTREL-CAPTURE-BEGIN $token"
     tar -c -C /capture . | base64
