@@ -6,6 +6,10 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
+bool isWhole(Bytes report) {
+    return report.size() >= static_cast<std::size_t>(REPORT_SIZE);
+}
+
 std::int8_t asSigned(std::uint8_t byte) {
     // Two's complement, as the controller sends it.
     return static_cast<std::int8_t>(byte);
@@ -57,7 +61,7 @@ std::uint16_t joinRaw16(std::uint8_t high, std::uint8_t low) {
 }
 
 ReportKind classifyReport(Bytes report) {
-    if (report.size() < static_cast<std::size_t>(REPORT_SIZE)) {
+    if (!isWhole(report)) {
         return ReportKind::Ignored;
     }
     switch (report[0]) {
@@ -76,6 +80,9 @@ ReportKind classifyReport(Bytes report) {
 
 StatusReport decodeStatusReport(Bytes report) {
     StatusReport status;
+    if (!isWhole(report)) {
+        return status;
+    }
     status.inputVoltage = report[2];
     status.ignitionVoltage = report[3];
     status.rail3V = report[4];
@@ -95,17 +102,26 @@ StatusReport decodeStatusReport(Bytes report) {
 }
 
 ParamReport decodeParamReport(Bytes report) {
+    if (!isWhole(report)) {
+        return {};
+    }
     return {report[2], report[4], report[5]};
 }
 
 HistoryReport decodeHistoryReport(Bytes report) {
     HistoryReport history;
+    if (!isWhole(report)) {
+        return history;
+    }
     history.position = report[1];
     std::copy_n(report.begin() + 2, HISTORY_ENTRIES, history.entries.begin());
     return history;
 }
 
 EventReport decodeEventReport(Bytes report) {
+    if (!isWhole(report)) {
+        return {};
+    }
     return {report[1]};
 }
 

@@ -89,7 +89,8 @@ struct EventReport {
     std::uint8_t code = 0;
 };
 
-// Each takes a report that classifyReport accepted as its kind (REPORT_SIZE bytes at least).
+// Each reads a report that classifyReport accepted as its kind; a buffer shorter than
+// REPORT_SIZE gives all fields zero rather than a read past its end.
 StatusReport decodeStatusReport(std::span<const std::uint8_t> report);
 ParamReport decodeParamReport(std::span<const std::uint8_t> report);
 HistoryReport decodeHistoryReport(std::span<const std::uint8_t> report);

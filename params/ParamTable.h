@@ -43,7 +43,9 @@ class ParamTable {
 public:
     ParamTable();
 
-    const ParamDef& row(int index) const;  // 0 to PARAM_ROW_COUNT - 1
+    // 0 to PARAM_ROW_COUNT - 1; any other index reads an empty row of size 0, which is
+    // never offered and never written.
+    const ParamDef& row(int index) const;
     int rowCount() const { return PARAM_ROW_COUNT; }
 
     // Indexes of the rows offered in the parameter list (listed, size not 0), in order.

@@ -20,6 +20,13 @@ std::string decodeParamValue(const ParamDef& row, std::uint8_t first, std::uint8
 // The raw bytes for the typed text, or nullopt when the text is refused.
 std::optional<EncodedValue> encodeParamValue(const ParamDef& row, std::string_view text);
 
+// The number in the value field: of its first 8 characters, blanks, a sign, digits with an
+// optional '.' fraction and an optional exponent (e, E, d or D). Reading stops at the first
+// character that does not continue the number; no number at all reads as 0. No hexadecimal,
+// inf or nan, and the decimal point is '.' whatever the locale. nullopt only for a range
+// error: too large for a double, or nonzero but too small to be anything but zero.
+std::optional<double> readParamNumber(std::string_view text);
+
 // "%.2f" with halves rounded away from zero on the exact decimal expansion of the value
 // (1.125f prints 1.13), independent of the C library's tie rule and locale.
 std::string formatTwoDecimals(float value);
