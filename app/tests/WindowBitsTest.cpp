@@ -1,0 +1,73 @@
+// The About item, the minimised icon and the data exchange.
+#include "app/tests/DialogFixture.h"
+
+namespace {
+
+class WindowBits : public DialogFixture {};
+
+TEST_F(WindowBits, AboutBoxOpensForItsCommandIdsOnly) {
+    openWindow();
+    const std::pair<unsigned, bool> cases[] = {
+        {0x0010, true},  {0x0011, true},  {0x001F, true},  {0x000F, false},
+        {0x0020, false}, {0xF060, false}, {0xF020, false}, {0x0000, false},
+    };
+    int expected = 0;
+    for (const auto& [id, opens] : cases) {
+        ASSERT_TRUE(m_window.userChoosesSystemCommand(id));
+        expected += opens ? 1 : 0;
+        EXPECT_EQ(m_window.aboutBoxes(), expected) << std::hex << id;
+    }
+}
+
+TEST(IconPosition, CentredWithIntegerDivision) {
+    struct Case {
+        Rect client;
+        int width;
+        int height;
+        IconPosition at;
+    };
+    const Case cases[] = {
+        {{0, 0, 36, 36}, 32, 32, {2, 2}},
+        {{0, 0, 37, 35}, 32, 32, {3, 2}},
+        {{0, 0, 160, 28}, 32, 32, {64, -1}},  // the division truncates toward zero
+        {{0, 0, 16, 16}, 16, 16, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(iconPosition(c.client, c.width, c.height), c.at)
+            << c.client.width() << "x" << c.client.height();
+    }
+}
+
+TEST_F(WindowBits, IconIsDrawnOnlyWhenMinimised) {
+    openWindow();
+    m_window.setClientRect({0, 0, 36, 36});
+    ASSERT_TRUE(m_window.paint());
+    EXPECT_TRUE(m_window.drawnIcons().empty());
+    m_window.setIconic(true);
+    ASSERT_TRUE(m_window.paint());
+    EXPECT_EQ(m_window.drawnIcons(), (std::vector<std::pair<int, int>>{{2, 2}}));
+}
+
+TEST_F(WindowBits, DataExchangeRunsBothWays) {
+    openWindow();
+    // Into the members: the read-only texts as they stand, and the box's state.
+    m_window.setControlText(IDC_TEMPERATURE, "21");
+    m_window.setControlText(IDC_IO_BUFFER, "io");
+    m_window.setCheck(IDC_AUTO_REFRESH, false);
+    m_window.setControlText(IDC_VALUE_EDIT, "typed");
+    ASSERT_TRUE(m_dialog->UpdateData(true));
+    EXPECT_EQ(m_dialog->statusView().m_temperature, "21");
+    EXPECT_EQ(m_dialog->statusView().m_ioBuffer, "io");
+    EXPECT_EQ(m_dialog->autoRefresh(), 0);
+
+    // Back into the controls: bound texts are rewritten, the attached controls are not.
+    m_window.setControlText(IDC_TEMPERATURE, "99");
+    m_window.setControlText(IDC_UNIT_LABEL, "[x]");
+    ASSERT_TRUE(m_dialog->UpdateData(false));
+    EXPECT_EQ(m_window.text(IDC_TEMPERATURE), "21");
+    EXPECT_EQ(m_window.text(IDC_VALUE_EDIT), "typed");
+    EXPECT_EQ(m_window.text(IDC_UNIT_LABEL), "[x]");
+    EXPECT_FALSE(m_window.control(IDC_AUTO_REFRESH).checked);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#!/bin/busybox sh
+# /init of the harness's initramfs: mounts the kernel's file systems, loads the USB and HID
+# modules, runs the test binary and prints a result line that the host script looks for,
+# then powers the machine off. Whatever goes wrong, it ends in a result line and poweroff.
+export PATH=/bin
+export OSTREL_KERNEL_HARNESS_GUEST=1
+/bin/busybox --install -s /bin
+
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+
+token=none
+capture=no
+for word in $(cat /proc/cmdline); do
+    case $word in
+    ostrel.token=*) token=${word#ostrel.token=} ;;
+    ostrel.capture=1) capture=yes ;;
+    esac
+done
+
+finish() {
+    # Kernel messages must not split the result line.
+    echo 1 >/proc/sys/kernel/printk
+    echo "OSTREL-HARNESS-RESULT $token $1"
+    sync
+    poweroff -f
+    sleep 60
+}
+
+read -r uptime _ </proc/uptime
+echo "ostrel-harness: guest userspace up after $uptime s"
+
+# One module a line: file name, then its parameters.
+while read -r module args; do
+    [ -n "$module" ] || continue
+    if ! insmod "/lib/modules/$module" $args; then
+        echo "ostrel-harness: insmod $module $args failed"
+        finish FAIL
+    fi
+done </etc/ostrel-modules
+
+if ! mount -t configfs none /sys/kernel/config; then
+    echo "ostrel-harness: cannot mount configfs"
+    finish FAIL
+fi
+
+if [ "$capture" = yes ]; then
+    mkdir -p /capture
+    export OSTREL_CAPTURE_DIR=/capture
+fi
+
+read -r uptime _ </proc/uptime
+echo "ostrel-harness: modules loaded after $uptime s; running the tests"
+
+# The guest's own limit, below the host's, so that a hung test still ends in a result line.
+timeout -s KILL "$(cat /etc/ostrel-test-timeout)" /ostrel-kernel-tests --gtest_color=no
+rc=$?
+
+read -r uptime _ </proc/uptime
+echo "ostrel-harness: tests ended after $uptime s with exit code $rc"
+[ "$rc" -ne 137 ] || echo "ostrel-harness: the tests did not end within $(cat /etc/ostrel-test-timeout) s and were stopped"
+
+if [ "$capture" = yes ]; then
+    # Kernel messages must not get between the encoded lines.
+    echo 1 >/proc/sys/kernel/printk
+    echo "OSTREL-CAPTURE-BEGIN $token"
+    tar -c -C /capture . | base64
+    echo "OSTREL-CAPTURE-END $token"
+fi
+
+if [ "$rc" -eq 0 ]; then
+    finish PASS
+fi
+finish FAIL

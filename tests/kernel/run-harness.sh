@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Boots Debian's kernel under QEMU with a busybox initramfs that holds the USB gadget and
+# HID modules and the static end-to-end test binary, runs the binary in the guest and
+# passes or fails on the result line the guest prints.
+#
+#   run-harness.sh --binary FILE [--work DIR] [--capture DIR] [--timeout SECONDS]
+#
+#   --binary   the statically linked test binary to run in the guest
+#   --work     where the initramfs and the console log go (default: a folder beside FILE)
+#   --capture  copy the sysfs files the binary captured in the guest into DIR
+#   --timeout  hard limit for the whole guest run (default 180 s)
+#
+# The kernel comes from fetch-kernel.sh (downloaded once, then cached); OSTREL_KERNEL_DIR
+# names an unpacked kernel package to use instead.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+binary=""
+work=""
+capture=""
+limit=180
+
+say() { echo "kernel-harness: $*"; }
+die() {
+    say "$*" >&2
+    exit 1
+}
+
+while [ $# -gt 0 ]; do
+    case $1 in
+    --binary) binary=${2:?}; shift 2 ;;
+    --work) work=${2:?}; shift 2 ;;
+    --capture) capture=${2:?}; shift 2 ;;
+    --timeout) limit=${2:?}; shift 2 ;;
+    *) die "unknown argument: $1 (see the top of $0)" ;;
+    esac
+done
+
+[ -n "$binary" ] || die "no --binary given"
+[ -x "$binary" ] || die "the test binary $binary is missing or not executable"
+[[ $limit =~ ^[0-9]+$ ]] && [ "$limit" -ge 30 ] || die "--timeout must be a whole number of seconds, 30 or more"
+work=${work:-$(dirname "$binary")/kernel-harness}
+mkdir -p "$work"
+
+command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (Debian package qemu-system-x86; run scripts/install-deps.sh)"
+busybox=$(command -v busybox || true)
+[ -n "$busybox" ] || die "busybox is missing (Debian package busybox-static; run scripts/install-deps.sh)"
+file -L "$busybox" 2>/dev/null | grep -q 'statically linked' ||
+    die "$busybox is not linked statically; install busybox-static (run scripts/install-deps.sh)"
+file -L "$binary" 2>/dev/null | grep -Eq 'statically linked|static-pie linked' ||
+    die "$binary is not linked statically; the guest has no shared libraries"
+
+start=$(date +%s.%N)
+elapsed() { awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# The kernel.
+if [ -n "${OSTREL_KERNEL_DIR:-}" ]; then
+    kdir=$OSTREL_KERNEL_DIR
+else
+    kdir=$("$here/fetch-kernel.sh") || die "no kernel: fetching Debian's kernel package failed (see above)"
+fi
+vmlinuz=$(compgen -G "$kdir/boot/vmlinuz-*" | head -n 1) || true
+[ -n "$vmlinuz" ] || die "no kernel image: $kdir/boot/vmlinuz-* is missing"
+release=${vmlinuz##*/vmlinuz-}
+moddir=$kdir/lib/modules/$release/kernel
+[ -d "$moddir" ] || die "no modules for kernel $release: $moddir is missing"
+
+# Modules in load order, with parameters. Two dummy UDCs give room for two gadgets at once.
+modules=(
+    "usb-common"
+    "usbcore"
+    "udc-core"
+    "dummy_hcd num=2"
+    "configfs"
+    "libcomposite"
+    "usb_f_hid"
+    "hid"
+    "usbhid"
+    "hid-generic"
+)
+
+# The initramfs, rebuilt only when one of its inputs changed.
+stage=$work/initramfs.d
+rm -rf "$stage"
+mkdir -p "$stage"/{bin,dev,proc,sys,etc,lib/modules,tmp}
+cp "$busybox" "$stage/bin/busybox"
+cp "$here/init.sh" "$stage/init"
+chmod 755 "$stage/init"
+cp "$binary" "$stage/ostrel-kernel-tests"
+: >"$stage/etc/ostrel-modules"
+for entry in "${modules[@]}"; do
+    read -r name args <<<"$entry"
+    ko=$(find "$moddir" -name "$name.ko" -print -quit)
+    if [ -z "$ko" ]; then
+        compressed=$(find "$moddir" -name "$name.ko.*" -print -quit)
+        [ -z "$compressed" ] || die "module $name is only there compressed ($compressed); busybox insmod needs the plain .ko"
+        die "module $name.ko is missing from $moddir"
+    fi
+    cp "$ko" "$stage/lib/modules/"
+    echo "$name.ko $args" >>"$stage/etc/ostrel-modules"
+done
+# The guest stops the tests a little before the host stops the guest.
+echo $((limit - 20)) >"$stage/etc/ostrel-test-timeout"
+
+initramfs=$work/initramfs.cpio
+sum=$( (cd "$stage" && find . -type f | LC_ALL=C sort | xargs sha256sum) | sha256sum | cut -d' ' -f1)
+if [ -f "$initramfs" ] && [ "$(cat "$initramfs.sha256" 2>/dev/null)" = "$sum" ]; then
+    say "initramfs unchanged"
+else
+    (cd "$stage" && find . | LC_ALL=C sort | "$busybox" cpio -o -H newc 2>/dev/null) >"$initramfs.tmp" ||
+        die "busybox cpio could not build the initramfs"
+    mv "$initramfs.tmp" "$initramfs"
+    echo "$sum" >"$initramfs.sha256"
+    say "initramfs built ($(du -h "$initramfs" | cut -f1))"
+fi
+
+# Boot. The token ties the result line to this run.
+token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
+append="console=ttyS0 quiet panic=-1 ostrel.token=$token"
+[ -z "$capture" ] || append="$append ostrel.capture=1"
+log=$work/console.log
+say "booting $release under QEMU (TCG, limit ${limit} s; console log: $log)"
+boot_start=$(date +%s.%N)
+set +e
+timeout --kill-after=5 "$limit" qemu-system-x86_64 -accel tcg -m 512M -nographic -no-reboot \
+    -no-user-config -nodefaults -serial stdio -net none \
+    -kernel "$vmlinuz" -initrd "$initramfs" -append "$append" </dev/null 2>&1 |
+    tr -d '\r' | sed -u 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' | tee "$log"
+status=("${PIPESTATUS[@]}")
+set -e
+qemu_rc=${status[0]}
+
+guest_time=$(awk -v a="$boot_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+say "guest ran ${guest_time} s; whole run $(elapsed) s"
+
+if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
+    die "FAIL: the guest did not finish within ${limit} s and was stopped"
+fi
+
+if [ -n "$capture" ]; then
+    mkdir -p "$capture"
+    sed -n "/^OSTREL-CAPTURE-BEGIN $token\$/,/^OSTREL-CAPTURE-END $token\$/p" "$log" |
+        sed '1d;$d' | base64 -d | tar -x -C "$capture" ||
+        die "FAIL: the captured sysfs files could not be extracted from the console log"
+    say "captured sysfs files written to $capture"
+fi
+
+if grep -qx "OSTREL-HARNESS-RESULT $token PASS" "$log"; then
+    say "PASS"
+    exit 0
+fi
+if grep -qx "OSTREL-HARNESS-RESULT $token FAIL" "$log"; then
+    die "FAIL: the tests in the guest failed (see above)"
+fi
+die "FAIL: the guest ended without a result line (QEMU exit code $qemu_rc; kernel panic or crash, see above)"
