@@ -5,10 +5,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick
   dpkg-dev file
+  desktop-file-utils appstream xdotool
   udev
 )
 

@@ -1,0 +1,36 @@
+#include "qt/AboutDialog.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+#include "app/CAboutDlg.h"
+#include "app/Resource.h"
+#include "qt/Cp1252.h"
+#include "qt/DialogBuilder.h"
+#include "qt/Resources.h"
+
+namespace qtui {
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(resourceIcon(CAboutDlg::ICON));
+    for (const auto& [id, widget] : buildDialog(*this, aboutDialogTemplate())) {
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            if (id == IDC_ABOUT_PROGRAM) {
+                label->setText(fromCp1252(CAboutDlg::programLine()));
+            } else if (id == IDC_ABOUT_DESCRIPTION) {
+                label->setText(fromCp1252(CAboutDlg::DESCRIPTION_LINE));
+            }
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget); button && id == IDOK) {
+            connect(button, &QAbstractButton::clicked, this, [this] { done(IDOK); });
+        }
+    }
+    setWindowTitle(fromCp1252(CAboutDlg::CAPTION));
+}
+
+void AboutDialog::reject() {
+    done(IDCANCEL);
+}
+
+}  // namespace qtui

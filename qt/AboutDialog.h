@@ -1,0 +1,18 @@
+// The About box: dialog template 100 with the texts of CAboutDlg.
+#pragma once
+
+#include <QDialog>
+
+namespace qtui {
+
+class AboutDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit AboutDialog(QWidget* parent);
+
+    // Esc and the close box end it with IDCANCEL, OK with IDOK.
+    void reject() override;
+};
+
+}  // namespace qtui

@@ -1,0 +1,168 @@
+#include "qt/DialogBuilder.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+#include "qt/Cp1252.h"
+#include "qt/DialogUnits.h"
+#include "qt/Resources.h"
+
+namespace qtui {
+namespace {
+
+constexpr int DIALOG_FONT_POINTS = 8;
+
+QLabel* makeLabel(QWidget& parent, const QString& text, Qt::Alignment alignment) {
+    auto* label = new QLabel(&parent);
+    // Texts come from the device and the table: never interpret them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    return label;
+}
+
+QLineEdit* makeEdit(QWidget& parent, bool readOnly) {
+    auto* edit = new QLineEdit(&parent);
+    edit->setReadOnly(readOnly);
+    if (readOnly) {
+        // Read-only fields look like the window, as the user knows them from the
+        // controller's other tools; the border stays.
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+        edit->setPalette(palette);
+    }
+    return edit;
+}
+
+QLabel* makePicture(QWidget& parent, const QPixmap& pixmap) {
+    auto* picture = new QLabel(&parent);
+    picture->setPixmap(pixmap);
+    return picture;
+}
+
+QWidget* makeItem(QDialog& dialog, const TemplateItem& item, const QString& text) {
+    switch (item.kind) {
+        case ItemKind::DefaultButton: {
+            auto* button = new QPushButton(text, &dialog);
+            button->setAutoDefault(true);
+            button->setDefault(true);
+            return button;
+        }
+        case ItemKind::PushLikeCheck: {
+            auto* button = new QPushButton(text, &dialog);
+            button->setCheckable(true);
+            // A check box, not a push button: Enter on it still presses the default button.
+            button->setAutoDefault(false);
+            return button;
+        }
+        case ItemKind::RightLabel:
+            return makeLabel(dialog, text, Qt::AlignRight);
+        case ItemKind::Label:
+            return makeLabel(dialog, text, Qt::AlignLeft);
+        case ItemKind::BorderLabel: {
+            QLabel* label = makeLabel(dialog, text, Qt::AlignLeft);
+            label->setFrameStyle(QFrame::Box | QFrame::Plain);
+            label->setLineWidth(1);
+            label->setWordWrap(true);
+            return label;
+        }
+        case ItemKind::TextBlock: {
+            auto* label = new QLabel(&dialog);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(text);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(true);
+            return label;
+        }
+        case ItemKind::ReadOnlyEdit:
+            return makeEdit(dialog, true);
+        case ItemKind::Edit:
+            return makeEdit(dialog, false);
+        case ItemKind::GroupBox:
+            return new QGroupBox(text, &dialog);
+        case ItemKind::DropDownList: {
+            auto* list = new QComboBox(&dialog);
+            list->setEditable(false);
+            list->setInsertPolicy(QComboBox::InsertAtBottom);
+            return list;
+        }
+        case ItemKind::Bitmap:
+            return makePicture(dialog, resourceBitmap(item.resource));
+        case ItemKind::Icon: {
+            const int size = dialog.style()->pixelMetric(QStyle::PM_LargeIconSize);
+            return makePicture(dialog, resourceIcon(item.resource).pixmap(size, size));
+        }
+    }
+    return nullptr;
+}
+
+void placeItem(QWidget& widget, const TemplateItem& item) {
+    const PixelRect rect = mapDialogRect(item.x, item.y, item.cx, item.cy);
+    switch (item.kind) {
+        case ItemKind::Bitmap:
+        case ItemKind::Icon: {
+            // A picture control takes the size of its picture.
+            const QSize size = widget.sizeHint();
+            widget.setGeometry(rect.x, rect.y, size.width(), size.height());
+            return;
+        }
+        case ItemKind::DropDownList:
+            widget.setGeometry(rect.x, rect.y, rect.width,
+                               dluToPixelsY(DROP_DOWN_CLOSED_HEIGHT_DU));
+            return;
+        default:
+            widget.setGeometry(rect.x, rect.y, rect.width, rect.height);
+            return;
+    }
+}
+
+}  // namespace
+
+QFont dialogFont() {
+    // DejaVu Sans Condensed at 8 points has the 6 x 13 pixel base units of the font the
+    // templates were drawn for, so every label fits its rectangle; plain DejaVu Sans is the
+    // fallback where the condensed face is not installed.
+    QFont font;
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    font.setPointSize(DIALOG_FONT_POINTS);
+    return font;
+}
+
+std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
+                                                  const DialogTemplate& dialogTemplate) {
+    dialog.setFont(dialogFont());
+    dialog.setWindowTitle(fromCp1252(dialogTemplate.caption));
+    dialog.setFixedSize(dluToPixelsX(dialogTemplate.cx), dluToPixelsY(dialogTemplate.cy));
+
+    std::vector<std::pair<int, QWidget*>> items;
+    items.reserve(dialogTemplate.items.size());
+    QWidget* previousTabStop = nullptr;
+    for (const TemplateItem& item : dialogTemplate.items) {
+        QWidget* widget = makeItem(dialog, item, fromCp1252(item.text));
+        widget->setObjectName(item.id == IDC_STATIC ? QStringLiteral("static")
+                                                    : QStringLiteral("control%1").arg(item.id));
+        placeItem(*widget, item);
+        if (widget->focusPolicy() & Qt::TabFocus) {
+            if (previousTabStop != nullptr) {
+                QWidget::setTabOrder(previousTabStop, widget);
+            }
+            previousTabStop = widget;
+        }
+        items.emplace_back(item.id, widget);
+    }
+    // Group boxes only frame their neighbours: keep them underneath, so they never take
+    // the clicks meant for the controls inside them.
+    for (const auto& [id, widget] : items) {
+        if (qobject_cast<QGroupBox*>(widget) != nullptr) {
+            widget->lower();
+        }
+    }
+    return items;
+}
+
+}  // namespace qtui

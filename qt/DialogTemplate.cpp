@@ -1,0 +1,84 @@
+#include "qt/DialogTemplate.h"
+
+#include <array>
+
+#include "app/Resource.h"
+
+namespace qtui {
+namespace {
+
+using K = ItemKind;
+
+constexpr std::array MAIN_ITEMS = {
+    TemplateItem{IDC_SEND, K::DefaultButton, "Send", 290, 88, 40, 12},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Voltage In:", 64, 12, 55, 14},
+    TemplateItem{IDC_VOLTAGE_IN, K::ReadOnlyEdit, "", 122, 12, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Ignition:", 64, 31, 55, 14},
+    TemplateItem{IDC_IGNITION, K::ReadOnlyEdit, "", 122, 31, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Voltage 3V:", 200, 12, 55, 14},
+    TemplateItem{IDC_VOLTAGE_3V, K::ReadOnlyEdit, "", 260, 12, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Voltage 5V:", 200, 31, 55, 14},
+    TemplateItem{IDC_VOLTAGE_5V, K::ReadOnlyEdit, "", 260, 30, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Voltage 12V:", 200, 50, 55, 14},
+    TemplateItem{IDC_VOLTAGE_12V, K::ReadOnlyEdit, "", 260, 50, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Temperature:", 64, 50, 55, 14},
+    TemplateItem{IDC_TEMPERATURE, K::ReadOnlyEdit, "", 122, 50, 52, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Voltage flags:", 7, 176, 55, 14},
+    TemplateItem{IDC_VOLTAGE_FLAGS, K::ReadOnlyEdit, "", 65, 176, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Status flags 1:", 7, 197, 55, 14},
+    TemplateItem{IDC_STATUS_FLAGS1, K::ReadOnlyEdit, "", 65, 197, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Status flags 2:", 7, 218, 55, 14},
+    TemplateItem{IDC_STATUS_FLAGS2, K::ReadOnlyEdit, "", 65, 218, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Timer flags:", 149, 176, 55, 14},
+    TemplateItem{IDC_TIMER_FLAGS, K::ReadOnlyEdit, "", 209, 176, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Input flags:", 149, 197, 55, 14},
+    TemplateItem{IDC_INPUT_FLAGS, K::ReadOnlyEdit, "", 209, 197, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Output flags:", 149, 218, 55, 14},
+    TemplateItem{IDC_OUTPUT_FLAGS, K::ReadOnlyEdit, "", 209, 218, 67, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Ostrel State:", 7, 156, 55, 14},
+    TemplateItem{IDC_STATE, K::ReadOnlyEdit, "", 65, 156, 67, 14},
+    TemplateItem{IDC_STATIC, K::GroupBox, "", 7, 3, 331, 67},
+    TemplateItem{IDC_STATIC, K::GroupBox, "Options", 7, 74, 331, 74},
+    TemplateItem{IDC_PARAM_LIST, K::DropDownList, "", 15, 88, 145, 210},
+    TemplateItem{IDC_VALUE_EDIT, K::Edit, "", 162, 88, 59, 12},
+    TemplateItem{IDC_UNIT_LABEL, K::Label, "[---]", 224, 88, 61, 12},
+    TemplateItem{IDC_DESCRIPTION, K::BorderLabel, "", 15, 105, 314, 37},
+    TemplateItem{IDC_STATIC, K::Bitmap, "", 25, 18, 34, 35, IDB_LOGO},
+    TemplateItem{IDC_AUTO_REFRESH, K::PushLikeCheck, "Auto refresh", 167, 156, 110, 14},
+    TemplateItem{IDC_STATIC, K::Label, "[V]", 177, 12, 14, 14},
+    TemplateItem{IDC_STATIC, K::Label, "[V]", 177, 31, 14, 14},
+    TemplateItem{IDC_STATIC, K::Label, "[V]", 315, 12, 14, 14},
+    TemplateItem{IDC_STATIC, K::Label, "[V]", 315, 30, 14, 14},
+    TemplateItem{IDC_STATIC, K::Label, "[V]", 315, 50, 14, 14},
+    TemplateItem{IDC_STATIC, K::Label,
+                 "[\xB0"
+                 "C]",
+                 177, 50, 14, 14},
+    TemplateItem{IDC_STATUS_HISTORY, K::ReadOnlyEdit, "", 65, 239, 270, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "Status history:", 7, 239, 55, 14},
+    TemplateItem{IDC_IO_BUFFER, K::ReadOnlyEdit, "", 65, 260, 270, 14},
+    TemplateItem{IDC_STATIC, K::RightLabel, "IOBuffer:", 7, 260, 55, 14},
+};
+
+const DialogTemplate MAIN_TEMPLATE{IDD_OSTREL_DIALOG, 345, 281, "Ostrel ver: --", MAIN_ITEMS};
+
+constexpr std::array ABOUT_ITEMS = {
+    TemplateItem{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, IDR_MAINFRAME},
+    TemplateItem{IDC_ABOUT_PROGRAM, K::TextBlock, "", 40, 10, 132, 8},
+    TemplateItem{IDC_ABOUT_DESCRIPTION, K::TextBlock, "", 40, 22, 132, 28},
+    TemplateItem{IDOK, K::DefaultButton, "OK", 178, 7, 50, 14},
+};
+
+const DialogTemplate ABOUT_TEMPLATE{IDD_ABOUTBOX, 235, 55, "About Ostrel", ABOUT_ITEMS};
+
+}  // namespace
+
+const DialogTemplate& mainDialogTemplate() {
+    return MAIN_TEMPLATE;
+}
+
+const DialogTemplate& aboutDialogTemplate() {
+    return ABOUT_TEMPLATE;
+}
+
+}  // namespace qtui

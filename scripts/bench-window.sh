@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Window benchmark: ostrel-sim on Qt's offscreen platform. Prints the time from process
+# start to the window's first paint and to the first status shown (the median of several
+# starts), the CPU time of 30 s of idle running with Auto refresh on, and the peak
+# resident memory.
+#   scripts/bench-window.sh [build-dir]      (default: build/default)
+# RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build/default}"
+program="$build/qt/ostrel-sim"
+runs="${RUNS:-7}"
+idle="${IDLE_SECONDS:-30}"
+[ -x "$program" ] || { echo "no $program: build it first (make build)" >&2; exit 1; }
+
+export QT_QPA_PLATFORM=offscreen
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+
+# One run: ostrel-sim stays up `$1` seconds after the first status, then closes itself.
+# Prints "<window ms> <status ms> <idle cpu us> <peak rss kB>".
+run_once() {
+  local start
+  start=$(date +%s%N)
+  OSTREL_SIM_BENCH="$1" "$program" >/dev/null 2>"$log"
+  awk -v start="$start" '
+    $1 == "bench" && $2 == "window-shown" { window = ($3 - start) / 1e6 }
+    $1 == "bench" && $2 == "first-status" { status = ($3 - start) / 1e6 }
+    $1 == "bench" && $2 == "idle-cpu-us"  { cpu = $3 }
+    $1 == "bench" && $2 == "peak-rss-kb"  { rss = $3 }
+    END {
+      if (window == "" || status == "" || cpu == "" || rss == "") { exit 1 }
+      printf "%.1f %.1f %d %d\n", window, status, cpu, rss
+    }' "$log" || { echo "ostrel-sim printed no figures:" >&2; cat "$log" >&2; exit 1; }
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "ostrel-sim window benchmark ($program, offscreen platform)"
+run_once 0 >/dev/null  # warm the caches: the figures are for a machine that ran it before
+windows=()
+statuses=()
+for _ in $(seq "$runs"); do
+  read -r window status _ _ < <(run_once 0)
+  windows+=("$window")
+  statuses+=("$status")
+done
+read -r _ _ cpu rss < <(run_once "$idle")
+
+window_median=$(printf '%s\n' "${windows[@]}" | median)
+status_median=$(printf '%s\n' "${statuses[@]}" | median)
+awk -v w="$window_median" -v s="$status_median" -v cpu="$cpu" -v idle="$idle" -v rss="$rss" \
+    -v runs="$runs" -v ws="${windows[*]}" -v ss="${statuses[*]}" 'BEGIN {
+  pct = cpu / (idle * 1e6) * 100
+  mb = rss / 1024
+  printf "  window shown:  %6.1f ms  median of %d starts (%s)   target < 100 ms  %s\n", w, runs, ws, (w < 100 ? "ok" : "MISSED")
+  printf "  first status:  %6.1f ms  median of %d starts (%s)   target < 250 ms  %s\n", s, runs, ss, (s < 250 ? "ok" : "MISSED")
+  printf "  idle CPU:      %6.3f %%   of one core, %d s with Auto refresh on (%.1f ms)   target < 0.2 %%  %s\n", pct, idle, cpu / 1000, (pct < 0.2 ? "ok" : "MISSED")
+  printf "  peak memory:   %6.1f MB  resident (%d kB)   target < 40 MB  %s\n", mb, rss, (mb < 40 ? "ok" : "MISSED")
+}'

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Renders the program's artwork from its SVG sources into the PNGs the program and the
+# package use. Run after changing an SVG; the PNGs are committed.
+set -euo pipefail
+cd "$(dirname "$0")/../qt/resources"
+
+magick=/usr/bin/convert  # ImageMagick's own, not a wrapper earlier in PATH
+
+# Icon 128: 48 and 32 pixels from the master drawing, 16 from its own pixel-grid drawing.
+for size in 48 32; do
+  "$magick" -background none -density "$((96 * size / 48))" icons/ostrel.svg \
+    -resize "${size}x${size}" -depth 8 -define png:color-type=6 "icons/ostrel-${size}.png"
+done
+"$magick" -background none -density 96 icons/ostrel-16.svg -depth 8 -define png:color-type=6 icons/ostrel-16.png
+
+# Bitmap 130: 51 x 57 pixels, 24-bit colour, no alpha.
+"$magick" -background '#f0f0f0' -density 96 bitmaps/logo.svg -flatten -alpha off \
+  -depth 8 -define png:color-type=2 bitmaps/logo.png
+
+identify icons/*.png bitmaps/*.png
