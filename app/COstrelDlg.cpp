@@ -44,8 +44,8 @@ std::string twoDigitDecimal(int value) {
     return text;
 }
 
-// Voltages go through single precision, factor and product alike, so the last digit
-// matches what the controller's own tools show.
+// Factor and product are both rounded to single precision before printing; that rounding
+// decides the last digit (25 x 0.0766 shows 1.91, where doubles would give 1.92).
 std::string formatVolts(const ParamTable& table, int row, std::uint8_t raw) {
     const float factor = static_cast<float>(table.row(row).factor);
     const float volts = factor * static_cast<float>(raw);
