@@ -2,7 +2,10 @@
 
 #include "device/HIDDevice.h"
 
-HIDInterface::HIDInterface(HIDDevice* device) : m_device(device) {
+HIDInterface::HIDInterface(HIDDevice* device) : m_device(device) {}
+
+void HIDInterface::attach() {
+    // Under the channel's delivery lock, like detach().
     if (m_device != nullptr) {
         m_device->setDeviceInterface(this);
     }

@@ -8,7 +8,10 @@ class HIDDevice;
 
 class HIDInterface {
 public:
-    // Attaches to `device` (may be null): from then on the channel delivers to this object.
+    // Remembers `device` (may be null) but does not attach yet: the reader thread is
+    // already running, and a report delivered before the derived object is complete would
+    // reach a half-built queue and vtable. The most-derived class calls attach() at the end
+    // of its constructor.
     explicit HIDInterface(HIDDevice* device);
     HIDInterface(const HIDInterface&) = delete;
     HIDInterface& operator=(const HIDInterface&) = delete;
@@ -21,6 +24,9 @@ public:
     HIDDevice* device() const { return m_device; }
 
 protected:
+    // From now on the channel delivers to this object. Reports the channel completed
+    // before are dropped.
+    void attach();
     // Stops deliveries to this object; returns once a delivery in progress has ended.
     // A derived destructor calls it before tearing down what onReport() touches.
     void detach();

@@ -5,7 +5,11 @@
 #include "device/HIDDevice.h"
 #include "device/Wire.h"
 
-HIDOstrel::HIDOstrel(HIDDevice* device) : HIDInterface(device) {}
+HIDOstrel::HIDOstrel(HIDDevice* device) : HIDInterface(device) {
+    attach();
+}
+
+HIDOstrel::HIDOstrel(HIDDevice* device, DeferAttach) : HIDInterface(device) {}
 
 HIDOstrel::~HIDOstrel() {
     // Detach first: once it returns no delivery is in progress or can start, so the queue

@@ -14,6 +14,7 @@
 
 class HIDOstrel : public HIDInterface {
 public:
+    // Attaches to `device` once the queue and the lock exist.
     explicit HIDOstrel(HIDDevice* device);
     // Detaches from the channel first, then deletes the reports still queued.
     ~HIDOstrel() override;
@@ -29,6 +30,13 @@ public:
     // A parameter write frame when `write` is set, otherwise a parameter read frame.
     void sendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
                    std::uint8_t low);
+
+protected:
+    // For a derived class: attaches nothing, so that the derived constructor can call
+    // attach() once its own members exist. Attaching earlier would let the reader call
+    // into an object whose vtable is still being switched.
+    struct DeferAttach {};
+    HIDOstrel(HIDDevice* device, DeferAttach);
 
 private:
     void send(const HArray& frame);

@@ -43,7 +43,10 @@ struct InterfaceWatch {
 
 class WatchedOstrel : public HIDOstrel {
 public:
-    WatchedOstrel(HIDDevice* channel, InterfaceWatch& watch) : HIDOstrel(channel), m_watch(watch) {}
+    WatchedOstrel(HIDDevice* channel, InterfaceWatch& watch)
+        : HIDOstrel(channel, DeferAttach{}), m_watch(watch) {
+        attach();
+    }
     ~WatchedOstrel() override {
         // Detached first, so that no delivery reaches this object while it goes.
         detach();

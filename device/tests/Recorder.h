@@ -9,9 +9,9 @@
 #include "device/HIDDevice.h"
 #include "device/HIDInterface.h"
 
-class Recorder : public HIDInterface {
+class Recorder final : public HIDInterface {
 public:
-    using HIDInterface::HIDInterface;
+    explicit Recorder(HIDDevice* device) : HIDInterface(device) { attach(); }
     ~Recorder() override { detach(); }
 
     void onReport(const HArray& report) override {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -44,7 +46,7 @@ struct Round {
     std::uint32_t expected = 0;  // number of the next report to pop
     int sends = 0;
 
-    Round() {
+    explicit Round(std::uint32_t reports = STRESS_REPORTS) {
         platform.setRealSleep(false);
         device = platform.addDevice(sim::SimulatedOstrel::identity());
         auto descriptor = std::make_unique<HIDDescriptor>();
@@ -52,8 +54,8 @@ struct Round {
         descriptor->caps = {24, 24, 0};
         channel = std::make_unique<HIDDevice>(platform, std::move(descriptor));
         ostrel = std::make_unique<HIDOstrel>(channel.get());
-        feeder = std::thread([this] {
-            for (std::uint32_t n = 0; n < STRESS_REPORTS && !stopFeeding; ++n) {
+        feeder = std::thread([this, reports] {
+            for (std::uint32_t n = 0; n < reports && !stopFeeding; ++n) {
                 while (device->pendingInput() > STRESS_BACKLOG && !stopFeeding) {
                     std::this_thread::yield();
                 }
@@ -125,4 +127,26 @@ TEST(Stress, TearingDownInTheMiddleOfDeliveries) {
         r.channel.reset();
         EXPECT_EQ(r.device->openHandles(), 0);
     }
+}
+
+// The reader is already delivering when a device interface is built on the channel: no
+// delivery may reach it before its construction is complete or after its destruction has
+// begun. Bounded in rounds and time; a fault shows as a crash or a sanitizer report.
+TEST(Stress, InterfacesBuiltAndDestroyedOnAFloodingChannel) {
+    Round r(UINT32_MAX);  // floods until the round ends
+    r.ostrel.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int rounds = 0;
+    std::size_t popped = 0;
+    for (; rounds < 300000 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+        r.ostrel = std::make_unique<HIDOstrel>(r.channel.get());
+        while (auto report = r.ostrel->popReport()) {
+            EXPECT_EQ(report->length(), 24);
+            ++popped;
+        }
+        r.ostrel.reset();
+    }
+    EXPECT_EQ(r.channel->deviceInterface(), nullptr);
+    EXPECT_GT(popped, 0U) << "the channel never delivered: the test proved nothing";
+    std::printf("%d interfaces built and destroyed, %zu reports popped\n", rounds, popped);
 }
