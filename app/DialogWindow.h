@@ -37,7 +37,7 @@ public:
     virtual ~DialogWindow() = default;
 
     // Runs the dialog: OnInitDialog, then messages until endDialog() or close (Esc, the
-    // close box: IDCANCEL), then OnDestroy. Returns the end code.
+    // close box: DIALOG_CANCEL), then OnDestroy. Returns the end code.
     virtual int doModal(DialogHandlers& handlers) = 0;
     virtual void endDialog(int code) = 0;
 

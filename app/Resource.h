@@ -44,10 +44,7 @@ inline constexpr unsigned TIMER_POLL_PERIOD_MS = 1000;
 inline constexpr std::int32_t PLACEHOLDER_ITEM_DATA = -1;
 inline constexpr int WINDOW_HEIGHT_CUT = 204;  // pixels
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-
-inline constexpr const char* OSTREL_MANUFACTURER = "TAVREN INC";
-inline constexpr const char* OSTREL_PRODUCT = "Ostrel PSU";
-inline constexpr std::uint16_t OSTREL_PRODUCT_ID = 0x0002;
-inline constexpr std::uint16_t OSTREL_PRODUCT_ID_ALT = 0xD001;
+// End codes of a dialog; the same values as Windows' IDOK and IDCANCEL, under names
+// that do not collide with <windows.h>.
+inline constexpr int DIALOG_OK = 1;
+inline constexpr int DIALOG_CANCEL = 2;

@@ -8,9 +8,8 @@
 
 #include "device/HIDDescriptor.h"
 #include "device/HList.h"
+#include "device/OstrelIdentity.h"
 #include "platform/HidPlatform.h"
-
-inline constexpr std::uint16_t OSTREL_VENDOR_ID = 0x04D8;
 
 class HIDDevices {
 public:

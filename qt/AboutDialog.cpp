@@ -22,15 +22,15 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
             } else if (id == IDC_ABOUT_DESCRIPTION) {
                 label->setText(fromCp1252(CAboutDlg::DESCRIPTION_LINE));
             }
-        } else if (auto* button = qobject_cast<QAbstractButton*>(widget); button && id == IDOK) {
-            connect(button, &QAbstractButton::clicked, this, [this] { done(IDOK); });
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget); button && id == DIALOG_OK) {
+            connect(button, &QAbstractButton::clicked, this, [this] { done(DIALOG_OK); });
         }
     }
     setWindowTitle(fromCp1252(CAboutDlg::CAPTION));
 }
 
 void AboutDialog::reject() {
-    done(IDCANCEL);
+    done(DIALOG_CANCEL);
 }
 
 }  // namespace qtui

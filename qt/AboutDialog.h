@@ -11,7 +11,7 @@ class AboutDialog final : public QDialog {
 public:
     explicit AboutDialog(QWidget* parent);
 
-    // Esc and the close box end it with IDCANCEL, OK with IDOK.
+    // Esc and the close box end it with DIALOG_CANCEL, OK with DIALOG_OK.
     void reject() override;
 };
 

@@ -73,7 +73,7 @@ void BenchProbe::finish() {
     std::fprintf(stderr, "bench idle-cpu-us %ld\n", cpuTimeUs() - m_cpuAtStatusUs);
     std::fprintf(stderr, "bench peak-rss-kb %ld\n", peakResidentKb());
     std::fflush(stderr);
-    m_window.endDialog(IDCANCEL);
+    m_window.endDialog(DIALOG_CANCEL);
 }
 
 }  // namespace qtui

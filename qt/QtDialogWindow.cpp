@@ -47,7 +47,7 @@ OstrelDialog::OstrelDialog(QtDialogWindow& owner) : QDialog(nullptr), m_owner(ow
 }
 
 void OstrelDialog::reject() {
-    m_owner.endDialog(IDCANCEL);
+    m_owner.endDialog(DIALOG_CANCEL);
 }
 
 void OstrelDialog::contextMenuEvent(QContextMenuEvent* event) {

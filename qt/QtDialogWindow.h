@@ -25,7 +25,7 @@ class OstrelDialog final : public QDialog {
 public:
     explicit OstrelDialog(QtDialogWindow& owner);
 
-    // Esc and the close box end the dialog with IDCANCEL.
+    // Esc and the close box end the dialog with DIALOG_CANCEL.
     void reject() override;
 
 protected:

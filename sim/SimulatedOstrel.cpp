@@ -4,14 +4,26 @@
 
 namespace sim {
 
+namespace {
+
+std::u16string ascii16(const char* text) {
+    std::u16string wide;
+    for (; *text != '\0'; ++text) {
+        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
+    }
+    return wide;
+}
+
+}  // namespace
+
 platform::SimIdentity SimulatedOstrel::identity(std::uint16_t productId, std::string path) {
     platform::SimIdentity id;
     id.path = std::move(path);
-    id.vendorId = OSTREL_SIM_VENDOR_ID;
+    id.vendorId = OSTREL_VENDOR_ID;
     id.productId = productId;
     id.version = 0x0100;
-    id.manufacturer = OSTREL_SIM_MANUFACTURER;
-    id.product = OSTREL_SIM_PRODUCT;
+    id.manufacturer = ascii16(OSTREL_MANUFACTURER);
+    id.product = ascii16(OSTREL_PRODUCT);
     id.inputReportByteLength = REPORT_SIZE;
     id.outputReportByteLength = REPORT_SIZE;
     return id;

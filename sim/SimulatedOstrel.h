@@ -7,22 +7,17 @@
 #include <memory>
 #include <string>
 
+#include "device/OstrelIdentity.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/OstrelFirmware.h"
 
 namespace sim {
 
-inline constexpr std::uint16_t OSTREL_SIM_VENDOR_ID = 0x04D8;
-inline constexpr std::uint16_t OSTREL_SIM_PRODUCT_ID = 0x0002;
-inline constexpr std::uint16_t OSTREL_SIM_PRODUCT_ID_ALT = 0xD001;
-inline constexpr char16_t OSTREL_SIM_MANUFACTURER[] = u"TAVREN INC";
-inline constexpr char16_t OSTREL_SIM_PRODUCT[] = u"Ostrel PSU";
-
 class SimulatedOstrel {
 public:
     // Plugs a controller into `platform`; an empty path lets the platform choose one.
     explicit SimulatedOstrel(platform::SimHidPlatform& platform,
-                             std::uint16_t productId = OSTREL_SIM_PRODUCT_ID,
+                             std::uint16_t productId = OSTREL_PRODUCT_ID,
                              std::string path = {});
     // Unplugs the controller: a channel still open on it sees the device gone.
     ~SimulatedOstrel();
@@ -30,7 +25,7 @@ public:
     SimulatedOstrel& operator=(const SimulatedOstrel&) = delete;
 
     // The real controller's identity: 24-byte reports, the real ids and strings.
-    static platform::SimIdentity identity(std::uint16_t productId = OSTREL_SIM_PRODUCT_ID,
+    static platform::SimIdentity identity(std::uint16_t productId = OSTREL_PRODUCT_ID,
                                           std::string path = {});
 
     OstrelFirmware& firmware() { return m_firmware; }

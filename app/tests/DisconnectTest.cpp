@@ -94,7 +94,7 @@ TEST_F(Disconnect, ClosingWithTheEventStillQueuedShowsNothing) {
     ASSERT_TRUE(m_window.userPressesEscape());
     m_window.destroy();
     EXPECT_TRUE(m_window.messageBoxes().empty());
-    EXPECT_EQ(m_window.endCode(), IDCANCEL);
+    EXPECT_EQ(m_window.endCode(), DIALOG_CANCEL);
     EXPECT_TRUE(m_watch.deleted);
 }
 

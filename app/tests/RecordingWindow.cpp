@@ -66,7 +66,7 @@ int RecordingWindow::doModal(DialogHandlers& handlers) {
         m_session(*this);
     }
     if (!m_ended) {
-        endDialog(IDCANCEL);
+        endDialog(DIALOG_CANCEL);
     }
     destroy();
     return m_endCode;
@@ -338,7 +338,7 @@ bool RecordingWindow::userPressesEscape() {
     if (!running() || m_boxDepth > 0) {
         return false;
     }
-    endDialog(IDCANCEL);
+    endDialog(DIALOG_CANCEL);
     return true;
 }
 

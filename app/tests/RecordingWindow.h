@@ -78,7 +78,7 @@ public:
     void destroy();
 
     // What doModal does between OnInitDialog and OnDestroy: the user's session. When it
-    // returns with the dialog not ended, the user closes the window (IDCANCEL).
+    // returns with the dialog not ended, the user closes the window (DIALOG_CANCEL).
     void setSession(std::function<void(RecordingWindow&)> session) {
         m_session = std::move(session);
     }

@@ -208,7 +208,7 @@ TEST_F(Startup, ApplicationRunsTheWindowToItsEndAndReleasesTheDevice) {
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(captionSeen, "Ostrel ver: 2.1 mode: 04");
     EXPECT_TRUE(window.destroyed());
-    EXPECT_EQ(window.endCode(), IDCANCEL);
+    EXPECT_EQ(window.endCode(), DIALOG_CANCEL);
     EXPECT_EQ(controller.device().openHandles(), 0);
 }
 

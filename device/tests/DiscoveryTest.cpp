@@ -25,8 +25,8 @@ using platform::SimIdentity;
 using platform::SimScanStep;
 using sim::SimulatedOstrel;
 
-constexpr const char* MANUFACTURER = "TAVREN INC";
-constexpr const char* PRODUCT = "Ostrel PSU";
+constexpr const char* MANUFACTURER = OSTREL_MANUFACTURER;
+constexpr const char* PRODUCT = OSTREL_PRODUCT;
 constexpr const char* NO_DEVICE =
     "No device found - set the -manuf, -product, -vendor, -pid propperly:\n";
 constexpr const char* TOO_MANY =

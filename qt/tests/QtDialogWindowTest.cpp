@@ -55,7 +55,7 @@ int runShown(qtui::QtDialogWindow& window, ScriptedDialog& dialog,
              const std::function<void()>& script) {
     QTimer::singleShot(0, [&] {
         script();
-        window.endDialog(IDCANCEL);
+        window.endDialog(DIALOG_CANCEL);
     });
     return window.doModal(dialog);
 }

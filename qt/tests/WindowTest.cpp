@@ -115,7 +115,7 @@ int runDialog(qtui::QtDialogWindow& window, DialogHandlers& dialog,
         started = true;
         start.stop();
         script();
-        window.endDialog(IDCANCEL);
+        window.endDialog(DIALOG_CANCEL);
     });
     start.start(5);
     return window.doModal(dialog);
@@ -359,7 +359,7 @@ TEST_F(WindowTest, EscClosesTheWindowWithCancelAndReleasesTheDevice) {
         QTest::keyClick(&m_window.dialog(), Qt::Key_Escape);
         EXPECT_FALSE(m_window.dialog().isVisible());
     });
-    EXPECT_EQ(endCode, IDCANCEL);
+    EXPECT_EQ(endCode, DIALOG_CANCEL);
     EXPECT_EQ(m_controller->device().openHandles(), 0);
 }
 
@@ -368,7 +368,7 @@ TEST_F(WindowTest, TheCloseBoxEndsWithCancelToo) {
         ASSERT_TRUE(waitForFirstStatus());
         EXPECT_TRUE(m_window.dialog().close());
     });
-    EXPECT_EQ(endCode, IDCANCEL);
+    EXPECT_EQ(endCode, DIALOG_CANCEL);
 }
 
 TEST_F(WindowTest, VisibleWindowEndsJustBelowOptionsAndTabReachesTheRowsBelow) {

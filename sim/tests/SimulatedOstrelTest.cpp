@@ -18,7 +18,7 @@ std::unique_ptr<HArray> nextReport(HIDOstrel& ostrel) {
 TEST(SimulatedOstrel, AnswersTheProgrammerLikeTheRealController) {
     platform::SimHidPlatform platform;
     platform.setRealSleep(false);
-    sim::SimulatedOstrel controller(platform, sim::OSTREL_SIM_PRODUCT_ID_ALT);
+    sim::SimulatedOstrel controller(platform, OSTREL_PRODUCT_ID_ALT);
     controller.firmware().setFirmwareVersion(0x21);
 
     std::FILE* quiet = std::tmpfile();

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "device/OstrelIdentity.h"
 #include "tests/kernel/UsbGadget.h"
 
 namespace kernel_harness {
 
-inline constexpr std::uint16_t GADGET_VENDOR_ID = 0x04D8;
-inline constexpr std::uint16_t GADGET_PRODUCT_ID = 0x0002;
-inline constexpr const char* GADGET_MANUFACTURER = "TAVREN INC";
-inline constexpr const char* GADGET_PRODUCT = "Ostrel PSU";
+inline constexpr std::uint16_t GADGET_VENDOR_ID = OSTREL_VENDOR_ID;
+inline constexpr std::uint16_t GADGET_PRODUCT_ID = OSTREL_PRODUCT_ID;
+inline constexpr const char* GADGET_MANUFACTURER = OSTREL_MANUFACTURER;
+inline constexpr const char* GADGET_PRODUCT = OSTREL_PRODUCT;
 // 23 payload bytes behind the report id.
 inline constexpr int GADGET_REPORT_LENGTH = 24;
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "device/OstrelIdentity.h"
 #include "platform/linux/tests/Descriptors.h"
 
 namespace testdata {
@@ -50,8 +51,8 @@ struct FakeDevice {
     // No USB parent: the HID device hangs below a virtual device, as with uhid.
     bool usbParent = true;
     std::optional<std::string> usbUevent = USB_DEVICE_UEVENT;
-    std::optional<std::string> manufacturer = "TAVREN INC\n";
-    std::optional<std::string> product = "Ostrel PSU\n";
+    std::optional<std::string> manufacturer = std::string(OSTREL_MANUFACTURER) + "\n";
+    std::optional<std::string> product = std::string(OSTREL_PRODUCT) + "\n";
     std::optional<std::string> bcdDevice = "0100\n";
     Node node = Node::File;
 };

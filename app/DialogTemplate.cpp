@@ -1,10 +1,10 @@
-#include "qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 
 #include <array>
 
 #include "app/Resource.h"
 
-namespace qtui {
+namespace ui {
 namespace {
 
 using K = ItemKind;
@@ -66,7 +66,7 @@ constexpr std::array ABOUT_ITEMS = {
     TemplateItem{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, IDR_MAINFRAME},
     TemplateItem{IDC_ABOUT_PROGRAM, K::TextBlock, "", 40, 10, 132, 8},
     TemplateItem{IDC_ABOUT_DESCRIPTION, K::TextBlock, "", 40, 22, 132, 28},
-    TemplateItem{IDOK, K::DefaultButton, "OK", 178, 7, 50, 14},
+    TemplateItem{DIALOG_OK, K::DefaultButton, "OK", 178, 7, 50, 14},
 };
 
 const DialogTemplate ABOUT_TEMPLATE{IDD_ABOUTBOX, 235, 55, "About Ostrel", ABOUT_ITEMS};
@@ -81,4 +81,4 @@ const DialogTemplate& aboutDialogTemplate() {
     return ABOUT_TEMPLATE;
 }
 
-}  // namespace qtui
+}  // namespace ui
