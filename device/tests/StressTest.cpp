@@ -15,6 +15,8 @@
 #include "device/Wire.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#include "tests/support/SimChannel.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -49,10 +51,7 @@ struct Round {
     explicit Round(std::uint32_t reports = STRESS_REPORTS) {
         platform.setRealSleep(false);
         device = platform.addDevice(sim::SimulatedOstrel::identity());
-        auto descriptor = std::make_unique<HIDDescriptor>();
-        descriptor->path = device->identity().path;
-        descriptor->caps = {24, 24, 0};
-        channel = std::make_unique<HIDDevice>(platform, std::move(descriptor));
+        channel = openSimChannel(platform, *device);
         ostrel = std::make_unique<HIDOstrel>(channel.get());
         feeder = std::thread([this, reports] {
             for (std::uint32_t n = 0; n < reports && !stopFeeding; ++n) {
@@ -134,12 +133,17 @@ TEST(Stress, TearingDownInTheMiddleOfDeliveries) {
 // begun. Bounded in rounds and time; a fault shows as a crash or a sanitizer report.
 TEST(Stress, InterfacesBuiltAndDestroyedOnAFloodingChannel) {
     Round r(UINT32_MAX);  // floods until the round ends
+    // Only a channel that is already delivering can race a construction.
+    ASSERT_TRUE(waitFor([&] { return r.ostrel->popReport() != nullptr; }));
     r.ostrel.reset();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     int rounds = 0;
     std::size_t popped = 0;
-    for (; rounds < 300000 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+    // Enough rounds, and enough of them delivered to, that the races had their chance.
+    for (; (rounds < 300000 || popped < 1000) && std::chrono::steady_clock::now() < deadline;
+         ++rounds) {
         r.ostrel = std::make_unique<HIDOstrel>(r.channel.get());
+        std::this_thread::yield();  // lets the reader deliver to this one
         while (auto report = r.ostrel->popReport()) {
             EXPECT_EQ(report->length(), 24);
             ++popped;
