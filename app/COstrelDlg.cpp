@@ -64,8 +64,8 @@ std::string formatHistoryLine(const HistoryReport& history) {
     std::string line = text;
     for (int i = 0; i < HISTORY_ENTRIES; ++i) {
         const unsigned entry = history.entries[static_cast<std::size_t>(i)];
-        // The position counts report offsets, and the entries start at offset 2.
-        if (i + 2 == history.position) {
+        // The position counts report offsets, not entries.
+        if (i + HISTORY_AT_ENTRIES == history.position) {
             std::snprintf(text, sizeof text, "(%02x) ", entry);
         } else {
             std::snprintf(text, sizeof text, "%02x ", entry);

@@ -19,36 +19,36 @@ std::int8_t asSigned(std::uint8_t byte) {
 
 Frame statusRequestFrame() {
     Frame frame;
-    frame.bytes[0] = CMD_STATUS;
+    frame.bytes[FRAME_AT_COMMAND] = CMD_STATUS;
     frame.length = 1;
     return frame;
 }
 
 Frame paramReadFrame(std::uint8_t address, std::uint8_t size) {
     Frame frame;
-    frame.bytes[0] = CMD_PARAM;
-    frame.bytes[1] = PARAM_READ;
-    frame.bytes[2] = address;
-    frame.bytes[3] = size;
-    frame.length = 4;
+    frame.bytes[FRAME_AT_COMMAND] = CMD_PARAM;
+    frame.bytes[FRAME_AT_PARAM_OP] = PARAM_READ;
+    frame.bytes[FRAME_AT_ADDRESS] = address;
+    frame.bytes[FRAME_AT_SIZE] = size;
+    frame.length = PARAM_READ_FRAME_LENGTH;
     return frame;
 }
 
 Frame paramWriteFrame(std::uint8_t address, std::uint8_t size, std::uint8_t high,
                       std::uint8_t low) {
     Frame frame;
-    frame.bytes[0] = CMD_PARAM;
-    frame.bytes[1] = PARAM_WRITE;
-    frame.bytes[2] = address;
-    frame.bytes[3] = size;
+    frame.bytes[FRAME_AT_COMMAND] = CMD_PARAM;
+    frame.bytes[FRAME_AT_PARAM_OP] = PARAM_WRITE;
+    frame.bytes[FRAME_AT_ADDRESS] = address;
+    frame.bytes[FRAME_AT_SIZE] = size;
     if (size == 1) {
-        frame.bytes[4] = low;
-        frame.bytes[5] = 0;
+        frame.bytes[FRAME_AT_FIRST] = low;
+        frame.bytes[FRAME_AT_SECOND] = 0;
     } else {
-        frame.bytes[4] = high;
-        frame.bytes[5] = low;
+        frame.bytes[FRAME_AT_FIRST] = high;
+        frame.bytes[FRAME_AT_SECOND] = low;
     }
-    frame.length = 6;
+    frame.length = PARAM_WRITE_FRAME_LENGTH;
     return frame;
 }
 
@@ -64,7 +64,7 @@ ReportKind classifyReport(Bytes report) {
     if (!isWhole(report)) {
         return ReportKind::Ignored;
     }
-    switch (report[0]) {
+    switch (report[REPORT_AT_KIND]) {
         case REPORT_STATUS:
             return ReportKind::Status;
         case REPORT_PARAM:
@@ -83,21 +83,21 @@ StatusReport decodeStatusReport(Bytes report) {
     if (!isWhole(report)) {
         return status;
     }
-    status.inputVoltage = report[2];
-    status.ignitionVoltage = report[3];
-    status.rail3V = report[4];
-    status.rail5V = report[5];
-    status.rail12V = report[6];
-    status.voltageFlags = report[7];
-    status.statusFlags1 = report[8];
-    status.timerFlags = report[9];
-    status.state = asSigned(report[10]);
-    status.statusFlags2 = report[11];
-    status.temperature = asSigned(report[12]);
-    status.inputFlags = report[14];
-    status.outputFlags = report[15];
-    status.mode = report[17];
-    status.version = report[23];
+    status.inputVoltage = report[STATUS_AT_INPUT_VOLTAGE];
+    status.ignitionVoltage = report[STATUS_AT_IGNITION_VOLTAGE];
+    status.rail3V = report[STATUS_AT_RAIL_3V];
+    status.rail5V = report[STATUS_AT_RAIL_5V];
+    status.rail12V = report[STATUS_AT_RAIL_12V];
+    status.voltageFlags = report[STATUS_AT_VOLTAGE_FLAGS];
+    status.statusFlags1 = report[STATUS_AT_STATUS_FLAGS1];
+    status.timerFlags = report[STATUS_AT_TIMER_FLAGS];
+    status.state = asSigned(report[STATUS_AT_STATE]);
+    status.statusFlags2 = report[STATUS_AT_STATUS_FLAGS2];
+    status.temperature = asSigned(report[STATUS_AT_TEMPERATURE]);
+    status.inputFlags = report[STATUS_AT_INPUT_FLAGS];
+    status.outputFlags = report[STATUS_AT_OUTPUT_FLAGS];
+    status.mode = report[STATUS_AT_MODE];
+    status.version = report[STATUS_AT_VERSION];
     return status;
 }
 
@@ -105,7 +105,7 @@ ParamReport decodeParamReport(Bytes report) {
     if (!isWhole(report)) {
         return {};
     }
-    return {report[2], report[4], report[5]};
+    return {report[PARAM_AT_ADDRESS], report[PARAM_AT_FIRST], report[PARAM_AT_SECOND]};
 }
 
 HistoryReport decodeHistoryReport(Bytes report) {
@@ -113,8 +113,8 @@ HistoryReport decodeHistoryReport(Bytes report) {
     if (!isWhole(report)) {
         return history;
     }
-    history.position = report[1];
-    std::copy_n(report.begin() + 2, HISTORY_ENTRIES, history.entries.begin());
+    history.position = report[HISTORY_AT_POSITION];
+    std::copy_n(report.begin() + HISTORY_AT_ENTRIES, HISTORY_ENTRIES, history.entries.begin());
     return history;
 }
 
@@ -122,12 +122,54 @@ EventReport decodeEventReport(Bytes report) {
     if (!isWhole(report)) {
         return {};
     }
-    return {report[1]};
+    return {report[EVENT_AT_CODE]};
 }
 
-std::array<std::uint8_t, REPORT_SIZE> disconnectEventReport() {
-    std::array<std::uint8_t, REPORT_SIZE> report{};
-    report[0] = REPORT_EVENT;
-    report[1] = EVENT_DISCONNECTED;
+ReportBytes encodeStatusReport(const StatusReport& status) {
+    ReportBytes report{};
+    report[REPORT_AT_KIND] = REPORT_STATUS;
+    report[STATUS_AT_INPUT_VOLTAGE] = status.inputVoltage;
+    report[STATUS_AT_IGNITION_VOLTAGE] = status.ignitionVoltage;
+    report[STATUS_AT_RAIL_3V] = status.rail3V;
+    report[STATUS_AT_RAIL_5V] = status.rail5V;
+    report[STATUS_AT_RAIL_12V] = status.rail12V;
+    report[STATUS_AT_VOLTAGE_FLAGS] = status.voltageFlags;
+    report[STATUS_AT_STATUS_FLAGS1] = status.statusFlags1;
+    report[STATUS_AT_TIMER_FLAGS] = status.timerFlags;
+    report[STATUS_AT_STATE] = static_cast<std::uint8_t>(status.state);
+    report[STATUS_AT_STATUS_FLAGS2] = status.statusFlags2;
+    report[STATUS_AT_TEMPERATURE] = static_cast<std::uint8_t>(status.temperature);
+    report[STATUS_AT_INPUT_FLAGS] = status.inputFlags;
+    report[STATUS_AT_OUTPUT_FLAGS] = status.outputFlags;
+    report[STATUS_AT_MODE] = status.mode;
+    report[STATUS_AT_VERSION] = status.version;
     return report;
+}
+
+ReportBytes encodeParamReport(const ParamReport& param) {
+    ReportBytes report{};
+    report[REPORT_AT_KIND] = REPORT_PARAM;
+    report[PARAM_AT_ADDRESS] = param.address;
+    report[PARAM_AT_FIRST] = param.first;
+    report[PARAM_AT_SECOND] = param.second;
+    return report;
+}
+
+ReportBytes encodeHistoryReport(const HistoryReport& history) {
+    ReportBytes report{};
+    report[REPORT_AT_KIND] = REPORT_HISTORY;
+    report[HISTORY_AT_POSITION] = history.position;
+    std::copy(history.entries.begin(), history.entries.end(), report.begin() + HISTORY_AT_ENTRIES);
+    return report;
+}
+
+ReportBytes encodeEventReport(const EventReport& event) {
+    ReportBytes report{};
+    report[REPORT_AT_KIND] = REPORT_EVENT;
+    report[EVENT_AT_CODE] = event.code;
+    return report;
+}
+
+ReportBytes disconnectEventReport() {
+    return encodeEventReport({EVENT_DISCONNECTED});
 }

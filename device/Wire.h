@@ -21,8 +21,56 @@ inline constexpr std::uint8_t REPORT_HISTORY = 0x32;
 inline constexpr std::uint8_t REPORT_EVENT = 0xFF;
 inline constexpr std::uint8_t EVENT_DISCONNECTED = 0x01;
 
-// Number of history entries in a history report (offsets 2 to 23).
-inline constexpr int HISTORY_ENTRIES = 22;
+// Where the fields of a command frame sit.
+inline constexpr int FRAME_AT_COMMAND = 0;
+inline constexpr int FRAME_AT_PARAM_OP = 1;  // PARAM_READ or PARAM_WRITE
+inline constexpr int FRAME_AT_ADDRESS = 2;
+inline constexpr int FRAME_AT_SIZE = 3;
+inline constexpr int FRAME_AT_FIRST = 4;   // the value (size 1) or its high byte (size 2)
+inline constexpr int FRAME_AT_SECOND = 5;  // the low byte (size 2), else 0
+inline constexpr int PARAM_READ_FRAME_LENGTH = 4;
+inline constexpr int PARAM_WRITE_FRAME_LENGTH = 6;
+
+// Where the fields of the input reports sit. Offset 0 holds the kind in every report.
+inline constexpr int REPORT_AT_KIND = 0;
+inline constexpr int STATUS_AT_INPUT_VOLTAGE = 2;
+inline constexpr int STATUS_AT_IGNITION_VOLTAGE = 3;
+inline constexpr int STATUS_AT_RAIL_3V = 4;
+inline constexpr int STATUS_AT_RAIL_5V = 5;
+inline constexpr int STATUS_AT_RAIL_12V = 6;
+inline constexpr int STATUS_AT_VOLTAGE_FLAGS = 7;
+inline constexpr int STATUS_AT_STATUS_FLAGS1 = 8;
+inline constexpr int STATUS_AT_TIMER_FLAGS = 9;
+inline constexpr int STATUS_AT_STATE = 10;
+inline constexpr int STATUS_AT_STATUS_FLAGS2 = 11;
+inline constexpr int STATUS_AT_TEMPERATURE = 12;
+inline constexpr int STATUS_AT_INPUT_FLAGS = 14;
+inline constexpr int STATUS_AT_OUTPUT_FLAGS = 15;
+inline constexpr int STATUS_AT_MODE = 17;
+inline constexpr int STATUS_AT_VERSION = 23;
+inline constexpr int PARAM_AT_ADDRESS = 2;
+inline constexpr int PARAM_AT_FIRST = 4;
+inline constexpr int PARAM_AT_SECOND = 5;
+inline constexpr int HISTORY_AT_POSITION = 1;
+inline constexpr int HISTORY_AT_ENTRIES = 2;  // the first entry; the rest follow to the end
+inline constexpr int EVENT_AT_CODE = 1;
+
+// Number of history entries in a history report.
+inline constexpr int HISTORY_ENTRIES = REPORT_SIZE - HISTORY_AT_ENTRIES;
+
+// The firmware version byte: major in the high nibble, minor in the low one.
+constexpr int firmwareMajor(std::uint8_t version) {
+    return version >> 4;
+}
+constexpr int firmwareMinor(std::uint8_t version) {
+    return version & 0x0F;
+}
+constexpr std::uint8_t firmwareVersion(int major, int minor) {
+    return static_cast<std::uint8_t>(((major & 0x0F) << 4) | (minor & 0x0F));
+}
+
+// One whole report as it travels, before or after the platform's buffers.
+using ReportBytes = std::array<std::uint8_t, REPORT_SIZE>;
 
 // A command frame: its bytes before the zero fill. No frame is longer than a report.
 struct Frame {
@@ -37,8 +85,7 @@ struct Frame {
 Frame statusRequestFrame();
 Frame paramReadFrame(std::uint8_t address, std::uint8_t size);
 // For size 1 only `low` is sent (followed by 0); any other size sends `high`, then `low`.
-Frame paramWriteFrame(std::uint8_t address, std::uint8_t size, std::uint8_t high,
-                      std::uint8_t low);
+Frame paramWriteFrame(std::uint8_t address, std::uint8_t size, std::uint8_t high, std::uint8_t low);
 
 // 16-bit values travel high byte first.
 struct RawBytes {
@@ -70,8 +117,8 @@ struct StatusReport {
     std::uint8_t mode = 0;
     std::uint8_t version = 0;
 
-    int major() const { return version >> 4; }
-    int minor() const { return version & 0x0F; }
+    int major() const { return firmwareMajor(version); }
+    int minor() const { return firmwareMinor(version); }
 };
 
 struct ParamReport {
@@ -81,7 +128,7 @@ struct ParamReport {
 };
 
 struct HistoryReport {
-    std::uint8_t position = 0;  // report offset of the marked entry; outside 2..23 marks none
+    std::uint8_t position = 0;  // report offset of the marked entry; outside the entries marks none
     std::array<std::uint8_t, HISTORY_ENTRIES> entries{};
 };
 
@@ -96,5 +143,12 @@ ParamReport decodeParamReport(std::span<const std::uint8_t> report);
 HistoryReport decodeHistoryReport(std::span<const std::uint8_t> report);
 EventReport decodeEventReport(std::span<const std::uint8_t> report);
 
+// The reverse, for whoever plays the controller (the simulator, test gadgets): every byte
+// not named by a field is zero.
+ReportBytes encodeStatusReport(const StatusReport& status);
+ReportBytes encodeParamReport(const ParamReport& param);
+ReportBytes encodeHistoryReport(const HistoryReport& history);
+ReportBytes encodeEventReport(const EventReport& event);
+
 // The event report the device interface queues when the device is gone: FF 01 and 22 zeros.
-std::array<std::uint8_t, REPORT_SIZE> disconnectEventReport();
+ReportBytes disconnectEventReport();

@@ -38,12 +38,12 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     for (int major = SIM_MAJOR_FIRST; major <= SIM_MAJOR_LAST; ++major) {
         m_major->addItem(QStringLiteral("%1.x").arg(major), major);
     }
-    m_major->setCurrentIndex(std::clamp(version >> 4, SIM_MAJOR_FIRST, SIM_MAJOR_LAST) -
+    m_major->setCurrentIndex(std::clamp(firmwareMajor(version), SIM_MAJOR_FIRST, SIM_MAJOR_LAST) -
                              SIM_MAJOR_FIRST);
     m_minor = new QSpinBox(firmwareGroup);
     m_minor->setObjectName(QStringLiteral("minor"));
     m_minor->setRange(0, 15);
-    m_minor->setValue(version & 0x0F);
+    m_minor->setValue(firmwareMinor(version));
     auto* firmwareLayout = new QFormLayout(firmwareGroup);
     firmwareLayout->addRow(tr("Major version:"), m_major);
     firmwareLayout->addRow(tr("Minor version:"), m_minor);
@@ -107,14 +107,13 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
 
 double SimControlWindow::inputVoltageFactor() const {
     ParamTable table;
-    table.applyFirmwareVersion(static_cast<std::uint8_t>(m_major->currentData().toInt() << 4));
+    table.applyFirmwareVersion(firmwareVersion(m_major->currentData().toInt(), 0));
     return table.row(ROW_INPUT_VOLTAGE).factor;
 }
 
 void SimControlWindow::applyFirmwareVersion() {
     const int major = m_major->currentData().toInt();
-    m_controller.firmware().setFirmwareVersion(
-        static_cast<std::uint8_t>((major << 4) | m_minor->value()));
+    m_controller.firmware().setFirmwareVersion(firmwareVersion(major, m_minor->value()));
 }
 
 void SimControlWindow::applyMeasurements() {

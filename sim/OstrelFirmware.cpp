@@ -103,75 +103,74 @@ void OstrelFirmware::receive(std::span<const std::uint8_t> frame) {
         return;
     }
 
-    if (frame[0] == CMD_STATUS) {
-        Report report{};
+    if (frame[FRAME_AT_COMMAND] == CMD_STATUS) {
+        StatusReport status;
         {
             std::lock_guard lock(m_mutex);
             const Measurements& m = m_measurements;
-            report[0] = REPORT_STATUS;
-            report[2] = m.inputVoltage;
-            report[3] = m.ignitionVoltage;
-            report[4] = m.rail3V;
-            report[5] = m.rail5V;
-            report[6] = m.rail12V;
-            report[7] = m.voltageFlags;
-            report[8] = m.statusFlags1;
-            report[9] = m.timerFlags;
-            report[10] = static_cast<std::uint8_t>(m.state);
-            report[11] = m.statusFlags2;
-            report[12] = static_cast<std::uint8_t>(m.temperature);
-            report[14] = m.inputFlags;
-            report[15] = m.outputFlags;
-            report[17] = m.mode;
-            report[23] = m_version;
+            status.inputVoltage = m.inputVoltage;
+            status.ignitionVoltage = m.ignitionVoltage;
+            status.rail3V = m.rail3V;
+            status.rail5V = m.rail5V;
+            status.rail12V = m.rail12V;
+            status.voltageFlags = m.voltageFlags;
+            status.statusFlags1 = m.statusFlags1;
+            status.timerFlags = m.timerFlags;
+            status.state = m.state;
+            status.statusFlags2 = m.statusFlags2;
+            status.temperature = m.temperature;
+            status.inputFlags = m.inputFlags;
+            status.outputFlags = m.outputFlags;
+            status.mode = m.mode;
+            status.version = m_version;
         }
-        emit(report);
+        emit(encodeStatusReport(status));
         return;
     }
 
-    if (frame[0] != CMD_PARAM || frame.size() < 4) {
+    if (frame[FRAME_AT_COMMAND] != CMD_PARAM ||
+        frame.size() < static_cast<std::size_t>(PARAM_READ_FRAME_LENGTH)) {
         return;  // not understood: logged, not answered
     }
-    const std::uint8_t address = frame[2];
-    const std::uint8_t size = frame[3];
+    const std::uint8_t address = frame[FRAME_AT_ADDRESS];
+    const std::uint8_t size = frame[FRAME_AT_SIZE];
     // A two-byte value needs the address after it; nothing lies past 0xFF.
     const bool validSize = size == 1 || (size == 2 && address < 0xFF);
 
-    if (frame[1] == PARAM_READ && validSize) {
-        Report report{};
-        report[0] = REPORT_PARAM;
-        report[2] = address;
+    if (frame[FRAME_AT_PARAM_OP] == PARAM_READ && validSize) {
+        ParamReport param;
+        param.address = address;
         {
             std::lock_guard lock(m_mutex);
-            report[4] = m_memory[address];
-            report[5] = size == 2 ? m_memory[address + 1u] : 0;
+            param.first = m_memory[address];
+            param.second = size == 2 ? m_memory[address + 1u] : 0;
         }
-        emit(report);
-    } else if (frame[1] == PARAM_WRITE && validSize && frame.size() >= 6) {
+        emit(encodeParamReport(param));
+    } else if (frame[FRAME_AT_PARAM_OP] == PARAM_WRITE && validSize &&
+               frame.size() >= static_cast<std::size_t>(PARAM_WRITE_FRAME_LENGTH)) {
         if (address == FACTORY_RESET_ADDRESS) {
-            if (size == 1 && frame[4] == FACTORY_RESET_VALUE) {
+            if (size == 1 && frame[FRAME_AT_FIRST] == FACTORY_RESET_VALUE) {
                 restoreFactoryDefaults();
             }
             return;
         }
         std::lock_guard lock(m_mutex);
-        m_memory[address] = frame[4];
+        m_memory[address] = frame[FRAME_AT_FIRST];
         if (size == 2) {
-            m_memory[address + 1u] = frame[5];
+            m_memory[address + 1u] = frame[FRAME_AT_SECOND];
         }
     }
 }
 
 void OstrelFirmware::sendHistory(std::uint8_t position) {
     std::lock_guard serial(m_serial);
-    Report report{};
-    report[0] = REPORT_HISTORY;
-    report[1] = position;
+    HistoryReport history;
+    history.position = position;
     {
         std::lock_guard lock(m_mutex);
-        std::copy(m_history.begin(), m_history.end(), report.begin() + 2);
+        history.entries = m_history;
     }
-    emit(report);
+    emit(encodeHistoryReport(history));
 }
 
 void OstrelFirmware::setHistory(const std::array<std::uint8_t, HISTORY_ENTRIES>& entries) {

@@ -14,15 +14,15 @@
 
 namespace sim {
 
-using Report = std::array<std::uint8_t, REPORT_SIZE>;
+using Report = ReportBytes;
 
 struct Measurements {
-    std::uint8_t inputVoltage = 0;     // raw counts, as the status report carries them
+    std::uint8_t inputVoltage = 0;  // raw counts, as the status report carries them
     std::uint8_t ignitionVoltage = 0;
     std::uint8_t rail3V = 0;
     std::uint8_t rail5V = 0;
     std::uint8_t rail12V = 0;
-    std::int8_t temperature = 0;       // whole degrees Celsius
+    std::int8_t temperature = 0;  // whole degrees Celsius
     std::int8_t state = 0;
     std::uint8_t mode = 0;
     std::uint8_t voltageFlags = 0;
