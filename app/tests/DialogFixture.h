@@ -22,16 +22,9 @@
 #include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#include "tests/support/Reports.h"
 
-using Bytes = std::vector<std::uint8_t>;
-using Report = std::array<std::uint8_t, REPORT_SIZE>;
-
-// A 24-byte report or frame: the given bytes, then zeros.
-inline Bytes padded(std::initializer_list<std::uint8_t> head) {
-    Bytes bytes(head);
-    bytes.resize(REPORT_SIZE, 0);
-    return bytes;
-}
+using Report = ReportBytes;
 
 // What the tests learn about the device interface the dialog made.
 struct InterfaceWatch {

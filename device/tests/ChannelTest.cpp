@@ -4,9 +4,9 @@
 
 #include "device/HIDDevice.h"
 #include "device/tests/Recorder.h"
-#include "device/tests/WaitFor.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 

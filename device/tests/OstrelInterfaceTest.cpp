@@ -5,9 +5,10 @@
 #include "device/HIDDevice.h"
 #include "device/HIDOstrel.h"
 #include "device/Wire.h"
-#include "device/tests/WaitFor.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#include "tests/support/SimChannel.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -30,10 +31,7 @@ protected:
     OstrelInterface() {
         m_platform.setRealSleep(false);
         m_device = m_platform.addDevice(sim::SimulatedOstrel::identity());
-        auto descriptor = std::make_unique<HIDDescriptor>();
-        descriptor->path = m_device->identity().path;
-        descriptor->caps = {24, 24, 0};
-        m_channel = std::make_unique<HIDDevice>(m_platform, std::move(descriptor));
+        m_channel = openSimChannel(m_platform, *m_device);
         m_ostrel = std::make_unique<HIDOstrel>(m_channel.get());
     }
 

@@ -8,7 +8,7 @@
 #include "device/HArray.h"
 #include "device/HList.h"
 #include "device/HThread.h"
-#include "device/tests/WaitFor.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "device/HIDDevice.h"
 #include "device/tests/Recorder.h"
-#include "device/tests/WaitFor.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 

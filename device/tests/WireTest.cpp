@@ -3,17 +3,11 @@
 #include <vector>
 
 #include "device/Wire.h"
+#include "tests/support/Reports.h"
 
 namespace {
 
-using Report = std::vector<std::uint8_t>;
-
-// The full 24 bytes a frame goes out as: its bytes, then zeros.
-Report padded(std::initializer_list<std::uint8_t> head) {
-    Report bytes(head);
-    bytes.resize(REPORT_SIZE, 0);
-    return bytes;
-}
+using Report = Bytes;
 
 Report asReport(const Frame& frame) {
     return {frame.bytes.begin(), frame.bytes.end()};

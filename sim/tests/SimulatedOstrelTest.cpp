@@ -4,8 +4,8 @@
 #include "device/HIDDevice.h"
 #include "device/HIDDevices.h"
 #include "device/HIDOstrel.h"
-#include "device/tests/WaitFor.h"
 #include "sim/SimulatedOstrel.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
+#include "tests/support/Reports.h"
 
 namespace kernel_harness {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds ANSWER_LIMIT{5000};
@@ -33,13 +33,6 @@ constexpr std::chrono::milliseconds QUIET_PERIOD{300};
 // Half the channel's 5000 ms stop timeout: a close that takes longer did not wake the
 // reader but waited it out.
 constexpr double PROMPT_CLOSE_MS = 2500.0;
-
-// A whole 24-byte report: `bytes` followed by zeros.
-Bytes padded(std::initializer_list<std::uint8_t> bytes) {
-    Bytes report(bytes);
-    report.resize(REPORT_SIZE, 0);
-    return report;
-}
 
 Bytes toBytes(const HArray& array) {
     return Bytes(array.bytes().begin(), array.bytes().end());

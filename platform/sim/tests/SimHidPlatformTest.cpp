@@ -3,8 +3,8 @@
 #include <array>
 #include <thread>
 
-#include "device/tests/WaitFor.h"
 #include "platform/sim/SimHidPlatform.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
