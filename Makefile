@@ -1,7 +1,8 @@
 # Front door: no CMake knowledge needed.
 #   make deps      install the Debian packages the project needs (when missing)
 #   make build     build the default preset
-#   make test      deps, then configure, build and test the default, asan and tsan presets
+#   make test      deps, the format check, then configure, build and test the default, asan
+#                  and tsan presets
 #   make run       build and start ostrel-sim, the programmer on a simulated controller
 #   make package   build the Debian package
 #   make bench     run the benchmarks
@@ -20,6 +21,7 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 test: deps
+	scripts/check-format.sh
 	@for p in $(PRESETS); do \
 	  echo "=== $$p ==="; \
 	  cmake --preset $$p >/dev/null && \

@@ -28,8 +28,7 @@ public:
     // Sends the command byte followed by the low 8 bits of each argument.
     void sendCommand(std::uint8_t command, std::initializer_list<int> arguments = {});
     // A parameter write frame when `write` is set, otherwise a parameter read frame.
-    void sendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
-                   std::uint8_t low);
+    void sendParam(int size, std::uint8_t address, bool write, std::uint8_t high, std::uint8_t low);
 
 protected:
     // For a derived class: attaches nothing, so that the derived constructor can call

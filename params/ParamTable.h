@@ -17,12 +17,12 @@ enum ParamKind : std::int32_t {
 };
 
 struct ParamDef {
-    std::int32_t address;     // only the low byte travels in frames
-    std::int32_t size;        // value bytes: 1 or 2 (0: never offered, never written)
-    const char* name;         // the parameter list's entry
-    std::int32_t listed;      // 1: offered in the list
+    std::int32_t address;  // only the low byte travels in frames
+    std::int32_t size;     // value bytes: 1 or 2 (0: never offered, never written)
+    const char* name;      // the parameter list's entry
+    std::int32_t listed;   // 1: offered in the list
     ParamKind kind;
-    double factor;            // engineering value = raw value x factor
+    double factor;  // engineering value = raw value x factor
     const char* description;
     const char* unit;
 };

@@ -22,7 +22,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
             } else if (id == IDC_ABOUT_DESCRIPTION) {
                 label->setText(fromCp1252(CAboutDlg::DESCRIPTION_LINE));
             }
-        } else if (auto* button = qobject_cast<QAbstractButton*>(widget); button && id == DIALOG_OK) {
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget);
+                   button && id == DIALOG_OK) {
             connect(button, &QAbstractButton::clicked, this, [this] { done(DIALOG_OK); });
         }
     }

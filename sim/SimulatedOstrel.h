@@ -17,8 +17,7 @@ class SimulatedOstrel {
 public:
     // Plugs a controller into `platform`; an empty path lets the platform choose one.
     explicit SimulatedOstrel(platform::SimHidPlatform& platform,
-                             std::uint16_t productId = OSTREL_PRODUCT_ID,
-                             std::string path = {});
+                             std::uint16_t productId = OSTREL_PRODUCT_ID, std::string path = {});
     // Unplugs the controller: a channel still open on it sees the device gone.
     ~SimulatedOstrel();
     SimulatedOstrel(const SimulatedOstrel&) = delete;
