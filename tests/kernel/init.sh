@@ -12,10 +12,14 @@ mount -t devtmpfs devtmpfs /dev
 
 token=none
 capture=no
+scenario=""
+build=""
 for word in $(cat /proc/cmdline); do
     case $word in
     ostrel.token=*) token=${word#ostrel.token=} ;;
     ostrel.capture=1) capture=yes ;;
+    ostrel.scenario=*) scenario=${word#ostrel.scenario=} ;;
+    ostrel.build=*) build=${word#ostrel.build=} ;;
     esac
 done
 
@@ -48,6 +52,47 @@ fi
 if [ "$capture" = yes ]; then
     mkdir -p /capture
     export OSTREL_CAPTURE_DIR=/capture
+fi
+
+# A scenario runs in the host's own root file system: shared read-only, a tmpfs overlay on
+# top for whatever the programs write, and the kernel's file systems mounted inside.
+run_scenario() {
+    mkdir -p /host /layer /newroot
+    mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /host ||
+        return 1
+    mount -t tmpfs -o size=512m tmpfs /layer || return 1
+    mkdir -p /layer/upper /layer/work
+    mount -t overlay overlay -o lowerdir=/host,upperdir=/layer/upper,workdir=/layer/work /newroot ||
+        return 1
+    mount -t proc proc /newroot/proc
+    mount -t sysfs sysfs /newroot/sys
+    mount -t configfs none /newroot/sys/kernel/config
+    mount -t devtmpfs devtmpfs /newroot/dev
+    mkdir -p /newroot/dev/shm /newroot/dev/pts
+    mount -t tmpfs tmpfs /newroot/dev/shm
+    mount -t devpts devpts /newroot/dev/pts
+    mount -t tmpfs tmpfs /newroot/tmp
+    mount -t tmpfs tmpfs /newroot/run
+    mkdir -p /newroot/run/ostrel-out
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 ostrelout /newroot/run/ostrel-out ||
+        return 1
+    read -r uptime _ </proc/uptime
+    echo "ostrel-harness: host root mounted after $uptime s; running $scenario"
+    timeout -s KILL "$(cat /etc/ostrel-test-timeout)" chroot /newroot /usr/bin/env -i \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+        OSTREL_BUILD="$build" OSTREL_OUT=/run/ostrel-out /bin/bash "$scenario"
+}
+
+if [ -n "$scenario" ]; then
+    run_scenario
+    rc=$?
+    read -r uptime _ </proc/uptime
+    echo "ostrel-harness: scenario ended after $uptime s with exit code $rc"
+    sync
+    if [ "$rc" -eq 0 ]; then
+        finish PASS
+    fi
+    finish FAIL
 fi
 
 read -r uptime _ </proc/uptime

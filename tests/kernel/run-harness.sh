@@ -4,8 +4,16 @@
 # passes or fails on the result line the guest prints.
 #
 #   run-harness.sh --binary FILE [--work DIR] [--capture DIR] [--timeout SECONDS]
+#   run-harness.sh --scenario SCRIPT --work DIR [--build DIR] [--timeout SECONDS]
 #
 #   --binary   the statically linked test binary to run in the guest
+#   --scenario a bash script run as root in the guest, chrooted into this machine's own
+#              root file system (shared read-only over 9p, with a tmpfs overlay on top), so
+#              that it can run the host's dynamically linked programs: the window under
+#              Xvfb, udevd, a peer HID library. Its exit code is the result. It finds the
+#              build folder in $OSTREL_BUILD and a writable folder, whose contents come
+#              back to DIR/out, in $OSTREL_OUT.
+#   --build    the build folder handed to the scenario (default: the current folder)
 #   --work     where the initramfs and the console log go (default: a folder beside FILE)
 #   --capture  copy the sysfs files the binary captured in the guest into DIR
 #   --timeout  hard limit for the whole guest run (default 180 s)
@@ -16,6 +24,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 binary=""
+scenario=""
+build=$PWD
 work=""
 capture=""
 limit=180
@@ -29,6 +39,8 @@ die() {
 while [ $# -gt 0 ]; do
     case $1 in
     --binary) binary=${2:?}; shift 2 ;;
+    --scenario) scenario=${2:?}; shift 2 ;;
+    --build) build=${2:?}; shift 2 ;;
     --work) work=${2:?}; shift 2 ;;
     --capture) capture=${2:?}; shift 2 ;;
     --timeout) limit=${2:?}; shift 2 ;;
@@ -36,8 +48,19 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-[ -n "$binary" ] || die "no --binary given"
-[ -x "$binary" ] || die "the test binary $binary is missing or not executable"
+if [ -n "$scenario" ]; then
+    [ -z "$binary" ] || die "--binary and --scenario exclude each other"
+    [ -f "$scenario" ] || die "the scenario $scenario is missing"
+    [ -n "$work" ] || die "--scenario needs --work"
+    scenario=$(cd "$(dirname "$scenario")" && pwd)/$(basename "$scenario")
+    build=$(cd "$build" && pwd)
+    case "$scenario$build" in
+    *[[:space:]]*) die "the scenario and build paths travel on the kernel command line: no spaces" ;;
+    esac
+else
+    [ -n "$binary" ] || die "no --binary or --scenario given"
+    [ -x "$binary" ] || die "the test binary $binary is missing or not executable"
+fi
 [[ $limit =~ ^[0-9]+$ ]] && [ "$limit" -ge 30 ] || die "--timeout must be a whole number of seconds, 30 or more"
 work=${work:-$(dirname "$binary")/kernel-harness}
 mkdir -p "$work"
@@ -47,7 +70,7 @@ busybox=$(command -v busybox || true)
 [ -n "$busybox" ] || die "busybox is missing (Debian package busybox-static; run scripts/install-deps.sh)"
 file -L "$busybox" 2>/dev/null | grep -q 'statically linked' ||
     die "$busybox is not linked statically; install busybox-static (run scripts/install-deps.sh)"
-file -L "$binary" 2>/dev/null | grep -Eq 'statically linked|static-pie linked' ||
+[ -n "$scenario" ] || file -L "$binary" 2>/dev/null | grep -Eq 'statically linked|static-pie linked' ||
     die "$binary is not linked statically; the guest has no shared libraries"
 
 start=$(date +%s.%N)
@@ -78,6 +101,23 @@ modules=(
     "usbhid"
     "hid-generic"
 )
+# A scenario also mounts the host's root over 9p (virtio) with an overlay on top. Each
+# module after the ones it depends on (their depends= fields; the package has no modules.dep).
+if [ -n "$scenario" ]; then
+    modules+=(
+        "virtio_ring"
+        "virtio"
+        "virtio_pci_modern_dev"
+        "virtio_pci_legacy_dev"
+        "virtio_pci"
+        "9pnet"
+        "9pnet_virtio"
+        "netfs"
+        "fscache"
+        "9p"
+        "overlay"
+    )
+fi
 
 # The initramfs, rebuilt only when one of its inputs changed.
 stage=$work/initramfs.d
@@ -86,7 +126,7 @@ mkdir -p "$stage"/{bin,dev,proc,sys,etc,lib/modules,tmp}
 cp "$busybox" "$stage/bin/busybox"
 cp "$here/init.sh" "$stage/init"
 chmod 755 "$stage/init"
-cp "$binary" "$stage/ostrel-kernel-tests"
+[ -n "$scenario" ] || cp "$binary" "$stage/ostrel-kernel-tests"
 : >"$stage/etc/ostrel-modules"
 for entry in "${modules[@]}"; do
     read -r name args <<<"$entry"
@@ -118,12 +158,26 @@ fi
 token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
 append="console=ttyS0 quiet panic=-1 ostrel.token=$token"
 [ -z "$capture" ] || append="$append ostrel.capture=1"
+memory=512M
+shares=()
+if [ -n "$scenario" ]; then
+    append="$append ostrel.scenario=$scenario ostrel.build=$build"
+    # The window, Xvfb and Wine need more room than the bare harness.
+    memory=1536M
+    out=$work/out
+    rm -rf "$out"
+    mkdir -p "$out"
+    # multidevs=remap: the host root spans several file systems, whose inode numbers
+    # would otherwise collide in the guest.
+    shares=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
+        -virtfs "local,path=$out,mount_tag=ostrelout,security_model=none")
+fi
 log=$work/console.log
 say "booting $release under QEMU (TCG, limit ${limit} s; console log: $log)"
 boot_start=$(date +%s.%N)
 set +e
-timeout --kill-after=5 "$limit" qemu-system-x86_64 -accel tcg -m 512M -nographic -no-reboot \
-    -no-user-config -nodefaults -serial stdio -net none \
+timeout --kill-after=5 "$limit" qemu-system-x86_64 -accel tcg -m "$memory" -nographic -no-reboot \
+    -no-user-config -nodefaults -serial stdio -net none "${shares[@]}" \
     -kernel "$vmlinuz" -initrd "$initramfs" -append "$append" </dev/null 2>&1 |
     tr -d '\r' | sed -u 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' | tee "$log"
 status=("${PIPESTATUS[@]}")
@@ -133,8 +187,15 @@ qemu_rc=${status[0]}
 guest_time=$(awk -v a="$boot_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 say "guest ran ${guest_time} s; whole run $(elapsed) s"
 
+# What a failed run leaves for whoever looks into it.
+evidence() {
+    local shots=""
+    [ -z "$scenario" ] || shots=$(find "$work/out" -name '*.png' 2>/dev/null | LC_ALL=C sort | tr '\n' ' ')
+    echo "console log: $log${shots:+; screenshots: $shots}"
+}
+
 if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
-    die "FAIL: the guest did not finish within ${limit} s and was stopped"
+    die "FAIL: the guest did not finish within ${limit} s and was stopped ($(evidence))"
 fi
 
 if [ -n "$capture" ]; then
@@ -145,11 +206,14 @@ if [ -n "$capture" ]; then
     say "captured sysfs files written to $capture"
 fi
 
+# The figures a scenario measured, repeated where CTest's log keeps them.
+grep -a '^scenario: figure: ' "$log" | sed 's/^scenario: /kernel-harness: /' || true
+
 if grep -qx "OSTREL-HARNESS-RESULT $token PASS" "$log"; then
     say "PASS"
     exit 0
 fi
 if grep -qx "OSTREL-HARNESS-RESULT $token FAIL" "$log"; then
-    die "FAIL: the tests in the guest failed (see above)"
+    die "FAIL: the tests in the guest failed (see above; $(evidence))"
 fi
-die "FAIL: the guest ended without a result line (QEMU exit code $qemu_rc; kernel panic or crash, see above)"
+die "FAIL: the guest ended without a result line (QEMU exit code $qemu_rc; kernel panic or crash, see above; $(evidence))"

@@ -1,0 +1,89 @@
+# The window program against the gadget, looked at from outside as a user would see it:
+# the caption, the frames the firmware received, a parameter chosen and written with the
+# keyboard and mouse, the unplug message and the program's end.
+source "$(dirname "$0")/lib.sh"
+
+OSTREL=$OSTREL_BUILD/qt/ostrel
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=/tmp/xdg
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+start_xvfb || { say "FAILED: Xvfb did not start"; exit 1; }
+
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+shown() { [ -n "$(visible "$1")" ]; }
+# find_window VAR SECONDS NAME-REGEX: the first visible window of that name.
+find_window() {
+    local var=$1 limit=$2 name=$3
+    wait_until "$limit" shown "$name" || return 1
+    printf -v "$var" '%s' "$(visible "$name")"
+}
+frames() { grep -c " $1" /tmp/ostrel.log; }
+zeros() { printf ' 00%.0s' $(seq "$1"); }
+
+# 1. No controller: "Device not found" over an idle window, the diagnostic line on stdout.
+"$OSTREL" >/tmp/alone.out 2>/tmp/alone.err &
+alone=$!
+check "without a controller a message box appears" find_window box 60 '^Ostrel$'
+if [ -n "${box:-}" ]; then
+    xdotool key --window "$box" Return
+    check "after OK the idle programmer shows" find_window main 30 '^Ostrel ver: --$'
+    check "and stays" kill -0 "$alone"
+    xdotool key --window "${main:-0}" Escape
+fi
+ended "$alone" 20
+check "the program without a controller ends with 0 (got $ended_rc)" test "$ended_rc" -eq 0
+check "the search printed its line" grep -q '^No device found - set the -manuf, -product, -vendor, -pid propperly:$' /tmp/alone.out
+cp /tmp/alone.out "$OSTREL_OUT/"
+
+# 2. With the controller (firmware 2.1, mode 3).
+start_gadget ostrel --version 0x21 --mode 3 || finish
+started=$(now)
+"$OSTREL" >/tmp/window.out 2>/tmp/window.err &
+window=$!
+check "the caption turns to the firmware's version and mode" \
+    find_window main 60 '^Ostrel ver: 2.1 mode: 03$'
+say "caption after $(since "$started") s"
+check "the first frame is the status request" \
+    test "$(head -n 1 /tmp/ostrel.log | cut -d' ' -f2-)" = "81$(zeros 23)"
+first=$(head -n 1 /tmp/ostrel.log | cut -d' ' -f1)
+sleep 4
+count=$(frames "81$(zeros 23)")
+last=$(grep " 81$(zeros 23)" /tmp/ostrel.log | tail -n 1 | cut -d' ' -f1)
+period=$(awk -v a="$first" -v b="$last" -v n="$count" 'BEGIN { if (n > 1) printf "%.0f", (b - a) / (n - 1); else print 0 }')
+say "status requests: $count, one each $period ms"
+check "a status request each second" test "$period" -ge 900 -a "$period" -le 1300
+
+# Choose "Delay before PSU startup" (fourth entry) with the mouse and the keyboard, then
+# type a value and press Enter, which acts as Send. Template positions in dialog units,
+# at the window's 6 x 13 base units: the list at (15, 88), the value at (162, 88).
+# No window manager: focus by hand.
+xdotool windowfocus --sync "$main"
+xdotool mousemove --window "$main" 60 150 click 1
+sleep 1
+xdotool key Down Down Down Return
+check "choosing a parameter sends its read frame" \
+    wait_until 10 grep -q " a4 a1 03 01$(zeros 20)$" /tmp/ostrel.log
+sleep 1
+xdotool mousemove --window "$main" 270 150 click 1
+xdotool key ctrl+a
+xdotool type --delay 50 "9"
+xdotool key Return
+check "Enter writes the typed value" wait_until 10 grep -q " a4 a0 03 01 09 00$(zeros 18)$" /tmp/ostrel.log
+snapshot window-after-write
+
+# 3. Unplug: "Device disconnected!" once, then the end with 0 after OK.
+unplugged=$(now)
+kill -USR1 "$ostrel_pid"
+check "unplugging shows a message box" find_window box 30 '^Ostrel$'
+say "figure: unplug to message $(since "$unplugged") s"
+snapshot window-disconnected
+sleep 1
+check "exactly one message box" test "$(xdotool search --onlyvisible --name '^Ostrel$' | wc -l)" -eq 1
+pressed=$(now)
+xdotool key --window "${box:-0}" Return
+ended "$window" 20
+say "figure: OK to the program's end $(since "$pressed") s"
+check "the program ends with 0 after the disconnect (got $ended_rc)" test "$ended_rc" -eq 0
+stop_gadget ostrel
+check "the firmware stored the written value" grep -qx '03 09' /tmp/ostrel.memory
+cp /tmp/window.out /tmp/window.err "$OSTREL_OUT/" 2>/dev/null
+finish
