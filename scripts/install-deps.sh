@@ -10,7 +10,7 @@ packages=(
   xvfb xauth imagemagick
   dpkg-dev file
   desktop-file-utils appstream xdotool
-  udev
+  udev libhidapi-dev
 )
 
 missing=()
