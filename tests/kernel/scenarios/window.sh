@@ -34,7 +34,23 @@ check "the program without a controller ends with 0 (got $ended_rc)" test "$ende
 check "the search printed its line" grep -q '^No device found - set the -manuf, -product, -vendor, -pid propperly:$' /tmp/alone.out
 cp /tmp/alone.out "$OSTREL_OUT/"
 
-# 2. With the controller (firmware 2.1, mode 3).
+# 2. Two controllers: neither is taken, and the search lists both.
+start_gadget first || finish
+start_gadget second --udc 1 || finish
+"$OSTREL" >/tmp/two.out 2>/dev/null &
+two=$!
+check "with two controllers a message box appears" find_window box 60 '^Ostrel$'
+xdotool key --window "${box:-0}" Return
+check "after OK the idle programmer shows" find_window main 30 '^Ostrel ver: --$'
+xdotool key --window "${main:-0}" Escape
+ended "$two" 20
+check "the program with two controllers ends with 0 (got $ended_rc)" test "$ended_rc" -eq 0
+check "the search says there are too many" grep -q '^Too many devices - ' /tmp/two.out
+check "and no frame reached either controller" test ! -s /tmp/first.log -a ! -s /tmp/second.log
+stop_gadget second
+stop_gadget first
+
+# 3. With the controller (firmware 2.1, mode 3).
 start_gadget ostrel --version 0x21 --mode 3 || finish
 started=$(now)
 "$OSTREL" >/tmp/window.out 2>/tmp/window.err &
@@ -49,8 +65,10 @@ sleep 4
 count=$(frames "81$(zeros 23)")
 last=$(grep " 81$(zeros 23)" /tmp/ostrel.log | tail -n 1 | cut -d' ' -f1)
 period=$(awk -v a="$first" -v b="$last" -v n="$count" 'BEGIN { if (n > 1) printf "%.0f", (b - a) / (n - 1); else print 0 }')
-say "status requests: $count, one each $period ms"
-check "a status request each second" test "$period" -ge 900 -a "$period" -le 1300
+say "figure: status requests: $count, one each $period ms"
+# The poll timer's 1000 ms, with room for an emulated machine under load; the figure above
+# is the measure.
+check "a status request about each second" test "$count" -ge 3 -a "$period" -ge 700 -a "$period" -le 2000
 
 # Choose "Delay before PSU startup" (fourth entry) with the mouse and the keyboard, then
 # type a value and press Enter, which acts as Send. Template positions in dialog units,
@@ -70,7 +88,7 @@ xdotool key Return
 check "Enter writes the typed value" wait_until 10 grep -q " a4 a0 03 01 09 00$(zeros 18)$" /tmp/ostrel.log
 snapshot window-after-write
 
-# 3. Unplug: "Device disconnected!" once, then the end with 0 after OK.
+# 4. Unplug: "Device disconnected!" once, then the end with 0 after OK.
 unplugged=$(now)
 kill -USR1 "$ostrel_pid"
 check "unplugging shows a message box" find_window box 30 '^Ostrel$'
@@ -78,11 +96,16 @@ say "figure: unplug to message $(since "$unplugged") s"
 snapshot window-disconnected
 sleep 1
 check "exactly one message box" test "$(xdotool search --onlyvisible --name '^Ostrel$' | wc -l)" -eq 1
+# Plugged in again while the message shows: there is no reconnection.
+start_gadget again --udc 1
+sleep 3
+check "a controller plugged in again gets no frame" test ! -s /tmp/again.log
 pressed=$(now)
 xdotool key --window "${box:-0}" Return
 ended "$window" 20
 say "figure: OK to the program's end $(since "$pressed") s"
 check "the program ends with 0 after the disconnect (got $ended_rc)" test "$ended_rc" -eq 0
+stop_gadget again
 stop_gadget ostrel
 check "the firmware stored the written value" grep -qx '03 09' /tmp/ostrel.memory
 cp /tmp/window.out /tmp/window.err "$OSTREL_OUT/" 2>/dev/null
