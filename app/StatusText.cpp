@@ -52,8 +52,8 @@ void formatStatusFields(const ParamTable& table, const StatusReport& status, Sta
 
 std::string formatCaption(const StatusReport& status) {
     char text[64];
-    std::snprintf(text, sizeof text, "Ostrel ver: %d.%d mode: %02d", status.major(),
-                  status.minor(), static_cast<int>(status.mode));
+    std::snprintf(text, sizeof text, "Ostrel ver: %d.%d mode: %02d", status.major(), status.minor(),
+                  static_cast<int>(status.mode));
     return text;
 }
 

@@ -127,7 +127,7 @@ int rawValue(const ParamDef& row, const EncodedValue& value) {
 }
 
 nlohmann::ordered_json backupJson(const ParamTable& table, const BackupInfo& info,
-                          const std::vector<ReadValue>& values) {
+                                  const std::vector<ReadValue>& values) {
     json parameters = json::array();
     for (const ReadValue& value : values) {
         const ParamDef& row = table.row(value.row);
@@ -144,8 +144,8 @@ nlohmann::ordered_json backupJson(const ParamTable& table, const BackupInfo& inf
         {"format", BACKUP_FORMAT},
         {"formatVersion", BACKUP_FORMAT_VERSION},
         {"firmware",
-         {{"version", std::to_string(info.status.major()) + "." +
-                          std::to_string(info.status.minor())},
+         {{"version",
+           std::to_string(info.status.major()) + "." + std::to_string(info.status.minor())},
           {"major", info.status.major()},
           {"minor", info.status.minor()}}},
         {"mode", info.status.mode},

@@ -4,11 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "device/Wire.h"
 #include "params/ParamTable.h"
@@ -33,14 +32,14 @@ struct ReadValue {
 };
 
 struct BackupInfo {
-    StatusReport status;     // firmware version and mode
-    std::string takenAt;     // UTC, ISO 8601
+    StatusReport status;  // firmware version and mode
+    std::string takenAt;  // UTC, ISO 8601
     long long durationMs = 0;
 };
 
 // The file's JSON; texts are the window's, in UTF-8.
 nlohmann::ordered_json backupJson(const ParamTable& table, const BackupInfo& info,
-                          const std::vector<ReadValue>& values);
+                                  const std::vector<ReadValue>& values);
 
 struct BackupEntry {
     int row = -1;

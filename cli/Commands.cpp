@@ -9,12 +9,11 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
@@ -191,8 +190,8 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     content.resize(static_cast<std::size_t>(stream->gcount()));
     if (content.size() > BACKUP_FILE_LIMIT) {
         fail(context, EXIT_USAGE,
-             path + ": too large for a backup file (at most " +
-                 std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
+             path + ": too large for a backup file (at most " + std::to_string(BACKUP_FILE_LIMIT) +
+                 " bytes)");
         return false;
     }
     if (stream->bad()) {
@@ -244,8 +243,8 @@ bool loadBackup(CommandContext& context, const std::string& path, Backup& backup
         context.console.err << "ostrelctl: " << path << ": " << faults[i] << '\n';
     }
     if (faults.size() > MAX_FAULTS_SHOWN) {
-        context.console.err << "ostrelctl: " << path << ": and "
-                            << faults.size() - MAX_FAULTS_SHOWN << " faults more\n";
+        context.console.err << "ostrelctl: " << path << ": and " << faults.size() - MAX_FAULTS_SHOWN
+                            << " faults more\n";
     }
     context.console.err << "ostrelctl: nothing was written\n";
     return false;
@@ -287,9 +286,8 @@ std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
 }
 
 json statusJson(const StatusReport& status, const StatusTexts& texts, bool stamped) {
-    json object = {{"caption", texts.caption},
-                   {"firmware", firmwareText(status)},
-                   {"mode", status.mode}};
+    json object = {
+        {"caption", texts.caption}, {"firmware", firmwareText(status)}, {"mode", status.mode}};
     if (stamped) {
         object["time"] = utcNow();
     }
@@ -413,8 +411,8 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         if (options.csv) {
             out << csvHeader() << '\n';
         }
-        printStatus(out, options, session.status(),
-                    statusTexts(session.table(), session.status()), false);
+        printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
+                    false);
         return EXIT_OK;
     }
     if (options.csv) {
@@ -424,8 +422,8 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         std::chrono::duration<double>(options.watchSeconds));
     auto next = Clock::now();
     for (;;) {
-        printStatus(out, options, session.status(),
-                    statusTexts(session.table(), session.status()), true);
+        printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
+                    true);
         if (!out) {
             return EXIT_OK;  // nobody reads any more
         }
@@ -433,8 +431,8 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         if (!pause(context, next)) {
             return EXIT_OK;
         }
-        if (const int code = session.check(session.controller().status(session.status()),
-                                           "the status request");
+        if (const int code =
+                session.check(session.controller().status(session.status()), "the status request");
             code != EXIT_OK) {
             return code;
         }
@@ -461,8 +459,8 @@ int commandList(CommandContext& context, bool asJson) {
             continue;
         }
         char head[32];
-        std::snprintf(head, sizeof head, "%3d 0x%02X %4d ", index, static_cast<unsigned>(row.address),
-                      static_cast<int>(row.size));
+        std::snprintf(head, sizeof head, "%3d 0x%02X %4d ", index,
+                      static_cast<unsigned>(row.address), static_cast<int>(row.size));
         std::string unit = utf8(row.unit);
         unit.resize(std::max<std::size_t>(unit.size() + 1, 12), ' ');
         out << head << unit << utf8(row.name) << " (" << shortName(row.name) << ")\n"
@@ -781,8 +779,8 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             continue;
         }
         const std::optional<EncodedValue> value = encodeParamValue(row, "");
-        if (const int code = session.check(session.controller().write(row, *value),
-                                           "the factory reset");
+        if (const int code =
+                session.check(session.controller().write(row, *value), "the factory reset");
             code != EXIT_OK) {
             return code;
         }

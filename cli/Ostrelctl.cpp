@@ -1,11 +1,10 @@
 #include "cli/Ostrelctl.h"
 
+#include <CLI/CLI.hpp>
 #include <exception>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/Commands.h"
 
@@ -32,9 +31,10 @@ std::string ostrelctlVersion() {
 
 int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                  const std::atomic<bool>& interrupted) {
-    CLI::App app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
-                 "over USB, shows its status, and saves, restores and compares its settings.",
-                 "ostrelctl"};
+    CLI::App app{
+        "Reads and writes the parameters of an Ostrel power-supply controller attached "
+        "over USB, shows its status, and saves, restores and compares its settings.",
+        "ostrelctl"};
     app.set_version_flag("--version", ostrelctlVersion());
     app.footer(EXIT_CODES);
     app.require_subcommand(1);
@@ -77,8 +77,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     CLI::App* setCommand = app.add_subcommand(
         "set", "writes one parameter, reads it back and says whether the controller holds it");
     setCommand->add_option("PARAM", setParam, "the parameter")->required();
-    setCommand->add_option("VALUE", setValue, "the value as the window takes it (5, 12.5, "
-                                              "01:30:00, Never)")
+    setCommand
+        ->add_option("VALUE", setValue,
+                     "the value as the window takes it (5, 12.5, "
+                     "01:30:00, Never)")
         ->required();
 
     std::string backupFile;
@@ -99,8 +101,7 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     bool diffJson = false;
     CLI::App* diffCommand =
         app.add_subcommand("diff", "what differs between a backup file and the controller");
-    diffCommand->add_option("FILE", diffFile, "the backup file (- for standard input)")
-        ->required();
+    diffCommand->add_option("FILE", diffFile, "the backup file (- for standard input)")->required();
     diffCommand->add_flag("--json", diffJson, "as JSON");
 
     bool yes = false;

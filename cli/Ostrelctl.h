@@ -30,10 +30,10 @@ public:
 };
 
 struct Console {
-    std::istream& in;           // "-" as a file to read
-    std::ostream& out;          // data
-    std::ostream& err;          // errors, warnings, progress
-    std::FILE* diagnostics;     // the device search's lines under --verbose
+    std::istream& in;        // "-" as a file to read
+    std::ostream& out;       // data
+    std::ostream& err;       // errors, warnings, progress
+    std::FILE* diagnostics;  // the device search's lines under --verbose
 };
 
 // Runs the command line; `interrupted` becomes true on Ctrl-C.

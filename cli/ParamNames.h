@@ -15,9 +15,9 @@ namespace ctl {
 std::string shortName(std::string_view name);
 
 struct ParamMatch {
-    int row = -1;                      // the offered row, or -1
-    std::vector<int> candidates;       // when row is -1: close matches, best first
-    bool ambiguous = false;            // several rows match the query equally
+    int row = -1;                 // the offered row, or -1
+    std::vector<int> candidates;  // when row is -1: close matches, best first
+    bool ambiguous = false;       // several rows match the query equally
 };
 
 // An offered row by exact name, address or short name; failing that, the one offered row
