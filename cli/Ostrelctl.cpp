@@ -36,6 +36,8 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         "over USB, shows its status, and saves, restores and compares its settings.",
         "ostrelctl"};
     app.set_version_flag("--version", ostrelctlVersion());
+    app.set_help_all_flag("--help-all",
+                          "Print this help message with every command's options and exit");
     app.footer(EXIT_CODES);
     app.require_subcommand(1);
     app.fallthrough();
