@@ -403,11 +403,13 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << ": " << result.err;
         EXPECT_NE(result.err.find("nothing was written"), std::string::npos) << c.what;
     }
-    for (const char* text :
-         {"", "{", "not json", "{\"format\": \"ostrel-backup\",}", "[1e99999]", "\xFF\xFE{}"}) {
+    const std::string deep = std::string(400000, '[') + std::string(400000, ']');
+    for (const std::string& text : {std::string(), std::string("{"), std::string("not json"),
+                                    std::string("{\"format\": \"ostrel-backup\",}"),
+                                    std::string("[1e99999]"), std::string("\xFF\xFE{}"), deep}) {
         m_file.write(text);
         const RunResult result = run({"diff", m_file.path()});
-        EXPECT_EQ(result.code, 1) << text;
+        EXPECT_EQ(result.code, 1) << text.substr(0, 40);
         EXPECT_NE(result.err.find("not a backup file"), std::string::npos) << result.err;
     }
     EXPECT_TRUE(m_controller->device().writes().empty());
