@@ -46,9 +46,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     app.add_flag("--simulated", global.simulated,
                  "talk to a simulated controller instead of one on USB");
     app.add_option("--timeout", global.timeoutMs,
-                   "how long one answer of the controller may take, retries included (ms)")
-        ->check(CLI::Range(10, 600000))
-        ->capture_default_str();
+                   "how long one answer of the controller may take, retries included "
+                   "(default 1000)")
+        ->option_text("MS")
+        ->check(CLI::Range(10, 600000));
     app.add_flag("--verbose", global.verbose, "show the device search's findings on stderr");
 
     StatusOptions status;
