@@ -246,7 +246,6 @@ bool loadBackup(CommandContext& context, const std::string& path, Backup& backup
         context.console.err << "ostrelctl: " << path << ": and " << faults.size() - MAX_FAULTS_SHOWN
                             << " faults more\n";
     }
-    context.console.err << "ostrelctl: nothing was written\n";
     return false;
 }
 
@@ -630,6 +629,7 @@ int planEntries(CommandContext& context, Session& session, const Backup& backup,
 int commandRestore(CommandContext& context, const std::string& file, bool dryRun) {
     Backup backup;
     if (!loadBackup(context, file, backup)) {
+        context.console.err << "ostrelctl: nothing was written\n";
         return EXIT_USAGE;
     }
     Session session(context);
