@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/Resource.h"
+#include "app/StatusText.h"
 #include "app/StringTable.h"
 #include "device/HIDDevices.h"
 #include "device/Wire.h"
@@ -38,54 +39,7 @@ constexpr std::array BINDINGS{
 
 constexpr std::uint32_t NO_TIMER = 0xFFFFFFFFu;
 
-std::string twoDigitDecimal(int value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d", value);
-    return text;
-}
-
-// Factor and product are both rounded to single precision before printing; that rounding
-// decides the last digit (25 x 0.0766 shows 1.91, where doubles would give 1.92).
-std::string formatVolts(const ParamTable& table, int row, std::uint8_t raw) {
-    const float factor = static_cast<float>(table.row(row).factor);
-    const float volts = factor * static_cast<float>(raw);
-    return formatTwoDecimals(volts);
-}
-
-std::string formatCaption(int major, int minor, int mode) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Ostrel ver: %d.%d mode: %02d", major, minor, mode);
-    return text;
-}
-
-std::string formatHistoryLine(const HistoryReport& history) {
-    char text[16];
-    std::snprintf(text, sizeof text, "[%02d] ", static_cast<int>(history.position));
-    std::string line = text;
-    for (int i = 0; i < HISTORY_ENTRIES; ++i) {
-        const unsigned entry = history.entries[static_cast<std::size_t>(i)];
-        // The position counts report offsets, not entries.
-        if (i + HISTORY_AT_ENTRIES == history.position) {
-            std::snprintf(text, sizeof text, "(%02x) ", entry);
-        } else {
-            std::snprintf(text, sizeof text, "%02x ", entry);
-        }
-        line += text;
-    }
-    return line;
-}
-
 }  // namespace
-
-std::string FormatFlagBits(std::uint8_t byte) {
-    std::string bits(8, '0');
-    for (int bit = 7; bit >= 0; --bit) {
-        if ((byte >> bit) & 1) {
-            bits[static_cast<std::size_t>(7 - bit)] = '1';
-        }
-    }
-    return bits;
-}
 
 IconPosition iconPosition(const Rect& client, int iconWidth, int iconHeight) {
     return {(client.width() - iconWidth + 1) / 2, (client.height() - iconHeight + 1) / 2};
@@ -159,11 +113,7 @@ bool COstrelDlg::OnInitDialog() {
     m_window.enableControl(IDC_PARAM_LIST, false);
 
     HIDDevices devices(m_platform, m_diagnostics);
-    std::unique_ptr<HIDDescriptor> descriptor =
-        devices.find(OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_PRODUCT_ID);
-    if (!descriptor) {
-        descriptor = devices.find(OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_PRODUCT_ID_ALT);
-    }
+    std::unique_ptr<HIDDescriptor> descriptor = findOstrel(devices);
 
     if (descriptor) {
         m_channel = createChannel(m_platform, std::move(descriptor));
@@ -238,24 +188,10 @@ void COstrelDlg::showStatus(std::span<const std::uint8_t> report) {
     // Before the voltages: a version-2 controller's first report already uses its factors.
     m_table.applyFirmwareVersion(status.version);
 
-    m_status.m_voltageIn = formatVolts(m_table, ROW_INPUT_VOLTAGE, status.inputVoltage);
-    m_status.m_ignition = formatVolts(m_table, ROW_IGNITION_VOLTAGE, status.ignitionVoltage);
-    m_status.m_voltage3V = formatVolts(m_table, ROW_RAIL_3V, status.rail3V);
-    m_status.m_voltage5V = formatVolts(m_table, ROW_RAIL_5V, status.rail5V);
-    m_status.m_voltage12V = formatVolts(m_table, ROW_RAIL_12V, status.rail12V);
-
-    m_status.m_temperature = twoDigitDecimal(status.temperature);
-    m_status.m_state = twoDigitDecimal(status.state);
-
-    m_status.m_voltageFlags = FormatFlagBits(status.voltageFlags);
-    m_status.m_statusFlags1 = FormatFlagBits(status.statusFlags1);
-    m_status.m_statusFlags2 = FormatFlagBits(status.statusFlags2);
-    m_status.m_timerFlags = FormatFlagBits(status.timerFlags);
-    m_status.m_inputFlags = FormatFlagBits(status.inputFlags);
-    m_status.m_outputFlags = FormatFlagBits(status.outputFlags);
+    formatStatusFields(m_table, status, m_status);
 
     UpdateData(false);
-    m_window.setCaption(formatCaption(status.major(), status.minor(), status.mode));
+    m_window.setCaption(formatCaption(status));
 }
 
 void COstrelDlg::showParam(std::span<const std::uint8_t> report) {

@@ -10,32 +10,13 @@
 #include <string>
 
 #include "app/DialogWindow.h"
+#include "app/StatusText.h"
 #include "device/HArray.h"
 #include "device/HIDDescriptor.h"
 #include "device/HIDDevice.h"
 #include "device/HIDOstrel.h"
 #include "params/ParamTable.h"
 #include "platform/HidPlatform.h"
-
-// The window's display strings. The dispatcher writes them; UpdateData(false) copies them
-// into their controls.
-struct StatusView {
-    std::string m_voltageIn;
-    std::string m_ignition;
-    std::string m_temperature;
-    std::string m_voltage3V;
-    std::string m_voltage5V;
-    std::string m_voltage12V;
-    std::string m_state;
-    std::string m_voltageFlags;
-    std::string m_statusFlags1;
-    std::string m_statusFlags2;
-    std::string m_timerFlags;
-    std::string m_inputFlags;
-    std::string m_outputFlags;
-    std::string m_statusHistory;
-    std::string m_ioBuffer;  // nothing writes it
-};
 
 enum class Exchange {
     Text,    // a StatusView string <-> the control's text
@@ -48,9 +29,6 @@ struct ControlBinding {
     Exchange exchange;
     std::string StatusView::*text;  // set for Exchange::Text only
 };
-
-// Eight '0'/'1' characters, bit 7 first.
-std::string FormatFlagBits(std::uint8_t byte);
 
 struct IconPosition {
     int x;

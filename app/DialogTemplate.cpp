@@ -71,7 +71,51 @@ constexpr std::array ABOUT_ITEMS = {
 
 const DialogTemplate ABOUT_TEMPLATE{IDD_ABOUTBOX, 235, 55, "About Ostrel", ABOUT_ITEMS};
 
+// Items of one row may sit a unit higher or lower than each other.
+constexpr int ROW_SLACK = 2;
+
+bool sameRow(const TemplateItem& a, const TemplateItem& b) {
+    return a.y - b.y <= ROW_SLACK && b.y - a.y <= ROW_SLACK;
+}
+
+const TemplateItem* mainItem(int id) {
+    for (const TemplateItem& item : MAIN_ITEMS) {
+        if (item.id == id) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
+// The nearest static text of `kind` in the control's row on one side of it.
+const char* besideControl(int controlId, ItemKind kind, bool left) {
+    const TemplateItem* control = mainItem(controlId);
+    if (control == nullptr || controlId == IDC_STATIC) {
+        return "";
+    }
+    const TemplateItem* nearest = nullptr;
+    for (const TemplateItem& item : MAIN_ITEMS) {
+        if (item.id != IDC_STATIC || item.kind != kind || !sameRow(item, *control)) {
+            continue;
+        }
+        const bool onSide =
+            left ? item.x + item.cx <= control->x : item.x >= control->x + control->cx;
+        if (onSide && (nearest == nullptr || (left ? item.x > nearest->x : item.x < nearest->x))) {
+            nearest = &item;
+        }
+    }
+    return nearest != nullptr ? nearest->text : "";
+}
+
 }  // namespace
+
+const char* mainControlLabel(int controlId) {
+    return besideControl(controlId, ItemKind::RightLabel, true);
+}
+
+const char* mainControlUnit(int controlId) {
+    return besideControl(controlId, ItemKind::Label, false);
+}
 
 const DialogTemplate& mainDialogTemplate() {
     return MAIN_TEMPLATE;

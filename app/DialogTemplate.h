@@ -50,4 +50,10 @@ struct DialogTemplate {
 const DialogTemplate& mainDialogTemplate();
 const DialogTemplate& aboutDialogTemplate();
 
+// What the main window writes beside a control, found by place: the right-aligned label in
+// its row to its left ("Voltage In:"), and the unit label in its row to its right ("[V]").
+// "" when there is none.
+const char* mainControlLabel(int controlId);
+const char* mainControlUnit(int controlId);
+
 }  // namespace ui

@@ -5,8 +5,13 @@ set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VENDOR "Ostrel project")
 set(CPACK_PACKAGE_CONTACT "Ostrel maintainers <maintainers@ostrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Ostrel power-supply controller")
+# Debian wants the extended description in lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Shows the live status of an Ostrel power-supply controller attached over USB (voltages, temperature, state, mode, firmware version, flags) and reads and writes its stored parameters. ostrel-sim runs the same window on a simulated controller.")
+    "Shows the live status of an Ostrel power-supply controller attached over USB
+(voltages, temperature, state, mode, firmware version, flags) and reads and
+writes its stored parameters. ostrel-sim runs the same window on a simulated
+controller. ostrelctl does the same from the command line, and saves, restores
+and compares a controller's settings as JSON files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

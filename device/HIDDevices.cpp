@@ -162,3 +162,12 @@ void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
         }
     }
 }
+
+std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices) {
+    std::unique_ptr<HIDDescriptor> descriptor =
+        devices.find(OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_PRODUCT_ID);
+    if (!descriptor) {
+        descriptor = devices.find(OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_PRODUCT_ID_ALT);
+    }
+    return descriptor;
+}

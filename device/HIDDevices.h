@@ -28,3 +28,7 @@ private:
     platform::HidPlatform& m_platform;
     std::FILE* m_diagnostics;
 };
+
+// The controller as the programs look for it: product id OSTREL_PRODUCT_ID, and when that
+// finds nothing, OSTREL_PRODUCT_ID_ALT, each with the controller's strings.
+std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices);

@@ -1,5 +1,6 @@
 // ostrel: the programmer for a controller on this machine's USB.
 #include <QApplication>
+#include <cstdio>
 
 #include "app/COstrelApp.h"
 #include "platform/linux/LinuxHidPlatform.h"
@@ -7,6 +8,12 @@
 #include "qt/QtDialogWindow.h"
 
 int main(int argc, char* argv[]) {
+    if (qtui::answerInfoOptions(argc, argv, stdout, "ostrel",
+                                "The programmer for the Ostrel power-supply controller: shows the "
+                                "live status of a\ncontroller attached over USB and reads and "
+                                "writes its stored parameters.")) {
+        return 0;
+    }
     QApplication application(argc, argv);
     qtui::setupApplication();
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/COstrelApp.h"
 #include "platform/sim/SimHidPlatform.h"
@@ -45,6 +46,11 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (qtui::answerInfoOptions(argc, argv, stdout, "ostrel-sim",
+                                "The Ostrel programmer connected to a simulated controller, with a "
+                                "second window\nthat drives the controller. Needs no hardware.")) {
+        return 0;
+    }
     QApplication application(argc, argv);
     qtui::setupApplication();
 

@@ -4,11 +4,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick
-  dpkg-dev file
+  dpkg-dev file lintian help2man
   desktop-file-utils appstream xdotool
   udev libhidapi-dev
 )

@@ -1,0 +1,793 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "app/Cp1252.h"
+#include "app/DialogTemplate.h"
+#include "app/Resource.h"
+#include "app/StatusText.h"
+#include "cli/BackupFile.h"
+#include "cli/Controller.h"
+#include "cli/ParamNames.h"
+#include "params/ValueCodec.h"
+
+namespace ctl {
+namespace {
+
+using json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+// The status fields in the order ostrelctl prints them, with their JSON keys.
+struct StatusField {
+    int control;
+    std::string StatusView::*text;
+    const char* key;
+};
+
+constexpr std::array STATUS_FIELDS{
+    StatusField{IDC_VOLTAGE_IN, &StatusView::m_voltageIn, "voltageIn"},
+    StatusField{IDC_IGNITION, &StatusView::m_ignition, "ignition"},
+    StatusField{IDC_VOLTAGE_3V, &StatusView::m_voltage3V, "voltage3V"},
+    StatusField{IDC_VOLTAGE_5V, &StatusView::m_voltage5V, "voltage5V"},
+    StatusField{IDC_VOLTAGE_12V, &StatusView::m_voltage12V, "voltage12V"},
+    StatusField{IDC_TEMPERATURE, &StatusView::m_temperature, "temperature"},
+    StatusField{IDC_STATE, &StatusView::m_state, "state"},
+    StatusField{IDC_VOLTAGE_FLAGS, &StatusView::m_voltageFlags, "voltageFlags"},
+    StatusField{IDC_STATUS_FLAGS1, &StatusView::m_statusFlags1, "statusFlags1"},
+    StatusField{IDC_STATUS_FLAGS2, &StatusView::m_statusFlags2, "statusFlags2"},
+    StatusField{IDC_TIMER_FLAGS, &StatusView::m_timerFlags, "timerFlags"},
+    StatusField{IDC_INPUT_FLAGS, &StatusView::m_inputFlags, "inputFlags"},
+    StatusField{IDC_OUTPUT_FLAGS, &StatusView::m_outputFlags, "outputFlags"},
+};
+
+constexpr std::size_t MAX_FAULTS_SHOWN = 20;
+
+std::string utf8(const char* cp1252Text) {
+    return cp1252::toUtf8(cp1252Text);
+}
+
+std::string firmwareText(const StatusReport& status) {
+    return std::to_string(status.major()) + "." + std::to_string(status.minor());
+}
+
+std::string utcNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    char text[32] = "";
+    if (const std::tm* utc = std::gmtime(&now)) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+    }
+    return text;
+}
+
+// A value with its unit, as the window shows them side by side.
+std::string withUnit(const ParamDef& row, const std::string& text) {
+    const std::string unit = utf8(row.unit);
+    return unit.empty() ? text : text + " " + unit;
+}
+
+std::string currentText(const ParamDef& row, const ParamReport& value) {
+    return withUnit(row, utf8(decodeParamValue(row, value.first, value.second).c_str()));
+}
+
+std::string wantedText(const ParamDef& row, const EncodedValue& value) {
+    const std::uint8_t first = row.size == 1 ? value.low : value.high;
+    return withUnit(row, utf8(decodeParamValue(row, first, value.low).c_str()));
+}
+
+int fail(CommandContext& context, int code, const std::string& message) {
+    context.console.err << "ostrelctl: " << message << '\n';
+    return code;
+}
+
+// The controller, opened and asked for its status first, so that the table's factors fit
+// the firmware before the first value is read.
+class Session {
+public:
+    explicit Session(CommandContext& context) : m_context(context) {}
+
+    int start() {
+        Controller::Options options;
+        options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
+        options.diagnostics = m_context.global.verbose ? m_context.console.diagnostics : nullptr;
+        m_controller = std::make_unique<Controller>(
+            m_context.platforms.platform(m_context.global.simulated), m_table, options);
+        switch (m_controller->open()) {
+            case Controller::Found::One:
+                break;
+            case Controller::Found::None:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "no controller found (plugged in? may you open its /dev/hidraw "
+                            "node? --verbose shows the device search)");
+            case Controller::Found::Several:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "several controllers found; plug in only the one to work on");
+            case Controller::Found::Unopened:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "the controller was found but could not be opened");
+        }
+        return check(m_controller->status(m_status), "the status request");
+    }
+
+    // EXIT_OK, or the outcome's exit code after saying what went wrong.
+    int check(Outcome outcome, const std::string& what) {
+        switch (outcome) {
+            case Outcome::Ok:
+                return EXIT_OK;
+            case Outcome::Lost:
+                return fail(m_context, EXIT_LOST, "the controller was lost (" + what + ")");
+            case Outcome::Timeout:
+                return fail(m_context, EXIT_TIMEOUT,
+                            "no answer from the controller to " + what + " within " +
+                                std::to_string(m_context.global.timeoutMs) + " ms");
+        }
+        return EXIT_LOST;
+    }
+
+    int read(int row, ParamReport& value) {
+        return check(m_controller->read(m_table.row(row), value),
+                     "the read of \"" + utf8(m_table.row(row).name) + "\"");
+    }
+
+    Controller& controller() { return *m_controller; }
+    ParamTable& table() { return m_table; }
+    StatusReport& status() { return m_status; }
+
+private:
+    CommandContext& m_context;
+    ParamTable m_table;
+    std::unique_ptr<Controller> m_controller;
+    StatusReport m_status;
+};
+
+// --- files -------------------------------------------------------------------------------
+
+// The whole file, refused by its size before it is read; "-" is the console's input.
+bool readInput(CommandContext& context, const std::string& path, std::string& content) {
+    std::istream* stream = &context.console.in;
+    std::ifstream file;
+    if (path != "-") {
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        if (error || !std::filesystem::exists(status)) {
+            fail(context, EXIT_USAGE, path + ": no such file");
+            return false;
+        }
+        if (!std::filesystem::is_regular_file(status)) {
+            fail(context, EXIT_USAGE, path + ": not a regular file");
+            return false;
+        }
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (error || size > BACKUP_FILE_LIMIT) {
+            fail(context, EXIT_USAGE,
+                 path + ": too large for a backup file (at most " +
+                     std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
+            return false;
+        }
+        file.open(path, std::ios::binary);
+        if (!file) {
+            fail(context, EXIT_USAGE, path + ": cannot be opened");
+            return false;
+        }
+        stream = &file;
+    }
+    // The size may change under us, and the console's input has none: read one byte past
+    // the limit at most.
+    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
+    stream->read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(stream->gcount()));
+    if (content.size() > BACKUP_FILE_LIMIT) {
+        fail(context, EXIT_USAGE,
+             path + ": too large for a backup file (at most " + std::to_string(BACKUP_FILE_LIMIT) +
+                 " bytes)");
+        return false;
+    }
+    if (stream->bad()) {
+        fail(context, EXIT_USAGE, path + ": cannot be read");
+        return false;
+    }
+    return true;
+}
+
+// Through a temporary file beside it, so that a failed write leaves no half a backup.
+bool writeOutput(CommandContext& context, const std::string& path, const std::string& content) {
+    if (path == "-") {
+        context.console.out << content;
+        return static_cast<bool>(context.console.out);
+    }
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << content;
+        file.close();
+        if (!file) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            fail(context, EXIT_USAGE, path + ": cannot be written");
+            return false;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::filesystem::remove(temporary, error);
+        fail(context, EXIT_USAGE, path + ": cannot be written");
+        return false;
+    }
+    return true;
+}
+
+bool loadBackup(CommandContext& context, const std::string& path, Backup& backup) {
+    std::string content;
+    if (!readInput(context, path, content)) {
+        return false;
+    }
+    std::vector<std::string> faults;
+    backup = parseBackup(content, faults);
+    if (faults.empty()) {
+        return true;
+    }
+    for (std::size_t i = 0; i < faults.size() && i < MAX_FAULTS_SHOWN; ++i) {
+        context.console.err << "ostrelctl: " << path << ": " << faults[i] << '\n';
+    }
+    if (faults.size() > MAX_FAULTS_SHOWN) {
+        context.console.err << "ostrelctl: " << path << ": and " << faults.size() - MAX_FAULTS_SHOWN
+                            << " faults more\n";
+    }
+    return false;
+}
+
+void warnFirmware(CommandContext& context, const Backup& backup, const StatusReport& status) {
+    if (backup.firmwareMajor == status.major()) {
+        return;
+    }
+    context.console.err << "ostrelctl: warning: the file comes from firmware "
+                        << backup.firmwareMajor << "." << backup.firmwareMinor
+                        << " and the controller runs " << firmwareText(status)
+                        << "; values are taken as the texts say (volts stay volts), converted "
+                           "with this controller's factors\n";
+}
+
+// --- status ------------------------------------------------------------------------------
+
+struct StatusTexts {
+    StatusView view;
+    std::string caption;
+};
+
+StatusTexts statusTexts(const ParamTable& table, const StatusReport& status) {
+    StatusTexts texts;
+    formatStatusFields(table, status, texts.view);
+    texts.caption = formatCaption(status);
+    return texts;
+}
+
+std::string fieldLabel(const StatusField& field) {
+    return utf8(ui::mainControlLabel(field.control));
+}
+
+std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
+    const std::string unit = utf8(ui::mainControlUnit(field.control));
+    const std::string& text = texts.view.*field.text;
+    return unit.empty() ? text : text + " " + unit;
+}
+
+json statusJson(const StatusReport& status, const StatusTexts& texts, bool stamped) {
+    json object = {
+        {"caption", texts.caption}, {"firmware", firmwareText(status)}, {"mode", status.mode}};
+    if (stamped) {
+        object["time"] = utcNow();
+    }
+    for (const StatusField& field : STATUS_FIELDS) {
+        object[field.key] = texts.view.*field.text;
+    }
+    return object;
+}
+
+std::string csvHeader() {
+    std::string line = "time,firmware,mode";
+    for (const StatusField& field : STATUS_FIELDS) {
+        std::string label = fieldLabel(field);
+        if (!label.empty() && label.back() == ':') {
+            label.pop_back();
+        }
+        line += "," + label;
+    }
+    return line;
+}
+
+std::string csvLine(const StatusReport& status, const StatusTexts& texts) {
+    std::string line = utcNow() + "," + firmwareText(status) + "," + std::to_string(status.mode);
+    for (const StatusField& field : STATUS_FIELDS) {
+        line += "," + texts.view.*field.text;
+    }
+    return line;
+}
+
+void printStatus(std::ostream& out, const StatusOptions& options, const StatusReport& status,
+                 const StatusTexts& texts, bool watching) {
+    if (options.json) {
+        out << (watching ? statusJson(status, texts, true).dump()
+                         : statusJson(status, texts, false).dump(2))
+            << '\n';
+    } else if (options.csv) {
+        out << csvLine(status, texts) << '\n';
+    } else if (watching) {
+        std::string line = utcNow() + "  " + texts.caption;
+        for (const StatusField& field : STATUS_FIELDS) {
+            line += "  " + fieldLabel(field) + " " + fieldValue(field, texts);
+        }
+        out << line << '\n';
+    } else {
+        out << texts.caption << '\n';
+        for (const StatusField& field : STATUS_FIELDS) {
+            std::string label = fieldLabel(field);
+            label.resize(std::max<std::size_t>(label.size() + 1, 16), ' ');
+            out << label << fieldValue(field, texts) << '\n';
+        }
+    }
+    out.flush();
+}
+
+// Waits until `until` or Ctrl-C; false on Ctrl-C.
+bool pause(CommandContext& context, Clock::time_point until) {
+    constexpr auto SLICE = std::chrono::milliseconds(20);
+    while (!context.interrupted.load()) {
+        const auto now = Clock::now();
+        if (now >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(SLICE, until - now));
+    }
+    return false;
+}
+
+// --- parameters --------------------------------------------------------------------------
+
+// The rows a backup holds: every offered row but the factory reset action.
+std::vector<int> valueRows(const ParamTable& table) {
+    std::vector<int> rows;
+    for (const int index : table.offeredRows()) {
+        if (table.row(index).kind != PK_ACTION) {
+            rows.push_back(index);
+        }
+    }
+    return rows;
+}
+
+bool resolveAll(CommandContext& context, const ParamTable& table,
+                const std::vector<std::string>& queries, std::vector<int>& rows) {
+    bool ok = true;
+    for (const std::string& query : queries) {
+        const ParamMatch match = resolveParam(table, cp1252::fromUtf8(query));
+        if (match.row < 0) {
+            fail(context, EXIT_USAGE, describeMismatch(table, cp1252::fromUtf8(query), match));
+            ok = false;
+        } else {
+            rows.push_back(match.row);
+        }
+    }
+    return ok;
+}
+
+bool holds(const ParamDef& row, const ParamReport& value, const EncodedValue& wanted) {
+    return rawValue(row, value.first, value.second) == rawValue(row, wanted);
+}
+
+std::string join(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+}  // namespace
+
+int commandStatus(CommandContext& context, const StatusOptions& options) {
+    if (options.json && options.csv) {
+        return fail(context, EXIT_USAGE, "--json and --csv exclude each other");
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    std::ostream& out = context.console.out;
+    const bool watching = options.watchSeconds > 0;
+    if (!watching) {
+        if (options.csv) {
+            out << csvHeader() << '\n';
+        }
+        printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
+                    false);
+        return EXIT_OK;
+    }
+    if (options.csv) {
+        out << csvHeader() << '\n';
+    }
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options.watchSeconds));
+    auto next = Clock::now();
+    for (;;) {
+        printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
+                    true);
+        if (!out) {
+            return EXIT_OK;  // nobody reads any more
+        }
+        next += period;
+        if (!pause(context, next)) {
+            return EXIT_OK;
+        }
+        if (const int code =
+                session.check(session.controller().status(session.status()), "the status request");
+            code != EXIT_OK) {
+            return code;
+        }
+    }
+}
+
+int commandList(CommandContext& context, bool asJson) {
+    const ParamTable table;
+    std::ostream& out = context.console.out;
+    json list = json::array();
+    if (!asJson) {
+        out << "ROW ADDR SIZE UNIT        NAME (SHORT NAME)\n";
+    }
+    for (const int index : table.offeredRows()) {
+        const ParamDef& row = table.row(index);
+        if (asJson) {
+            list.push_back({{"row", index},
+                            {"address", row.address},
+                            {"size", row.size},
+                            {"name", utf8(row.name)},
+                            {"shortName", shortName(row.name)},
+                            {"unit", utf8(row.unit)},
+                            {"description", utf8(row.description)}});
+            continue;
+        }
+        char head[32];
+        std::snprintf(head, sizeof head, "%3d 0x%02X %4d ", index,
+                      static_cast<unsigned>(row.address), static_cast<int>(row.size));
+        std::string unit = utf8(row.unit);
+        unit.resize(std::max<std::size_t>(unit.size() + 1, 12), ' ');
+        out << head << unit << utf8(row.name) << " (" << shortName(row.name) << ")\n"
+            << std::string(26, ' ') << utf8(row.description) << '\n';
+    }
+    if (asJson) {
+        out << list.dump(2) << '\n';
+    }
+    return EXIT_OK;
+}
+
+int commandGet(CommandContext& context, const std::vector<std::string>& params, bool all,
+               bool asJson) {
+    if (all == !params.empty()) {
+        return fail(context, EXIT_USAGE, "name the parameters to read, or give --all");
+    }
+    std::vector<int> rows;
+    {
+        const ParamTable names;
+        if (all) {
+            rows = valueRows(names);
+        } else if (!resolveAll(context, names, params, rows)) {
+            return EXIT_USAGE;
+        }
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    json values = json::array();
+    for (const int index : rows) {
+        ParamReport value;
+        if (const int code = session.read(index, value); code != EXIT_OK) {
+            return code;
+        }
+        const ParamDef& row = session.table().row(index);
+        const std::string text = utf8(decodeParamValue(row, value.first, value.second).c_str());
+        if (asJson) {
+            values.push_back({{"row", index},
+                              {"address", row.address},
+                              {"name", utf8(row.name)},
+                              {"raw", rawValue(row, value.first, value.second)},
+                              {"text", text},
+                              {"unit", utf8(row.unit)}});
+        } else {
+            context.console.out << utf8(row.name) << ": " << withUnit(row, text) << '\n';
+        }
+    }
+    if (asJson) {
+        context.console.out << values.dump(2) << '\n';
+    }
+    return EXIT_OK;
+}
+
+int commandSet(CommandContext& context, const std::string& param, const std::string& value) {
+    int index = -1;
+    {
+        const ParamTable names;
+        std::vector<int> rows;
+        if (!resolveAll(context, names, {param}, rows)) {
+            return EXIT_USAGE;
+        }
+        index = rows.front();
+        if (names.row(index).kind == PK_ACTION) {
+            return fail(context, EXIT_USAGE,
+                        "\"" + utf8(names.row(index).name) +
+                            "\" is an action; \"ostrelctl factory-reset --yes\" sends it");
+        }
+        // Whether a text is refused does not depend on the firmware's factors: refuse it
+        // before the controller is even looked for.
+        if (!encodeParamValue(names.row(index), cp1252::fromUtf8(value))) {
+            context.console.err << "Invalid or too big value!\n";
+            return EXIT_USAGE;
+        }
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    const ParamDef& row = session.table().row(index);
+    const std::optional<EncodedValue> encoded = encodeParamValue(row, cp1252::fromUtf8(value));
+    if (!encoded) {
+        context.console.err << "Invalid or too big value!\n";
+        return EXIT_USAGE;
+    }
+    if (const int code = session.check(session.controller().write(row, *encoded),
+                                       "the write of \"" + utf8(row.name) + "\"");
+        code != EXIT_OK) {
+        return code;
+    }
+    ParamReport readBack;
+    if (const int code = session.read(index, readBack); code != EXIT_OK) {
+        return code;
+    }
+    const std::string held = currentText(row, readBack);
+    if (!holds(row, readBack, *encoded)) {
+        return fail(context, EXIT_TIMEOUT,
+                    "\"" + utf8(row.name) + "\" did not read back: written " +
+                        wantedText(row, *encoded) + ", the controller holds " + held);
+    }
+    context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
+    return EXIT_OK;
+}
+
+int commandBackup(CommandContext& context, const std::string& file) {
+    const auto started = Clock::now();
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    std::vector<ReadValue> values;
+    for (const int index : valueRows(session.table())) {
+        ParamReport value;
+        if (const int code = session.read(index, value); code != EXIT_OK) {
+            context.console.err << "ostrelctl: no file was written\n";
+            return code;
+        }
+        values.push_back({index, value.first, value.second});
+    }
+    BackupInfo info;
+    info.status = session.status();
+    info.takenAt = utcNow();
+    info.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    if (!writeOutput(context, file, backupJson(session.table(), info, values).dump(2) + "\n")) {
+        return EXIT_USAGE;
+    }
+    std::ostream& report = file == "-" ? context.console.err : context.console.out;
+    report << values.size() << " parameters of firmware " << firmwareText(info.status)
+           << " saved to " << file << " in " << info.durationMs << " ms\n";
+    return EXIT_OK;
+}
+
+namespace {
+
+// One entry of a restore or diff: the file's text, encoded for this controller, and what the
+// controller holds now.
+struct Planned {
+    int row;
+    std::string fileText;  // Windows-1252
+    EncodedValue wanted;
+    ParamReport current;
+};
+
+// Encodes every entry with the controller's factors and reads what it holds now.
+int planEntries(CommandContext& context, Session& session, const Backup& backup,
+                std::vector<Planned>& plan) {
+    for (const BackupEntry& entry : backup.entries) {
+        const ParamDef& row = session.table().row(entry.row);
+        const std::optional<EncodedValue> wanted = encodeParamValue(row, entry.text);
+        if (!wanted) {
+            return fail(context, EXIT_USAGE,
+                        "\"" + utf8(row.name) + "\": Invalid or too big value!");
+        }
+        plan.push_back({entry.row, entry.text, *wanted, {}});
+    }
+    for (Planned& item : plan) {
+        if (const int code = session.read(item.row, item.current); code != EXIT_OK) {
+            return code;
+        }
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int commandRestore(CommandContext& context, const std::string& file, bool dryRun) {
+    Backup backup;
+    if (!loadBackup(context, file, backup)) {
+        context.console.err << "ostrelctl: nothing was written\n";
+        return EXIT_USAGE;
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        context.console.err << "ostrelctl: nothing was written\n";
+        return code;
+    }
+    warnFirmware(context, backup, session.status());
+    std::vector<Planned> plan;
+    if (const int code = planEntries(context, session, backup, plan); code != EXIT_OK) {
+        context.console.err << "ostrelctl: nothing was written\n";
+        return code;
+    }
+
+    std::ostream& out = context.console.out;
+    std::size_t unchanged = 0;
+    std::vector<std::string> verified;
+    std::vector<std::string> failed;
+    std::vector<std::string> notWritten;
+    int code = EXIT_OK;
+    for (const Planned& item : plan) {
+        const ParamDef& row = session.table().row(item.row);
+        const std::string name = utf8(row.name);
+        if (holds(row, item.current, item.wanted)) {
+            ++unchanged;
+            continue;
+        }
+        if (dryRun) {
+            out << "would write " << name << ": " << currentText(row, item.current) << " -> "
+                << wantedText(row, item.wanted) << '\n';
+            notWritten.push_back(name);
+            continue;
+        }
+        if (code != EXIT_OK) {
+            notWritten.push_back(name);
+            continue;
+        }
+        code = session.check(session.controller().write(row, item.wanted),
+                             "the write of \"" + name + "\"");
+        if (code != EXIT_OK) {
+            notWritten.push_back(name);
+            continue;
+        }
+        ParamReport readBack;
+        code = session.read(item.row, readBack);
+        if (code != EXIT_OK) {
+            failed.push_back(name + " (written, not read back)");
+            continue;
+        }
+        if (holds(row, readBack, item.wanted)) {
+            out << "written " << name << ": " << currentText(row, item.current) << " -> "
+                << currentText(row, readBack) << '\n';
+            verified.push_back(name);
+        } else {
+            failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
+                             wantedText(row, item.wanted) + ")");
+        }
+    }
+
+    if (dryRun) {
+        out << "Dry run: " << unchanged << " unchanged, " << notWritten.size()
+            << " would be written; nothing was written\n";
+        return EXIT_OK;
+    }
+    out << "Restore: " << unchanged << " unchanged, " << verified.size()
+        << " written and verified, " << failed.size() << " failed";
+    if (!notWritten.empty()) {
+        out << ", " << notWritten.size() << " not written";
+    }
+    out << '\n';
+    if (!verified.empty() && code != EXIT_OK) {
+        out << "Written and verified: " << join(verified) << '\n';
+    }
+    if (!failed.empty()) {
+        out << "Failed: " << join(failed) << '\n';
+    }
+    if (!notWritten.empty()) {
+        out << "Not written: " << join(notWritten) << '\n';
+    }
+    if (code == EXIT_OK && !failed.empty()) {
+        code = EXIT_TIMEOUT;
+    }
+    return code;
+}
+
+int commandDiff(CommandContext& context, const std::string& file, bool asJson) {
+    Backup backup;
+    if (!loadBackup(context, file, backup)) {
+        return EXIT_USAGE;
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    warnFirmware(context, backup, session.status());
+    std::vector<Planned> plan;
+    if (const int code = planEntries(context, session, backup, plan); code != EXIT_OK) {
+        return code;
+    }
+    json differences = json::array();
+    std::ostream& out = context.console.out;
+    for (const Planned& item : plan) {
+        const ParamDef& row = session.table().row(item.row);
+        if (holds(row, item.current, item.wanted)) {
+            continue;
+        }
+        const std::string controllerText =
+            utf8(decodeParamValue(row, item.current.first, item.current.second).c_str());
+        if (asJson) {
+            differences.push_back({{"row", item.row},
+                                   {"address", row.address},
+                                   {"name", utf8(row.name)},
+                                   {"file", cp1252::toUtf8(item.fileText)},
+                                   {"controller", controllerText},
+                                   {"unit", utf8(row.unit)}});
+        } else {
+            out << utf8(row.name) << ": file " << withUnit(row, cp1252::toUtf8(item.fileText))
+                << ", controller " << withUnit(row, controllerText) << '\n';
+        }
+    }
+    if (asJson) {
+        out << json{{"compared", plan.size()}, {"differences", differences}}.dump(2) << '\n';
+    } else {
+        const std::size_t count = static_cast<std::size_t>(
+            std::count_if(plan.begin(), plan.end(), [&](const Planned& item) {
+                return !holds(session.table().row(item.row), item.current, item.wanted);
+            }));
+        out << count << " of " << plan.size() << " parameters differ\n";
+    }
+    return EXIT_OK;
+}
+
+int commandFactoryReset(CommandContext& context, bool yes) {
+    if (!yes) {
+        return fail(context, EXIT_USAGE,
+                    "factory-reset sets every parameter back to its factory value; give --yes "
+                    "to do it");
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    const ParamTable& table = session.table();
+    for (const int index : table.offeredRows()) {
+        const ParamDef& row = table.row(index);
+        if (row.kind != PK_ACTION) {
+            continue;
+        }
+        const std::optional<EncodedValue> value = encodeParamValue(row, "");
+        if (const int code =
+                session.check(session.controller().write(row, *value), "the factory reset");
+            code != EXIT_OK) {
+            return code;
+        }
+        context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
+        return EXIT_OK;
+    }
+    return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
+}
+
+}  // namespace ctl

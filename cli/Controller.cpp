@@ -1,0 +1,180 @@
+#include "cli/Controller.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "device/HIDDevices.h"
+
+namespace ctl {
+
+WaitingInterface::WaitingInterface(HIDDevice* device) : HIDOstrel(device, DeferAttach{}) {
+    attach();
+}
+
+WaitingInterface::~WaitingInterface() {
+    // No delivery may reach this object once its members start to go.
+    detach();
+}
+
+void WaitingInterface::onReport(const HArray& report) {
+    HIDOstrel::onReport(report);
+    arrived();
+}
+
+void WaitingInterface::onDisconnect() {
+    HIDOstrel::onDisconnect();
+    arrived();
+}
+
+void WaitingInterface::arrived() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_arrivals;
+    }
+    m_arrival.notify_all();
+}
+
+std::unique_ptr<HArray> WaitingInterface::nextReport(
+    std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            seen = m_arrivals;
+        }
+        if (std::unique_ptr<HArray> report = popReport()) {
+            return report;
+        }
+        std::unique_lock lock(m_mutex);
+        if (!m_arrival.wait_until(lock, deadline, [&] { return m_arrivals != seen; })) {
+            return nullptr;
+        }
+    }
+}
+
+Controller::Controller(platform::HidPlatform& platform, ParamTable& table, const Options& options)
+    : m_platform(platform), m_table(table), m_options(options) {
+    m_options.attempts = std::max(1, m_options.attempts);
+}
+
+Controller::~Controller() {
+    // As the window does: the interface (it detaches), then the channel (it stops the reader).
+    m_interface.reset();
+    m_channel.reset();
+}
+
+Controller::Found Controller::open() {
+    HIDDevices devices(m_platform, m_options.diagnostics);
+    std::unique_ptr<HIDDescriptor> descriptor = findOstrel(devices);
+    if (!descriptor) {
+        // Only to tell the user which: the search itself takes zero and several alike.
+        HIDDevices quiet(m_platform, nullptr);
+        HList<HIDDescriptor> found;
+        quiet.enumerate(found, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
+                        OSTREL_PRODUCT_ID);
+        quiet.enumerate(found, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
+                        OSTREL_PRODUCT_ID_ALT);
+        const bool several = found.count() > 1;
+        for (HIDDescriptor* item = found.first(); item != nullptr; item = found.next()) {
+            delete item;
+        }
+        found.removeAll();
+        return several ? Found::Several : Found::None;
+    }
+    m_channel = std::make_unique<HIDDevice>(m_platform, std::move(descriptor));
+    if (!m_channel->connected()) {
+        m_channel.reset();
+        return Found::Unopened;
+    }
+    m_interface = std::make_unique<WaitingInterface>(m_channel.get());
+    return Found::One;
+}
+
+bool Controller::drain() {
+    while (std::unique_ptr<HArray> report = m_interface->popReport()) {
+        const auto bytes = report->bytes();
+        if (classifyReport(bytes) == ReportKind::Event &&
+            decodeEventReport(bytes).code == EVENT_DISCONNECTED) {
+            m_lost = true;
+        }
+    }
+    return !m_lost;
+}
+
+Outcome Controller::ask(Want want, std::uint8_t address, int size, HArray& answer) {
+    if (!m_interface || !drain()) {
+        return Outcome::Lost;
+    }
+    const auto slice = m_options.timeout / m_options.attempts;
+    for (int attempt = 0; attempt < m_options.attempts; ++attempt) {
+        if (want == Want::Status) {
+            m_interface->sendCommand(CMD_STATUS);
+        } else {
+            m_interface->sendParam(size, address, false, 0, 0);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + slice;
+        while (std::unique_ptr<HArray> report = m_interface->nextReport(deadline)) {
+            const auto bytes = report->bytes();
+            // Answers to other programs and reports of other kinds pass by unused.
+            switch (classifyReport(bytes)) {
+                case ReportKind::Event:
+                    if (decodeEventReport(bytes).code == EVENT_DISCONNECTED) {
+                        m_lost = true;
+                        return Outcome::Lost;
+                    }
+                    break;
+                case ReportKind::Status:
+                    if (want == Want::Status) {
+                        answer = std::move(*report);
+                        return Outcome::Ok;
+                    }
+                    break;
+                case ReportKind::Param:
+                    if (want == Want::Param && decodeParamReport(bytes).address == address) {
+                        answer = std::move(*report);
+                        return Outcome::Ok;
+                    }
+                    break;
+                case ReportKind::History:
+                case ReportKind::Ignored:
+                    break;
+            }
+        }
+    }
+    return m_channel->connected() ? Outcome::Timeout : Outcome::Lost;
+}
+
+Outcome Controller::status(StatusReport& status) {
+    HArray answer;
+    const Outcome outcome = ask(Want::Status, 0, 0, answer);
+    if (outcome == Outcome::Ok) {
+        status = decodeStatusReport(answer.bytes());
+        m_table.applyFirmwareVersion(status.version);
+    }
+    return outcome;
+}
+
+Outcome Controller::read(const ParamDef& row, ParamReport& value) {
+    const auto address = static_cast<std::uint8_t>(row.address & 0xFF);
+    HArray answer;
+    const Outcome outcome = ask(Want::Param, address, row.size, answer);
+    if (outcome == Outcome::Ok) {
+        value = decodeParamReport(answer.bytes());
+    }
+    return outcome;
+}
+
+Outcome Controller::write(const ParamDef& row, const EncodedValue& value) {
+    if (!m_interface || !drain()) {
+        return Outcome::Lost;
+    }
+    m_interface->sendParam(row.size, static_cast<std::uint8_t>(row.address & 0xFF), true,
+                           value.high, value.low);
+    if (!m_channel->connected() || !drain()) {
+        m_lost = true;
+        return Outcome::Lost;
+    }
+    return Outcome::Ok;
+}
+
+}  // namespace ctl

@@ -1,0 +1,90 @@
+// One controller as ostrelctl talks to it: found as the window finds it, opened through the
+// channel and the device interface, and asked one question at a time. Every answer is
+// waited for with a deadline and a bounded number of attempts, so a silent controller is an
+// outcome, not a hang.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device/HIDDevice.h"
+#include "device/HIDOstrel.h"
+#include "device/Wire.h"
+#include "params/ParamTable.h"
+#include "params/ValueCodec.h"
+#include "platform/HidPlatform.h"
+
+namespace ctl {
+
+enum class Outcome {
+    Ok,
+    Lost,     // the device is gone
+    Timeout,  // no answer within the deadline, all attempts spent
+};
+
+// The device interface with a wake-up for whoever waits for its next report.
+class WaitingInterface final : public HIDOstrel {
+public:
+    explicit WaitingInterface(HIDDevice* device);
+    ~WaitingInterface() override;
+
+    void onReport(const HArray& report) override;
+    void onDisconnect() override;
+
+    // The oldest queued report; waits for one until `deadline`. Null when none came.
+    std::unique_ptr<HArray> nextReport(std::chrono::steady_clock::time_point deadline);
+
+private:
+    void arrived();
+
+    std::mutex m_mutex;
+    std::condition_variable m_arrival;
+    std::uint64_t m_arrivals = 0;
+};
+
+class Controller {
+public:
+    struct Options {
+        // The longest one answer may take, all attempts together.
+        std::chrono::milliseconds timeout{1000};
+        int attempts = 3;
+        // Where the device search writes its lines; null keeps them silent.
+        std::FILE* diagnostics = nullptr;
+    };
+
+    enum class Found { One, None, Several, Unopened };
+
+    Controller(platform::HidPlatform& platform, ParamTable& table, const Options& options);
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    // Searches and opens the controller.
+    Found open();
+
+    // A status report; applies its firmware version to the table before returning it.
+    Outcome status(StatusReport& status);
+    // The parameter report of the row's address.
+    Outcome read(const ParamDef& row, ParamReport& value);
+    // The write frame; Lost when the device turned out to be gone.
+    Outcome write(const ParamDef& row, const EncodedValue& value);
+
+private:
+    enum class Want { Status, Param };
+    Outcome ask(Want want, std::uint8_t address, int size, HArray& answer);
+    bool drain();  // false when a disconnect event was queued
+
+    platform::HidPlatform& m_platform;
+    ParamTable& m_table;
+    Options m_options;
+    std::unique_ptr<HIDDevice> m_channel;
+    std::unique_ptr<WaitingInterface> m_interface;
+    bool m_lost = false;
+};
+
+}  // namespace ctl

@@ -1,0 +1,46 @@
+// ostrelctl: the controller from the command line. The whole program but its main: it
+// parses the arguments, runs one command and returns the exit code. It writes only to the
+// streams it is given and finds the HID system through the caller, which decides what
+// --simulated means.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <iosfwd>
+#include <string>
+
+#include "platform/HidPlatform.h"
+
+namespace ctl {
+
+enum ExitCode : int {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,      // bad usage or bad input
+    EXIT_NO_DEVICE = 2,  // no controller found, or several
+    EXIT_LOST = 3,       // the controller was lost during the command
+    EXIT_TIMEOUT = 4,    // a read timed out, or a written value did not read back
+};
+
+// Where the program's HID devices come from.
+class PlatformSource {
+public:
+    virtual ~PlatformSource() = default;
+    // The machine's devices, or (simulated) a simulated controller's. Called once at most.
+    virtual platform::HidPlatform& platform(bool simulated) = 0;
+};
+
+struct Console {
+    std::istream& in;        // "-" as a file to read
+    std::ostream& out;       // data
+    std::ostream& err;       // errors, warnings, progress
+    std::FILE* diagnostics;  // the device search's lines under --verbose
+};
+
+// Runs the command line; `interrupted` becomes true on Ctrl-C.
+int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                 const std::atomic<bool>& interrupted);
+
+// "ostrelctl 1.0.0".
+std::string ostrelctlVersion();
+
+}  // namespace ctl

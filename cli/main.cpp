@@ -1,0 +1,51 @@
+// ostrelctl: the controller from the command line. Chooses the HID system (this machine's,
+// or a simulated controller's with --simulated) and turns Ctrl-C into a flag.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "cli/Ostrelctl.h"
+#include "platform/linux/LinuxHidPlatform.h"
+#include "platform/sim/SimHidPlatform.h"
+#include "sim/SimulatedOstrel.h"
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
+    // A second Ctrl-C ends the program at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+class Platforms final : public ctl::PlatformSource {
+public:
+    platform::HidPlatform& platform(bool simulated) override {
+        if (!simulated) {
+            m_linux = std::make_unique<platform::LinuxHidPlatform>();
+            return *m_linux;
+        }
+        m_sim = std::make_unique<platform::SimHidPlatform>();
+        m_controller = std::make_unique<sim::SimulatedOstrel>(*m_sim);
+        return *m_sim;
+    }
+
+private:
+    // The controller goes before its platform, and both outlive every channel.
+    std::unique_ptr<platform::LinuxHidPlatform> m_linux;
+    std::unique_ptr<platform::SimHidPlatform> m_sim;
+    std::unique_ptr<sim::SimulatedOstrel> m_controller;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::signal(SIGINT, onInterrupt);
+    Platforms platforms;
+    return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr}, platforms,
+                             g_interrupted);
+}

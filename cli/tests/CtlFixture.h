@@ -1,0 +1,119 @@
+// ostrelctl's logic against simulated controllers: runs command lines and keeps what they
+// printed, and checks after every test that only the four defined frames reached a device.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Ostrelctl.h"
+#include "device/Wire.h"
+#include "params/ParamTable.h"
+#include "platform/sim/SimHidPlatform.h"
+#include "sim/SimulatedOstrel.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+// A status request, a parameter read or write of an offered row (the factory reset is the
+// write of the action row), each zero-filled to 24 bytes.
+inline bool definedFrame(const Bytes& frame) {
+    auto zeroFrom = [&](std::size_t start) {
+        for (std::size_t i = start; i < frame.size(); ++i) {
+            if (frame[i] != 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (frame.size() != REPORT_SIZE) {
+        return false;
+    }
+    if (frame[0] == CMD_STATUS) {
+        return zeroFrom(1);
+    }
+    if (frame[0] != CMD_PARAM) {
+        return false;
+    }
+    const ParamTable table;
+    const int index = table.findOffered(frame[2]);
+    if (index < 0 || table.row(index).size != frame[3]) {
+        return false;
+    }
+    if (frame[1] == PARAM_READ) {
+        return zeroFrom(4);
+    }
+    return frame[1] == PARAM_WRITE && (frame[3] == 2 || frame[5] == 0) && zeroFrom(6);
+}
+
+class Ctl : public ::testing::Test, public ctl::PlatformSource {
+protected:
+    platform::HidPlatform& platform(bool) override { return m_platform; }
+
+    void TearDown() override {
+        for (const auto& device : m_platform.devices()) {
+            for (const Bytes& frame : device->writes()) {
+                EXPECT_TRUE(definedFrame(frame)) << "an undefined frame reached the device";
+            }
+            EXPECT_EQ(device->openHandles(), 0) << "the channel was left open";
+        }
+    }
+
+    RunResult run(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), "ostrelctl");
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(arg.c_str());
+        }
+        std::istringstream in(input);
+        std::ostringstream out;
+        std::ostringstream err;
+        RunResult result;
+        result.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
+                                        {in, out, err, nullptr}, *this, m_interrupted);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    sim::SimulatedOstrel& plug() {
+        m_controllers.push_back(std::make_unique<sim::SimulatedOstrel>(m_platform));
+        return *m_controllers.back();
+    }
+
+    // The frames the controller got, each cut after its defined bytes (1, 4 or 6).
+    static std::vector<Bytes> frames(sim::SimulatedOstrel& controller) {
+        std::vector<Bytes> result;
+        for (Bytes frame : controller.device().writes()) {
+            frame.resize(frame[0] == CMD_STATUS ? 1 : frame[1] == PARAM_READ ? 4 : 6);
+            result.push_back(frame);
+        }
+        return result;
+    }
+
+    // Lets through to the firmware only the frames `pass` accepts.
+    static void filterFrames(sim::SimulatedOstrel& controller,
+                             std::function<bool(std::span<const std::uint8_t>)> pass) {
+        controller.device().setWriteHook(
+            [&firmware = controller.firmware(), pass](std::span<const std::uint8_t> frame) {
+                if (pass(frame)) {
+                    firmware.receive(frame);
+                }
+            });
+    }
+
+    platform::SimHidPlatform m_platform;
+    std::vector<std::unique_ptr<sim::SimulatedOstrel>> m_controllers;
+    std::atomic<bool> m_interrupted{false};
+};

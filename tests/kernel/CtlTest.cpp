@@ -1,0 +1,127 @@
+// ostrelctl through a real /dev/hidrawN: backup, a changed restore and diff against the
+// gadget, checked against what the firmware behind it stored.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Ostrelctl.h"
+#include "platform/linux/LinuxHidPlatform.h"
+#include "sim/OstrelFirmware.h"
+#include "tests/kernel/GadgetBridge.h"
+#include "tests/kernel/OstrelGadget.h"
+
+namespace kernel_harness {
+namespace {
+
+using nlohmann::json;
+
+struct Ran {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class KernelCtl : public ::testing::Test, public ctl::PlatformSource {
+protected:
+    void SetUp() override {
+        m_gadget = std::make_unique<UsbGadget>(ostrelGadgetConfig("ostrelctl", 0));
+        m_gadget->plug();
+        const std::string hidg = m_gadget->waitForHidg(GADGET_ENUMERATION_LIMIT);
+        ASSERT_FALSE(hidg.empty()) << "no /dev/hidgN for the gadget";
+        m_bridge = std::make_unique<GadgetBridge>(
+            hidg, [this](std::span<const std::uint8_t> frame) { m_firmware.receive(frame); });
+        m_firmware.setSink([this](const sim::Report& report) { m_bridge->send(report); });
+        ASSERT_FALSE(m_gadget->waitForHidraw(GADGET_ENUMERATION_LIMIT).empty());
+    }
+
+    void TearDown() override {
+        m_firmware.setSink({});
+        m_bridge.reset();
+        m_gadget.reset();
+    }
+
+    platform::HidPlatform& platform(bool simulated) override {
+        EXPECT_FALSE(simulated);
+        return m_platform;
+    }
+
+    Ran run(std::vector<std::string> args) {
+        args.insert(args.begin(), "ostrelctl");
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(arg.c_str());
+        }
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        Ran ran;
+        ran.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
+                                     {in, out, err, nullptr}, *this, m_interrupted);
+        ran.out = out.str();
+        ran.err = err.str();
+        return ran;
+    }
+
+    sim::OstrelFirmware m_firmware;
+    std::unique_ptr<UsbGadget> m_gadget;
+    std::unique_ptr<GadgetBridge> m_bridge;
+    platform::LinuxHidPlatform m_platform;
+    std::atomic<bool> m_interrupted{false};
+};
+
+TEST_F(KernelCtl, BackupChangedRestoreAndDiffThroughHidraw) {
+    const std::string file = "/tmp/ostrelctl-backup.json";
+    Ran ran = run({"backup", file});
+    ASSERT_EQ(ran.code, 0) << ran.err;
+    json backup;
+    {
+        std::ifstream in(file);
+        backup = json::parse(in);
+    }
+    ASSERT_EQ(backup["parameters"].size(), 37u);
+    EXPECT_EQ(backup["firmware"]["version"], "1.2");
+    EXPECT_EQ(backup["parameters"][2]["text"], "5");  // Delay before PSU startup
+
+    // Another unit's settings: three values changed in the file.
+    backup["parameters"][2]["text"] = "9";
+    backup["parameters"][22]["text"] = "-25";       // Minimum temperature
+    backup["parameters"][23]["text"] = "00:02:30";  // Off-delay MODE 1
+    std::ofstream(file) << backup.dump(2);
+
+    ran = run({"diff", file});
+    ASSERT_EQ(ran.code, 0) << ran.err;
+    EXPECT_NE(ran.out.find("3 of 37 parameters differ"), std::string::npos) << ran.out;
+
+    m_firmware.clearLog();
+    ran = run({"restore", file});
+    ASSERT_EQ(ran.code, 0) << ran.err;
+    EXPECT_NE(ran.out.find("Restore: 34 unchanged, 3 written and verified, 0 failed"),
+              std::string::npos)
+        << ran.out;
+    EXPECT_EQ(m_firmware.paramByte(0x03), 9);
+    EXPECT_EQ(m_firmware.paramByte(0x1D), 0xE7);  // -25
+    EXPECT_EQ(m_firmware.paramByte(0x24), 0x00);  // 150 s
+    EXPECT_EQ(m_firmware.paramByte(0x25), 150);
+    // Exactly the three writes went out, whole reports of the defined frames.
+    int writes = 0;
+    for (const auto& frame : m_firmware.log()) {
+        ASSERT_EQ(frame.size(), static_cast<std::size_t>(REPORT_SIZE));
+        writes += frame[0] == CMD_PARAM && frame[1] == PARAM_WRITE ? 1 : 0;
+    }
+    EXPECT_EQ(writes, 3);
+
+    ran = run({"diff", file});
+    ASSERT_EQ(ran.code, 0) << ran.err;
+    EXPECT_EQ(ran.out, "0 of 37 parameters differ\n");
+    std::remove(file.c_str());
+}
+
+}  // namespace
+}  // namespace kernel_harness
