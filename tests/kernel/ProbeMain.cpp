@@ -30,7 +30,8 @@ int main() {
 
     HIDDevice channel(platform, std::move(found));
     HIDOstrel ostrel(&channel);
-    std::printf("written %d\n", channel.write(HArray(statusRequestFrame().view())) ? REPORT_SIZE : -1);
+    std::printf("written %d\n",
+                channel.write(HArray(statusRequestFrame().view())) ? REPORT_SIZE : -1);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::unique_ptr<HArray> report;
     while (!(report = ostrel.popReport()) && std::chrono::steady_clock::now() < deadline) {
