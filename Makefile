@@ -26,6 +26,7 @@ test: deps
 	  echo "=== $$p ==="; \
 	  cmake --preset $$p >/dev/null && \
 	  cmake --build --preset $$p -j $(JOBS) && \
+	  { [ $$p != default ] || (cd build/default && cpack -G DEB >/dev/null); } && \
 	  ctest --preset $$p -j $(JOBS) || exit 1; \
 	done
 
