@@ -2,11 +2,12 @@
 # Screenshots of the programmer for the documentation: runs ostrel-sim under Xvfb, waits
 # for the first status, and saves the main window and the About box as PNGs.
 #   scripts/screenshots.sh [output-dir]     (default: docs/)
-# Needs a built build/default/qt/ostrel-sim, Xvfb, xdotool and ImageMagick.
+# Needs a built build/default/qt/ostrel-sim-bench (ostrel-sim with its timing probe), Xvfb,
+# xdotool and ImageMagick.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/docs}"
-program="$root/build/default/qt/ostrel-sim"
+program="$root/build/default/qt/ostrel-sim-bench"
 [ -x "$program" ] || { echo "build ostrel-sim first: make build" >&2; exit 1; }
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "missing $tool: make deps" >&2; exit 1; }
