@@ -5,8 +5,13 @@
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "device/Wire.h"
+#include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "qt/SimControlWindow.h"
 #include "sim/SimulatedOstrel.h"
@@ -49,6 +54,38 @@ TEST_F(SimControlWindowTest, VoltsBecomeCountsOfTheChosenFirmware) {
     EXPECT_EQ(m_controller.firmware().firmwareVersion(), 0x2F);
     find<QDoubleSpinBox>("inputVoltage")->setValue(1000.0);  // clamped to 255 counts
     EXPECT_EQ(measured().inputVoltage, 255);
+}
+
+TEST_F(SimControlWindowTest, SwitchingFirmwareKeepsTheVoltsOfEveryRail) {
+    const std::pair<int, std::uint8_t sim::Measurements::*> rails[] = {
+        {ROW_IGNITION_VOLTAGE, &sim::Measurements::ignitionVoltage},
+        {ROW_RAIL_3V, &sim::Measurements::rail3V},
+        {ROW_RAIL_5V, &sim::Measurements::rail5V},
+        {ROW_RAIL_12V, &sim::Measurements::rail12V},
+    };
+    // Volts as the programmer shows them, with the factors of the firmware it reports.
+    auto volts = [&](int row, std::uint8_t sim::Measurements::*counts) {
+        ParamTable table;
+        table.applyFirmwareVersion(m_controller.firmware().firmwareVersion());
+        return measured().*counts * table.row(row).factor;
+    };
+    std::vector<double> before;
+    for (const auto& [row, counts] : rails) {
+        before.push_back(volts(row, counts));
+    }
+    // Each switch rounds to the nearest count of the new scaling: half a count each time.
+    ParamTable switched;
+    switched.applyFirmwareVersion(0x20);
+    const ParamTable initial;
+    for (const int major : {2, 1}) {
+        find<QComboBox>("major")->setCurrentIndex(major - 1);
+        for (std::size_t i = 0; i < std::size(rails); ++i) {
+            const auto& [row, counts] = rails[i];
+            const double count = std::max(initial.row(row).factor, switched.row(row).factor);
+            EXPECT_NEAR(volts(row, counts), before[i], count) << row << " at " << major << ".x";
+            EXPECT_GT(measured().*counts, 0) << row;
+        }
+    }
 }
 
 TEST_F(SimControlWindowTest, TemperatureCoversTheSignedByte) {
