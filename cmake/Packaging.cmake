@@ -31,6 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 # files itself, so they reach it unstripped.
 set(CPACK_STRIP_FILES OFF)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/FixDebugPackage.cmake")
 
 # The maintainer scripts apply the udev rule to a controller already plugged in.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
