@@ -41,10 +41,15 @@ QRect TemplateStyle::subControlRect(ComplexControl control, const QStyleOptionCo
     if (group == nullptr) {
         return QProxyStyle::subControlRect(control, option, subControl, widget);
     }
-    // The caption at the top of the item's rectangle, where the style puts it across; the
-    // frame line through the caption's middle.
+    // The caption at the top of the item's rectangle, indented as the style puts it (at
+    // least a character); the frame line through the caption's middle.
     QRect label = QProxyStyle::subControlRect(control, option, SC_GroupBoxLabel, widget);
     label.moveTop(group->rect.top());
+    // A piece of line before the caption too, so that it reads as the frame's caption.
+    const int indent = group->rect.left() + group->fontMetrics.averageCharWidth();
+    if (label.left() < indent) {
+        label.moveLeft(indent);
+    }
     label.setHeight(group->fontMetrics.height());
     switch (subControl) {
         case SC_GroupBoxLabel:

@@ -19,7 +19,7 @@ all_packages=(
   "${run_packages[@]}"
   clang-format git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
-  xvfb xauth imagemagick xdotool openbox
+  xvfb xauth imagemagick xdotool openbox x11-utils
   file lintian devscripts
   desktop-file-utils appstream
   udev
