@@ -63,7 +63,6 @@ private:
         m_anchor.activateWindow();
     }
 
-private:
     QWidget& m_anchor;
     QWidget& m_follower;
 };

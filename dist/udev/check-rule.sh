@@ -74,7 +74,7 @@ while IFS='|' read -r expect vendor product manufacturer name; do
 done <<'CASES'
 granted|04d8|0002|TAVREN INC|Ostrel PSU
 granted|04d8|d001|TAVREN INC|Ostrel PSU
-denied|04d8|0002|Other Maker|PicoLCD 20x2
+denied|04d8|0002|Other Maker|Other Product
 denied|04d8|0002|TAVREN INC|Other PSU
 denied|04d8|d001|Other Maker|Ostrel PSU
 denied|04d8|0003|TAVREN INC|Ostrel PSU
