@@ -3,7 +3,8 @@
 #   make build     build the default preset
 #   make test      deps, the format check, then configure, build and test the default, asan
 #                  and tsan presets
-#   make run       build and start ostrel-sim, the programmer on a simulated controller
+#   make run       install and build only what the window needs, then start ostrel-sim, the
+#                  programmer on a simulated controller
 #   make package   build the Debian package
 #   make bench     run the benchmarks
 JOBS ?= 2
@@ -35,7 +36,10 @@ $(addprefix test-,$(PRESETS)): test-%: deps
 	cmake --build --preset $* -j $(JOBS)
 	ctest --preset $* -j $(JOBS)
 
-run: build
+run:
+	@scripts/install-deps.sh run
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target ostrel-sim
 	build/default/qt/ostrel-sim
 
 package: build

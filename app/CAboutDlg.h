@@ -16,7 +16,6 @@ public:
     static constexpr const char* CAPTION = "About Ostrel";
     // First label: program name and version.
     static std::string programLine();
-    // Second label.
-    static constexpr const char* DESCRIPTION_LINE =
-        "Reads and sets the parameters of the Ostrel power-supply controller.";
+    // Second label: what the program does, its license and the project's home.
+    static std::string descriptionLine();
 };

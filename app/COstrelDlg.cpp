@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
 #include "app/StringTable.h"
@@ -38,6 +39,16 @@ constexpr std::array BINDINGS{
 };
 
 constexpr std::uint32_t NO_TIMER = 0xFFFFFFFFu;
+
+// The text of the label that names `control` in the main template, or the empty text.
+std::string labelOf(int control) {
+    for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
+        if (item.buddy == control) {
+            return item.text;
+        }
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -155,6 +166,7 @@ void COstrelDlg::OnTimer(unsigned timerId) {
             DispatchReport(*report);
         }
         UpdateData(false);
+        updateFocusHint();
     } else if (timerId == TIMER_POLL) {
         if (m_autoRefresh != 0) {
             m_deviceInterface->sendCommand(CMD_STATUS);
@@ -290,6 +302,30 @@ void COstrelDlg::OnSendClicked() {
 
 void COstrelDlg::OnAutoRefreshClicked() {
     UpdateData(true);
+    updateFocusHint();
+}
+
+void COstrelDlg::OnFocusChange(int control) {
+    m_focus = control;
+    updateFocusHint();
+}
+
+void COstrelDlg::updateFocusHint() {
+    // The rows below the window's edge stay reachable with Tab; a keyboard user must still
+    // see where the focus went and what a Space there would change.
+    std::string hint;
+    if (m_focus > 0 && !m_window.isControlInView(m_focus)) {
+        if (m_focus == IDC_AUTO_REFRESH) {
+            hint = m_window.controlText(m_focus) + ": " +
+                   (m_window.isChecked(m_focus) ? TEXT_HINT_ON : TEXT_HINT_OFF);
+        } else {
+            hint = labelOf(m_focus) + " " + m_window.controlText(m_focus);
+        }
+    }
+    if (hint != m_focusHint) {
+        m_focusHint = hint;
+        m_window.showFocusHint(hint);
+    }
 }
 
 void COstrelDlg::OnSysCommand(unsigned id) {

@@ -64,6 +64,7 @@ public:
     void OnSysCommand(unsigned id) override;
     void OnPaint() override;
     void OnDestroy() override;
+    void OnFocusChange(int control) override;
 
     // Handles one report; the caller keeps it.
     void DispatchReport(const HArray& report);
@@ -94,6 +95,8 @@ private:
     void showHistory(std::span<const std::uint8_t> report);
     void handleEvent(std::span<const std::uint8_t> report);
     const ParamDef* rowOfItem(int item) const;
+    // Tells which control has the focus while it lies below the window's edge.
+    void updateFocusHint();
     void releaseDevice();
 
     platform::HidPlatform& m_platform;
@@ -114,4 +117,6 @@ private:
     // Set once the disconnect message has been shown (or is showing): a nested timer tick
     // during that box must not show it again.
     bool m_disconnectHandled = false;
+    int m_focus = 0;  // the control with the keyboard focus
+    std::string m_focusHint;
 };

@@ -37,6 +37,9 @@ struct TemplateItem {
     int cx;
     int cy;
     int resource = 0;  // Bitmap and Icon items
+    // Labels and group boxes: the control they name, for the keyboard (a label's mnemonic)
+    // and for screen readers (the control's accessible name). 0: none.
+    int buddy = 0;
 };
 
 struct DialogTemplate {

@@ -30,6 +30,8 @@ public:
     virtual void OnSysCommand(unsigned id) = 0;
     virtual void OnPaint() = 0;
     virtual void OnDestroy() = 0;
+    // The keyboard focus moved to `control` (0: to no control of the window).
+    virtual void OnFocusChange(int control) = 0;
 };
 
 class DialogWindow {
@@ -67,6 +69,11 @@ public:
     // Outer window rectangle in screen pixels; move and resize with repaint.
     virtual Rect windowRect() const = 0;
     virtual void moveWindow(const Rect& rect) = 0;
+
+    // Whether the whole control lies inside the window's client area.
+    virtual bool isControlInView(int control) const = 0;
+    // A short line in the window's visible area; the empty text takes it away.
+    virtual void showFocusHint(const std::string& text) = 0;
 
     // The window's system menu, or the closest thing the platform offers.
     virtual bool hasSystemMenu() const = 0;

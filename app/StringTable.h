@@ -19,3 +19,7 @@ inline constexpr const char* TEXT_NO_UNIT = "[---]";
 inline constexpr const char* TEXT_DEVICE_NOT_FOUND = "Device not found";
 inline constexpr const char* TEXT_DEVICE_DISCONNECTED = "Device disconnected!";
 inline constexpr const char* TEXT_INVALID_VALUE = "Invalid or too big value!";
+
+// The focus hint's state of the Auto refresh toggle.
+inline constexpr const char* TEXT_HINT_ON = "on";
+inline constexpr const char* TEXT_HINT_OFF = "off";

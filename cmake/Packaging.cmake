@@ -5,20 +5,40 @@ set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VENDOR "Ostrel project")
 set(CPACK_PACKAGE_CONTACT "Ostrel maintainers <maintainers@ostrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Ostrel power-supply controller")
-# Debian wants the extended description in lines of at most 80 characters.
-set(CPACK_PACKAGE_DESCRIPTION
-    "Shows the live status of an Ostrel power-supply controller attached over USB
-(voltages, temperature, state, mode, firmware version, flags) and reads and
-writes its stored parameters. ostrel-sim runs the same window on a simulated
-controller. ostrelctl does the same from the command line, and saves, restores
-and compares a controller's settings as JSON files.")
+# The long description as dpkg shows it: one paragraph per line group, wrapped.
+set(CPACK_PACKAGE_DESCRIPTION [[
+The Ostrel is the power-supply controller of a vehicle-mounted computer,
+attached over USB as a HID device. This programmer finds the controller,
+shows its live status (input, ignition and rail voltages, temperature,
+state, mode, firmware version and flags) and reads and writes its stored
+parameters: thresholds, delays, retry counts and the off timers of each
+mode.
+
+A udev rule lets the user at the seat, or members of the group plugdev,
+open the controller. ostrel-sim runs the same window on a simulated
+controller, for trying the programmer without one.
+
+ostrelctl does the same from the command line, and saves, restores and
+compares a controller's settings as JSON files.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OSTREL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+
+# Stripped programs, their debug symbols in a separate ostrel-dbgsym package (by build id
+# under /usr/lib/debug, as Debian's own -dbgsym packages). CPack splits and strips the
+# files itself, so they reach it unstripped.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/FixDebugPackage.cmake")
+
+# The maintainer scripts apply the udev rule to a controller already plugged in.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/dist/debian/postinst;${PROJECT_SOURCE_DIR}/dist/debian/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -20,7 +20,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
             if (id == IDC_ABOUT_PROGRAM) {
                 label->setText(fromCp1252(CAboutDlg::programLine()));
             } else if (id == IDC_ABOUT_DESCRIPTION) {
-                label->setText(fromCp1252(CAboutDlg::DESCRIPTION_LINE));
+                label->setText(fromCp1252(CAboutDlg::descriptionLine()));
             }
         } else if (auto* button = qobject_cast<QAbstractButton*>(widget);
                    button && id == DIALOG_OK) {

@@ -14,7 +14,7 @@ void setupApplication() {
     QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
     // No display name: Qt would append it to the caption, which the window sets itself.
     // Wayland finds the window's icon and name through the desktop file.
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(DESKTOP_FILE_ID));
+    QGuiApplication::setDesktopFileName(QStringLiteral(OSTREL_APP_ID));
     QApplication::setWindowIcon(resourceIcon(IDR_MAINFRAME));
     QApplication::setFont(dialogFont());
     // The dialog runs its own loop and ends the program; a message box closing before the

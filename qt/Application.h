@@ -5,10 +5,8 @@
 
 namespace qtui {
 
-// The name the desktop file, the AppStream metadata and the installed icon go by.
-inline constexpr const char* DESKTOP_FILE_ID = "com.tavren.Ostrel";
-
-// Needs the QApplication made.
+// Needs the QApplication made. The application id (OSTREL_APP_ID) is the name the desktop
+// entry, the AppStream metadata and the installed icon go by.
 void setupApplication();
 
 // Answers --help and --version on `out` before any QApplication exists, so that both work

@@ -11,6 +11,7 @@
 #include "qt/Cp1252.h"
 #include "qt/DialogUnits.h"
 #include "qt/Resources.h"
+#include "qt/TemplateStyle.h"
 
 namespace qtui {
 namespace {
@@ -123,6 +124,14 @@ void placeItem(QWidget& widget, const TemplateItem& item) {
 
 }  // namespace
 
+QString accessibleNameFromLabel(const QString& label) {
+    QString name = label.trimmed();
+    if (name.endsWith(QLatin1Char(':'))) {
+        name.chop(1);
+    }
+    return name;
+}
+
 QFont dialogFont() {
     // DejaVu Sans Condensed at 8 points has the 6 x 13 pixel base units of the font the
     // templates were drawn for, so every label fits its rectangle; plain DejaVu Sans is the
@@ -155,11 +164,37 @@ std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
         }
         items.emplace_back(item.id, widget);
     }
-    // Group boxes only frame their neighbours: keep them underneath, so they never take
-    // the clicks meant for the controls inside them.
+    // Each label names its field: its mnemonic moves the focus there, and a screen reader
+    // announces the field by the label's text.
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const TemplateItem& item = dialogTemplate.items[i];
+        QWidget* field = nullptr;
+        for (const auto& [id, widget] : items) {
+            if (item.buddy != 0 && id == item.buddy) {
+                field = widget;
+            }
+        }
+        if (field == nullptr) {
+            continue;
+        }
+        if (auto* label = qobject_cast<QLabel*>(items[i].second)) {
+            label->setBuddy(field);
+        }
+        field->setAccessibleName(accessibleNameFromLabel(fromCp1252(item.text)));
+    }
+
+    // Made after the widgets, so that it outlives every widget using it. The lists and the
+    // group boxes look as the user's style draws them, but behave as the template expects.
+    auto* templateStyle = new TemplateStyle;
+    templateStyle->setParent(&dialog);
     for (const auto& [id, widget] : items) {
         if (qobject_cast<QGroupBox*>(widget) != nullptr) {
+            // Group boxes only frame their neighbours: keep them underneath, so they never
+            // take the clicks meant for the controls inside them.
             widget->lower();
+            widget->setStyle(templateStyle);
+        } else if (qobject_cast<QComboBox*>(widget) != nullptr) {
+            widget->setStyle(templateStyle);
         }
     }
     return items;

@@ -16,6 +16,9 @@ namespace qtui {
 // The dialog font: an 8-point sans whose base units are those the templates assume.
 QFont dialogFont();
 
+// A field's accessible name from the text of its label: "Voltage In:" names it "Voltage In".
+QString accessibleNameFromLabel(const QString& label);
+
 // The closed height of a drop-down list, in dialog units: that of the edit beside it.
 inline constexpr int DROP_DOWN_CLOSED_HEIGHT_DU = 12;
 

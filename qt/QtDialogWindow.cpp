@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
@@ -28,6 +29,8 @@ namespace qtui {
 namespace {
 
 constexpr int LIST_ERROR = -1;  // what a list answers for a bad index or a control that is none
+
+constexpr int HINT_LEFT_DU = 12;  // the group captions' left edge, in dialog units
 
 const QString MESSAGE_BOX_TITLE = QStringLiteral("Ostrel");
 
@@ -71,6 +74,18 @@ QtDialogWindow::QtDialogWindow() : m_dialog(std::make_unique<OstrelDialog>(*this
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), m_dialog.get());
     QObject::connect(shortcut, &QShortcut::activated, m_dialog.get(),
                      [this] { popupSystemMenu(QPoint(0, 0)); });
+
+    m_focusHint = new QLabel(m_dialog.get());
+    m_focusHint->setObjectName(QStringLiteral("focusHint"));
+    m_focusHint->setTextFormat(Qt::PlainText);
+    m_focusHint->setAutoFillBackground(true);  // over the frame line it sits on
+    m_focusHint->hide();
+    QObject::connect(qApp, &QApplication::focusChanged, m_dialog.get(),
+                     [this](QWidget*, QWidget* now) {
+                         if (DialogHandlers* handlers = activeHandlers()) {
+                             handlers->OnFocusChange(controlId(now));
+                         }
+                     });
 }
 
 QtDialogWindow::~QtDialogWindow() {
@@ -99,6 +114,15 @@ void QtDialogWindow::buildControls() {
             });
         }
     }
+    for (const auto& [id, widget] : m_controls) {
+        if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+            // The fields' own menus (copy, select all) also lead to About: a user who
+            // right-clicks a field never reaches the window's menu otherwise.
+            field->setContextMenuPolicy(Qt::CustomContextMenu);
+            QObject::connect(field, &QWidget::customContextMenuRequested, m_dialog.get(),
+                             [this, field](const QPoint& pos) { popupFieldMenu(*field, pos); });
+        }
+    }
     if (auto* send = qobject_cast<QAbstractButton*>(control(IDC_SEND))) {
         QObject::connect(send, &QAbstractButton::clicked, m_dialog.get(), [this] {
             if (DialogHandlers* handlers = activeHandlers()) {
@@ -113,6 +137,25 @@ void QtDialogWindow::buildControls() {
             }
         });
     }
+}
+
+int QtDialogWindow::controlId(const QWidget* widget) const {
+    for (const auto& [id, control] : m_controls) {
+        if (control == widget) {
+            return id;
+        }
+    }
+    return 0;
+}
+
+void QtDialogWindow::popupFieldMenu(QLineEdit& field, const QPoint& pos) {
+    QMenu* menu = field.createStandardContextMenu();
+    if (!m_addedMenuItems.isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(m_addedMenuItems);
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(field.mapToGlobal(pos));
 }
 
 QWidget* QtDialogWindow::control(int id) const {
@@ -251,6 +294,9 @@ void QtDialogWindow::setControlText(int id, const std::string& text) {
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         if (label->text() != value) {
             label->setText(value);
+            if (QWidget* field = label->buddy()) {
+                field->setAccessibleName(accessibleNameFromLabel(value));
+            }
         }
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(value);
@@ -367,6 +413,25 @@ void QtDialogWindow::moveWindow(const Rect& rect) {
     m_dialog->update();
 }
 
+bool QtDialogWindow::isControlInView(int id) const {
+    const QWidget* widget = control(id);
+    return widget != nullptr && m_dialog->rect().contains(widget->geometry());
+}
+
+void QtDialogWindow::showFocusHint(const std::string& text) {
+    if (text.empty()) {
+        m_focusHint->hide();
+        return;
+    }
+    m_focusHint->setText(fromCp1252(text));
+    m_focusHint->adjustSize();
+    // On the window's lower edge, in line with the group boxes' captions.
+    const int x = dluToPixelsX(HINT_LEFT_DU);
+    m_focusHint->move(x, m_dialog->height() - m_focusHint->height());
+    m_focusHint->raise();
+    m_focusHint->show();
+}
+
 bool QtDialogWindow::hasSystemMenu() const {
     return true;
 }
@@ -377,6 +442,7 @@ void QtDialogWindow::appendSystemMenuSeparator() {
 
 void QtDialogWindow::appendSystemMenuItem(unsigned id, const std::string& text) {
     QAction* action = m_systemMenu->addAction(fromCp1252(text));
+    m_addedMenuItems.append(action);
     QObject::connect(action, &QAction::triggered, m_dialog.get(), [this, id] {
         if (DialogHandlers* handlers = activeHandlers()) {
             handlers->OnSysCommand(id);

@@ -10,6 +10,8 @@
 #include "app/DialogWindow.h"
 
 class QEventLoop;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QPainter;
 class QTimer;
@@ -76,6 +78,9 @@ public:
     Rect windowRect() const override;
     void moveWindow(const Rect& rect) override;
 
+    bool isControlInView(int control) const override;
+    void showFocusHint(const std::string& text) override;
+
     bool hasSystemMenu() const override;
     void appendSystemMenuSeparator() override;
     void appendSystemMenuItem(unsigned id, const std::string& text) override;
@@ -95,6 +100,10 @@ private:
     enum class State { Created, Running, Ended, Destroyed };
 
     void buildControls();
+    // The control id of `widget`, or 0 when it is none of the window's controls.
+    int controlId(const QWidget* widget) const;
+    // A field's own context menu, with the items the logic added to the system menu.
+    void popupFieldMenu(QLineEdit& field, const QPoint& pos);
     // The handlers, while the dialog runs (between OnInitDialog and OnDestroy).
     DialogHandlers* activeHandlers() const;
     void paint(QPainter& painter);
@@ -103,6 +112,8 @@ private:
     std::map<int, QWidget*> m_controls;  // by control id; the statics have none
     std::map<unsigned, std::unique_ptr<QTimer>> m_timers;
     QMenu* m_systemMenu = nullptr;
+    QList<QAction*> m_addedMenuItems;  // what the logic appended to the system menu
+    QLabel* m_focusHint = nullptr;
     DialogHandlers* m_handlers = nullptr;
     State m_state = State::Created;
     int m_endCode = 0;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "params/ParamTable.h"
 #include "sim/SimulatedOstrel.h"
@@ -72,7 +73,14 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     m_sendHistory = new QPushButton(tr("Send &history"), historyGroup);
     m_sendHistory->setObjectName(QStringLiteral("sendHistory"));
     auto* historyLayout = new QHBoxLayout(historyGroup);
-    historyLayout->addWidget(new QLabel(tr("Marked offset:"), historyGroup));
+    auto* markedLabel = new QLabel(tr("Marked offset:"), historyGroup);
+    markedLabel->setBuddy(m_historyPosition);
+    const QString markedHelp =
+        tr("The offset in the history report (2 to 23) of the entry the programmer's "
+           "\"Status history\" row shows in parentheses: the controller's current position.");
+    markedLabel->setToolTip(markedHelp);
+    m_historyPosition->setToolTip(markedHelp);
+    historyLayout->addWidget(markedLabel);
     historyLayout->addWidget(m_historyPosition);
     historyLayout->addWidget(m_sendHistory);
 
@@ -91,7 +99,11 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     m_inputVoltage->setValue(measured.inputVoltage * inputVoltageFactor());
     applyMeasurements();
 
+    m_shownMajor = m_major->currentData().toInt();
     connect(m_major, &QComboBox::currentIndexChanged, this, [this] {
+        const int major = m_major->currentData().toInt();
+        keepRailVolts(m_shownMajor, major);
+        m_shownMajor = major;
         const double volts = m_inputVoltage->value();
         m_inputVoltage->setRange(0.0, SIM_RAW_MAX * inputVoltageFactor());
         m_inputVoltage->setValue(volts);
@@ -105,10 +117,32 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     connect(m_unplug, &QPushButton::clicked, this, [this] { unplug(); });
 }
 
-double SimControlWindow::inputVoltageFactor() const {
+double SimControlWindow::factor(int row, int major) {
     ParamTable table;
-    table.applyFirmwareVersion(firmwareVersion(m_major->currentData().toInt(), 0));
-    return table.row(ROW_INPUT_VOLTAGE).factor;
+    table.applyFirmwareVersion(firmwareVersion(major, 0));
+    return table.row(row).factor;
+}
+
+double SimControlWindow::inputVoltageFactor() const {
+    return factor(ROW_INPUT_VOLTAGE, m_major->currentData().toInt());
+}
+
+void SimControlWindow::keepRailVolts(int fromMajor, int toMajor) {
+    // The rails the window has no field for: a new firmware's scaling must not change the
+    // volts they stand for, only the counts that carry them.
+    sim::Measurements measured = m_controller.firmware().measurements();
+    const std::pair<int, std::uint8_t sim::Measurements::*> rails[] = {
+        {ROW_IGNITION_VOLTAGE, &sim::Measurements::ignitionVoltage},
+        {ROW_RAIL_3V, &sim::Measurements::rail3V},
+        {ROW_RAIL_5V, &sim::Measurements::rail5V},
+        {ROW_RAIL_12V, &sim::Measurements::rail12V},
+    };
+    for (const auto& [row, counts] : rails) {
+        const double volts = measured.*counts * factor(row, fromMajor);
+        const long converted = std::lround(volts / factor(row, toMajor));
+        measured.*counts = static_cast<std::uint8_t>(std::clamp(converted, 0L, long{SIM_RAW_MAX}));
+    }
+    m_controller.firmware().setMeasurements(measured);
 }
 
 void SimControlWindow::applyFirmwareVersion() {

@@ -29,6 +29,9 @@ private:
     void unplug();
     // Volts per count of the input voltage for the chosen firmware, as the window scales it.
     double inputVoltageFactor() const;
+    // Volts per count of a table row under a firmware major version.
+    static double factor(int row, int major);
+    void keepRailVolts(int fromMajor, int toMajor);
 
     sim::SimulatedOstrel& m_controller;
     QComboBox* m_major = nullptr;
@@ -39,6 +42,7 @@ private:
     QSpinBox* m_historyPosition = nullptr;
     QPushButton* m_sendHistory = nullptr;
     QPushButton* m_unplug = nullptr;
+    int m_shownMajor = 0;  // the major version the measurements are scaled for
 };
 
 }  // namespace qtui

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Window benchmark: ostrel-sim on Qt's offscreen platform. Prints the time from process
-# start to the window's first paint and to the first status shown (the median of several
-# starts), the CPU time of 30 s of idle running with Auto refresh on, and the peak
-# resident memory.
+# Window benchmark: ostrel-sim-bench (ostrel-sim with its timing probe) on Qt's offscreen
+# platform. Prints the time from process start to the window's first paint and to the
+# first status shown (the median of several starts), the CPU time of 30 s of idle running
+# with Auto refresh on, and the peak resident memory.
 #   scripts/bench-window.sh [build-dir]      (default: build/default)
 # RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/default}"
-program="$build/qt/ostrel-sim"
+program="$build/qt/ostrel-sim-bench"
 runs="${RUNS:-7}"
 idle="${IDLE_SECONDS:-30}"
 [ -x "$program" ] || { echo "no $program: build it first (make build)" >&2; exit 1; }

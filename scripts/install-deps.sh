@@ -1,17 +1,35 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
+#   scripts/install-deps.sh [all|run]
+# all (the default): everything the build, the tests, the benchmarks, the package and the
+# screenshots need. run: only what building and running the window needs (make run).
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config clang-format git
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+# Building ostrel and ostrel-sim: compiler, CMake, Qt, the dialog fonts, and GoogleTest,
+# CLI11 and nlohmann-json, which configuring the project needs.
+run_packages=(
+  build-essential dpkg-dev cmake ninja-build pkg-config
+  libgtest-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
+)
+# The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata), the
+# format check, the benchmarks, the package and its checks (lintian, hardening-check from
+# devscripts), and the screenshots (a small window manager, openbox).
+all_packages=(
+  "${run_packages[@]}"
+  clang-format git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
-  xvfb xauth imagemagick
-  dpkg-dev file lintian help2man
-  desktop-file-utils appstream xdotool
+  xvfb xauth imagemagick xdotool openbox x11-utils
+  file lintian devscripts help2man
+  desktop-file-utils appstream
   udev libhidapi-dev
 )
+
+case "${1:-all}" in
+  all) packages=("${all_packages[@]}") ;;
+  run) packages=("${run_packages[@]}") ;;
+  *) echo "usage: $0 [all|run]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/Resource.h"
 #include "app/StringTable.h"
 
@@ -331,6 +333,20 @@ bool RecordingWindow::userClicksAutoRefresh() {
     }
     box.checked = !box.checked;
     m_handlers->OnAutoRefreshClicked();
+    return true;
+}
+
+bool RecordingWindow::isControlInView(int control) const {
+    find(control, "isControlInView");
+    return m_moves.empty() ||
+           std::find(m_outOfView.begin(), m_outOfView.end(), control) == m_outOfView.end();
+}
+
+bool RecordingWindow::userFocuses(int id) {
+    if (!running() || m_boxDepth > 0 || (id != 0 && !control(id).enabled)) {
+        return false;
+    }
+    m_handlers->OnFocusChange(id);
     return true;
 }
 

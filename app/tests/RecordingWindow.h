@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/DialogWindow.h"
@@ -61,6 +62,8 @@ public:
     void messageBox(const std::string& text) override;
     Rect windowRect() const override { return m_rect; }
     void moveWindow(const Rect& rect) override;
+    bool isControlInView(int control) const override;
+    void showFocusHint(const std::string& text) override { m_focusHint = text; }
     bool hasSystemMenu() const override { return m_hasSystemMenu; }
     void appendSystemMenuSeparator() override;
     void appendSystemMenuItem(unsigned id, const std::string& text) override;
@@ -98,6 +101,7 @@ public:
     bool userClicksAutoRefresh();
     bool userPressesEscape();
     bool userChoosesSystemCommand(unsigned id);
+    bool userFocuses(int id);  // Tab or a click; 0: away from every control
     bool paint();
 
     // What the user sees.
@@ -119,10 +123,13 @@ public:
     int endCode() const { return m_endCode; }
     bool destroyed() const { return m_destroyed; }
     int boxDepth() const { return m_boxDepth; }
+    const std::string& focusHint() const { return m_focusHint; }
 
     // Set-up of the platform's side.
     void setInitialRect(const Rect& rect) { m_rect = rect; }
     void setHasSystemMenu(bool has) { m_hasSystemMenu = has; }
+    // Controls that lie outside the client area once the window is shortened.
+    void setOutOfView(std::vector<int> controls) { m_outOfView = std::move(controls); }
     void setIconic(bool iconic) { m_iconic = iconic; }
     void setClientRect(const Rect& rect) { m_clientRect = rect; }
     void setIconSize(int width, int height) {
@@ -146,6 +153,8 @@ private:
     std::vector<MenuEntry> m_menu;
     std::vector<std::pair<int, int>> m_drawnIcons;
     std::vector<Rect> m_moves;
+    std::vector<int> m_outOfView;
+    std::string m_focusHint;
     Rect m_rect{100, 80, 626, 585};
     Rect m_clientRect{0, 0, 518, 457};
     int m_iconWidth = 32;

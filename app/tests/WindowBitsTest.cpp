@@ -70,4 +70,31 @@ TEST_F(WindowBits, DataExchangeRunsBothWays) {
     EXPECT_FALSE(m_window.control(IDC_AUTO_REFRESH).checked);
 }
 
+TEST_F(WindowBits, FocusBelowTheEdgeShowsAHintThatFollowsTheControl) {
+    sim::SimulatedOstrel& controller = plugController();
+    m_window.setOutOfView({IDC_STATE, IDC_AUTO_REFRESH, IDC_STATUS_HISTORY});
+    openWindow();
+    ASSERT_TRUE(waitFirstStatus());
+
+    ASSERT_TRUE(m_window.userFocuses(IDC_STATE));
+    EXPECT_EQ(m_window.focusHint(), "Ostrel State: " + m_window.text(IDC_STATE));
+    sim::Measurements measured = controller.firmware().measurements();
+    measured.state = 7;
+    controller.firmware().setMeasurements(measured);
+    m_window.tick(TIMER_POLL);
+    ASSERT_TRUE(pumpUntil([&] { return m_window.text(IDC_STATE) == "07"; }));
+    EXPECT_EQ(m_window.focusHint(), "Ostrel State: 07");  // follows the hidden row's text
+
+    ASSERT_TRUE(m_window.userFocuses(IDC_AUTO_REFRESH));
+    EXPECT_EQ(m_window.focusHint(), "Auto refresh: on");
+    ASSERT_TRUE(m_window.userClicksAutoRefresh());  // a Space on the hidden toggle
+    EXPECT_EQ(m_window.focusHint(), "Auto refresh: off");
+
+    // Back in view, or away from every control: no hint.
+    for (const int control : {IDC_PARAM_LIST, IDC_STATUS_HISTORY, 0}) {
+        ASSERT_TRUE(m_window.userFocuses(control));
+        EXPECT_EQ(m_window.focusHint().empty(), control != IDC_STATUS_HISTORY) << control;
+    }
+}
+
 }  // namespace

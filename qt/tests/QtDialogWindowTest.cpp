@@ -44,6 +44,7 @@ public:
     void OnSysCommand(unsigned id) override { calls.push_back("syscommand" + std::to_string(id)); }
     void OnPaint() override {}
     void OnDestroy() override { calls.push_back("destroy"); }
+    void OnFocusChange(int) override {}
 
     int count(const std::string& call) const {
         return static_cast<int>(std::count(calls.begin(), calls.end(), call));
@@ -280,7 +281,9 @@ TEST(AboutDialog, ShowsTheAboutTextsOnTemplate100) {
         }
     }
     EXPECT_EQ(texts,
-              (std::vector<std::string>{CAboutDlg::programLine(), CAboutDlg::DESCRIPTION_LINE}));
+              (std::vector<std::string>{CAboutDlg::programLine(), CAboutDlg::descriptionLine()}));
+    EXPECT_NE(CAboutDlg::descriptionLine().find("License: MIT\nhttps://ostrel.invalid/"),
+              std::string::npos);
     // The wrapped description fits its rectangle.
     for (const QLabel* label : about.findChildren<QLabel*>()) {
         if (label->wordWrap()) {

@@ -5,8 +5,10 @@
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <vector>
 
 #include "device/Wire.h"
+#include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "qt/SimControlWindow.h"
 #include "sim/SimulatedOstrel.h"
@@ -49,6 +51,28 @@ TEST_F(SimControlWindowTest, VoltsBecomeCountsOfTheChosenFirmware) {
     EXPECT_EQ(m_controller.firmware().firmwareVersion(), 0x2F);
     find<QDoubleSpinBox>("inputVoltage")->setValue(1000.0);  // clamped to 255 counts
     EXPECT_EQ(measured().inputVoltage, 255);
+}
+
+TEST_F(SimControlWindowTest, SwitchingFirmwareKeepsTheVoltsOfEveryRail) {
+    // Volts as the programmer shows them, with the factors of the firmware it reports.
+    auto volts = [&] {
+        ParamTable table;
+        table.applyFirmwareVersion(m_controller.firmware().firmwareVersion());
+        const sim::Measurements m = measured();
+        return std::vector<double>{m.ignitionVoltage * table.row(ROW_IGNITION_VOLTAGE).factor,
+                                   m.rail3V * table.row(ROW_RAIL_3V).factor,
+                                   m.rail5V * table.row(ROW_RAIL_5V).factor,
+                                   m.rail12V * table.row(ROW_RAIL_12V).factor};
+    };
+    const std::vector<double> before = volts();
+    for (const int major : {2, 1}) {
+        find<QComboBox>("major")->setCurrentIndex(major - 1);
+        const std::vector<double> after = volts();
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            // Rounded to the nearest count of each scaling on the way: 0.16 V at most.
+            EXPECT_NEAR(after[i], before[i], 0.16) << "rail " << i << " at " << major << ".x";
+        }
+    }
 }
 
 TEST_F(SimControlWindowTest, TemperatureCoversTheSignedByte) {

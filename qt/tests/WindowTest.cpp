@@ -397,8 +397,24 @@ TEST_F(WindowTest, VisibleWindowEndsJustBelowOptionsAndTabReachesTheRowsBelow) {
         m_window.control(IDC_OUTPUT_FLAGS)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), state);
+        // The hidden row with the focus is named inside the visible area, and the window
+        // keeps its size.
+        auto* hint = dialog.findChild<QLabel*>(QStringLiteral("focusHint"));
+        ASSERT_NE(hint, nullptr);
+        EXPECT_TRUE(hint->isVisible());
+        EXPECT_TRUE(dialog.rect().contains(hint->geometry()));
+        EXPECT_EQ(hint->text(), QStringLiteral("Ostrel State: ") + text(IDC_STATE));
+        EXPECT_EQ(dialog.height(), 457 - WINDOW_HEIGHT_CUT);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), m_window.control(IDC_PARAM_LIST));
+        EXPECT_FALSE(hint->isVisible());
+
+        // A Space on the hidden Auto refresh says what it did.
+        m_window.control(IDC_AUTO_REFRESH)->setFocus();
+        EXPECT_EQ(hint->text(), QStringLiteral("Auto refresh: on"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(hint->text(), QStringLiteral("Auto refresh: off"));
+        EXPECT_TRUE(hint->isVisible());
     });
 }
 
@@ -430,7 +446,7 @@ TEST_F(WindowTest, AutoRefreshOffStopsThePollAndOnResumesIt) {
     });
 }
 
-TEST_F(WindowTest, AboutComesFromTheWindowsContextMenu) {
+TEST_F(WindowTest, AboutComesFromTheContextMenuOfTheWindowAndOfEveryField) {
     run([&] {
         QMenu& menu = m_window.systemMenu();
         QAction* about = nullptr;
@@ -443,8 +459,22 @@ TEST_F(WindowTest, AboutComesFromTheWindowsContextMenu) {
         ASSERT_GE(menu.actions().indexOf(about), 1);
         EXPECT_TRUE(menu.actions()[menu.actions().indexOf(about) - 1]->isSeparator());
         about->trigger();
+
+        // A field's own menu (copy, select all) leads there too.
+        QLineEdit* field = control<QLineEdit>(IDC_VOLTAGE_IN);
+        Q_EMIT field->customContextMenuRequested(QPoint(2, 2));
+        QMenu* fieldMenu = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* popup = qobject_cast<QMenu*>(widget); popup && popup->isVisible()) {
+                fieldMenu = popup;
+            }
+        }
+        ASSERT_NE(fieldMenu, nullptr);
+        ASSERT_TRUE(fieldMenu->actions().contains(about));
+        fieldMenu->close();
+        about->trigger();
     });
-    EXPECT_EQ(m_boxes.aboutBoxes(), std::vector<std::string>{"About Ostrel"});
+    EXPECT_EQ(m_boxes.aboutBoxes(), (std::vector<std::string>{"About Ostrel", "About Ostrel"}));
 }
 
 TEST(WindowWithoutDevice, SaysDeviceNotFoundBeforeTheWindowShowsAndStaysIdle) {
