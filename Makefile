@@ -1,16 +1,17 @@
 # Front door: no CMake knowledge needed.
 #   make deps      install the Debian packages the project needs (when missing)
 #   make build     build the default preset
-#   make test      deps, the format check, then configure, build and test the default, asan
-#                  and tsan presets
+#   make test      deps, the format check, then configure, build and test the default, asan,
+#                  tsan and windows presets (windows: mingw-w64 cross build, tests under Wine)
 #   make run       install and build only what the window needs, then start ostrel-sim, the
 #                  programmer on a simulated controller
 #   make package   build the Debian package
+#   make package-windows  build the Windows installer and zip (build/windows)
 #   make bench     run the benchmarks
 JOBS ?= 2
-PRESETS ?= default asan tsan
+PRESETS ?= default asan tsan windows
 
-.PHONY: all deps build test run package bench clean $(addprefix test-,$(PRESETS))
+.PHONY: all deps build test run package package-windows bench clean $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -45,8 +46,15 @@ run:
 package: build
 	cd build/default && cpack -G DEB
 
+package-windows: deps
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	cd build/windows && cpack
+
 bench: build
 	scripts/bench.sh
 
 clean:
+	@# Wine's server for the test prefix would outlive its folder.
+	-@WINEPREFIX=$(CURDIR)/build/windows/wine-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	rm -rf build

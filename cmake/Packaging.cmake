@@ -1,6 +1,5 @@
-# The Debian package (make package: cpack -G DEB in build/default). It depends on Debian's
-# own Qt: dpkg-shlibdeps finds the libraries the programs link; the platform plugins and
-# the dialog fonts are loaded at run time, so they are named here.
+# Packages: make package (cpack -G DEB in build/default) on Linux, make package-windows
+# (NSIS installer and zip in build/windows) for Windows.
 set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VENDOR "Ostrel project")
 set(CPACK_PACKAGE_CONTACT "Ostrel maintainers <maintainers@ostrel.invalid>")
@@ -20,8 +19,16 @@ controller, for trying the programmer without one.
 
 ostrelctl does the same from the command line, and saves, restores and
 compares a controller's settings as JSON files.]])
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
+if(OSTREL_PLATFORM STREQUAL "windows")
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+  return()
+endif()
+
+# The Debian package depends on Debian's own Qt: dpkg-shlibdeps finds the libraries the
+# programs link; the platform plugins and the dialog fonts are loaded at run time, so they
+# are named here.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OSTREL_HOMEPAGE}")

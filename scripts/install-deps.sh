@@ -14,7 +14,8 @@ run_packages=(
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata), the
 # format check, the benchmarks, the package and its checks (lintian, hardening-check from
-# devscripts), and the screenshots (a small window manager, openbox).
+# devscripts), the screenshots (a small window manager, openbox), and the Windows build
+# (mingw-w64 cross compiler, Wine to run its tests, NSIS for its installer).
 all_packages=(
   "${run_packages[@]}"
   clang-format git libgmock-dev libbenchmark-dev
@@ -23,6 +24,7 @@ all_packages=(
   file lintian devscripts help2man
   desktop-file-utils appstream
   udev libhidapi-dev
+  g++-mingw-w64-x86-64-posix wine64 nsis
 )
 
 case "${1:-all}" in
