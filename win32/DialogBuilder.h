@@ -1,0 +1,20 @@
+// The shared dialog templates (app/DialogTemplate.h) as Win32 dialog templates: each item
+// kind becomes its Windows control class and styles.
+#pragma once
+
+#include <windows.h>
+
+#include "app/DialogTemplate.h"
+#include "win32/DialogTemplateWriter.h"
+
+namespace win32 {
+
+// The main window: caption, system menu, minimise box, modal frame; not resizable.
+inline constexpr DWORD MAIN_DIALOG_STYLE =
+    DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The About box: the same without the minimise box.
+inline constexpr DWORD ABOUT_DIALOG_STYLE = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+
+DialogSpec dialogSpec(const ui::DialogTemplate& dialogTemplate, DWORD style);
+
+}  // namespace win32
