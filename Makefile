@@ -1,12 +1,13 @@
 # Front door: no CMake knowledge needed.
 #   make deps      install the Debian packages the project needs (when missing)
 #   make build     build the default preset
-#   make test      deps, then configure, build and test the default, asan and tsan presets
+#   make test      deps, then configure, build and test the default, asan, tsan and windows
+#                  presets (windows: mingw-w64 cross build, tests under Wine)
 #   make run       build and start ostrel-sim, the programmer on a simulated controller
 #   make package   build the Debian package
 #   make bench     run the benchmarks
 JOBS ?= 2
-PRESETS ?= default asan tsan
+PRESETS ?= default asan tsan windows
 
 .PHONY: all deps build test run package bench clean $(addprefix test-,$(PRESETS))
 

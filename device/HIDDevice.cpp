@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -27,8 +28,11 @@ struct HIDDevice::Shared {
     std::atomic<bool> reading{false};
     std::atomic<bool> connected{false};
     // The reader has taken its own copies of what it needs and no longer touches the
-    // channel object.
-    std::atomic<bool> readerStarted{false};
+    // channel object. A mutex and condition variable rather than std::atomic::wait, which
+    // can miss its wake-up in libstdc++ builds without a futex (mingw-w64).
+    std::mutex startMutex;
+    std::condition_variable startSignal;
+    bool readerStarted = false;
 
     // Delivery to the listener and changing the listener exclude each other, so a
     // listener that detaches gets no call during or after its detachment. Re-entrant so
@@ -64,7 +68,8 @@ void HIDDevice::open() {
     // The reader starts whether or not the device opened: an unopened channel simply
     // delivers nothing and its writes fail.
     if (start()) {
-        m_shared->readerStarted.wait(false);
+        std::unique_lock lock(m_shared->startMutex);
+        m_shared->startSignal.wait(lock, [this] { return m_shared->readerStarted; });
     }
 }
 
@@ -125,8 +130,11 @@ void HIDDevice::run() {
     const std::shared_ptr<Shared> shared = m_shared;
     const std::shared_ptr<const Flags> flags = this->flags();
     platform::HidPlatform& platform = m_platform;
-    shared->readerStarted = true;
-    shared->readerStarted.notify_all();
+    {
+        std::lock_guard lock(shared->startMutex);
+        shared->readerStarted = true;
+    }
+    shared->startSignal.notify_all();
 
     Shared& state = *shared;
     HArray report(state.inputLength);

@@ -1,6 +1,6 @@
 // The narrow window through which the device library sees the operating system's HID
-// devices. Two implementations: platform/linux (sysfs and hidraw) and platform/sim (in
-// memory, for tests and the demo program).
+// devices. Implementations: platform/linux (sysfs and hidraw), platform/windows (SetupAPI
+// and the HID class driver) and platform/sim (in memory, for tests and the demo program).
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "app/COstrelApp.h"
-#include "platform/linux/LinuxHidPlatform.h"
+#include "platform/NativeHidPlatform.h"
 #include "qt/Application.h"
 #include "qt/QtDialogWindow.h"
 
@@ -10,7 +10,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     qtui::setupApplication();
 
-    platform::LinuxHidPlatform hid;
+    platform::NativeHidPlatform hid;
     qtui::QtDialogWindow window;
     COstrelApp program(hid, window);
     program.InitInstance();

@@ -1,0 +1,63 @@
+# Test registration, one function for every test binary of the project.
+#
+# Natively each GoogleTest case is its own CTest entry. When cross-compiling for Windows
+# every test binary runs under Wine, whose start costs seconds: each binary is then ONE
+# CTest entry that runs all its cases in one Wine process.
+enable_testing()
+
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(OSTREL_TEST_UNDER_WINE ON)
+else()
+  set(OSTREL_TEST_UNDER_WINE OFF)
+endif()
+
+if(OSTREL_TEST_UNDER_WINE)
+  # GoogleTest for the target, from Debian's sources (they define GTest::gtest and GTest::gtest_main).
+  set(OSTREL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the target")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(${OSTREL_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+  find_program(OSTREL_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(OSTREL_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  if(NOT OSTREL_WINE OR NOT OSTREL_WINESERVER)
+    message(FATAL_ERROR "Windows tests run under Wine: install wine64 (make deps)")
+  endif()
+  set(OSTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE
+                 @ONLY)
+  # Every executable made after this point runs through it in add_test.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+
+  # The persistent server started by wine-run.sh ends with the test run.
+  add_test(NAME wine_shutdown COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${OSTREL_WINEPREFIX}
+                                      ${OSTREL_WINESERVER} -k)
+  set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# A GoogleTest executable registered with CTest: ostrel_add_gtest(name SOURCES ... LIBS ... [LABELS ...])
+function(ostrel_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  ostrel_test_warnings(${name})
+  set(labels unit ${ARG_LABELS})
+  if(OSTREL_TEST_UNDER_WINE)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${labels};wine" FIXTURES_REQUIRED wine)
+    return()
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # gtest_discover_tests flattens a list given in PROPERTIES (only the first label would
+  # stick), so the labels are set on the discovered tests afterwards.
+  set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+  file(WRITE "${label_script}"
+       "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+endfunction()

@@ -1,0 +1,347 @@
+#include "platform/windows/WindowsHidPlatform.h"
+
+// windows.h must come before the SetupAPI and HID headers.
+// clang-format off
+#include <windows.h>
+#include <setupapi.h>
+// The HID headers declare no C linkage of their own.
+extern "C" {
+#include <hidsdi.h>
+}
+// clang-format on
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// Bytes the HID class driver fills with a string (256 UTF-16 units).
+constexpr std::size_t HID_STRING_BUFFER_BYTES = 512;
+
+thread_local std::uint32_t t_lastError = 0;
+
+// Keeps the error of the call that just failed, before anything else can overwrite it.
+void keepLastError() {
+    t_lastError = ::GetLastError();
+}
+
+void setLastError(DWORD error) {
+    t_lastError = error;
+}
+
+bool valid(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+class WindowsHidInterfaceSet final : public HidInterfaceSet {
+public:
+    WindowsHidInterfaceSet(HDEVINFO set, const GUID& hidGuid) : m_set(set), m_guid(hidGuid) {}
+    WindowsHidInterfaceSet(const WindowsHidInterfaceSet&) = delete;
+    WindowsHidInterfaceSet& operator=(const WindowsHidInterfaceSet&) = delete;
+    ~WindowsHidInterfaceSet() override { ::SetupDiDestroyDeviceInfoList(m_set); }
+
+    Status interfaceAt(std::uint32_t index) override {
+        SP_DEVICE_INTERFACE_DATA data;
+        return enumerate(index, data);
+    }
+
+    Status pathSize(std::uint32_t index, std::size_t& size) override {
+        SP_DEVICE_INTERFACE_DATA data;
+        DWORD required = 0;
+        if (const Status status = detailSize(index, data, required); status != Status::Ok) {
+            return status;
+        }
+        size = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        return Status::Ok;
+    }
+
+    Status path(std::uint32_t index, char* buffer, std::size_t size) override {
+        if (buffer == nullptr || size == 0) {
+            setLastError(ERROR_INVALID_PARAMETER);
+            return Status::Failed;
+        }
+        SP_DEVICE_INTERFACE_DATA data;
+        DWORD required = 0;
+        if (const Status status = detailSize(index, data, required); status != Status::Ok) {
+            return status;
+        }
+        // Aligned for the record's size word; the path follows it.
+        std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        const auto storageBytes = static_cast<DWORD>(storage.size() * sizeof(DWORD));
+        if (!::SetupDiGetDeviceInterfaceDetailA(m_set, &data, detail, storageBytes, nullptr,
+                                                nullptr)) {
+            keepLastError();
+            return Status::Failed;
+        }
+        // The storage is zeroed and one word longer than asked for, so the path ends in a
+        // NUL inside it whatever the call wrote.
+        const std::size_t room = storage.size() * sizeof(DWORD) -
+                                 offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const std::size_t length = strnlen(detail->DevicePath, room - 1);
+        if (length >= size) {
+            setLastError(ERROR_INSUFFICIENT_BUFFER);
+            return Status::Failed;
+        }
+        std::memcpy(buffer, detail->DevicePath, length);
+        buffer[length] = '\0';
+        return Status::Ok;
+    }
+
+private:
+    Status enumerate(std::uint32_t index, SP_DEVICE_INTERFACE_DATA& data) {
+        data = {};
+        data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+        if (::SetupDiEnumDeviceInterfaces(m_set, nullptr, &m_guid, index, &data)) {
+            return Status::Ok;
+        }
+        keepLastError();
+        return t_lastError == ERROR_NO_MORE_ITEMS ? Status::NoMoreItems : Status::Failed;
+    }
+
+    // The byte size of the interface's detail record, header included.
+    Status detailSize(std::uint32_t index, SP_DEVICE_INTERFACE_DATA& data, DWORD& required) {
+        if (const Status status = enumerate(index, data); status != Status::Ok) {
+            return status;
+        }
+        required = 0;
+        if (::SetupDiGetDeviceInterfaceDetailA(m_set, &data, nullptr, 0, &required, nullptr) ||
+            ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            // Success without a buffer is no answer either.
+            keepLastError();
+            return Status::Failed;
+        }
+        // A record that cannot hold even its header and a NUL is not believed.
+        if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) ||
+            required > std::numeric_limits<DWORD>::max() / 2) {
+            setLastError(ERROR_INVALID_DATA);
+            return Status::Failed;
+        }
+        return Status::Ok;
+    }
+
+    const HDEVINFO m_set;
+    GUID m_guid;
+};
+
+class WindowsHidHandle final : public HidHandle {
+public:
+    // `readEvent` exists for a handle opened for overlapped reads only.
+    WindowsHidHandle(HANDLE device, HANDLE readEvent) : m_device(device), m_readEvent(readEvent) {}
+    WindowsHidHandle(const WindowsHidHandle&) = delete;
+    WindowsHidHandle& operator=(const WindowsHidHandle&) = delete;
+    ~WindowsHidHandle() override {
+        ::CloseHandle(m_device);
+        if (m_readEvent != nullptr) {
+            ::CloseHandle(m_readEvent);
+        }
+    }
+
+    bool attributes(HidAttributes& attributes) override {
+        HIDD_ATTRIBUTES found{};
+        found.Size = sizeof(HIDD_ATTRIBUTES);
+        if (!::HidD_GetAttributes(m_device, &found)) {
+            keepLastError();
+            return false;
+        }
+        attributes.vendorId = found.VendorID;
+        attributes.productId = found.ProductID;
+        attributes.version = found.VersionNumber;
+        return true;
+    }
+
+    bool manufacturerString(char16_t* buffer, std::size_t units) override {
+        return hidString(&::HidD_GetManufacturerString, buffer, units);
+    }
+
+    bool productString(char16_t* buffer, std::size_t units) override {
+        return hidString(&::HidD_GetProductString, buffer, units);
+    }
+
+    bool capabilities(HidCaps& caps) override {
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (!::HidD_GetPreparsedData(m_device, &preparsed)) {
+            keepLastError();
+            return false;
+        }
+        HIDP_CAPS found{};
+        const NTSTATUS status = ::HidP_GetCaps(preparsed, &found);
+        ::HidD_FreePreparsedData(preparsed);
+        if (status != HIDP_STATUS_SUCCESS) {
+            setLastError(ERROR_INVALID_DATA);
+            return false;
+        }
+        caps.inputReportByteLength = found.InputReportByteLength;
+        caps.outputReportByteLength = found.OutputReportByteLength;
+        caps.featureReportByteLength = found.FeatureReportByteLength;
+        return true;
+    }
+
+    ReadResult read(std::uint8_t* buffer, std::size_t length) override {
+        ReadResult result;
+        if (m_readEvent == nullptr || buffer == nullptr || length == 0 ||
+            length > std::numeric_limits<DWORD>::max()) {
+            setLastError(ERROR_INVALID_PARAMETER);
+            return result;
+        }
+        if (m_cancelled.load()) {
+            setLastError(ERROR_OPERATION_ABORTED);
+            return result;
+        }
+        m_overlapped = {};
+        m_overlapped.hEvent = m_readEvent;
+        DWORD count = 0;
+        if (!::ReadFile(m_device, buffer, static_cast<DWORD>(length), &count, &m_overlapped)) {
+            if (::GetLastError() != ERROR_IO_PENDING) {
+                keepLastError();
+                ::ResetEvent(m_readEvent);
+                return result;
+            }
+            result.waited = true;
+            // A cancel that came before the read was issued found nothing to cancel: it is
+            // repeated here, so the read cannot wait for a report that may never come.
+            if (m_cancelled.load()) {
+                ::CancelIoEx(m_device, &m_overlapped);
+            }
+            // Waits for the read to complete or to be cancelled: on return the driver is
+            // done with the buffer.
+            if (!::GetOverlappedResult(m_device, &m_overlapped, &count, TRUE)) {
+                keepLastError();
+                ::ResetEvent(m_readEvent);
+                return result;
+            }
+        }
+        ::ResetEvent(m_readEvent);
+        // More than asked for can only come from a broken driver: nothing is believed.
+        if (count > length) {
+            setLastError(ERROR_INVALID_DATA);
+            return result;
+        }
+        result.bytes = count;
+        return result;
+    }
+
+    void cancelRead() override {
+        if (m_readEvent == nullptr) {
+            return;
+        }
+        m_cancelled.store(true);
+        // CancelIo would cancel only this thread's reads; the read belongs to the reader.
+        ::CancelIoEx(m_device, &m_overlapped);
+    }
+
+    WriteStatus write(const std::uint8_t* data, std::size_t length) override {
+        if (data == nullptr || length == 0 || length > std::numeric_limits<DWORD>::max()) {
+            setLastError(ERROR_INVALID_PARAMETER);
+            return WriteStatus::Failed;
+        }
+        DWORD written = 0;
+        if (!::WriteFile(m_device, data, static_cast<DWORD>(length), &written, nullptr)) {
+            keepLastError();
+            return t_lastError == ERROR_DEVICE_NOT_CONNECTED ? WriteStatus::NotConnected
+                                                             : WriteStatus::Failed;
+        }
+        if (written != length) {
+            // Part of a report is no report.
+            setLastError(ERROR_WRITE_FAULT);
+            return WriteStatus::Failed;
+        }
+        return WriteStatus::Ok;
+    }
+
+private:
+    using StringCall = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
+
+    // The driver's NUL-terminated UTF-16 into a 512-byte buffer, then as much as fits
+    // into the caller's, always terminated.
+    bool hidString(StringCall call, char16_t* buffer, std::size_t units) {
+        if (buffer == nullptr || units == 0) {
+            setLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        char16_t text[HID_STRING_BUFFER_BYTES / sizeof(char16_t)] = {};
+        // The last unit stays 0 whatever the driver writes.
+        if (!call(m_device, text, sizeof text - sizeof(char16_t))) {
+            keepLastError();
+            return false;
+        }
+        const std::size_t count = std::min(units - 1, std::char_traits<char16_t>::length(text));
+        std::copy_n(text, count, buffer);
+        buffer[count] = u'\0';
+        return true;
+    }
+
+    const HANDLE m_device;
+    const HANDLE m_readEvent;
+    // The record of the read in progress; cancelRead() names it to CancelIoEx.
+    OVERLAPPED m_overlapped{};
+    std::atomic<bool> m_cancelled{false};
+};
+
+}  // namespace
+
+std::unique_ptr<HidInterfaceSet> WindowsHidPlatform::presentInterfaces() {
+    GUID hidGuid;
+    ::HidD_GetHidGuid(&hidGuid);
+    const HDEVINFO set =
+        ::SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        keepLastError();
+        return nullptr;
+    }
+    return std::make_unique<WindowsHidInterfaceSet>(set, hidGuid);
+}
+
+std::unique_ptr<HidHandle> WindowsHidPlatform::open(const char* path, OpenMode mode) {
+    if (path == nullptr) {
+        setLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    DWORD access = GENERIC_READ | GENERIC_WRITE;
+    DWORD flags = 0;
+    switch (mode) {
+        case OpenMode::Probe:
+            break;
+        case OpenMode::Write:
+            access = GENERIC_WRITE;
+            break;
+        case OpenMode::Read:
+            access = GENERIC_READ;
+            flags = FILE_FLAG_OVERLAPPED;
+            break;
+    }
+    const HANDLE device = ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, flags, nullptr);
+    if (!valid(device)) {
+        keepLastError();
+        return nullptr;
+    }
+    HANDLE readEvent = nullptr;
+    if (mode == OpenMode::Read) {
+        // Manual reset, as GetOverlappedResult expects of an overlapped read's event.
+        readEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        if (readEvent == nullptr) {
+            keepLastError();
+            ::CloseHandle(device);
+            return nullptr;
+        }
+    }
+    return std::make_unique<WindowsHidHandle>(device, readEvent);
+}
+
+std::uint32_t WindowsHidPlatform::lastError() const {
+    return t_lastError;
+}
+
+void WindowsHidPlatform::sleepMs(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+}  // namespace platform

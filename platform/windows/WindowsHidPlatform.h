@@ -1,0 +1,23 @@
+// HID devices on Windows: discovery through SetupAPI, reports through the HID class
+// driver's device paths.
+#pragma once
+
+#include "platform/HidPlatform.h"
+
+namespace platform {
+
+class WindowsHidPlatform final : public HidPlatform {
+public:
+    // The present interfaces of the HID class (HidD_GetHidGuid), in SetupAPI's order.
+    std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
+    // Probe opens the path for reading and writing, Write for synchronous writes, Read
+    // for overlapped reads that cancelRead() ends (CancelIoEx, so that another thread can
+    // cancel them). A handle must outlive every read() running on it: cancel, let the
+    // reader return, then destroy it.
+    std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
+    // The calling thread's error (GetLastError) of its last failed call here.
+    std::uint32_t lastError() const override;
+    void sleepMs(std::uint32_t milliseconds) override;
+};
+
+}  // namespace platform
