@@ -1,9 +1,11 @@
 #include "win32/Win32Startup.h"
 
 // winsock2.h before windows.h, or windows.h brings the old winsock.h along.
-#include <commctrl.h>
-#include <windows.h>
 #include <winsock2.h>
+//
+#include <windows.h>
+//
+#include <commctrl.h>
 
 namespace win32 {
 
