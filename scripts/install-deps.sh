@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils appstream xdotool
   udev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
+  fonts-wine
 )
 
 missing=()

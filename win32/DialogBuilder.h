@@ -9,11 +9,13 @@
 
 namespace win32 {
 
-// The main window: caption, system menu, minimise box, modal frame; not resizable.
+// The main window: caption, system menu, minimise box, modal frame; not resizable. Centred
+// on the screen, and the About box on the main window, as the dialog framework places them.
 inline constexpr DWORD MAIN_DIALOG_STYLE =
-    DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 // The About box: the same without the minimise box.
-inline constexpr DWORD ABOUT_DIALOG_STYLE = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+inline constexpr DWORD ABOUT_DIALOG_STYLE =
+    DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 DialogSpec dialogSpec(const ui::DialogTemplate& dialogTemplate, DWORD style);
 

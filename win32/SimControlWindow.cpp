@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/Resource.h"
 #include "params/ParamTable.h"
 #include "sim/SimulatedOstrel.h"
 #include "win32/DialogTemplateWriter.h"
@@ -127,6 +128,10 @@ INT_PTR CALLBACK SimControlWindow::dialogProc(HWND hwnd, UINT message, WPARAM wP
 INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
     switch (message) {
         case WM_INITDIALOG:
+            // The program's icon: the simulator belongs to it.
+            SendMessageA(m_hwnd, WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(LoadIconA(GetModuleHandleA(nullptr),
+                                                            MAKEINTRESOURCEA(IDR_MAINFRAME))));
             initControls();
             SetTimer(m_hwnd, SIM_PLACE_TIMER, SIM_PLACE_PERIOD_MS, nullptr);
             return TRUE;
