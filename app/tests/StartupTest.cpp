@@ -258,7 +258,6 @@ TEST_F(Startup, PlatformStartsItsControlsThenSocketsAndEndsBeforeAnyWindowWhenSo
         EXPECT_FALSE(app.InitInstance());
         EXPECT_EQ(startup.calls, (std::vector<std::string>{"controls", "sockets"}));
         EXPECT_EQ(sessionRan, socketsWork);
-        EXPECT_EQ(window.shown(), socketsWork);
         EXPECT_EQ(window.messageBoxTexts(),
                   socketsWork ? std::vector<std::string>{}
                               : std::vector<std::string>{"Windows sockets initialization failed."});
