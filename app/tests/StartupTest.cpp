@@ -234,8 +234,6 @@ TEST_F(Startup, ClosingKillsThePollAndDeletesInterfaceBeforeChannel) {
     EXPECT_EQ(m_window.caption(), "Ostrel ver: --");
 }
 
-}  // namespace
-
 TEST_F(Startup, PlatformStartsItsControlsThenSocketsAndEndsBeforeAnyWindowWhenSocketsFail) {
     struct RecordingStartup : AppStartup {
         bool socketsWork = true;
@@ -266,3 +264,5 @@ TEST_F(Startup, PlatformStartsItsControlsThenSocketsAndEndsBeforeAnyWindowWhenSo
     EXPECT_EQ(controller.device().writes().size(), 1u);
     EXPECT_EQ(controller.device().openHandles(), 0);
 }
+
+}  // namespace
