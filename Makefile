@@ -5,11 +5,12 @@
 #                  presets (windows: mingw-w64 cross build, tests under Wine)
 #   make run       build and start ostrel-sim, the programmer on a simulated controller
 #   make package   build the Debian package
+#   make package-windows  build the Windows installer and zip (build/windows)
 #   make bench     run the benchmarks
 JOBS ?= 2
 PRESETS ?= default asan tsan windows
 
-.PHONY: all deps build test run package bench clean $(addprefix test-,$(PRESETS))
+.PHONY: all deps build test run package package-windows bench clean $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -38,6 +39,11 @@ run: build
 
 package: build
 	cd build/default && cpack -G DEB
+
+package-windows: deps
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	cd build/windows && cpack
 
 bench: build
 	scripts/bench.sh

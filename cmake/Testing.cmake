@@ -32,9 +32,10 @@ if(OSTREL_TEST_UNDER_WINE)
   # Every executable made after this point runs through it in add_test.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 
-  # The persistent server started by wine-run.sh ends with the test run.
-  add_test(NAME wine_shutdown COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${OSTREL_WINEPREFIX}
-                                      ${OSTREL_WINESERVER} -k)
+  # The persistent server started by wine-run.sh ends with the test run; no server is
+  # nothing to stop.
+  add_test(NAME wine_shutdown
+           COMMAND sh -c "WINEPREFIX='${OSTREL_WINEPREFIX}' '${OSTREL_WINESERVER}' -k 2>/dev/null; exit 0")
   set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
 else()
   find_package(GTest REQUIRED)

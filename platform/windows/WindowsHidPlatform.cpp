@@ -15,6 +15,7 @@ extern "C" {
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -23,6 +24,8 @@ namespace {
 
 // Bytes the HID class driver fills with a string (256 UTF-16 units).
 constexpr std::size_t HID_STRING_BUFFER_BYTES = 512;
+// Windows paths have at most 32767 characters.
+constexpr DWORD MAX_DETAIL_BYTES = 0x10000;
 
 thread_local std::uint32_t t_lastError = 0;
 
@@ -112,15 +115,19 @@ private:
             return status;
         }
         required = 0;
-        if (::SetupDiGetDeviceInterfaceDetailA(m_set, &data, nullptr, 0, &required, nullptr) ||
-            ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            // Success without a buffer is no answer either.
+        if (::SetupDiGetDeviceInterfaceDetailA(m_set, &data, nullptr, 0, &required, nullptr)) {
+            // Success without a buffer is no answer.
+            setLastError(ERROR_INVALID_DATA);
+            return Status::Failed;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             keepLastError();
             return Status::Failed;
         }
-        // A record that cannot hold even its header and a NUL is not believed.
+        // A record that cannot hold its header and a NUL, or longer than any Windows path,
+        // is not believed.
         if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) ||
-            required > std::numeric_limits<DWORD>::max() / 2) {
+            required > MAX_DETAIL_BYTES) {
             setLastError(ERROR_INVALID_DATA);
             return Status::Failed;
         }

@@ -79,6 +79,7 @@ TEST(WindowsHid, DiscoveryWalksWinesDevicesAndTakesNone) {
     for (const std::uint16_t id : {WINE_MOUSE_ID, WINE_KEYBOARD_ID}) {
         const auto device = found.find({WINE_VENDOR_ID, id});
         ASSERT_NE(device, found.end()) << "Wine's HID device " << id << " not enumerated";
+        EXPECT_FALSE(device->second.manufacturer.empty());
         EXPECT_FALSE(device->second.product.empty());
         EXPECT_GT(device->second.caps.inputReportByteLength, 0);
     }

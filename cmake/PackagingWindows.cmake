@@ -1,0 +1,63 @@
+# The Windows packages (make package-windows: cpack in build/windows): the installer
+# ostrel-<version>-setup.exe (NSIS, 64-bit) and the zip ostrel-<version>-win64.zip, both
+# holding the programs registered with ostrel_windows_program(), at the top of the
+# install folder. Included at the end of the top-level CMakeLists, after every program.
+
+# Programs by their usual target names join unless registered already.
+get_property(registered GLOBAL PROPERTY OSTREL_WINDOWS_PROGRAMS)
+if(TARGET ostrel AND NOT "ostrel" IN_LIST registered)
+  ostrel_windows_program(ostrel "Ostrel Programmer")
+endif()
+if(TARGET ostrel-sim AND NOT "ostrel-sim" IN_LIST registered)
+  ostrel_windows_program(ostrel-sim "Ostrel Programmer (simulated controller)")
+endif()
+get_property(OSTREL_PACKAGED_PROGRAMS GLOBAL PROPERTY OSTREL_WINDOWS_PROGRAMS)
+get_property(OSTREL_PACKAGED_FILES GLOBAL PROPERTY OSTREL_WINDOWS_PROGRAM_FILES)
+get_property(CPACK_NSIS_MENU_LINKS GLOBAL PROPERTY OSTREL_WINDOWS_MENU_LINKS)
+
+set(CPACK_GENERATOR "NSIS;ZIP")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "Ostrel")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Ostrel")
+set(CPACK_NSIS_PACKAGE_NAME "Ostrel Programmer")
+set(CPACK_NSIS_DISPLAY_NAME "Ostrel Programmer")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# makensis builds 32-bit installers unless told otherwise; the programs are 64-bit.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# The installer leaves its own key below the vendor's; the vendor's key goes with it.
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+    "DeleteRegKey SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"
+  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"")
+# The values above go to CPack as they stand, quotes and backslashes included.
+set(CPACK_VERBATIM_VARIABLES ON)
+
+# One file name per generator.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackWindowsNames.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "\
+if(CPACK_GENERATOR STREQUAL \"NSIS\")
+  set(CPACK_PACKAGE_FILE_NAME \"ostrel-\${CPACK_PACKAGE_VERSION}-setup\")
+else()
+  set(CPACK_PACKAGE_FILE_NAME \"ostrel-\${CPACK_PACKAGE_VERSION}-win64\")
+endif()
+")
+
+# A build without programs has nothing to install: cpack says so instead of making an
+# installer of the uninstaller alone.
+if(NOT OSTREL_PACKAGED_PROGRAMS)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/CPackNoPrograms.cmake)
+  file(WRITE ${CPACK_PRE_BUILD_SCRIPTS}
+       "message(FATAL_ERROR \"This build has no Windows program to package\")\n")
+endif()
+
+include(CPack)
+
+# Installs and uninstalls the setup silently under Wine and looks for anything left behind.
+find_program(OSTREL_MAKENSIS makensis)
+if(OSTREL_PACKAGED_PROGRAMS AND OSTREL_MAKENSIS AND OSTREL_TEST_UNDER_WINE)
+  add_test(NAME windows_installer
+    COMMAND ${PROJECT_SOURCE_DIR}/dist/windows/installer-test.sh
+            --build ${CMAKE_BINARY_DIR} --run ${CMAKE_BINARY_DIR}/wine-run.sh
+            --prefix ${OSTREL_WINEPREFIX} --setup ostrel-${PROJECT_VERSION}-setup.exe
+            ${OSTREL_PACKAGED_FILES})
+  set_tests_properties(windows_installer PROPERTIES LABELS "package;wine" FIXTURES_REQUIRED wine
+                       TIMEOUT 300)
+endif()

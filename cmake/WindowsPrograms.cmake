@@ -1,0 +1,18 @@
+# The programs of the Windows packages (cmake/PackagingWindows.cmake), registered where they
+# are defined: ostrel_windows_program(target [menu_name]) installs the target at the top of
+# the install folder and gives it a Start-menu entry (default name: the target's).
+function(ostrel_windows_program target)
+  set(menu_name ${ARGV1})
+  if(NOT menu_name)
+    set(menu_name ${target})
+  endif()
+  get_target_property(output_name ${target} OUTPUT_NAME)
+  if(NOT output_name)
+    set(output_name ${target})
+  endif()
+  install(TARGETS ${target} RUNTIME DESTINATION .)
+  set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_PROGRAMS ${target})
+  set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_PROGRAM_FILES ${output_name}.exe)
+  set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_MENU_LINKS ${output_name}.exe "${menu_name}")
+endfunction()
+

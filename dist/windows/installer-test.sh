@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the Windows installer, installs it silently under Wine, checks the programs, the
+# Start-menu entries and the uninstall entry, uninstalls silently and checks that nothing
+# it installed is left: no file of the prefix's drive C and no registry key.
+#
+#   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe PROGRAM.exe...
+set -euo pipefail
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --run) run=$2; shift 2 ;;
+    --prefix) prefix=$2; shift 2 ;;
+    --setup) setup=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+programs=("$@")
+[ ${#programs[@]} -gt 0 ] || { echo "no programs to install" >&2; exit 2; }
+
+work=$(mktemp -d "$build/installer-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G NSIS -B "$work/package" >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; find "$work" -name NSISOutput.log -exec tail -20 {} \; >&2
+    fail "cpack could not build the installer"; }
+installer="$work/package/$setup"
+[ -f "$installer" ] || fail "no $setup"
+file "$installer" | grep -q 'PE32+' || fail "$setup is not a 64-bit program: $(file -b "$installer")"
+
+# Wine's server must have written the registry before the prefix is looked at.
+"$run" cmd /c exit >/dev/null 2>&1
+# Everything of drive C except scratch space that Wine and NSIS use for themselves.
+snapshot() {
+  (cd "$prefix/drive_c" && find . \( -ipath './users/*/temp' -o -ipath './windows/temp' \) -prune \
+     -o -print | LC_ALL=C sort)
+}
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ostrel'
+vendor_key='HKLM\Software\Ostrel project'
+has_key() { "$run" reg query "$1" >/dev/null 2>&1; }
+
+snapshot >"$work/before"
+has_key "$uninstall_key" && fail "an Ostrel installation is already in the prefix"
+
+start=$(date +%s%N)
+"$run" "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
+echo "installed in $((($(date +%s%N) - start) / 1000000)) ms"
+snapshot >"$work/installed"
+comm -13 "$work/before" "$work/installed" >"$work/added"
+echo "installed files:"; sed 's/^/  /' "$work/added"
+
+folder='./Program Files/Ostrel'
+for program in "${programs[@]}" Uninstall.exe; do
+  grep -qxF "$folder/$program" "$work/added" || fail "$program not installed in $folder"
+done
+links=$(grep -ci '/start menu/.*\.lnk$' "$work/added" || true)
+[ "$links" -eq $((${#programs[@]} + 1)) ] ||
+  fail "$links Start-menu entries, expected one per program and the uninstaller"
+has_key "$uninstall_key" || fail "no uninstall entry"
+
+"$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
+# The uninstaller runs from a copy of itself, which the first process starts and leaves.
+for _ in $(seq 300); do
+  [ -e "$prefix/drive_c/Program Files/Ostrel" ] || break
+  sleep 0.1
+done
+"$run" cmd /c exit >/dev/null 2>&1
+snapshot >"$work/after"
+if ! diff -u "$work/before" "$work/after" >"$work/left"; then
+  cat "$work/left" >&2
+  fail "files left behind or removed"
+fi
+has_key "$uninstall_key" && fail "uninstall entry left behind"
+has_key "$vendor_key" && fail "registry key $vendor_key left behind"
+echo "uninstalled, nothing left behind"
