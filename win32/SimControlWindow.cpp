@@ -81,6 +81,9 @@ DialogSpec windowSpec() {
             }};
 }
 
+// The one simulator window of the thread, for the message filter.
+SimControlWindow* g_window = nullptr;
+
 void setNumberRange(HWND dialog, int field, int low, int high, int value) {
     // The arrows are the window after their field.
     HWND spinControl = GetWindow(GetDlgItem(dialog, field), GW_HWNDNEXT);
@@ -99,9 +102,19 @@ SimControlWindow::SimControlWindow(HINSTANCE instance, sim::SimulatedOstrel& con
     const DialogTemplateBuffer buffer(windowSpec());
     m_hwnd = CreateDialogIndirectParamA(instance, buffer.get(), nullptr, &dialogProc,
                                         reinterpret_cast<LPARAM>(this));
+    // The programmer's modal loop knows only its own dialog: its message filter hands this
+    // window's keys (Tab, Enter, mnemonics) to the dialog manager too.
+    if (g_window == nullptr) {
+        g_window = this;
+        m_filter = SetWindowsHookExA(WH_MSGFILTER, &messageFilter, nullptr, GetCurrentThreadId());
+    }
 }
 
 SimControlWindow::~SimControlWindow() {
+    if (m_filter != nullptr) {
+        UnhookWindowsHookEx(m_filter);
+        g_window = nullptr;
+    }
     if (m_hwnd != nullptr) {
         DestroyWindow(m_hwnd);
     }
@@ -123,6 +136,15 @@ INT_PTR CALLBACK SimControlWindow::dialogProc(HWND hwnd, UINT message, WPARAM wP
         return FALSE;
     }
     return self->handleMessage(message, wParam);
+}
+
+LRESULT CALLBACK SimControlWindow::messageFilter(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && g_window != nullptr && g_window->m_hwnd != nullptr &&
+        IsDialogMessageA(g_window->m_hwnd, msg)) {
+        return TRUE;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {

@@ -37,6 +37,7 @@ public:
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK messageFilter(int code, WPARAM wParam, LPARAM lParam);
     INT_PTR handleMessage(UINT message, WPARAM wParam);
     void initControls();
     void placeBesideAnchor();
@@ -51,6 +52,7 @@ private:
     sim::SimulatedOstrel& m_controller;
     std::function<HWND()> m_anchor;
     HWND m_hwnd = nullptr;
+    HHOOK m_filter = nullptr;
     bool m_ready = false;  // the controls hold their first values
 };
 
