@@ -46,20 +46,21 @@ KindClass kindClass(ui::ItemKind kind) {
 
 }  // namespace
 
-DialogSpec dialogSpec(const ui::DialogTemplate& dialogTemplate, DWORD style) {
-    DialogSpec spec{style,
-                    dialogTemplate.caption,
-                    static_cast<short>(dialogTemplate.cx),
-                    static_cast<short>(dialogTemplate.cy),
-                    {}};
-    spec.items.reserve(dialogTemplate.items.size());
+DialogDefinition dialogDefinition(const ui::DialogTemplate& dialogTemplate, DWORD style) {
+    DialogDefinition definition{style,
+                                dialogTemplate.caption,
+                                static_cast<short>(dialogTemplate.cx),
+                                static_cast<short>(dialogTemplate.cy),
+                                {}};
+    definition.items.reserve(dialogTemplate.items.size());
     for (const ui::TemplateItem& item : dialogTemplate.items) {
         const KindClass kc = kindClass(item.kind);
-        spec.items.push_back({kc.style, item.id, kc.classAtom, nullptr, item.text, item.resource,
-                              static_cast<short>(item.x), static_cast<short>(item.y),
-                              static_cast<short>(item.cx), static_cast<short>(item.cy)});
+        definition.items.push_back({kc.style, item.id, kc.classAtom, nullptr, item.text,
+                                    item.resource, static_cast<short>(item.x),
+                                    static_cast<short>(item.y), static_cast<short>(item.cx),
+                                    static_cast<short>(item.cy)});
     }
-    return spec;
+    return definition;
 }
 
 }  // namespace win32

@@ -17,6 +17,6 @@ inline constexpr DWORD MAIN_DIALOG_STYLE =
 inline constexpr DWORD ABOUT_DIALOG_STYLE =
     DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
-DialogSpec dialogSpec(const ui::DialogTemplate& dialogTemplate, DWORD style);
+DialogDefinition dialogDefinition(const ui::DialogTemplate& dialogTemplate, DWORD style);
 
 }  // namespace win32

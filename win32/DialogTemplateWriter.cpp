@@ -9,21 +9,21 @@ constexpr UINT TEXT_CODE_PAGE = 1252;
 
 }  // namespace
 
-DialogTemplateBuffer::DialogTemplateBuffer(const DialogSpec& spec) {
-    dword(spec.style | DS_SETFONT);
+DialogTemplateBuffer::DialogTemplateBuffer(const DialogDefinition& definition) {
+    dword(definition.style | DS_SETFONT);
     dword(0);  // extended style
-    word(static_cast<std::uint16_t>(spec.items.size()));
+    word(static_cast<std::uint16_t>(definition.items.size()));
     word(0);  // x, y: the dialog manager places the window
     word(0);
-    word(static_cast<std::uint16_t>(spec.cx));
-    word(static_cast<std::uint16_t>(spec.cy));
+    word(static_cast<std::uint16_t>(definition.cx));
+    word(static_cast<std::uint16_t>(definition.cy));
     word(0);  // no menu
     word(0);  // the dialog class
-    text(spec.caption);
+    text(definition.caption);
     word(DIALOG_FONT_POINTS);
     text(DIALOG_FONT_FACE);
 
-    for (const DialogItemSpec& item : spec.items) {
+    for (const ItemDefinition& item : definition.items) {
         alignToDword();
         dword(item.style | WS_CHILD | WS_VISIBLE);
         dword(0);

@@ -18,7 +18,7 @@ inline constexpr WORD CLASS_EDIT = 0x0081;
 inline constexpr WORD CLASS_STATIC = 0x0082;
 inline constexpr WORD CLASS_COMBOBOX = 0x0085;
 
-struct DialogItemSpec {
+struct ItemDefinition {
     DWORD style;  // WS_CHILD | WS_VISIBLE are added
     int id;       // -1: a static without id (written as 0xFFFF)
     WORD classAtom;
@@ -31,12 +31,12 @@ struct DialogItemSpec {
     short cy;
 };
 
-struct DialogSpec {
+struct DialogDefinition {
     DWORD style;          // DS_SETFONT is added
     std::string caption;  // Windows-1252
     short cx;
     short cy;
-    std::vector<DialogItemSpec> items;
+    std::vector<ItemDefinition> items;
 };
 
 // The dialog font every template of the program uses.
@@ -46,7 +46,7 @@ inline constexpr const char* DIALOG_FONT_FACE = "MS Shell Dlg";
 // The template in the binary layout Windows reads; DWORD-aligned storage.
 class DialogTemplateBuffer {
 public:
-    explicit DialogTemplateBuffer(const DialogSpec& spec);
+    explicit DialogTemplateBuffer(const DialogDefinition& definition);
     const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
 
 private:

@@ -32,23 +32,23 @@ constexpr DWORD SPIN_STYLE =
 constexpr DWORD NUMBER_STYLE = ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
 constexpr DWORD LABEL_STYLE = SS_RIGHT | SS_CENTERIMAGE | SS_NOPREFIX;
 
-DialogItemSpec label(const char* text, short y) {
+ItemDefinition label(const char* text, short y) {
     return {LABEL_STYLE, -1, CLASS_STATIC, nullptr, text, 0, 10, y, 70, 12};
 }
-DialogItemSpec group(const char* text, short y, short cy) {
+ItemDefinition group(const char* text, short y, short cy) {
     return {BS_GROUPBOX, -1, CLASS_BUTTON, nullptr, text, 0, 7, y, 146, cy};
 }
-DialogItemSpec field(int id, short x, short y, short cx) {
+ItemDefinition field(int id, short x, short y, short cx) {
     return {NUMBER_STYLE, id, CLASS_EDIT, nullptr, "", 0, x, y, cx, 12};
 }
-DialogItemSpec spin() {
+ItemDefinition spin() {
     return {SPIN_STYLE, -1, 0, UPDOWN_CLASSA, "", 0, 0, 0, 0, 0};
 }
-DialogItemSpec button(int id, const char* text, short x, short y, short cx) {
+ItemDefinition button(int id, const char* text, short x, short y, short cx) {
     return {BS_PUSHBUTTON | WS_TABSTOP, id, CLASS_BUTTON, nullptr, text, 0, x, y, cx, 14};
 }
 
-DialogSpec windowSpec() {
+DialogDefinition windowDefinition() {
     return {WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
             "Ostrel simulator",
             160,
@@ -99,7 +99,7 @@ SimControlWindow::SimControlWindow(HINSTANCE instance, sim::SimulatedOstrel& con
     : m_controller(controller), m_anchor(std::move(anchor)) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
-    const DialogTemplateBuffer buffer(windowSpec());
+    const DialogTemplateBuffer buffer(windowDefinition());
     m_hwnd = CreateDialogIndirectParamA(instance, buffer.get(), nullptr, &dialogProc,
                                         reinterpret_cast<LPARAM>(this));
     // The programmer's modal loop knows only its own dialog: its message filter hands this

@@ -48,7 +48,8 @@ int Win32DialogWindow::doModal(DialogHandlers& handlers) {
     }
     m_used = true;
     m_handlers = &handlers;
-    const DialogTemplateBuffer dialog(dialogSpec(ui::mainDialogTemplate(), MAIN_DIALOG_STYLE));
+    const DialogTemplateBuffer dialog(
+        dialogDefinition(ui::mainDialogTemplate(), MAIN_DIALOG_STYLE));
     const INT_PTR code = DialogBoxIndirectParamA(m_instance, dialog.get(), nullptr, &dialogProc,
                                                  reinterpret_cast<LPARAM>(this));
     m_handlers = nullptr;
@@ -275,7 +276,8 @@ void Win32DialogWindow::setIcon(int iconResource) {
 }
 
 void Win32DialogWindow::showAboutBox() {
-    const DialogTemplateBuffer about(dialogSpec(ui::aboutDialogTemplate(), ABOUT_DIALOG_STYLE));
+    const DialogTemplateBuffer about(
+        dialogDefinition(ui::aboutDialogTemplate(), ABOUT_DIALOG_STYLE));
     DialogBoxIndirectParamA(m_instance, about.get(), m_hwnd, &aboutProc, 0);
 }
 
