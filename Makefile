@@ -49,4 +49,6 @@ bench: build
 	scripts/bench.sh
 
 clean:
+	@# Wine's server for the test prefix would outlive its folder.
+	-@WINEPREFIX=$(CURDIR)/build/windows/wine-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	rm -rf build

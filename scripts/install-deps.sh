@@ -11,7 +11,7 @@ packages=(
   dpkg-dev file
   desktop-file-utils appstream xdotool
   udev
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis
+  g++-mingw-w64-x86-64-posix wine64 nsis
   fonts-wine
 )
 
