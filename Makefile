@@ -55,6 +55,8 @@ bench: build
 	scripts/bench.sh
 
 clean:
-	@# Wine's server for the test prefix would outlive its folder.
-	-@WINEPREFIX=$(CURDIR)/build/windows/wine-prefix /usr/lib/wine/wineserver -k 2>/dev/null
+	@# Wine's servers for the test prefixes would outlive their folders.
+	-@for prefix in wine-prefix wine-prefix-windows screenshots-prefix; do \
+	  WINEPREFIX=$(CURDIR)/build/windows/$$prefix /usr/lib/wine/wineserver -k 2>/dev/null; \
+	done
 	rm -rf build

@@ -1,17 +1,27 @@
 #include "app/COstrelApp.h"
 
 #include "app/COstrelDlg.h"
+#include "app/Resource.h"
 #include "app/StringTable.h"
 #include "params/ParamTable.h"
 
 COstrelApp::COstrelApp(platform::HidPlatform& platform, DialogWindow& mainWindow,
-                       std::FILE* diagnostics)
-    : m_platform(platform), m_mainWindow(mainWindow), m_diagnostics(diagnostics) {}
+                       std::FILE* diagnostics, AppStartup* startup)
+    : m_platform(platform),
+      m_mainWindow(mainWindow),
+      m_diagnostics(diagnostics),
+      m_startup(startup) {}
 
 bool COstrelApp::InitInstance() {
-    // No common-controls registration, socket start-up or registry key here: the toolkit
-    // registers its own widgets, and the program talks to no network and stores no
-    // settings. So the socket failure message (string 103) cannot arise on this platform.
+    if (m_startup != nullptr) {
+        m_startup->initCommonControls();
+        if (!m_startup->initSockets()) {
+            // Before any window: the box stands alone and the program ends.
+            m_mainWindow.messageBox(loadStringResource(IDP_SOCKETS_INIT_FAILED));
+            return false;
+        }
+    }
+    // No registry key: the program stores no settings.
 
     // One table per window: the firmware factor switch must not outlive the run that saw it.
     ParamTable table;

@@ -7,10 +7,13 @@
 // String resource `id`, or the empty text for an id the program does not have.
 std::string loadStringResource(int id);
 
-// Resource 101 names the About item of the system menu; resource 103 belongs to the socket
-// start-up, which this program has no counterpart for (see COstrelApp).
+// Resource 101 names the About item of the system menu; resource 103 is shown when the
+// platform's socket start-up fails (see COstrelApp).
 inline constexpr const char* STR_ABOUTBOX = "&About Ostrel...";
 inline constexpr const char* STR_SOCKETS_INIT_FAILED = "Windows sockets initialization failed.";
+
+// The caption of every message box: the program's name.
+inline constexpr const char* TEXT_MESSAGE_BOX_CAPTION = "Ostrel";
 
 // Texts of the main window.
 inline constexpr const char* TEXT_INITIAL_CAPTION = "Ostrel ver: --";

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "app/Resource.h"
+#include "app/StringTable.h"
 #include "qt/AboutDialog.h"
 #include "qt/Cp1252.h"
 #include "qt/DialogBuilder.h"
@@ -31,8 +32,6 @@ namespace {
 constexpr int LIST_ERROR = -1;  // what a list answers for a bad index or a control that is none
 
 constexpr int HINT_LEFT_DU = 12;  // the group captions' left edge, in dialog units
-
-const QString MESSAGE_BOX_TITLE = QStringLiteral("Ostrel");
 
 Rect toRect(const QRect& rect) {
     return {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
@@ -387,8 +386,8 @@ void QtDialogWindow::messageBox(const std::string& text) {
     // Owned by the window once it shows; before that ("Device not found") it stands alone,
     // placed by the window system rather than over a window nobody sees yet.
     QWidget* owner = m_dialog->isVisible() ? m_dialog.get() : nullptr;
-    QMessageBox box(QMessageBox::NoIcon, MESSAGE_BOX_TITLE, fromCp1252(text), QMessageBox::Ok,
-                    owner);
+    QMessageBox box(QMessageBox::NoIcon, fromCp1252(TEXT_MESSAGE_BOX_CAPTION), fromCp1252(text),
+                    QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     box.setFont(dialogFont());
     // Modal to the window that owns it, as on Windows: the simulator's window stays usable.

@@ -25,6 +25,7 @@ all_packages=(
   desktop-file-utils appstream
   udev libhidapi-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
+  fonts-wine
 )
 
 case "${1:-all}" in

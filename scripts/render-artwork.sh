@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Renders the program's artwork from its SVG sources into the PNGs the program and the
-# package use. Run after changing an SVG; the PNGs are committed.
+# package use, and the icon and bitmap of the Windows program. Run after changing an SVG; the PNGs are committed.
 set -euo pipefail
 cd "$(dirname "$0")/../qt/resources"
 
@@ -17,4 +17,10 @@ done
 "$magick" -background '#f0f0f0' -density 96 bitmaps/logo.svg -flatten -alpha off \
   -depth 8 -define png:color-type=2 bitmaps/logo.png
 
-identify icons/*.png bitmaps/*.png
+# The Windows program's copies: the icon's three sizes in one .ico, the bitmap as a
+# 24-bit BMP.
+windows=../../win32/resources
+"$magick" icons/ostrel-48.png icons/ostrel-32.png icons/ostrel-16.png "$windows/ostrel.ico"
+"$magick" bitmaps/logo.png -type TrueColor "BMP3:$windows/logo.bmp"
+
+identify icons/*.png bitmaps/*.png "$windows/ostrel.ico" "$windows/logo.bmp"

@@ -234,4 +234,35 @@ TEST_F(Startup, ClosingKillsThePollAndDeletesInterfaceBeforeChannel) {
     EXPECT_EQ(m_window.caption(), "Ostrel ver: --");
 }
 
+TEST_F(Startup, PlatformStartsItsControlsThenSocketsAndEndsBeforeAnyWindowWhenSocketsFail) {
+    struct RecordingStartup : AppStartup {
+        bool socketsWork = true;
+        std::vector<std::string> calls;
+        void initCommonControls() override { calls.push_back("controls"); }
+        bool initSockets() override {
+            calls.push_back("sockets");
+            return socketsWork;
+        }
+    };
+    sim::SimulatedOstrel& controller = plugController();
+    for (const bool socketsWork : {true, false}) {
+        SCOPED_TRACE(socketsWork ? "sockets start" : "sockets fail");
+        RecordingStartup startup;
+        startup.socketsWork = socketsWork;
+        RecordingWindow window;
+        bool sessionRan = false;
+        window.setSession([&](RecordingWindow&) { sessionRan = true; });
+        COstrelApp app(m_platform, window, m_diagnostics, &startup);
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(startup.calls, (std::vector<std::string>{"controls", "sockets"}));
+        EXPECT_EQ(sessionRan, socketsWork);
+        EXPECT_EQ(window.messageBoxTexts(),
+                  socketsWork ? std::vector<std::string>{}
+                              : std::vector<std::string>{"Windows sockets initialization failed."});
+    }
+    // Only the run that opened a window talked to the controller.
+    EXPECT_EQ(controller.device().writes().size(), 1u);
+    EXPECT_EQ(controller.device().openHandles(), 0);
+}
+
 }  // namespace

@@ -1,0 +1,59 @@
+// The simulator's own window in ostrel-sim.exe: a small modeless dialog that drives the
+// simulated controller the programmer talks to (firmware version, measurements, history
+// reports, unplugging).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace sim {
+class SimulatedOstrel;
+}
+
+namespace win32 {
+
+// Control ids of the window.
+inline constexpr int SIM_MAJOR = 200;
+inline constexpr int SIM_MINOR = 201;
+inline constexpr int SIM_INPUT_VOLTAGE = 202;
+inline constexpr int SIM_INPUT_COUNTS = 203;
+inline constexpr int SIM_TEMPERATURE = 204;
+inline constexpr int SIM_HISTORY_POSITION = 205;
+inline constexpr int SIM_SEND_HISTORY = 206;
+inline constexpr int SIM_UNPLUG = 207;
+
+class SimControlWindow {
+public:
+    // Made hidden; it shows itself beside the window `anchor` names, once that one is on
+    // screen.
+    SimControlWindow(HINSTANCE instance, sim::SimulatedOstrel& controller,
+                     std::function<HWND()> anchor);
+    ~SimControlWindow();
+    SimControlWindow(const SimControlWindow&) = delete;
+    SimControlWindow& operator=(const SimControlWindow&) = delete;
+
+    HWND hwnd() const { return m_hwnd; }
+
+private:
+    static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK messageFilter(int code, WPARAM wParam, LPARAM lParam);
+    INT_PTR handleMessage(UINT message, WPARAM wParam);
+    void initControls();
+    void placeBesideAnchor();
+    void applyFirmwareVersion();
+    void applyMeasurements();
+    int selectedMajor() const;
+    // Volts per count of the input voltage for the chosen firmware, as the programmer
+    // scales it.
+    double inputVoltageFactor() const;
+    int number(int control) const;
+
+    sim::SimulatedOstrel& m_controller;
+    std::function<HWND()> m_anchor;
+    HWND m_hwnd = nullptr;
+    HHOOK m_filter = nullptr;
+    bool m_ready = false;  // the controls hold their first values
+};
+
+}  // namespace win32

@@ -1,0 +1,313 @@
+#include "win32/Win32DialogWindow.h"
+
+#include <algorithm>
+
+#include "app/CAboutDlg.h"
+#include "app/DialogTemplate.h"
+#include "app/StringTable.h"
+#include "win32/DialogBuilder.h"
+
+namespace win32 {
+namespace {
+
+Rect toRect(const RECT& rect) {
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+LPCSTR resourceName(int id) {
+    return MAKEINTRESOURCEA(id);
+}
+
+// The About box has no logic of its own: it shows CAboutDlg's texts and closes on OK, Esc
+// and its close box.
+INT_PTR CALLBACK aboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowTextA(hwnd, CAboutDlg::CAPTION);
+            SetDlgItemTextA(hwnd, ui::IDC_ABOUT_PROGRAM, CAboutDlg::programLine().c_str());
+            SetDlgItemTextA(hwnd, ui::IDC_ABOUT_DESCRIPTION, CAboutDlg::DESCRIPTION_LINE);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(hwnd, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+Win32DialogWindow::Win32DialogWindow(HINSTANCE instance) : m_instance(instance) {}
+
+int Win32DialogWindow::doModal(DialogHandlers& handlers) {
+    if (m_used) {
+        return -1;
+    }
+    m_used = true;
+    m_handlers = &handlers;
+    const DialogTemplateBuffer dialog(
+        dialogDefinition(ui::mainDialogTemplate(), MAIN_DIALOG_STYLE));
+    const INT_PTR code = DialogBoxIndirectParamA(m_instance, dialog.get(), nullptr, &dialogProc,
+                                                 reinterpret_cast<LPARAM>(this));
+    m_handlers = nullptr;
+    return static_cast<int>(code);
+}
+
+void Win32DialogWindow::endDialog(int code) {
+    // The dialog manager destroys the window once the message being handled returns.
+    if (m_hwnd != nullptr) {
+        EndDialog(m_hwnd, code);
+    }
+}
+
+INT_PTR CALLBACK Win32DialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    auto* self = reinterpret_cast<Win32DialogWindow*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<Win32DialogWindow*>(lParam);
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        self->m_hwnd = hwnd;
+    }
+    if (self == nullptr || self->m_handlers == nullptr) {
+        return FALSE;  // the messages of creation, before WM_INITDIALOG
+    }
+    const INT_PTR result = self->handleMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        self->m_hwnd = nullptr;
+    }
+    return result;
+}
+
+INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM) {
+    DialogHandlers& handlers = *m_handlers;
+    switch (message) {
+        case WM_INITDIALOG:
+            // TRUE: the dialog manager puts the focus on the first tab stop.
+            return handlers.OnInitDialog() ? TRUE : FALSE;
+        case WM_TIMER:
+            handlers.OnTimer(static_cast<unsigned>(wParam));
+            return TRUE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (id == IDC_PARAM_LIST && code == CBN_SELCHANGE) {
+                handlers.OnParamSelChange();  // the list sends it for the user's choices only
+            } else if (id == IDC_SEND && code == BN_CLICKED) {
+                handlers.OnSendClicked();  // also Enter: Send is the default button
+            } else if (id == IDC_AUTO_REFRESH && code == BN_CLICKED) {
+                handlers.OnAutoRefreshClicked();
+            } else if ((id == IDOK || id == IDCANCEL) && code == BN_CLICKED) {
+                // The framework's defaults: Esc and the close box arrive as IDCANCEL.
+                EndDialog(m_hwnd, id);
+            } else {
+                return FALSE;
+            }
+            return TRUE;
+        }
+        case WM_SYSCOMMAND:
+            handlers.OnSysCommand(static_cast<unsigned>(wParam));
+            // The default handling still runs: it ignores the program's own ids.
+            return FALSE;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            m_paintDC = BeginPaint(m_hwnd, &paint);
+            handlers.OnPaint();
+            m_paintDC = nullptr;
+            EndPaint(m_hwnd, &paint);
+            return TRUE;
+        }
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(m_bigIcon);
+        case WM_DESTROY:
+            handlers.OnDestroy();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+LRESULT Win32DialogWindow::sendToControl(int control, UINT message, WPARAM wParam,
+                                         LPARAM lParam) const {
+    return m_hwnd == nullptr ? 0 : SendDlgItemMessageA(m_hwnd, control, message, wParam, lParam);
+}
+
+int Win32DialogWindow::addListItem(int control, const std::string& text) {
+    if (m_hwnd == nullptr) {
+        return CB_ERR;
+    }
+    return static_cast<int>(
+        sendToControl(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+int Win32DialogWindow::listCount(int control) const {
+    return std::max(0, static_cast<int>(sendToControl(control, CB_GETCOUNT, 0, 0)));
+}
+
+void Win32DialogWindow::setListItemData(int control, int index, std::int32_t data) {
+    sendToControl(control, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(data));
+}
+
+std::int32_t Win32DialogWindow::listItemData(int control, int index) const {
+    if (m_hwnd == nullptr) {
+        return CB_ERR;
+    }
+    return static_cast<std::int32_t>(
+        sendToControl(control, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+}
+
+void Win32DialogWindow::setListSelection(int control, int index) {
+    // CB_SETCURSEL sends no CBN_SELCHANGE: the program's selection stays silent.
+    sendToControl(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32DialogWindow::listSelection(int control) const {
+    if (m_hwnd == nullptr) {
+        return CB_ERR;
+    }
+    return static_cast<int>(sendToControl(control, CB_GETCURSEL, 0, 0));
+}
+
+void Win32DialogWindow::enableControl(int control, bool enabled) {
+    if (HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control)) {
+        EnableWindow(item, enabled ? TRUE : FALSE);
+    }
+}
+
+void Win32DialogWindow::setControlText(int control, const std::string& text) {
+    if (m_hwnd == nullptr) {
+        return;
+    }
+    // As the framework's data exchange does: an unchanged text is not set again, so the
+    // pump's refresh five times a second neither flickers nor scrolls a field back.
+    if (controlText(control) != text) {
+        SetDlgItemTextA(m_hwnd, control, text.c_str());
+    }
+}
+
+std::string Win32DialogWindow::controlText(int control) const {
+    HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control);
+    if (item == nullptr) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(item)) + 1, '\0');
+    const UINT copied =
+        GetDlgItemTextA(m_hwnd, control, text.data(), static_cast<int>(text.size()));
+    text.resize(copied);
+    return text;
+}
+
+void Win32DialogWindow::setCheck(int control, bool checked) {
+    if (m_hwnd != nullptr) {
+        CheckDlgButton(m_hwnd, control, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+}
+
+bool Win32DialogWindow::isChecked(int control) const {
+    return m_hwnd != nullptr && IsDlgButtonChecked(m_hwnd, control) == BST_CHECKED;
+}
+
+void Win32DialogWindow::setCaption(const std::string& text) {
+    if (m_hwnd != nullptr) {
+        SetWindowTextA(m_hwnd, text.c_str());
+    }
+}
+
+unsigned Win32DialogWindow::setTimer(unsigned id, unsigned periodMs) {
+    if (m_hwnd == nullptr) {
+        return 0;
+    }
+    return static_cast<unsigned>(SetTimer(m_hwnd, id, periodMs, nullptr));
+}
+
+void Win32DialogWindow::killTimer(unsigned id) {
+    if (m_hwnd != nullptr) {
+        KillTimer(m_hwnd, id);
+    }
+}
+
+void Win32DialogWindow::messageBox(const std::string& text) {
+    // Owned by the dialog when there is one; its loop keeps the dialog's timers running.
+    MessageBoxA(m_hwnd, text.c_str(), TEXT_MESSAGE_BOX_CAPTION, MB_OK);
+}
+
+Rect Win32DialogWindow::windowRect() const {
+    RECT rect{};
+    if (m_hwnd != nullptr) {
+        GetWindowRect(m_hwnd, &rect);
+    }
+    return toRect(rect);
+}
+
+void Win32DialogWindow::moveWindow(const Rect& rect) {
+    if (m_hwnd != nullptr) {
+        MoveWindow(m_hwnd, rect.left, rect.top, rect.width(), rect.height(), TRUE);
+    }
+}
+
+bool Win32DialogWindow::hasSystemMenu() const {
+    return m_hwnd != nullptr && GetSystemMenu(m_hwnd, FALSE) != nullptr;
+}
+
+void Win32DialogWindow::appendSystemMenuSeparator() {
+    if (HMENU menu = m_hwnd == nullptr ? nullptr : GetSystemMenu(m_hwnd, FALSE)) {
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    }
+}
+
+void Win32DialogWindow::appendSystemMenuItem(unsigned id, const std::string& text) {
+    if (HMENU menu = m_hwnd == nullptr ? nullptr : GetSystemMenu(m_hwnd, FALSE)) {
+        AppendMenuA(menu, MF_STRING, id, text.c_str());
+    }
+}
+
+void Win32DialogWindow::setIcon(int iconResource) {
+    m_bigIcon = LoadIconA(m_instance, resourceName(iconResource));
+    // The small icon from the icon's own 16-pixel image rather than the big one shrunk.
+    m_smallIcon = static_cast<HICON>(LoadImageA(m_instance, resourceName(iconResource), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (m_hwnd != nullptr) {
+        SendMessageA(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
+        SendMessageA(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    }
+}
+
+void Win32DialogWindow::showAboutBox() {
+    const DialogTemplateBuffer about(
+        dialogDefinition(ui::aboutDialogTemplate(), ABOUT_DIALOG_STYLE));
+    DialogBoxIndirectParamA(m_instance, about.get(), m_hwnd, &aboutProc, 0);
+}
+
+bool Win32DialogWindow::isIconic() const {
+    return m_hwnd != nullptr && IsIconic(m_hwnd) != FALSE;
+}
+
+Rect Win32DialogWindow::clientRect() const {
+    RECT rect{};
+    if (m_hwnd != nullptr) {
+        GetClientRect(m_hwnd, &rect);
+    }
+    return toRect(rect);
+}
+
+int Win32DialogWindow::iconWidth() const {
+    return GetSystemMetrics(SM_CXICON);
+}
+
+int Win32DialogWindow::iconHeight() const {
+    return GetSystemMetrics(SM_CYICON);
+}
+
+void Win32DialogWindow::drawIcon(int x, int y) {
+    // Only while the window paints, as a device context is.
+    if (m_paintDC == nullptr) {
+        return;
+    }
+    SendMessageA(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_paintDC), 0);
+    DrawIcon(m_paintDC, x, y, m_bigIcon);
+}
+
+}  // namespace win32

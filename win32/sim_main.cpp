@@ -1,0 +1,21 @@
+// ostrel-sim.exe: the programmer connected to a simulated controller, with a second window
+// to drive that controller. Needs no hardware.
+#include <windows.h>
+
+#include "app/COstrelApp.h"
+#include "platform/sim/SimHidPlatform.h"
+#include "sim/SimulatedOstrel.h"
+#include "win32/SimControlWindow.h"
+#include "win32/Win32DialogWindow.h"
+#include "win32/Win32Startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    win32::Win32Startup startup;
+    platform::SimHidPlatform hid;
+    sim::SimulatedOstrel controller(hid);
+    win32::Win32DialogWindow window(instance);
+    win32::SimControlWindow panel(instance, controller, [&window] { return window.hwnd(); });
+    COstrelApp program(hid, window, stdout, &startup);
+    program.InitInstance();
+    return 0;
+}
