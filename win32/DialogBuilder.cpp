@@ -14,9 +14,10 @@ KindClass kindClass(ui::ItemKind kind) {
     using K = ui::ItemKind;
     switch (kind) {
         case K::DefaultButton:
-            return {CLASS_BUTTON, BS_DEFPUSHBUTTON | WS_TABSTOP};
+            // BS_NOTIFY: the buttons report the focus too (BN_SETFOCUS), like edits and lists.
+            return {CLASS_BUTTON, BS_DEFPUSHBUTTON | BS_NOTIFY | WS_TABSTOP};
         case K::PushLikeCheck:
-            return {CLASS_BUTTON, BS_AUTOCHECKBOX | BS_PUSHLIKE | WS_TABSTOP};
+            return {CLASS_BUTTON, BS_AUTOCHECKBOX | BS_PUSHLIKE | BS_NOTIFY | WS_TABSTOP};
         case K::RightLabel:
             return {CLASS_STATIC, SS_RIGHT | SS_CENTERIMAGE | SS_NOPREFIX};
         case K::Label:

@@ -25,10 +25,12 @@ INT_PTR CALLBACK aboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
         case WM_INITDIALOG:
             SetWindowTextA(hwnd, CAboutDlg::CAPTION);
             SetDlgItemTextA(hwnd, ui::IDC_ABOUT_PROGRAM, CAboutDlg::programLine().c_str());
-            SetDlgItemTextA(hwnd, ui::IDC_ABOUT_DESCRIPTION, CAboutDlg::DESCRIPTION_LINE);
+            SetDlgItemTextA(hwnd, ui::IDC_ABOUT_DESCRIPTION, CAboutDlg::descriptionLine().c_str());
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            // Clicks only: the buttons also report when they take the focus.
+            if ((LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) &&
+                HIWORD(wParam) == BN_CLICKED) {
                 EndDialog(hwnd, LOWORD(wParam));
                 return TRUE;
             }
@@ -77,6 +79,7 @@ INT_PTR CALLBACK Win32DialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM w
     const INT_PTR result = self->handleMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         self->m_hwnd = nullptr;
+        self->m_focusHint = nullptr;  // destroyed with its parent
     }
     return result;
 }
@@ -93,6 +96,10 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM) {
         case WM_COMMAND: {
             const int id = LOWORD(wParam);
             const int code = HIWORD(wParam);
+            if (code == EN_SETFOCUS || code == CBN_SETFOCUS || code == BN_SETFOCUS) {
+                handlers.OnFocusChange(id);
+                return TRUE;
+            }
             if (id == IDC_PARAM_LIST && code == CBN_SELCHANGE) {
                 handlers.OnParamSelChange();  // the list sends it for the user's choices only
             } else if (id == IDC_SEND && code == BN_CLICKED) {
@@ -308,6 +315,46 @@ void Win32DialogWindow::drawIcon(int x, int y) {
     }
     SendMessageA(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_paintDC), 0);
     DrawIcon(m_paintDC, x, y, m_bigIcon);
+}
+
+bool Win32DialogWindow::isControlInView(int control) const {
+    const HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control);
+    if (item == nullptr) {
+        return false;
+    }
+    RECT rect;
+    GetWindowRect(item, &rect);
+    MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&rect), 2);
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    return rect.left >= client.left && rect.top >= client.top && rect.right <= client.right &&
+           rect.bottom <= client.bottom;
+}
+
+void Win32DialogWindow::showFocusHint(const std::string& text) {
+    if (m_hwnd == nullptr) {
+        return;
+    }
+    if (text.empty()) {
+        if (m_focusHint != nullptr) {
+            ShowWindow(m_focusHint, SW_HIDE);
+        }
+        return;
+    }
+    // On the window's lower edge, in line with the group boxes' captions, one line high.
+    RECT units{HINT_LEFT_DU, 0, 0, HINT_HEIGHT_DU};
+    MapDialogRect(m_hwnd, &units);
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    if (m_focusHint == nullptr) {
+        m_focusHint = CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
+                                      m_hwnd, nullptr, m_instance, nullptr);
+        SendMessageA(m_focusHint, WM_SETFONT,
+                     static_cast<WPARAM>(SendMessageA(m_hwnd, WM_GETFONT, 0, 0)), FALSE);
+    }
+    SetWindowTextA(m_focusHint, text.c_str());
+    SetWindowPos(m_focusHint, HWND_TOP, units.left, client.bottom - units.bottom,
+                 client.right - 2 * units.left, units.bottom, SWP_SHOWWINDOW);
 }
 
 }  // namespace win32

@@ -62,6 +62,9 @@ public:
     int iconHeight() const override;
     void drawIcon(int x, int y) override;
 
+    bool isControlInView(int control) const override;
+    void showFocusHint(const std::string& text) override;
+
 private:
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -73,7 +76,12 @@ private:
     bool m_used = false;                   // a window runs one dialog only
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
-    HDC m_paintDC = nullptr;  // while the window paints
+    HDC m_paintDC = nullptr;     // while the window paints
+    HWND m_focusHint = nullptr;  // made when first needed, a child of the dialog
+
+    // The focus hint line, in dialog units.
+    static constexpr int HINT_LEFT_DU = 12;
+    static constexpr int HINT_HEIGHT_DU = 10;
 };
 
 }  // namespace win32

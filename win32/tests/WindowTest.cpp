@@ -17,6 +17,7 @@
 #include "app/COstrelDlg.h"
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
+#include "app/StringTable.h"
 #include "device/Wire.h"
 #include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
@@ -312,6 +313,32 @@ TEST_F(Win32WindowTest, UserSelectionReadsOnceAndTheAnswerFillsTheEditThatSendWr
     });
     EXPECT_EQ(m_controller->firmware().paramByte(0x03), 7);
     EXPECT_TRUE(m_boxes.boxes().empty());
+}
+
+// The rows below the cut edge keep the focus Tab gives them; a line on the lower edge says
+// where it is, and goes when the focus comes back into view.
+TEST_F(Win32WindowTest, FocusBelowTheEdgeIsNamedOnTheLowerEdge) {
+    run([&] {
+        ASSERT_TRUE(waitForFirstStatus());
+        const auto hint = [&] {
+            for (HWND child = GetWindow(hwnd(), GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                if (GetDlgCtrlID(child) == 0 && className(child) == "Static") {
+                    return IsWindowVisible(child) ? windowText(child) : std::string();
+                }
+            }
+            return std::string();
+        };
+        SetFocus(item(IDC_STATE));
+        EXPECT_EQ(hint(), "Ostrel State: " + text(IDC_STATE));
+        SetFocus(item(IDC_AUTO_REFRESH));
+        EXPECT_EQ(hint(), std::string("Auto refresh: ") + TEXT_HINT_ON);
+        SendMessageA(item(IDC_AUTO_REFRESH), BM_CLICK, 0, 0);
+        EXPECT_TRUE(pump([&] { return hint() == std::string("Auto refresh: ") + TEXT_HINT_OFF; }))
+            << hint();
+        SetFocus(item(IDC_SEND));
+        EXPECT_EQ(hint(), "");
+    });
 }
 
 TEST_F(Win32WindowTest, InvalidValueIsRefusedInABoxThatTimersKeepRunningUnder) {
