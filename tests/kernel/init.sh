@@ -14,12 +14,16 @@ token=none
 capture=no
 scenario=""
 build=""
+winbuild=""
+wineprefix=""
 for word in $(cat /proc/cmdline); do
     case $word in
     ostrel.token=*) token=${word#ostrel.token=} ;;
     ostrel.capture=1) capture=yes ;;
     ostrel.scenario=*) scenario=${word#ostrel.scenario=} ;;
     ostrel.build=*) build=${word#ostrel.build=} ;;
+    ostrel.winbuild=*) winbuild=${word#ostrel.winbuild=} ;;
+    ostrel.wineprefix=*) wineprefix=${word#ostrel.wineprefix=} ;;
     esac
 done
 
@@ -80,7 +84,8 @@ run_scenario() {
     echo "ostrel-harness: host root mounted after $uptime s; running $scenario"
     timeout -s KILL "$(cat /etc/ostrel-test-timeout)" chroot /newroot /usr/bin/env -i \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-        OSTREL_BUILD="$build" OSTREL_OUT=/run/ostrel-out /bin/bash "$scenario"
+        OSTREL_BUILD="$build" OSTREL_WINDOWS_BUILD="$winbuild" OSTREL_WINE_PREFIX="$wineprefix" \
+        OSTREL_OUT=/run/ostrel-out /bin/bash "$scenario"
 }
 
 if [ -n "$scenario" ]; then

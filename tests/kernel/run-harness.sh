@@ -14,6 +14,9 @@
 #              build folder in $OSTREL_BUILD and a writable folder, whose contents come
 #              back to DIR/out, in $OSTREL_OUT.
 #   --build    the build folder handed to the scenario (default: the current folder)
+#   --windows-build  a cross-built Windows build folder, handed to the scenario as
+#              $OSTREL_WINDOWS_BUILD, with a Wine prefix made here beforehand (Wine's HID bus
+#              on udev, not SDL, so that it sees hidraw nodes) in $OSTREL_WINE_PREFIX
 #   --work     where the initramfs and the console log go (default: a folder beside FILE)
 #   --capture  copy the sysfs files the binary captured in the guest into DIR
 #   --timeout  hard limit for the whole guest run (default 180 s)
@@ -26,6 +29,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 binary=""
 scenario=""
 build=$PWD
+windows_build=""
 work=""
 capture=""
 limit=180
@@ -41,6 +45,7 @@ while [ $# -gt 0 ]; do
     --binary) binary=${2:?}; shift 2 ;;
     --scenario) scenario=${2:?}; shift 2 ;;
     --build) build=${2:?}; shift 2 ;;
+    --windows-build) windows_build=${2:?}; shift 2 ;;
     --work) work=${2:?}; shift 2 ;;
     --capture) capture=${2:?}; shift 2 ;;
     --timeout) limit=${2:?}; shift 2 ;;
@@ -53,8 +58,13 @@ if [ -n "$scenario" ]; then
     [ -f "$scenario" ] || die "the scenario $scenario is missing"
     [ -n "$work" ] || die "--scenario needs --work"
     scenario=$(cd "$(dirname "$scenario")" && pwd)/$(basename "$scenario")
+    if [ ! -x "$build/tests/kernel/ostrel-gadget" ]; then
+        say "SKIP: no gadget program in $build (build the default preset first)"
+        exit 77
+    fi
     build=$(cd "$build" && pwd)
-    case "$scenario$build" in
+    [ -z "$windows_build" ] || windows_build=$(cd "$windows_build" && pwd)
+    case "$scenario$build$windows_build$work" in
     *[[:space:]]*) die "the scenario and build paths travel on the kernel command line: no spaces" ;;
     esac
 else
@@ -162,6 +172,22 @@ memory=512M
 shares=()
 if [ -n "$scenario" ]; then
     append="$append ostrel.scenario=$scenario ostrel.build=$build"
+    if [ -n "$windows_build" ]; then
+        # Made here, where Wine runs at full speed; the guest copies it into its tmpfs.
+        prefix=$work/wine-prefix
+        wine=/usr/lib/wine/wine64
+        [ -x "$wine" ] || die "Wine is missing (Debian package wine64; run scripts/install-deps.sh)"
+        if [ ! -f "$prefix/system.reg" ]; then
+            rm -rf "$prefix"
+            WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+                "$wine" wineboot -i </dev/null >/dev/null 2>&1 || die "wineboot failed for $prefix"
+            WINEPREFIX=$prefix WINEDEBUG=-all "$wine" reg add \
+                'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD \
+                /d 0 /f </dev/null >/dev/null 2>&1 || die "the Wine prefix's registry could not be set"
+            WINEPREFIX=$prefix /usr/lib/wine/wineserver -w
+        fi
+        append="$append ostrel.winbuild=$windows_build ostrel.wineprefix=$prefix"
+    fi
     # The window, Xvfb and Wine need more room than the bare harness.
     memory=1536M
     out=$work/out
