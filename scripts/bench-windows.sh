@@ -6,7 +6,7 @@
 # (Wine's server not running yet) is reported apart from the median of the later ones.
 #   scripts/bench-windows.sh [windows-build-dir] [linux-figures-file]
 # (default: build/windows). A figures file written by scripts/bench-window.sh
-# (BENCH_FIGURES=file) adds the Linux figures of the same run beside these.
+# (BENCH_FIGURES=file: name=value lines) adds the Linux figures of the same run beside these.
 # RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -124,12 +124,11 @@ awk -v w="$window_median" -v s="$status_median" -v g="$gap_median" -v l="$launch
 }'
 
 [ -n "$linux_figures" ] && [ -s "$linux_figures" ] || exit 0
-# shellcheck disable=SC1090
-. "$linux_figures"
-awk -v lw="$linux_window_ms" -v ls="$linux_status_ms" -v lg="$linux_gap_ms" -v lc="$linux_idle_cpu_pct" \
-    -v lr="$linux_peak_rss_kb" -v lz="$linux_stripped_bytes" \
-    -v w="$window_median" -v s="$status_median" -v g="$gap_median" -v cpu="$cpu" -v idle="$idle" \
-    -v peak="$peak" -v z="$(cat "$work/size-ostrel.exe")" 'BEGIN {
+awk -v file="$linux_figures" -v w="$window_median" -v s="$status_median" -v g="$gap_median" \
+    -v cpu="$cpu" -v idle="$idle" -v peak="$peak" -v z="$(cat "$work/size-ostrel.exe")" 'BEGIN {
+  while ((getline line < file) > 0) { split(line, kv, "="); linux[kv[1]] = kv[2] }
+  lw = linux["linux_window_ms"]; ls = linux["linux_status_ms"]; lg = linux["linux_gap_ms"]
+  lc = linux["linux_idle_cpu_pct"]; lr = linux["linux_peak_rss_kb"]; lz = linux["linux_stripped_bytes"]
   printf "Linux and Windows side by side (medians of this run)\n"
   printf "  %-22s %-24s %-24s %s\n", "", "Linux (Qt, offscreen)", "Windows (Wine, Xvfb)", "target"
   printf "  %-22s %-24s %-24s %s\n", "window shown", sprintf("%.1f ms", lw), sprintf("%.1f ms", w), ""
@@ -138,4 +137,5 @@ awk -v lw="$linux_window_ms" -v ls="$linux_status_ms" -v lg="$linux_gap_ms" -v l
   printf "  %-22s %-24s %-24s %s\n", "idle CPU", sprintf("%.3f %%", lc), sprintf("%.3f %%", cpu / (idle * 1e6) * 100), ""
   printf "  %-22s %-24s %-24s %s\n", "peak memory", sprintf("%.1f MB resident", lr / 1024), sprintf("%.1f MB working set", peak / 1024), "Windows < 10 MB"
   printf "  %-22s %-24s %-24s %s\n", "ostrel, stripped", sprintf("%.2f MB (Qt shared)", lz / 1048576), sprintf("%.2f MB (static)", z / 1048576), "Windows < 2 MB"
+  printf "  (times: Linux from the launch, Windows from the process'"'"'s creation; Windows CPU without Wine'"'"'s server)\n"
 }'

@@ -93,6 +93,17 @@ LRESULT CALLBACK BenchProbe::onSentMessageDone(int code, WPARAM wParam, LPARAM l
 void BenchProbe::painted(HWND hwnd) {
     if (m_shownNs == 0 && hwnd != nullptr && hwnd == m_window.hwnd()) {
         m_shownNs = nowNs();
+        unhookWhenDone();
+    }
+}
+
+void BenchProbe::unhookWhenDone() {
+    // The idle figures are those of the program alone, without the hooks' calls.
+    if (m_shownNs != 0 && m_statusNs != 0 && m_getMessageHook != nullptr) {
+        UnhookWindowsHookEx(m_getMessageHook);
+        UnhookWindowsHookEx(m_sentMessageHook);
+        m_getMessageHook = nullptr;
+        m_sentMessageHook = nullptr;
     }
 }
 
@@ -109,6 +120,7 @@ void BenchProbe::captionSet(HWND hwnd) {
     m_cpuAtStatus100Ns = processTimes().cpu100Ns;
     // A thread timer: it fires in whichever loop runs, the dialog's or a message box's.
     SetTimer(nullptr, 0, static_cast<UINT>(m_idleSeconds) * 1000, &onIdleOver);
+    unhookWhenDone();
 }
 
 void CALLBACK BenchProbe::onIdleOver(HWND, UINT, UINT_PTR id, DWORD) {
@@ -129,8 +141,6 @@ void BenchProbe::finish() {
         static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024),
         static_cast<unsigned long long>(memory.PagefileUsage / 1024));
     std::fflush(stdout);
-    UnhookWindowsHookEx(m_getMessageHook);
-    UnhookWindowsHookEx(m_sentMessageHook);
     m_window.endDialog(DIALOG_CANCEL);
 }
 

@@ -27,6 +27,7 @@ private:
     static void CALLBACK onIdleOver(HWND, UINT, UINT_PTR, DWORD);
     void painted(HWND hwnd);
     void captionSet(HWND hwnd);
+    void unhookWhenDone();
     void finish();
 
     Win32DialogWindow& m_window;
