@@ -5,7 +5,7 @@
 # with Auto refresh on, and the peak resident memory.
 #   scripts/bench-window.sh [build-dir]      (default: build/default)
 # RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
-# BENCH_FIGURES=file also writes the figures there as shell variables, for the Windows
+# BENCH_FIGURES=file also writes the medians there as name=value lines, for the Windows
 # benchmark to print beside its own (scripts/bench-windows.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
