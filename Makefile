@@ -7,7 +7,8 @@
 #                  programmer on a simulated controller
 #   make package   build the Debian package
 #   make package-windows  build the Windows installer and zip (build/windows)
-#   make bench     run the benchmarks
+#   make bench     run the benchmarks; when build/windows exists, also those of the Windows
+#                  programs under Wine
 JOBS ?= 2
 PRESETS ?= default asan tsan windows
 
@@ -52,11 +53,15 @@ package-windows: deps
 	cd build/windows && cpack
 
 bench: build
+	@# The Windows figures are taken when that build exists: its programs are brought up to date.
+	if [ -d build/windows ]; then \
+	  cmake --build --preset windows -j $(JOBS) --target ostrel ostrel-sim ostrel-sim-bench; \
+	fi
 	scripts/bench.sh
 
 clean:
-	@# Wine's servers for the test prefixes would outlive their folders.
-	-@for prefix in wine-prefix wine-prefix-windows screenshots-prefix; do \
+	@# Wine's servers for the test, benchmark and screenshot prefixes would outlive their folders.
+	-@for prefix in wine-prefix wine-prefix-windows wine-prefix-bench screenshots-prefix; do \
 	  WINEPREFIX=$(CURDIR)/build/windows/$$prefix /usr/lib/wine/wineserver -k 2>/dev/null; \
 	done
 	rm -rf build

@@ -55,6 +55,15 @@ constexpr std::array STATUS_FIELDS{
 
 constexpr std::size_t MAX_FAULTS_SHOWN = 20;
 
+#ifdef _WIN32
+constexpr const char* NO_CONTROLLER_HINT =
+    "no controller found (plugged in? --verbose shows the device search)";
+#else
+constexpr const char* NO_CONTROLLER_HINT =
+    "no controller found (plugged in? may you open its /dev/hidraw node? --verbose shows the "
+    "device search)";
+#endif
+
 std::string utf8(const char* cp1252Text) {
     return cp1252::toUtf8(cp1252Text);
 }
@@ -108,9 +117,7 @@ public:
             case Controller::Found::One:
                 break;
             case Controller::Found::None:
-                return fail(m_context, EXIT_NO_DEVICE,
-                            "no controller found (plugged in? may you open its /dev/hidraw "
-                            "node? --verbose shows the device search)");
+                return fail(m_context, EXIT_NO_DEVICE, NO_CONTROLLER_HINT);
             case Controller::Found::Several:
                 return fail(m_context, EXIT_NO_DEVICE,
                             "several controllers found; plug in only the one to work on");
@@ -525,8 +532,8 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
         index = rows.front();
         if (names.row(index).kind == PK_ACTION) {
             return fail(context, EXIT_USAGE,
-                        "\"" + utf8(names.row(index).name) +
-                            "\" is an action; \"ostrelctl factory-reset --yes\" sends it");
+                        quotedUtf8(names.row(index).name) +
+                            " is an action; \"ostrelctl factory-reset --yes\" sends it");
         }
         // Whether a text is refused does not depend on the firmware's factors: refuse it
         // before the controller is even looked for.
@@ -557,7 +564,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
     const std::string held = currentText(row, readBack);
     if (!holds(row, readBack, *encoded)) {
         return fail(context, EXIT_TIMEOUT,
-                    "\"" + utf8(row.name) + "\" did not read back: written " +
+                    quotedUtf8(row.name) + " did not read back: written " +
                         wantedText(row, *encoded) + ", the controller holds " + held);
     }
     context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
@@ -611,8 +618,7 @@ int planEntries(CommandContext& context, Session& session, const Backup& backup,
         const ParamDef& row = session.table().row(entry.row);
         const std::optional<EncodedValue> wanted = encodeParamValue(row, entry.text);
         if (!wanted) {
-            return fail(context, EXIT_USAGE,
-                        "\"" + utf8(row.name) + "\": Invalid or too big value!");
+            return fail(context, EXIT_USAGE, quotedUtf8(row.name) + ": Invalid or too big value!");
         }
         plan.push_back({entry.row, entry.text, *wanted, {}});
     }

@@ -28,6 +28,9 @@ ParamMatch resolveParam(const ParamTable& table, std::string_view query);
 // Only exact names, addresses and short names: what a backup file must use.
 int resolveParamExactly(const ParamTable& table, std::string_view query);
 
+// A Windows-1252 text in double quotes, as UTF-8: how messages name a parameter.
+std::string quotedUtf8(std::string_view cp1252Text);
+
 // "unknown parameter "x"; close matches: a, b" or "... matches several parameters: ...".
 std::string describeMismatch(const ParamTable& table, std::string_view query,
                              const ParamMatch& match);

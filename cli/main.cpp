@@ -1,5 +1,6 @@
 // ostrelctl: the controller from the command line. Chooses the HID system (this machine's,
-// or a simulated controller's with --simulated) and turns Ctrl-C into a flag.
+// or a simulated controller's with --simulated) and turns Ctrl-C into a flag. On Windows the
+// C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an atomic.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -7,7 +8,7 @@
 #include <memory>
 
 #include "cli/Ostrelctl.h"
-#include "platform/linux/LinuxHidPlatform.h"
+#include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
 
@@ -26,8 +27,8 @@ class Platforms final : public ctl::PlatformSource {
 public:
     platform::HidPlatform& platform(bool simulated) override {
         if (!simulated) {
-            m_linux = std::make_unique<platform::LinuxHidPlatform>();
-            return *m_linux;
+            m_native = std::make_unique<platform::NativeHidPlatform>();
+            return *m_native;
         }
         m_sim = std::make_unique<platform::SimHidPlatform>();
         m_controller = std::make_unique<sim::SimulatedOstrel>(*m_sim);
@@ -36,7 +37,7 @@ public:
 
 private:
     // The controller goes before its platform, and both outlive every channel.
-    std::unique_ptr<platform::LinuxHidPlatform> m_linux;
+    std::unique_ptr<platform::NativeHidPlatform> m_native;
     std::unique_ptr<platform::SimHidPlatform> m_sim;
     std::unique_ptr<sim::SimulatedOstrel> m_controller;
 };

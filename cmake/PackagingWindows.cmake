@@ -53,11 +53,14 @@ include(CPack)
 # Installs and uninstalls the setup silently under Wine and looks for anything left behind.
 find_program(OSTREL_MAKENSIS makensis)
 if(OSTREL_PACKAGED_PROGRAMS AND OSTREL_MAKENSIS AND OSTREL_TEST_UNDER_WINE)
+  # The menu links are pairs of file and entry name.
+  list(LENGTH CPACK_NSIS_MENU_LINKS menu_entries)
+  math(EXPR menu_entries "${menu_entries} / 2")
   add_test(NAME windows_installer
     COMMAND ${PROJECT_SOURCE_DIR}/dist/windows/installer-test.sh
             --build ${CMAKE_BINARY_DIR} --run ${CMAKE_BINARY_DIR}/wine-run.sh
             --prefix ${OSTREL_WINEPREFIX} --setup ostrel-${PROJECT_VERSION}-setup.exe
-            ${OSTREL_PACKAGED_FILES})
+            --menu-entries ${menu_entries} ${OSTREL_PACKAGED_FILES})
   set_tests_properties(windows_installer PROPERTIES LABELS "package;wine" FIXTURES_REQUIRED wine
                        TIMEOUT 300)
 endif()

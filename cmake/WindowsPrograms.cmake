@@ -1,8 +1,10 @@
 # The programs of the Windows packages (cmake/PackagingWindows.cmake), registered where they
-# are defined: ostrel_windows_program(target [menu_name]) installs the target at the top of
-# the install folder and gives it a Start-menu entry (default name: the target's).
+# are defined: ostrel_windows_program(target [menu_name] [NO_MENU_ENTRY]) installs the
+# target at the top of the install folder and gives it a Start-menu entry (default name: the
+# target's), unless NO_MENU_ENTRY (a console program, started from a command prompt).
 function(ostrel_windows_program target)
-  set(menu_name ${ARGV1})
+  cmake_parse_arguments(ARG "NO_MENU_ENTRY" "" "" ${ARGN})
+  set(menu_name ${ARG_UNPARSED_ARGUMENTS})
   if(NOT menu_name)
     set(menu_name ${target})
   endif()
@@ -13,6 +15,8 @@ function(ostrel_windows_program target)
   install(TARGETS ${target} RUNTIME DESTINATION .)
   set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_PROGRAMS ${target})
   set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_PROGRAM_FILES ${output_name}.exe)
-  set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_MENU_LINKS ${output_name}.exe "${menu_name}")
+  if(NOT ARG_NO_MENU_ENTRY)
+    set_property(GLOBAL APPEND PROPERTY OSTREL_WINDOWS_MENU_LINKS ${output_name}.exe "${menu_name}")
+  endif()
 endfunction()
 

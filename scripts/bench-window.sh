@@ -5,6 +5,8 @@
 # with Auto refresh on, and the peak resident memory.
 #   scripts/bench-window.sh [build-dir]      (default: build/default)
 # RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
+# BENCH_FIGURES=file also writes the medians there as name=value lines, for the Windows
+# benchmark to print beside its own (scripts/bench-windows.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/default}"
@@ -15,7 +17,7 @@ idle="${IDLE_SECONDS:-30}"
 
 export QT_QPA_PLATFORM=offscreen
 log="$(mktemp)"
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log" "$log.ostrel"' EXIT
 
 # One run: ostrel-sim stays up `$1` seconds after the first status, then closes itself.
 # Prints "<window ms> <status ms> <idle cpu us> <peak rss kB>".
@@ -40,15 +42,20 @@ echo "ostrel-sim window benchmark ($program, offscreen platform)"
 run_once 0 >/dev/null  # warm the caches: the figures are for a machine that ran it before
 windows=()
 statuses=()
+gaps=()
 for _ in $(seq "$runs"); do
-  read -r window status _ _ < <(run_once 0)
+  figures=$(run_once 0)
+  read -r window status _ _ <<<"$figures"
   windows+=("$window")
   statuses+=("$status")
+  gaps+=("$(awk -v w="$window" -v s="$status" 'BEGIN { printf "%.1f", s - w }')")
 done
-read -r _ _ cpu rss < <(run_once "$idle")
+figures=$(run_once "$idle")
+read -r _ _ cpu rss <<<"$figures"
 
 window_median=$(printf '%s\n' "${windows[@]}" | median)
 status_median=$(printf '%s\n' "${statuses[@]}" | median)
+gap_median=$(printf '%s\n' "${gaps[@]}" | median)
 awk -v w="$window_median" -v s="$status_median" -v cpu="$cpu" -v idle="$idle" -v rss="$rss" \
     -v runs="$runs" -v ws="${windows[*]}" -v ss="${statuses[*]}" 'BEGIN {
   pct = cpu / (idle * 1e6) * 100
@@ -58,3 +65,15 @@ awk -v w="$window_median" -v s="$status_median" -v cpu="$cpu" -v idle="$idle" -v
   printf "  idle CPU:      %6.3f %%   of one core, %d s with Auto refresh on (%.1f ms)   target < 0.2 %%  %s\n", pct, idle, cpu / 1000, (pct < 0.2 ? "ok" : "MISSED")
   printf "  peak memory:   %6.1f MB  resident (%d kB)   target < 40 MB  %s\n", mb, rss, (mb < 40 ? "ok" : "MISSED")
 }'
+
+if [ -n "${BENCH_FIGURES:-}" ]; then
+  strip -o "$log.ostrel" "$build/qt/ostrel"
+  {
+    echo "linux_window_ms=$window_median"
+    echo "linux_status_ms=$status_median"
+    echo "linux_gap_ms=$gap_median"
+    awk -v cpu="$cpu" -v idle="$idle" 'BEGIN { printf "linux_idle_cpu_pct=%.3f\n", cpu / (idle * 1e6) * 100 }'
+    echo "linux_peak_rss_kb=$rss"
+    echo "linux_stripped_bytes=$(stat -c %s "$log.ostrel")"
+  } >"$BENCH_FIGURES"
+fi

@@ -5,6 +5,9 @@
 #include "app/COstrelApp.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#ifdef OSTREL_BENCH_PROBE
+#include "win32/BenchProbe.h"
+#endif
 #include "win32/SimControlWindow.h"
 #include "win32/Win32DialogWindow.h"
 #include "win32/Win32Startup.h"
@@ -15,6 +18,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     sim::SimulatedOstrel controller(hid);
     win32::Win32DialogWindow window(instance);
     win32::SimControlWindow panel(instance, controller, [&window] { return window.hwnd(); });
+#ifdef OSTREL_BENCH_PROBE
+    win32::BenchProbe::install(window);
+#endif
     COstrelApp program(hid, window, stdout, &startup);
     program.InitInstance();
     return 0;

@@ -3,7 +3,9 @@
 # Start-menu entries and the uninstall entry, uninstalls silently and checks that nothing
 # it installed is left: no file of the prefix's drive C and no registry key.
 #
-#   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe PROGRAM.exe...
+#   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe
+#                     --menu-entries N PROGRAM.exe...
+# N: the programs that have a Start-menu entry (console programs have none).
 set -euo pipefail
 
 while [ $# -gt 0 ]; do
@@ -12,11 +14,13 @@ while [ $# -gt 0 ]; do
     --run) run=$2; shift 2 ;;
     --prefix) prefix=$2; shift 2 ;;
     --setup) setup=$2; shift 2 ;;
+    --menu-entries) menu_entries=$2; shift 2 ;;
     *) break ;;
   esac
 done
 programs=("$@")
 [ ${#programs[@]} -gt 0 ] || { echo "no programs to install" >&2; exit 2; }
+[ -n "${menu_entries:-}" ] || { echo "--menu-entries missing" >&2; exit 2; }
 
 work=$(mktemp -d "$build/installer-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -55,8 +59,8 @@ for program in "${programs[@]}" Uninstall.exe; do
   grep -qxF "$folder/$program" "$work/added" || fail "$program not installed in $folder"
 done
 links=$(grep -ci '/start menu/.*\.lnk$' "$work/added" || true)
-[ "$links" -eq $((${#programs[@]} + 1)) ] ||
-  fail "$links Start-menu entries, expected one per program and the uninstaller"
+[ "$links" -eq $((menu_entries + 1)) ] ||
+  fail "$links Start-menu entries, expected $menu_entries for the programs and one for the uninstaller"
 has_key "$uninstall_key" || fail "no uninstall entry"
 
 "$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
