@@ -50,6 +50,7 @@ start_gadget() {
     printf -v "${name}_pid" '%s' $!
     if ! wait_until 30 test -s "/tmp/$name.ready"; then
         say "FAILED: the gadget $name was not enumerated"
+        failed=1
         return 1
     fi
     printf -v "${name}_node" '%s' "$(cat "/tmp/$name.ready")"
