@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers of the guest scenarios (run-harness.sh --scenario): sourced, not run.
 # Times come from /proc/uptime: under emulation, counted loop turns stretch.
 set -uo pipefail
@@ -67,7 +68,6 @@ stop_gadget() {
 start_xvfb() {
     export DISPLAY=:7
     Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
-    xvfb_pid=$!
     wait_until 30 xdotool getdisplaygeometry >/dev/null 2>&1
 }
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Debian's hidapi as a second opinion on the same node: it must see the controller with the
 # ids, strings and path our discovery reports, and one status exchange through it must give
 # the bytes our channel gives. Known differences of hidapi are listed, not failed.

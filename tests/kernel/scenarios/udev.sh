@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The package's udev rule under the host's own systemd-udevd: the controller's hidraw node
 # gets the uaccess tag, a HID gadget with another vendor id does not, and with a seat
 # marked active the user at it can open the controller's node and not the other one.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The window program against the gadget, looked at from outside as a user would see it:
 # the caption, the frames the firmware received, a parameter chosen and written with the
 # keyboard and mouse, the unplug message and the program's end.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Windows build's device layers on the real kernel: Wine's HID stack reads the gadget's
 # hidraw node, and the cross-built test program checks discovery, the channel and the close
 # with a read pending (tests/kernel/wine/WineGadgetTest.cpp); here the frames the firmware
