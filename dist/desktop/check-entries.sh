@@ -2,7 +2,7 @@
 # Validates desktop entries with desktop-file-validate; any message fails.
 #   check-entries.sh ENTRY...
 # Validators before desktop-file-utils 0.27 predate the key SingleMainWindow (desktop entry
-# specification 1.5) and call it an unknown extension: only that complaint is let through.
+# format 1.5) and call it an unknown extension: only that complaint is let through.
 set -u
 known='contains key "SingleMainWindow" in group "Desktop Entry", but keys extending the format should start with "X-"'
 status=0
