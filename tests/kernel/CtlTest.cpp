@@ -16,6 +16,7 @@
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
+#include "tests/kernel/PluggedController.h"
 
 namespace kernel_harness {
 namespace {
@@ -32,13 +33,7 @@ class KernelCtl : public ::testing::Test, public ctl::PlatformSource {
 protected:
     void SetUp() override {
         m_gadget = std::make_unique<UsbGadget>(ostrelGadgetConfig("ostrelctl", 0));
-        m_gadget->plug();
-        const std::string hidg = m_gadget->waitForHidg(GADGET_ENUMERATION_LIMIT);
-        ASSERT_FALSE(hidg.empty()) << "no /dev/hidgN for the gadget";
-        m_bridge = std::make_unique<GadgetBridge>(
-            hidg, [this](std::span<const std::uint8_t> frame) { m_firmware.receive(frame); });
-        m_firmware.setSink([this](const sim::Report& report) { m_bridge->send(report); });
-        ASSERT_FALSE(m_gadget->waitForHidraw(GADGET_ENUMERATION_LIMIT).empty());
+        m_bridge = plugController(*m_gadget, m_firmware).bridge;
     }
 
     void TearDown() override {

@@ -21,6 +21,7 @@
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
+#include "tests/kernel/PluggedController.h"
 #include "tests/support/Reports.h"
 
 namespace kernel_harness {
@@ -71,14 +72,9 @@ class KernelDevice : public ::testing::Test {
 protected:
     void SetUp() override {
         m_gadget = std::make_unique<UsbGadget>(ostrelGadgetConfig("ostrel", 0));
-        m_gadget->plug();
-        const std::string hidg = m_gadget->waitForHidg(GADGET_ENUMERATION_LIMIT);
-        ASSERT_FALSE(hidg.empty()) << "no /dev/hidgN for the gadget";
-        m_bridge = std::make_unique<GadgetBridge>(
-            hidg, [this](std::span<const std::uint8_t> frame) { m_firmware.receive(frame); });
-        m_firmware.setSink([this](const sim::Report& report) { m_bridge->send(report); });
-        m_hidraw = m_gadget->waitForHidraw(GADGET_ENUMERATION_LIMIT);
-        ASSERT_FALSE(m_hidraw.empty()) << "the host never enumerated the gadget";
+        PluggedController plugged = plugController(*m_gadget, m_firmware);
+        m_bridge = std::move(plugged.bridge);
+        m_hidraw = plugged.hidraw;
     }
 
     void TearDown() override {
@@ -413,13 +409,9 @@ TEST_F(KernelDevice, AControllerPluggedInAgainIsNotPickedUp) {
     ASSERT_EQ(classifyReport(nextReport()), ReportKind::Event);
 
     // Plugged in again: a new node, which the old channel never opens.
+    m_firmware.setSink({});
     m_bridge.reset();
-    m_gadget->plug();
-    const std::string hidg = m_gadget->waitForHidg(GADGET_ENUMERATION_LIMIT);
-    ASSERT_FALSE(hidg.empty());
-    m_bridge = std::make_unique<GadgetBridge>(
-        hidg, [this](std::span<const std::uint8_t> frame) { m_firmware.receive(frame); });
-    ASSERT_FALSE(m_gadget->waitForHidraw(GADGET_ENUMERATION_LIMIT).empty());
+    m_bridge = plugController(*m_gadget, m_firmware).bridge;
     m_firmware.clearLog();
 
     m_ostrel->sendCommand(CMD_STATUS);

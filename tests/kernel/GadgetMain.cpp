@@ -23,6 +23,7 @@
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
+#include "tests/kernel/PluggedController.h"
 #include "tests/kernel/UsbGadget.h"
 
 namespace {
@@ -118,28 +119,19 @@ int run(const Options& options) {
     firmware.setMeasurements(measurements);
 
     UsbGadget gadget(options.gadget);
-    gadget.plug();
-    const std::string hidg = gadget.waitForHidg(GADGET_ENUMERATION_LIMIT);
-    if (hidg.empty()) {
-        throw std::runtime_error("no /dev/hidgN appeared for the gadget");
-    }
-    GadgetBridge bridge(hidg, [&](std::span<const std::uint8_t> frame) {
-        firmware.receive(frame);
-        std::lock_guard lock(logMutex);
-        if (log != nullptr) {
-            std::fprintf(log, "%lld", msSince(start));
-            for (std::uint8_t byte : frame) {
-                std::fprintf(log, " %02x", byte);
+    const PluggedController plugged =
+        plugController(gadget, firmware, [&](std::span<const std::uint8_t> frame) {
+            std::lock_guard lock(logMutex);
+            if (log != nullptr) {
+                std::fprintf(log, "%lld", msSince(start));
+                for (std::uint8_t byte : frame) {
+                    std::fprintf(log, " %02x", byte);
+                }
+                std::fprintf(log, "\n");
+                std::fflush(log);
             }
-            std::fprintf(log, "\n");
-            std::fflush(log);
-        }
-    });
-    firmware.setSink([&](const sim::Report& report) { bridge.send(report); });
-    const std::string hidraw = gadget.waitForHidraw(GADGET_ENUMERATION_LIMIT);
-    if (hidraw.empty()) {
-        throw std::runtime_error("the host never enumerated the gadget");
-    }
+        });
+    const std::string& hidraw = plugged.hidraw;
     {
         // Written whole, then renamed, so a script polling for it never reads half.
         const std::string partial = options.ready + ".part";
