@@ -55,7 +55,43 @@ void appendCodePoint(std::u16string& out, std::uint32_t cp) {
     }
 }
 
+// A decimal number of 1 to `maxDigits` digits without a leading zero, at most `max`.
+std::optional<unsigned> parseDecimalField(std::string_view field, std::size_t maxDigits,
+                                          unsigned max) {
+    if (field.empty() || field.size() > maxDigits || field[0] == '0') {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= max ? std::optional<unsigned>(value) : std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> usbPortChain(std::string_view folderName) {
+    // Seven tiers: the root port and at most six hubs behind it.
+    constexpr std::size_t MAX_PORTS = 7;
+    const std::size_t dash = folderName.find('-');
+    if (dash == std::string_view::npos || !parseDecimalField(folderName.substr(0, dash), 3, 999)) {
+        return std::nullopt;
+    }
+    std::string_view ports = folderName.substr(dash + 1);
+    for (std::size_t count = 1;; ++count) {
+        const std::size_t dot = ports.find('.');
+        if (count > MAX_PORTS || !parseDecimalField(ports.substr(0, dot), 3, 255)) {
+            return std::nullopt;
+        }
+        if (dot == std::string_view::npos) {
+            return std::string(folderName);
+        }
+        ports.remove_prefix(dot + 1);
+    }
+}
 
 std::optional<HidIdLine> parseHidId(std::string_view uevent) {
     constexpr std::string_view key = "HID_ID=";

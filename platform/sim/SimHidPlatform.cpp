@@ -240,9 +240,11 @@ struct ScanFaultCopy {
 
 class SimInterfaceSet final : public HidInterfaceSet {
 public:
-    SimInterfaceSet(std::vector<std::string> paths, std::vector<ScanFaultCopy> faults,
+    SimInterfaceSet(std::vector<std::string> paths, std::vector<std::string> locations,
+                    std::vector<ScanFaultCopy> faults,
                     std::vector<std::pair<std::uint32_t, std::size_t>> pathSizes)
         : m_paths(std::move(paths)),
+          m_locations(std::move(locations)),
           m_faults(std::move(faults)),
           m_pathSizes(std::move(pathSizes)) {}
 
@@ -285,6 +287,10 @@ public:
         return Status::Ok;
     }
 
+    std::string location(std::uint32_t index) override {
+        return index < m_locations.size() ? m_locations[index] : std::string();
+    }
+
 private:
     bool failed(SimScanStep step, std::uint32_t index) const {
         for (const ScanFaultCopy& fault : m_faults) {
@@ -297,6 +303,7 @@ private:
     }
 
     std::vector<std::string> m_paths;
+    std::vector<std::string> m_locations;
     std::vector<ScanFaultCopy> m_faults;
     std::vector<std::pair<std::uint32_t, std::size_t>> m_pathSizes;
 };
@@ -360,12 +367,15 @@ std::unique_ptr<HidInterfaceSet> SimHidPlatform::presentInterfaces() {
         faults.push_back({fault.step, fault.index, fault.error});
     }
     std::vector<std::string> paths;
+    std::vector<std::string> locations;
     for (const auto& device : m_devices) {
         if (device->plugged()) {
             paths.push_back(device->identity().path);
+            locations.push_back(device->identity().location);
         }
     }
-    return std::make_unique<SimInterfaceSet>(std::move(paths), std::move(faults), m_pathSizes);
+    return std::make_unique<SimInterfaceSet>(std::move(paths), std::move(locations),
+                                             std::move(faults), m_pathSizes);
 }
 
 std::unique_ptr<HidHandle> SimHidPlatform::open(const char* path, OpenMode mode) {

@@ -29,6 +29,9 @@ inline constexpr std::uint32_t SIM_ERROR_BUFFER = 122;    // a path buffer too s
 struct SimIdentity {
     // Empty: the platform gives the device a unique path of its own.
     std::string path;
+    // Where the device is plugged, as HidInterfaceSet::location() gives it; empty for a
+    // device on no port.
+    std::string location;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t version = 0;
