@@ -1,5 +1,6 @@
 #include "sim/SimulatedOstrel.h"
 
+#include <chrono>
 #include <string_view>
 #include <utility>
 
@@ -16,6 +17,8 @@ std::u16string ascii16(const char* text) {
 }
 
 constexpr std::string_view SIM_LOCATION_PREFIX = "sim-";
+// The controller's input endpoint is polled every 2 ms (full speed, bInterval 2).
+constexpr std::chrono::microseconds INTERRUPT_INTERVAL = std::chrono::milliseconds(2);
 
 // "sim-<n>", one past the simulated controllers already on the platform.
 std::string nextLocation(const platform::SimHidPlatform& platform) {
@@ -59,6 +62,10 @@ SimulatedOstrel::~SimulatedOstrel() {
     // After these return no hook or sink call is in progress or can start.
     m_device->setWriteHook({});
     m_firmware.setSink({});
+}
+
+void SimulatedOstrel::setBusTiming(bool on) {
+    m_device->setInputInterval(on ? INTERRUPT_INTERVAL : std::chrono::microseconds(0));
 }
 
 void SimulatedOstrel::unplug() {

@@ -34,6 +34,11 @@ public:
     const std::string& path() const { return m_device->identity().path; }
     const std::string& location() const { return m_device->identity().location; }
 
+    // On: each answer reaches a read one interval of the controller's interrupt endpoint
+    // (2 ms at full speed) after the firmware gave it, one answer per interval, as over the
+    // bus. Off (the default): answers are there at once, for the tests.
+    void setBusTiming(bool on);
+
     void unplug();
     bool plugged() const { return m_device->plugged(); }
 
