@@ -128,22 +128,11 @@ std::string_view asText(const std::vector<std::uint8_t>& bytes) {
 }
 
 // The N of "hidrawN" as the kernel names the nodes: digits only, no leading zero.
-std::optional<unsigned> hidrawNumber(std::string_view name) {
+std::optional<std::uint32_t> hidrawNumber(std::string_view name) {
     if (name.substr(0, SYSFS_HIDRAW_PREFIX.size()) != SYSFS_HIDRAW_PREFIX) {
         return std::nullopt;
     }
-    const std::string_view digits = name.substr(SYSFS_HIDRAW_PREFIX.size());
-    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1)) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value;
+    return parseSysfsDecimal(name.substr(SYSFS_HIDRAW_PREFIX.size()), 9);
 }
 
 // The last path component is dropped; false when there is none left to drop.
