@@ -93,11 +93,12 @@ void HIDDevice::close() {
     std::uint32_t stopTimeoutMs = READER_STOP_TIMEOUT_MS;
     if (m_pacing == ReaderPacing::BusSpeed) {
         // Woken by the reader itself rather than found by the 10 ms polls of stop(), which
-        // then finds it ended; one that did not end in time is not waited for twice.
+        // then finds it ended; one that did not end in time is not waited for twice. A
+        // reader that never started has nothing to signal.
         std::unique_lock lock(m_shared->startMutex);
-        const bool ended =
-            m_shared->startSignal.wait_for(lock, std::chrono::milliseconds(READER_STOP_TIMEOUT_MS),
-                                           [this] { return m_shared->readerEnded; });
+        const bool ended = m_shared->startSignal.wait_for(
+            lock, std::chrono::milliseconds(READER_STOP_TIMEOUT_MS),
+            [this] { return !m_shared->readerStarted || m_shared->readerEnded; });
         lock.unlock();
         // Between the end of its loop and the flag stop() reads the thread runs a few
         // instructions only.

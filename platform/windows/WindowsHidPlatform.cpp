@@ -79,17 +79,17 @@ public:
         if (const Status status = detail(index, storage, nullptr); status != Status::Ok) {
             return status;
         }
-        const auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        const auto* record = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
         // The storage is zeroed and one word longer than asked for, so the path ends in a
         // NUL inside it whatever the call wrote.
         const std::size_t room = storage.size() * sizeof(DWORD) -
                                  offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        const std::size_t length = strnlen(detail->DevicePath, room - 1);
+        const std::size_t length = strnlen(record->DevicePath, room - 1);
         if (length >= size) {
             setLastError(ERROR_INSUFFICIENT_BUFFER);
             return Status::Failed;
         }
-        std::memcpy(buffer, detail->DevicePath, length);
+        std::memcpy(buffer, record->DevicePath, length);
         buffer[length] = '\0';
         return Status::Ok;
     }
