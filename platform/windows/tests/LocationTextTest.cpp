@@ -8,27 +8,18 @@
 namespace {
 
 TEST(WindowsLocation, UsbDeviceInstanceIds) {
-    const struct {
-        const char* id;
-        bool usbDevice;
-    } cases[] = {
-        {"USB\\VID_04D8&PID_0002\\5&2C9A1B3&0&2", true},
-        {"usb\\vid_04d8&pid_d001\\ABC123", true},              // ids are not case-sensitive
-        {"USB\\VID_04D8&PID_0002&MI_00\\6&1A&0&0000", false},  // a composite's function
-        {"USB\\VID_04D8&PID_0002&mi_01\\6&1A&0&0001", false},
-        {"HID\\VID_04D8&PID_0002\\7&3F&0&0000", false},  // the HID collection itself
-        {"USB\\ROOT_HUB30\\4&1B&0&0", true},             // a hub is a USB device too
-        {"WINEBUS\\VID_04D8&PID_0002\\0", false},
-        {"USBSTOR\\DISK\\1", false},
-        {"USB\\VID_04D8&PID_0002", false},  // two parts only
-        {"USB\\\\5&2C", false},
-        {"USB\\VID_04D8&PID_0002\\", false},
-        {"USB\\VID_04D8&PID_0002\\1\\2", false},
-        {"", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.id);
-        EXPECT_EQ(platform::isUsbDeviceInstanceId(c.id), c.usbDevice);
+    // Ids are not case-sensitive; a hub is a USB device too.
+    for (const char* id : {"USB\\VID_04D8&PID_0002\\5&2C9A1B3&0&2", "usb\\vid_04d8&pid_d001\\ABC1",
+                           "USB\\ROOT_HUB30\\4&1B&0&0"}) {
+        EXPECT_TRUE(platform::isUsbDeviceInstanceId(id)) << id;
+    }
+    // Functions of a composite device, the HID collection itself, other buses, malformed ids.
+    for (const char* id :
+         {"USB\\VID_04D8&PID_0002&MI_00\\6&1A&0&0000", "USB\\VID_04D8&PID_0002&mi_01\\6&1A",
+          "HID\\VID_04D8&PID_0002\\7&3F&0&0000", "WINEBUS\\VID_04D8&PID_0002\\0",
+          "USBSTOR\\DISK\\1", "USB\\VID_04D8&PID_0002", "USB\\\\5&2C", "USB\\VID_04D8&PID_0002\\",
+          "USB\\VID_04D8&PID_0002\\1\\2", ""}) {
+        EXPECT_FALSE(platform::isUsbDeviceInstanceId(id)) << id;
     }
 }
 
