@@ -81,7 +81,8 @@ Controller::Found Controller::open() {
         found.removeAll();
         return several ? Found::Several : Found::None;
     }
-    m_channel = std::make_unique<HIDDevice>(m_platform, std::move(descriptor));
+    m_channel =
+        std::make_unique<HIDDevice>(m_platform, std::move(descriptor), ReaderPacing::BusSpeed);
     if (!m_channel->connected()) {
         m_channel.reset();
         return Found::Unopened;

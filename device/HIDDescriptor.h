@@ -18,6 +18,9 @@ public:
     std::uint16_t productId = 0xFFFF;
     // The device path the channel opens.
     std::string path;
+    // Where the device is plugged (HidInterfaceSet::location); empty when unknown. Kept
+    // for the command line's choice among several controllers; the window never uses it.
+    std::string location;
     // The device's report byte lengths (report-id byte included).
     platform::HidCaps caps;
 };

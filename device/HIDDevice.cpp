@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,9 @@ constexpr std::uint32_t READER_PAUSE_MS = 10;
 constexpr std::uint32_t READER_STOP_TIMEOUT_MS = 5000;
 // A read claiming this many bytes or more is no report of this device: it is dropped whole.
 constexpr std::size_t READ_DISCARD_BYTES = 100;
+// How often close() at bus speed yields to a reader that has left its loop but not yet
+// marked its thread finished.
+constexpr int READER_END_YIELDS = 10000;
 
 }  // namespace
 
@@ -33,6 +38,8 @@ struct HIDDevice::Shared {
     std::mutex startMutex;
     std::condition_variable startSignal;
     bool readerStarted = false;
+    // The reader has left its loop (guarded by startMutex, signalled on startSignal).
+    bool readerEnded = false;
 
     // Delivery to the listener and changing the listener exclude each other, so a
     // listener that detaches gets no call during or after its detachment. Re-entrant so
@@ -41,8 +48,9 @@ struct HIDDevice::Shared {
     HIDInterface* listener = nullptr;
 };
 
-HIDDevice::HIDDevice(platform::HidPlatform& platform, std::unique_ptr<HIDDescriptor> descriptor)
-    : m_platform(platform), m_descriptor(std::move(descriptor)) {
+HIDDevice::HIDDevice(platform::HidPlatform& platform, std::unique_ptr<HIDDescriptor> descriptor,
+                     ReaderPacing pacing)
+    : m_platform(platform), m_pacing(pacing), m_descriptor(std::move(descriptor)) {
     if (!m_descriptor) {
         m_descriptor = std::make_unique<HIDDescriptor>();
     }
@@ -82,7 +90,24 @@ void HIDDevice::close() {
     // The read handle is not closed under a reader that may still be inside read(): it
     // closes with the shared state, here when the reader has ended, or when a reader that
     // outlived the wait below finally returns.
-    stop(READER_STOP_TIMEOUT_MS);
+    std::uint32_t stopTimeoutMs = READER_STOP_TIMEOUT_MS;
+    if (m_pacing == ReaderPacing::BusSpeed) {
+        // Woken by the reader itself rather than found by the 10 ms polls of stop(), which
+        // then finds it ended; one that did not end in time is not waited for twice. A
+        // reader that never started has nothing to signal.
+        std::unique_lock lock(m_shared->startMutex);
+        const bool ended = m_shared->startSignal.wait_for(
+            lock, std::chrono::milliseconds(READER_STOP_TIMEOUT_MS),
+            [this] { return !m_shared->readerStarted || m_shared->readerEnded; });
+        lock.unlock();
+        // Between the end of its loop and the flag stop() reads the thread runs a few
+        // instructions only.
+        for (int i = 0; ended && !finished() && i < READER_END_YIELDS; ++i) {
+            std::this_thread::yield();
+        }
+        stopTimeoutMs = ended ? READER_STOP_TIMEOUT_MS : 0;
+    }
+    stop(stopTimeoutMs);
     m_shared->connected = false;
     m_shared.reset();
 }
@@ -130,6 +155,7 @@ void HIDDevice::run() {
     const std::shared_ptr<Shared> shared = m_shared;
     const std::shared_ptr<const Flags> flags = this->flags();
     platform::HidPlatform& platform = m_platform;
+    const bool paused = m_pacing == ReaderPacing::Paused;
     {
         std::lock_guard lock(shared->startMutex);
         shared->readerStarted = true;
@@ -146,7 +172,7 @@ void HIDDevice::run() {
         if (state.readHandle) {
             const platform::ReadResult result =
                 state.readHandle->read(state.readBuffer.data(), state.readBuffer.size());
-            if (result.waited) {
+            if (result.waited && paused) {
                 platform.sleepMs(READER_PAUSE_MS);
             }
             bytesRead = result.bytes;
@@ -168,6 +194,15 @@ void HIDDevice::run() {
                 }
             }
         }
-        platform.sleepMs(READER_PAUSE_MS);
+        // At bus speed only a read that brought nothing pauses, and not one that a close
+        // ended.
+        if (paused || (bytesRead == 0 && state.reading)) {
+            platform.sleepMs(READER_PAUSE_MS);
+        }
     }
+    {
+        std::lock_guard lock(state.startMutex);
+        state.readerEnded = true;
+    }
+    state.startSignal.notify_all();
 }

@@ -156,6 +156,7 @@ void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
         descriptor->vendorId = attributes.vendorId;
         descriptor->productId = attributes.productId;
         descriptor->path = path.get();
+        descriptor->location = set->location(index);
         descriptor->caps = caps;
         if (list.add(descriptor.get())) {
             descriptor.release();
@@ -170,4 +171,17 @@ std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices) {
         descriptor = devices.find(OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_PRODUCT_ID_ALT);
     }
     return descriptor;
+}
+
+std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices) {
+    HList<HIDDescriptor> list;
+    for (const std::uint16_t productId : {OSTREL_PRODUCT_ID, OSTREL_PRODUCT_ID_ALT}) {
+        devices.enumerate(list, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID, productId);
+    }
+    std::vector<std::unique_ptr<HIDDescriptor>> found;
+    for (HIDDescriptor* item = list.first(); item != nullptr; item = list.next()) {
+        found.emplace_back(item);
+    }
+    list.removeAll();
+    return found;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "device/HIDDescriptor.h"
 #include "device/HList.h"
@@ -32,3 +33,7 @@ private:
 // The controller as the programs look for it: product id OSTREL_PRODUCT_ID, and when that
 // finds nothing, OSTREL_PRODUCT_ID_ALT, each with the controller's strings.
 std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices);
+
+// Every device the same rules accept, of either product id (OSTREL_PRODUCT_ID first), each
+// with its location, in the platform's order within each product id.
+std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -82,6 +83,11 @@ public:
     virtual Status pathSize(std::uint32_t index, std::size_t& size) = 0;
     // The NUL-terminated device path into `buffer` of `size` bytes.
     virtual Status path(std::uint32_t index, char* buffer, std::size_t size) = 0;
+    // Where the interface's USB device is plugged, in the system's own words: the same
+    // after a reboot or after replugging into the same port, different for another port
+    // ("1-1.4.2" on Linux, "Port_#0002.Hub_#0003" on Windows). Empty when the system does
+    // not tell, as for a device on no USB port.
+    virtual std::string location(std::uint32_t index) = 0;
 };
 
 class HidPlatform {

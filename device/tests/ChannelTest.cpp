@@ -31,7 +31,8 @@ protected:
     void SetUp() override { m_platform.setRealSleep(false); }
 
     std::unique_ptr<HIDDevice> open(std::uint16_t inputLength = 24, std::uint16_t outputLength = 24,
-                                    const platform::SimBehaviour& behaviour = {}) {
+                                    const platform::SimBehaviour& behaviour = {},
+                                    ReaderPacing pacing = ReaderPacing::Paused) {
         auto identity = sim::SimulatedOstrel::identity();
         identity.inputReportByteLength = inputLength;
         identity.outputReportByteLength = outputLength;
@@ -40,7 +41,7 @@ protected:
         auto descriptor = std::make_unique<HIDDescriptor>();
         descriptor->path = m_device->identity().path;
         descriptor->caps = {inputLength, outputLength, 0};
-        return std::make_unique<HIDDevice>(m_platform, std::move(descriptor));
+        return std::make_unique<HIDDevice>(m_platform, std::move(descriptor), pacing);
     }
 
     void feed(const Bytes& chunk) { m_device->queueInput(chunk); }
@@ -215,6 +216,39 @@ TEST_F(Channel, DetachingStopsDeliveries) {
     EXPECT_EQ(channel->deviceInterface(), nullptr);
     feed(pattern(24, 0));
     ASSERT_TRUE(readerIdle());
+}
+
+// Counted, never timed: the pauses the reader asks the platform for between its reads.
+TEST_F(Channel, ThePacingPausesBetweenReportsButEveryFailingReadPausesAlways) {
+    constexpr int REPORTS = 20;
+    constexpr std::uint64_t LOST_READS = 200;
+    for (const ReaderPacing pacing : {ReaderPacing::Paused, ReaderPacing::BusSpeed}) {
+        SCOPED_TRACE(pacing == ReaderPacing::Paused ? "paused" : "bus speed");
+        auto channel = open(24, 24, {}, pacing);
+        Recorder listener(channel.get());
+        ASSERT_TRUE(readerIdle());
+        const std::uint64_t before = m_platform.sleepCalls();
+        for (int i = 0; i < REPORTS; ++i) {
+            feed(pattern(24, static_cast<std::uint8_t>(i)));
+        }
+        ASSERT_TRUE(readerIdle());
+        ASSERT_EQ(listener.reports().size(), static_cast<std::size_t>(REPORTS));
+        const std::uint64_t paused = m_platform.sleepCalls() - before;
+        if (pacing == ReaderPacing::Paused) {
+            EXPECT_GE(paused, static_cast<std::uint64_t>(REPORTS));
+        } else {
+            EXPECT_EQ(paused, 0u);
+        }
+
+        // A lost device answers every read at once with nothing: each such read is
+        // followed by a pause (the last one may still be on its way to it).
+        m_device->unplug();
+        const std::uint64_t readsBefore = m_device->readsDone();
+        const std::uint64_t sleepsBefore = m_platform.sleepCalls();
+        ASSERT_TRUE(waitFor([&] { return m_device->readsDone() - readsBefore >= LOST_READS; }));
+        const std::uint64_t reads = m_device->readsDone() - readsBefore;
+        EXPECT_GE(m_platform.sleepCalls() - sleepsBefore + 1, reads);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <limits>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "device/HIDDevices.h"
 #include "platform/sim/SimHidPlatform.h"
@@ -73,6 +75,7 @@ TEST_F(Discovery, FindsTheOneControllerWithEverythingTheChannelNeeds) {
     EXPECT_EQ(found->vendorId, 0x04D8);
     EXPECT_EQ(found->productId, 0x0002);
     EXPECT_EQ(found->path, "/dev/hidraw7");
+    EXPECT_EQ(found->location, "");  // a device on no port
     EXPECT_EQ(found->caps.inputReportByteLength, 24);
     EXPECT_EQ(found->caps.outputReportByteLength, 24);
     EXPECT_EQ(output(), "");
@@ -102,6 +105,39 @@ TEST_F(Discovery, TwoControllersAreListedAndNeitherIsTaken) {
     EXPECT_EQ(output(), std::string(TOO_MANY) + line + line);
     EXPECT_EQ(first->openHandles() + second->openHandles(), 0);
     EXPECT_EQ(HIDDevices(m_platform, nullptr).find(MANUFACTURER, PRODUCT, 0x0002), nullptr);
+}
+
+TEST_F(Discovery, AllControllersOfBothIdsWithTheirLocations) {
+    const SimulatedOstrel first(m_platform);
+    const SimulatedOstrel other(m_platform, 0xD001);
+    add([](SimIdentity& id) { id.location = "2-3"; });
+    add([](SimIdentity& id) { id.vendorId = 0x04D9; });  // not a controller
+    add([](SimIdentity& id) { id.inputReportByteLength = 64; });
+    add([](SimIdentity&) {})->unplug();
+    HIDDevices devices(m_platform, m_out);
+    const auto found = findAllOstrels(devices);
+    const std::vector<std::pair<std::string, std::uint16_t>> expected = {
+        {"sim-1", 0x0002}, {"2-3", 0x0002}, {"sim-2", 0xD001}};
+    ASSERT_EQ(found.size(), expected.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i]->location, expected[i].first);
+        EXPECT_EQ(found[i]->productId, expected[i].second);
+        EXPECT_EQ(found[i]->caps.inputReportByteLength, 24);
+    }
+    EXPECT_EQ(found[0]->path, first.path());
+    EXPECT_EQ(found[2]->path, other.path());
+    EXPECT_EQ(output(), "");
+    // Two of the first id are none, so the window takes the one of the other.
+    const auto alone = findOstrel(devices);
+    ASSERT_NE(alone, nullptr);
+    EXPECT_EQ(alone->location, "sim-2");
+    EXPECT_EQ(output(), std::string(TOO_MANY) +
+                            "Manuf=TAVREN INC product=Ostrel PSU vendor=4d8 pid=2\n"
+                            "Manuf=TAVREN INC product=Ostrel PSU vendor=4d8 pid=2\n");
+
+    platform::SimHidPlatform empty;
+    HIDDevices none(empty, nullptr);
+    EXPECT_TRUE(findAllOstrels(none).empty());
 }
 
 struct Mismatch {

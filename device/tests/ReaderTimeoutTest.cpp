@@ -61,20 +61,22 @@ private:
 };
 
 TEST(ReaderTimeout, AReaderThatOutlivesTheChannelUsesNothingFreed) {
-    auto gate = std::make_shared<Gate>();
-    StuckPlatform platform(gate);
-    auto descriptor = std::make_unique<HIDDescriptor>();
-    descriptor->caps = {24, 24, 0};
-    auto channel = std::make_unique<HIDDevice>(platform, std::move(descriptor));
-    {
-        Recorder listener(channel.get());
-        ASSERT_TRUE(waitFor([&] { return gate->inRead.load(); }));
-    }
-    channel.reset();                    // gives up after about 5 s
-    EXPECT_EQ(gate->handlesClosed, 1);  // the write handle; the read handle is still in use
+    for (const ReaderPacing pacing : {ReaderPacing::Paused, ReaderPacing::BusSpeed}) {
+        auto gate = std::make_shared<Gate>();
+        StuckPlatform platform(gate);
+        auto descriptor = std::make_unique<HIDDescriptor>();
+        descriptor->caps = {24, 24, 0};
+        auto channel = std::make_unique<HIDDevice>(platform, std::move(descriptor), pacing);
+        {
+            Recorder listener(channel.get());
+            ASSERT_TRUE(waitFor([&] { return gate->inRead.load(); }));
+        }
+        channel.reset();                    // gives up after about 5 s
+        EXPECT_EQ(gate->handlesClosed, 1);  // the write handle; the read handle is still in use
 
-    gate->open = true;
-    EXPECT_TRUE(waitFor([&] { return gate->handlesClosed == 2; }));
+        gate->open = true;  // the reader returns into what only it still holds
+        EXPECT_TRUE(waitFor([&] { return gate->handlesClosed == 2; }));
+    }
 }
 
 }  // namespace

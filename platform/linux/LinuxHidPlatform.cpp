@@ -128,22 +128,11 @@ std::string_view asText(const std::vector<std::uint8_t>& bytes) {
 }
 
 // The N of "hidrawN" as the kernel names the nodes: digits only, no leading zero.
-std::optional<unsigned> hidrawNumber(std::string_view name) {
+std::optional<std::uint32_t> hidrawNumber(std::string_view name) {
     if (name.substr(0, SYSFS_HIDRAW_PREFIX.size()) != SYSFS_HIDRAW_PREFIX) {
         return std::nullopt;
     }
-    const std::string_view digits = name.substr(SYSFS_HIDRAW_PREFIX.size());
-    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1)) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value;
+    return parseSysfsDecimal(name.substr(SYSFS_HIDRAW_PREFIX.size()), 9);
 }
 
 // The last path component is dropped; false when there is none left to drop.
@@ -159,27 +148,63 @@ bool dropLastComponent(std::string& path) {
     return true;
 }
 
+// The USB device two levels above the HID device of a hidraw node's sysfs folder: HID
+// device, USB interface, USB device. A HID device on another bus has none.
+bool usbDeviceFolder(const std::string& sysfsDir, std::string& dir) {
+    if (sysfsDir.empty()) {
+        setLastError(ENOENT);
+        return false;
+    }
+    char* resolved = ::realpath((sysfsDir + "/device").c_str(), nullptr);
+    if (resolved == nullptr) {
+        setLastError(errno);
+        return false;
+    }
+    std::string path(resolved);
+    std::free(resolved);
+    if (!dropLastComponent(path) || !dropLastComponent(path)) {
+        setLastError(ENODEV);
+        return false;
+    }
+    std::vector<std::uint8_t> uevent;
+    if (!readSysfsFile(path + "/uevent", SYSFS_MAX_TEXT_BYTES, uevent)) {
+        return false;
+    }
+    if (!ueventHasLine(asText(uevent), "DEVTYPE=usb_device")) {
+        setLastError(ENODEV);
+        return false;
+    }
+    dir = std::move(path);
+    return true;
+}
+
+struct HidrawEntry {
+    std::string node;      // <devRoot>/hidrawN
+    std::string sysfsDir;  // <sysfsRoot>/class/hidraw/hidrawN
+};
+
 class LinuxHidInterfaceSet final : public HidInterfaceSet {
 public:
-    explicit LinuxHidInterfaceSet(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
+    explicit LinuxHidInterfaceSet(std::vector<HidrawEntry> entries)
+        : m_entries(std::move(entries)) {}
 
     Status interfaceAt(std::uint32_t index) override {
-        return index < m_paths.size() ? Status::Ok : Status::NoMoreItems;
+        return index < m_entries.size() ? Status::Ok : Status::NoMoreItems;
     }
 
     Status pathSize(std::uint32_t index, std::size_t& size) override {
-        if (index >= m_paths.size()) {
+        if (index >= m_entries.size()) {
             return Status::NoMoreItems;
         }
-        size = m_paths[index].size() + 1;
+        size = m_entries[index].node.size() + 1;
         return Status::Ok;
     }
 
     Status path(std::uint32_t index, char* buffer, std::size_t size) override {
-        if (index >= m_paths.size()) {
+        if (index >= m_entries.size()) {
             return Status::NoMoreItems;
         }
-        const std::string& path = m_paths[index];
+        const std::string& path = m_entries[index].node;
         if (buffer == nullptr || size < path.size() + 1) {
             setLastError(ERANGE);
             return Status::Failed;
@@ -188,8 +213,24 @@ public:
         return Status::Ok;
     }
 
+    // The name of the USB device's folder is its port chain; the kernel keeps it for the
+    // port, whatever is plugged there and however often.
+    std::string location(std::uint32_t index) override {
+        // A device without one is no failure of discovery: its last error stays.
+        const std::uint32_t saved = t_lastError;
+        std::string usbDir;
+        const bool found =
+            index < m_entries.size() && usbDeviceFolder(m_entries[index].sysfsDir, usbDir);
+        t_lastError = saved;
+        if (!found) {
+            return {};
+        }
+        const std::size_t slash = usbDir.rfind('/');
+        return usbPortChain(std::string_view(usbDir).substr(slash + 1)).value_or(std::string());
+    }
+
 private:
-    std::vector<std::string> m_paths;
+    std::vector<HidrawEntry> m_entries;
 };
 
 class LinuxHidHandle final : public HidHandle {
@@ -392,35 +433,7 @@ private:
         return readSysfsFile(m_sysfsDir + "/" + relative, limit, out);
     }
 
-    // The USB device two levels above the HID device: HID device, USB interface, USB
-    // device. A HID device on another bus has none.
-    bool usbDevice(std::string& dir) const {
-        if (m_sysfsDir.empty()) {
-            setLastError(ENOENT);
-            return false;
-        }
-        char* resolved = ::realpath((m_sysfsDir + "/device").c_str(), nullptr);
-        if (resolved == nullptr) {
-            setLastError(errno);
-            return false;
-        }
-        std::string path(resolved);
-        std::free(resolved);
-        if (!dropLastComponent(path) || !dropLastComponent(path)) {
-            setLastError(ENODEV);
-            return false;
-        }
-        std::vector<std::uint8_t> uevent;
-        if (!readSysfsFile(path + "/uevent", SYSFS_MAX_TEXT_BYTES, uevent)) {
-            return false;
-        }
-        if (!ueventHasLine(asText(uevent), "DEVTYPE=usb_device")) {
-            setLastError(ENODEV);
-            return false;
-        }
-        dir = std::move(path);
-        return true;
-    }
+    bool usbDevice(std::string& dir) const { return usbDeviceFolder(m_sysfsDir, dir); }
 
     bool usbString(const char* attribute, char16_t* buffer, std::size_t units) const {
         if (buffer == nullptr || units == 0) {
@@ -479,12 +492,12 @@ std::unique_ptr<HidInterfaceSet> LinuxHidPlatform::presentInterfaces() {
         return nullptr;
     }
     std::sort(found.begin(), found.end());
-    std::vector<std::string> paths;
-    paths.reserve(found.size());
+    std::vector<HidrawEntry> entries;
+    entries.reserve(found.size());
     for (const auto& entry : found) {
-        paths.push_back(m_devRoot + "/" + entry.second);
+        entries.push_back({m_devRoot + "/" + entry.second, classDir + "/" + entry.second});
     }
-    return std::make_unique<LinuxHidInterfaceSet>(std::move(paths));
+    return std::make_unique<LinuxHidInterfaceSet>(std::move(entries));
 }
 
 std::unique_ptr<HidHandle> LinuxHidPlatform::open(const char* path, OpenMode mode) {

@@ -1,5 +1,7 @@
 #include "platform/linux/SysfsText.h"
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -55,7 +57,48 @@ void appendCodePoint(std::u16string& out, std::uint32_t cp) {
     }
 }
 
+// A number of the port chain: 1 to `max`, as the kernel writes it.
+bool isChainNumber(std::string_view field, std::uint32_t max) {
+    const auto value = parseSysfsDecimal(field, 3);
+    return value && *value >= 1 && *value <= max;
+}
+
 }  // namespace
+
+std::optional<std::uint32_t> parseSysfsDecimal(std::string_view text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > std::min<std::size_t>(maxDigits, 9) ||
+        (text[0] == '0' && text.size() > 1)) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value;
+}
+
+std::optional<std::string> usbPortChain(std::string_view folderName) {
+    // Seven tiers: the root port and at most six hubs behind it.
+    constexpr std::size_t MAX_PORTS = 7;
+    const std::size_t dash = folderName.find('-');
+    if (dash == std::string_view::npos || !isChainNumber(folderName.substr(0, dash), 999)) {
+        return std::nullopt;
+    }
+    std::string_view ports = folderName.substr(dash + 1);
+    for (std::size_t count = 1;; ++count) {
+        const std::size_t dot = ports.find('.');
+        if (count > MAX_PORTS || !isChainNumber(ports.substr(0, dot), 255)) {
+            return std::nullopt;
+        }
+        if (dot == std::string_view::npos) {
+            return std::string(folderName);
+        }
+        ports.remove_prefix(dot + 1);
+    }
+}
 
 std::optional<HidIdLine> parseHidId(std::string_view uevent) {
     constexpr std::string_view key = "HID_ID=";

@@ -28,6 +28,16 @@ std::optional<std::uint32_t> parseSysfsHex(std::string_view text);
 // True when the uevent file holds exactly this line ("DEVTYPE=usb_device").
 bool ueventHasLine(std::string_view uevent, std::string_view line);
 
+// A decimal number as the kernel writes it in names: 1 to `maxDigits` digits (9 at most),
+// without a leading zero but for "0" itself.
+std::optional<std::uint32_t> parseSysfsDecimal(std::string_view text, std::size_t maxDigits);
+
+// The port chain a USB device's sysfs folder is named after, "<bus>-<port>[.<port>]...":
+// "1-1" on a root port, "1-1.4.2" behind two hubs. Nothing for any other name (a root hub
+// "usb1", an interface "1-1:1.0"), for a leading zero, for a bus beyond 999 or a port
+// beyond 255, or for more ports than USB's seven tiers allow.
+std::optional<std::string> usbPortChain(std::string_view folderName);
+
 // A sysfs string attribute to UTF-16: the single trailing newline the kernel appends
 // is dropped; each invalid UTF-8 sequence becomes one U+FFFD (per maximal subpart).
 std::u16string sysfsStringToUtf16(std::span<const std::uint8_t> bytes);

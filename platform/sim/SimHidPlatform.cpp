@@ -34,12 +34,22 @@ SimBehaviour SimDevice::behaviour() const {
     return m_behaviour;
 }
 
+void SimDevice::setInputInterval(std::chrono::microseconds interval) {
+    std::lock_guard lock(m_mutex);
+    m_inputInterval = interval;
+}
+
 void SimDevice::queueInput(std::span<const std::uint8_t> bytes) {
     std::lock_guard lock(m_mutex);
     if (!m_plugged) {
         return;  // nothing arrives from a device that is gone
     }
-    m_input.emplace_back(bytes.begin(), bytes.end());
+    std::chrono::steady_clock::time_point due{};
+    if (m_inputInterval.count() > 0) {
+        due = std::max(std::chrono::steady_clock::now(), m_lastDue) + m_inputInterval;
+        m_lastDue = due;
+    }
+    m_input.push_back({std::vector<std::uint8_t>(bytes.begin(), bytes.end()), due});
     m_inputArrived.notify_all();
 }
 
@@ -88,6 +98,11 @@ int SimDevice::openHandles() const {
 int SimDevice::blockedReads() const {
     std::lock_guard lock(m_mutex);
     return m_blockedReads;
+}
+
+std::uint64_t SimDevice::readsDone() const {
+    std::lock_guard lock(m_mutex);
+    return m_readsDone;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -146,17 +161,31 @@ public:
             return result;
         }
         std::unique_lock lock(m_device->m_mutex);
-        while (!m_cancelled && m_device->m_plugged && m_device->m_input.empty()) {
+        for (;;) {
+            if (m_cancelled || !m_device->m_plugged) {
+                break;
+            }
+            const bool queued = !m_device->m_input.empty();
+            const auto due =
+                queued ? m_device->m_input.front().due : std::chrono::steady_clock::time_point{};
+            if (queued && due <= std::chrono::steady_clock::now()) {
+                break;
+            }
             result.waited = true;
             ++m_device->m_blockedReads;
-            m_device->m_inputArrived.wait(lock);
+            if (queued) {
+                m_device->m_inputArrived.wait_until(lock, due);
+            } else {
+                m_device->m_inputArrived.wait(lock);
+            }
             --m_device->m_blockedReads;
         }
+        ++m_device->m_readsDone;
         if (m_cancelled || !m_device->m_plugged) {
             setLastError(m_cancelled ? SIM_ERROR_IO : SIM_ERROR_NO_DEVICE);
             return result;
         }
-        const std::vector<std::uint8_t> chunk = std::move(m_device->m_input.front());
+        const std::vector<std::uint8_t> chunk = std::move(m_device->m_input.front().bytes);
         m_device->m_input.pop_front();
         // Only what fits is copied; the count is the chunk's own, as a broken driver
         // might claim.
@@ -240,9 +269,11 @@ struct ScanFaultCopy {
 
 class SimInterfaceSet final : public HidInterfaceSet {
 public:
-    SimInterfaceSet(std::vector<std::string> paths, std::vector<ScanFaultCopy> faults,
+    SimInterfaceSet(std::vector<std::string> paths, std::vector<std::string> locations,
+                    std::vector<ScanFaultCopy> faults,
                     std::vector<std::pair<std::uint32_t, std::size_t>> pathSizes)
         : m_paths(std::move(paths)),
+          m_locations(std::move(locations)),
           m_faults(std::move(faults)),
           m_pathSizes(std::move(pathSizes)) {}
 
@@ -285,6 +316,10 @@ public:
         return Status::Ok;
     }
 
+    std::string location(std::uint32_t index) override {
+        return index < m_locations.size() ? m_locations[index] : std::string();
+    }
+
 private:
     bool failed(SimScanStep step, std::uint32_t index) const {
         for (const ScanFaultCopy& fault : m_faults) {
@@ -297,6 +332,7 @@ private:
     }
 
     std::vector<std::string> m_paths;
+    std::vector<std::string> m_locations;
     std::vector<ScanFaultCopy> m_faults;
     std::vector<std::pair<std::uint32_t, std::size_t>> m_pathSizes;
 };
@@ -360,12 +396,15 @@ std::unique_ptr<HidInterfaceSet> SimHidPlatform::presentInterfaces() {
         faults.push_back({fault.step, fault.index, fault.error});
     }
     std::vector<std::string> paths;
+    std::vector<std::string> locations;
     for (const auto& device : m_devices) {
         if (device->plugged()) {
             paths.push_back(device->identity().path);
+            locations.push_back(device->identity().location);
         }
     }
-    return std::make_unique<SimInterfaceSet>(std::move(paths), std::move(faults), m_pathSizes);
+    return std::make_unique<SimInterfaceSet>(std::move(paths), std::move(locations),
+                                             std::move(faults), m_pathSizes);
 }
 
 std::unique_ptr<HidHandle> SimHidPlatform::open(const char* path, OpenMode mode) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,9 @@ inline constexpr std::uint32_t SIM_ERROR_BUFFER = 122;    // a path buffer too s
 struct SimIdentity {
     // Empty: the platform gives the device a unique path of its own.
     std::string path;
+    // Where the device is plugged, as HidInterfaceSet::location() gives it; empty for a
+    // device on no port.
+    std::string location;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t version = 0;
@@ -65,6 +69,12 @@ public:
     void setBehaviour(const SimBehaviour& behaviour);
     SimBehaviour behaviour() const;
 
+    // Zero (the default): queued input is there for the next read at once. Otherwise each
+    // chunk reaches a read no sooner than one interval after it was queued and one interval
+    // after the chunk before it, as a host polling an interrupt endpoint takes one report
+    // per interval.
+    void setInputInterval(std::chrono::microseconds interval);
+
     // Queues one chunk for one read to return: a whole report, part of one, nothing (an
     // empty chunk), or more than the reader asked for. A chunk longer than the reader's
     // buffer is cut to fit, but the read still claims its whole length, as a misbehaving
@@ -88,9 +98,11 @@ public:
     using WriteHook = std::function<void(std::span<const std::uint8_t>)>;
     void setWriteHook(WriteHook hook);
 
-    // Handles of this device currently open, and reads currently blocked waiting for input.
+    // Handles of this device currently open, reads currently blocked waiting for input, and
+    // reads that have returned since the device was added.
     int openHandles() const;
     int blockedReads() const;
+    std::uint64_t readsDone() const;
 
 private:
     friend class SimHidHandle;
@@ -99,12 +111,19 @@ private:
     const SimIdentity m_identity;
     mutable std::mutex m_mutex;
     std::condition_variable m_inputArrived;
-    std::deque<std::vector<std::uint8_t>> m_input;
+    struct Chunk {
+        std::vector<std::uint8_t> bytes;
+        std::chrono::steady_clock::time_point due;  // when a read may take it
+    };
+    std::deque<Chunk> m_input;
+    std::chrono::microseconds m_inputInterval{0};
+    std::chrono::steady_clock::time_point m_lastDue;
     std::vector<std::vector<std::uint8_t>> m_writes;
     SimBehaviour m_behaviour;
     bool m_plugged = true;
     int m_openHandles = 0;
     int m_blockedReads = 0;
+    std::uint64_t m_readsDone = 0;
 
     std::recursive_mutex m_hookMutex;  // serialises hook calls with replacing the hook
     WriteHook m_hook;

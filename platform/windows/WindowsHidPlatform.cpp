@@ -3,6 +3,7 @@
 // windows.h must come before the SetupAPI and HID headers.
 // clang-format off
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 // The HID headers declare no C linkage of their own.
 extern "C" {
@@ -18,6 +19,8 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "platform/windows/LocationText.h"
+
 namespace platform {
 
 namespace {
@@ -26,6 +29,9 @@ namespace {
 constexpr std::size_t HID_STRING_BUFFER_BYTES = 512;
 // Windows paths have at most 32767 characters.
 constexpr DWORD MAX_DETAIL_BYTES = 0x10000;
+// Device nodes between a HID collection and its USB device: interface, composite device,
+// and room to spare; a longer walk is a broken tree.
+constexpr int MAX_PARENT_STEPS = 8;
 
 thread_local std::uint32_t t_lastError = 0;
 
@@ -69,36 +75,93 @@ public:
             setLastError(ERROR_INVALID_PARAMETER);
             return Status::Failed;
         }
+        std::vector<DWORD> storage;
+        if (const Status status = detail(index, storage, nullptr); status != Status::Ok) {
+            return status;
+        }
+        const auto* record = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        // The storage is zeroed and one word longer than asked for, so the path ends in a
+        // NUL inside it whatever the call wrote.
+        const std::size_t room = storage.size() * sizeof(DWORD) -
+                                 offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const std::size_t length = strnlen(record->DevicePath, room - 1);
+        if (length >= size) {
+            setLastError(ERROR_INSUFFICIENT_BUFFER);
+            return Status::Failed;
+        }
+        std::memcpy(buffer, record->DevicePath, length);
+        buffer[length] = '\0';
+        return Status::Ok;
+    }
+
+    // The location information of the USB device above the HID collection, as Device
+    // Manager shows it ("Port_#0002.Hub_#0003"). A missing location is no failure of the
+    // scan: the last error stays as it was.
+    std::string location(std::uint32_t index) override {
+        const std::uint32_t saved = t_lastError;
+        std::string found;
+        std::vector<DWORD> storage;
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (detail(index, storage, &device) == Status::Ok) {
+            found = usbLocation(device.DevInst);
+        }
+        t_lastError = saved;
+        return found;
+    }
+
+private:
+    static std::string usbLocation(DEVINST node) {
+        for (int step = 0; step < MAX_PARENT_STEPS; ++step) {
+            char id[MAX_DEVICE_ID_LEN + 1] = {};
+            if (::CM_Get_Device_IDA(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+                return {};
+            }
+            if (isUsbDeviceInstanceId(std::string_view(id, strnlen(id, MAX_DEVICE_ID_LEN)))) {
+                wchar_t text[WINDOWS_LOCATION_MAX_CHARS + 2] = {};
+                ULONG bytes = sizeof text;
+                ULONG type = 0;
+                if (::CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_INFORMATION, &type,
+                                                        text, &bytes, 0) != CR_SUCCESS ||
+                    type != REG_SZ) {
+                    return {};
+                }
+                const std::size_t count = std::min<std::size_t>(bytes, sizeof text) / sizeof *text;
+                std::u16string units(count, u'\0');
+                std::transform(text, text + count, units.begin(),
+                               [](wchar_t unit) { return static_cast<char16_t>(unit); });
+                return locationFromRegistryText(units);
+            }
+            DEVINST parent = 0;
+            if (::CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) {
+                return {};
+            }
+            node = parent;
+        }
+        return {};
+    }
+
+    // The interface's whole detail record, in zeroed storage one word longer than the record,
+    // and its device when `device` is given.
+    Status detail(std::uint32_t index, std::vector<DWORD>& storage, SP_DEVINFO_DATA* device) {
         SP_DEVICE_INTERFACE_DATA data;
         DWORD required = 0;
         if (const Status status = detailSize(index, data, required); status != Status::Ok) {
             return status;
         }
         // Aligned for the record's size word; the path follows it.
-        std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        storage.assign((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        auto* record = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        record->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         const auto storageBytes = static_cast<DWORD>(storage.size() * sizeof(DWORD));
-        if (!::SetupDiGetDeviceInterfaceDetailA(m_set, &data, detail, storageBytes, nullptr,
-                                                nullptr)) {
+        if (!::SetupDiGetDeviceInterfaceDetailA(m_set, &data, record, storageBytes, nullptr,
+                                                device)) {
             keepLastError();
             return Status::Failed;
         }
-        // The storage is zeroed and one word longer than asked for, so the path ends in a
-        // NUL inside it whatever the call wrote.
-        const std::size_t room = storage.size() * sizeof(DWORD) -
-                                 offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        const std::size_t length = strnlen(detail->DevicePath, room - 1);
-        if (length >= size) {
-            setLastError(ERROR_INSUFFICIENT_BUFFER);
-            return Status::Failed;
-        }
-        std::memcpy(buffer, detail->DevicePath, length);
-        buffer[length] = '\0';
         return Status::Ok;
     }
 
-private:
     Status enumerate(std::uint32_t index, SP_DEVICE_INTERFACE_DATA& data) {
         data = {};
         data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);

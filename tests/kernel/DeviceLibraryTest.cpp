@@ -18,6 +18,7 @@
 #include "device/HIDOstrel.h"
 #include "device/Wire.h"
 #include "platform/linux/LinuxHidPlatform.h"
+#include "platform/linux/SysfsText.h"
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
@@ -190,6 +191,9 @@ TEST_F(KernelDevice, DiscoveryFindsExactlyTheGadget) {
     EXPECT_EQ(found->path, m_hidraw);
     EXPECT_EQ(found->caps.inputReportByteLength, REPORT_SIZE);
     EXPECT_EQ(found->caps.outputReportByteLength, REPORT_SIZE);
+    // The port of the dummy host controller it is plugged into.
+    EXPECT_EQ(platform::usbPortChain(found->location), found->location);
+    EXPECT_FALSE(found->location.empty());
 
     // The window's second try, the other product id, finds nothing here.
     CapturedOutput other;
@@ -306,6 +310,15 @@ TEST_F(KernelDevice, TwoControllersGiveTooManyDevicesAndTheirListing) {
               "Too many devices - set the -manuf, -product, -vendor, -pid propperly:\n"
               "Manuf=TAVREN INC product=Ostrel PSU vendor=4d8 pid=2\n"
               "Manuf=TAVREN INC product=Ostrel PSU vendor=4d8 pid=2\n");
+    // The command line's search takes both, each at a port of its own.
+    HIDDevices all(m_platform, nullptr);
+    const auto both = findAllOstrels(all);
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(both[0]->path, both[1]->path);
+    EXPECT_NE(both[0]->location, both[1]->location);
+    for (const auto& each : both) {
+        EXPECT_EQ(platform::usbPortChain(each->location), each->location) << each->path;
+    }
 
     // With the second one pulled out, the first is found again.
     second.unplug();

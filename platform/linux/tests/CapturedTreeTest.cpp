@@ -35,6 +35,7 @@ TEST(CapturedKernelTree, DiscoveryFindsTheGadgetWithItsIdentity) {
     EXPECT_STREQ(found->manufacturer, "TAVREN INC");
     EXPECT_STREQ(found->product, "Ostrel PSU");
     EXPECT_EQ(found->path, (dev.dev() / "hidraw0").string());
+    EXPECT_EQ(found->location, "1-1");  // the gadget's root port
     EXPECT_EQ(found->caps.inputReportByteLength, 24);
     EXPECT_EQ(found->caps.outputReportByteLength, 24);
 

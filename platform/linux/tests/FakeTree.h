@@ -50,6 +50,9 @@ struct FakeDevice {
     std::optional<Bytes> descriptor = gadgetDescriptor();
     // No USB parent: the HID device hangs below a virtual device, as with uhid.
     bool usbParent = true;
+    // The USB device's folder name, its port chain; empty for "1-<number>". A chain
+    // behind hubs ("3-1.4.2") hangs below the folders of its hubs ("3-1", "3-1.4").
+    std::string usbPort;
     std::optional<std::string> usbUevent = USB_DEVICE_UEVENT;
     std::optional<std::string> manufacturer = std::string(OSTREL_MANUFACTURER) + "\n";
     std::optional<std::string> product = std::string(OSTREL_PRODUCT) + "\n";
@@ -102,8 +105,17 @@ public:
         Added added;
         fs::path interface;
         if (d.usbParent) {
-            added.usbDevice = sys() / "devices/pci0000:00/0000:00:14.0/usb1" / ("1-" + n);
-            interface = added.usbDevice / ("1-" + n + ":1.0");
+            const std::string port = d.usbPort.empty() ? "1-" + n : d.usbPort;
+            const std::size_t dash = port.find('-');
+            added.usbDevice = sys() / "devices/pci0000:00/0000:00:14.0" /
+                              ("usb" + port.substr(0, dash == std::string::npos ? 0 : dash));
+            // Each hub of the chain is a folder of its own above the device.
+            for (std::size_t dot = port.find('.', dash); dot != std::string::npos;
+                 dot = port.find('.', dot + 1)) {
+                added.usbDevice /= port.substr(0, dot);
+            }
+            added.usbDevice /= port;
+            interface = added.usbDevice / (port + ":1.0");
         } else {
             added.usbDevice = sys() / "devices/virtual/misc/uhid";
             interface = added.usbDevice;

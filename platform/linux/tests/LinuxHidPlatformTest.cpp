@@ -102,6 +102,36 @@ TEST_F(LinuxPlatform, ListsHidrawEntriesByNumber) {
     EXPECT_EQ(platform.lastError(), static_cast<std::uint32_t>(ERANGE));
 }
 
+TEST_F(LinuxPlatform, LocationIsThePortChainOfTheUsbDevice) {
+    const struct {
+        std::string usbPort;
+        bool usbParent;
+        std::optional<std::string> usbUevent;
+        std::string location;
+    } cases[] = {
+        {"1-2", true, USB_DEVICE_UEVENT, "1-2"},          // a root port
+        {"3-1.4.2", true, USB_DEVICE_UEVENT, "3-1.4.2"},  // behind two hubs
+        {"", false, USB_DEVICE_UEVENT, ""},               // no USB device above it
+        {"", true, "DEVTYPE=usb_interface\n", ""},        // the parent is no USB device
+        {"", true, std::nullopt, ""},
+        {"usb7", true, USB_DEVICE_UEVENT, ""},  // a name the kernel gives no USB device
+    };
+    for (unsigned i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        FakeTree each;
+        FakeDevice d;
+        d.usbPort = cases[i].usbPort;
+        d.usbParent = cases[i].usbParent;
+        d.usbUevent = cases[i].usbUevent;
+        each.add(d);
+        LinuxHidPlatform local(each.sys().string(), each.dev().string());
+        auto set = local.presentInterfaces();
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set->location(0), cases[i].location);
+        EXPECT_EQ(set->location(1), "");
+    }
+}
+
 TEST_F(LinuxPlatform, EmptyClassFolderIsAnEmptySet) {
     auto set = platform.presentInterfaces();
     ASSERT_NE(set, nullptr);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,19 @@ TEST(HidIdLine, ParsesOrRejects) {
     EXPECT_FALSE(
         parseHidId("HID_ID=0003:0000\0"
                    "4D8:00000002\n"sv));
+}
+
+TEST(UsbPortChain, TakesOnlyTheKernelsNamesOfUsbDevices) {
+    for (const char* name : {"1-1", "1-1.4.2", "12-3.1", "999-255", "1-1.2.3.4.5.6.7"}) {
+        EXPECT_EQ(platform::usbPortChain(name), std::optional<std::string>(name)) << name;
+    }
+    // Beyond seven tiers, a root hub, interfaces, numbers out of range or with a leading
+    // zero, empty parts, anything else in the name.
+    for (const char* name :
+         {"1-1.2.3.4.5.6.7.1", "usb1", "1-1:1.0", "1-1.4:1.0", "1000-1", "1-256", "1-0", "01-1",
+          "1-01", "1-", "-1", "1-1.", "1-1..2", "1-1.4 ", "1--1", "1-1.+4", ""}) {
+        EXPECT_EQ(platform::usbPortChain(name), std::nullopt) << name;
+    }
 }
 
 TEST(UeventLine, MatchesWholeLinesOnly) {

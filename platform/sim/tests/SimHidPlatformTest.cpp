@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <thread>
 
 #include "platform/sim/SimHidPlatform.h"
@@ -65,6 +66,18 @@ TEST(SimHidPlatform, ABlockedReadEndsWithInputUnplugOrCancel) {
         EXPECT_EQ(platform.open("/a", OpenMode::Read)->read(&byte, 1).bytes, 1u);
     }
     {
+        // Input not yet due under a polling interval keeps the read waiting.
+        device->setInputInterval(std::chrono::hours(1));
+        BlockedRead read(platform, *device);
+        device->queueInput(std::array<std::uint8_t, 1>{7});
+        EXPECT_FALSE(waitFor([&] { return read.done.load(); }, std::chrono::milliseconds(50)));
+        EXPECT_EQ(device->pendingInput(), 1u);
+        read.handle->cancelRead();
+        ASSERT_TRUE(waitFor([&] { return read.done.load(); }));
+        EXPECT_EQ(read.result.bytes, 0u);
+        EXPECT_EQ(device->pendingInput(), 1u);
+    }
+    {
         BlockedRead read(platform, *device);
         device->unplug();
         ASSERT_TRUE(waitFor([&] { return read.done.load(); }));
@@ -106,7 +119,9 @@ TEST(SimHidPlatform, WritesAreWholeReportsOnWriteHandles) {
 
 TEST(SimHidPlatform, TheInterfaceSetIsASnapshotInPlugOrder) {
     SimHidPlatform platform;
-    auto a = platform.addDevice(identity("/a"));
+    SimIdentity located = identity("/a");
+    located.location = "3-1.2";
+    auto a = platform.addDevice(located);
     auto gone = platform.addDevice(identity("/gone"));
     auto unnamed = platform.addDevice(identity(""));
     gone->unplug();
@@ -127,6 +142,9 @@ TEST(SimHidPlatform, TheInterfaceSetIsASnapshotInPlugOrder) {
     }
     EXPECT_EQ(set->interfaceAt(index), Status::NoMoreItems);
     EXPECT_EQ(paths, (std::vector<std::string>{"/a", unnamed->identity().path}));
+    EXPECT_EQ(set->location(0), "3-1.2");
+    EXPECT_EQ(set->location(1), "");
+    EXPECT_EQ(set->location(index), "");
     EXPECT_FALSE(unnamed->identity().path.empty());
 }
 

@@ -32,6 +32,7 @@ constexpr const char* VANISHED_PATH =
 
 struct Found {
     std::string path;
+    std::string location;
     std::u16string manufacturer;
     std::u16string product;
     platform::HidCaps caps;
@@ -59,7 +60,7 @@ std::map<std::pair<std::uint16_t, std::uint16_t>, Found> probeAll(platform::HidP
         if (!probe || !probe->attributes(attributes)) {
             continue;
         }
-        Found entry{path, {}, {}, {}};
+        Found entry{path, set->location(index), {}, {}, {}};
         char16_t text[256] = {};
         if (probe->manufacturerString(text, 256)) {
             entry.manufacturer = text;
@@ -82,6 +83,8 @@ TEST(WindowsHid, DiscoveryWalksWinesDevicesAndTakesNone) {
         EXPECT_FALSE(device->second.manufacturer.empty());
         EXPECT_FALSE(device->second.product.empty());
         EXPECT_GT(device->second.caps.inputReportByteLength, 0);
+        // They hang below Wine's own bus, not a USB port: the walk up finds no location.
+        EXPECT_EQ(device->second.location, "") << device->second.path;
     }
 
     std::FILE* out = std::tmpfile();
@@ -184,6 +187,7 @@ TEST(WindowsHid, RefusesCleanly) {
     const auto set = hid.presentInterfaces();
     ASSERT_TRUE(set);
     EXPECT_EQ(set->interfaceAt(100000), Status::NoMoreItems);
+    EXPECT_EQ(set->location(100000), "");
     char tooSmall[4] = {'x', 'x', 'x', 'x'};
     EXPECT_EQ(set->path(0, tooSmall, sizeof tooSmall), Status::Failed);
     EXPECT_EQ(set->path(0, nullptr, 0), Status::Failed);
