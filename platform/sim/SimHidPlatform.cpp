@@ -62,17 +62,26 @@ bool SimDevice::plugged() const {
 
 std::vector<std::vector<std::uint8_t>> SimDevice::writes() const {
     std::lock_guard lock(m_mutex);
-    return m_writes;
+    return {m_writes.begin(), m_writes.end()};
 }
 
 std::size_t SimDevice::writeCount() const {
     std::lock_guard lock(m_mutex);
-    return m_writes.size();
+    return m_writeCount;
 }
 
 void SimDevice::clearWrites() {
     std::lock_guard lock(m_mutex);
     m_writes.clear();
+    m_writeCount = 0;
+}
+
+void SimDevice::setWriteLogLimit(std::size_t limit) {
+    std::lock_guard lock(m_mutex);
+    m_writeLogLimit = limit;
+    while (m_writeLogLimit != 0 && m_writes.size() > m_writeLogLimit) {
+        m_writes.pop_front();
+    }
 }
 
 void SimDevice::setWriteHook(WriteHook hook) {
@@ -189,6 +198,11 @@ public:
                 return WriteStatus::Failed;
             }
             m_device->m_writes.emplace_back(data, data + length);
+            ++m_device->m_writeCount;
+            if (m_device->m_writeLogLimit != 0 &&
+                m_device->m_writes.size() > m_device->m_writeLogLimit) {
+                m_device->m_writes.pop_front();
+            }
         }
         std::lock_guard hookLock(m_device->m_hookMutex);
         if (m_device->m_hook) {

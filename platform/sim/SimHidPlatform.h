@@ -77,10 +77,16 @@ public:
     void unplug();
     bool plugged() const;
 
-    // Every output report that reached the device, in order, as written.
+    // The output reports that reached the device, in order, as written: the last
+    // DEFAULT_WRITE_LOG_LIMIT (or setWriteLogLimit's) of them, so that a long-running
+    // program's memory stays bounded.
     std::vector<std::vector<std::uint8_t>> writes() const;
+    // All output reports since the start or the last clearWrites(), kept or not.
     std::size_t writeCount() const;
     void clearWrites();
+    // Zero keeps every report (DEFAULT_WRITE_LOG_LIMIT by default).
+    static constexpr std::size_t DEFAULT_WRITE_LOG_LIMIT = 4096;
+    void setWriteLogLimit(std::size_t limit);
 
     // Receives every output report that reached the device, on the writing thread, with
     // no lock of the device held (it may queue input). Replacing the hook waits for a call
@@ -100,7 +106,9 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_inputArrived;
     std::deque<std::vector<std::uint8_t>> m_input;
-    std::vector<std::vector<std::uint8_t>> m_writes;
+    std::deque<std::vector<std::uint8_t>> m_writes;
+    std::size_t m_writeCount = 0;
+    std::size_t m_writeLogLimit = DEFAULT_WRITE_LOG_LIMIT;
     SimBehaviour m_behaviour;
     bool m_plugged = true;
     int m_openHandles = 0;
