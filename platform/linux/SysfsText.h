@@ -28,6 +28,12 @@ std::optional<std::uint32_t> parseSysfsHex(std::string_view text);
 // True when the uevent file holds exactly this line ("DEVTYPE=usb_device").
 bool ueventHasLine(std::string_view uevent, std::string_view line);
 
+// The process holding a whole-file lock (flock) on the file `major:minor:inode` (the
+// numbers of its file system and its inode), from the text of /proc/locks. Waiters ("->")
+// and record locks are passed by. Nothing when no line matches or the pid is no number.
+std::optional<std::uint32_t> parseFlockHolder(std::string_view locks, std::uint32_t major,
+                                              std::uint32_t minor, std::uint64_t inode);
+
 // A sysfs string attribute to UTF-16: the single trailing newline the kernel appends
 // is dropped; each invalid UTF-8 sequence becomes one U+FFFD (per maximal subpart).
 std::u16string sysfsStringToUtf16(std::span<const std::uint8_t> bytes);

@@ -6,6 +6,12 @@
 #include <thread>
 #include <utility>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -316,6 +322,54 @@ private:
 };
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Claims
+
+class SimClaim final : public HidClaim {
+public:
+    SimClaim(SimHidPlatform& platform, std::string path)
+        : m_platform(platform), m_path(std::move(path)) {}
+    ~SimClaim() override {
+        std::lock_guard lock(m_platform.m_mutex);
+        m_platform.m_claims.erase(m_path);
+    }
+    SimClaim(const SimClaim&) = delete;
+    SimClaim& operator=(const SimClaim&) = delete;
+
+private:
+    SimHidPlatform& m_platform;
+    const std::string m_path;
+};
+
+ClaimResult SimHidPlatform::claim(const char* path, const char* program) {
+    ClaimResult result;
+    if (path == nullptr) {
+        setLastError(SIM_ERROR_NO_DEVICE);
+        return result;
+    }
+    std::lock_guard lock(m_mutex);
+    if (const auto held = m_claims.find(path); held != m_claims.end()) {
+        result.status = ClaimStatus::Busy;
+        result.holder = held->second;
+        return result;
+    }
+#ifdef _WIN32
+    const auto pid = static_cast<std::uint32_t>(_getpid());
+#else
+    const auto pid = static_cast<std::uint32_t>(::getpid());
+#endif
+    m_claims[path] = {program != nullptr ? program : "", pid};
+    result.status = ClaimStatus::Held;
+    result.claim = std::make_unique<SimClaim>(*this, path);
+    return result;
+}
+
+ClaimHolder SimHidPlatform::claimHolder(const std::string& path) const {
+    std::lock_guard lock(m_mutex);
+    const auto held = m_claims.find(path);
+    return held != m_claims.end() ? held->second : ClaimHolder{};
+}
 
 // ---------------------------------------------------------------------------------------
 // SimHidPlatform

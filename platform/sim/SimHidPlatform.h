@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -149,13 +150,20 @@ public:
     void setRealSleep(bool real);
     std::uint64_t sleepCalls() const;
 
+    // Who holds the claim of `path` (an empty program: nobody). Claims live in this object,
+    // so two programs on one simulated system exclude each other as two processes would.
+    ClaimHolder claimHolder(const std::string& path) const;
+
     // HidPlatform
     std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
     std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
     std::uint32_t lastError() const override;
     void sleepMs(std::uint32_t milliseconds) override;
+    ClaimResult claim(const char* path, const char* program) override;
 
 private:
+    friend class SimClaim;
+
     struct ScanFault {
         SimScanStep step;
         std::uint32_t index;
@@ -167,6 +175,7 @@ private:
     std::vector<ScanFault> m_faults;
     std::vector<std::pair<std::uint32_t, std::size_t>> m_pathSizes;
     std::uint32_t m_nextPathNumber = 0;
+    std::map<std::string, ClaimHolder> m_claims;
     std::atomic<bool> m_realSleep{true};
     std::atomic<std::uint64_t> m_sleepCalls{0};
 };
