@@ -139,12 +139,22 @@ public:
                 return fail(m_context, EXIT_TIMEOUT,
                             "no answer from the controller to " + what + " within " +
                                 std::to_string(m_context.global.timeoutMs) + " ms");
+            case Outcome::Refused:
+                return fail(m_context, EXIT_TIMEOUT,
+                            "the controller refused the write (" + what + "): the system error " +
+                                std::to_string(m_controller->refusal()) + "; nothing was sent");
         }
         return EXIT_LOST;
     }
 
     int read(int row, ParamReport& value) {
         return check(m_controller->read(m_table.row(row), value),
+                     "the read of \"" + utf8(m_table.row(row).name) + "\"");
+    }
+
+    // The read after writing `wanted`: a late answer is not taken for it.
+    int readBack(int row, const EncodedValue& wanted, ParamReport& value) {
+        return check(m_controller->readBack(m_table.row(row), wanted, value),
                      "the read of \"" + utf8(m_table.row(row).name) + "\"");
     }
 
@@ -558,7 +568,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
         return code;
     }
     ParamReport readBack;
-    if (const int code = session.read(index, readBack); code != EXIT_OK) {
+    if (const int code = session.readBack(index, *encoded, readBack); code != EXIT_OK) {
         return code;
     }
     const std::string held = currentText(row, readBack);
@@ -680,7 +690,7 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             continue;
         }
         ParamReport readBack;
-        code = session.read(item.row, readBack);
+        code = session.readBack(item.row, item.wanted, readBack);
         if (code != EXIT_OK) {
             failed.push_back(name + " (written, not read back)");
             continue;

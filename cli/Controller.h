@@ -25,6 +25,7 @@ enum class Outcome {
     Ok,
     Lost,     // the device is gone
     Timeout,  // no answer within the deadline, all attempts spent
+    Refused,  // the system refused to write a frame, with the device still there
 };
 
 // The device interface with a wake-up for whoever waits for its next report.
@@ -73,11 +74,22 @@ public:
     Outcome read(const ParamDef& row, ParamReport& value);
     // The write frame; Lost when the device turned out to be gone.
     Outcome write(const ParamDef& row, const EncodedValue& value);
+    // The read after a write of `wanted`. Answers carry no request number: one that
+    // disagrees may be a late answer to a request from before the write, so the value is
+    // read once more, after the controller has been quiet, before it counts.
+    Outcome readBack(const ParamDef& row, const EncodedValue& wanted, ParamReport& value);
+
+    // The error of the last refused write, as the system gave it.
+    std::uint32_t refusal() const { return m_refusal; }
 
 private:
     enum class Want { Status, Param };
     Outcome ask(Want want, std::uint8_t address, int size, HArray& answer);
     bool drain();  // false when a disconnect event was queued
+    // Outcome of a send: Ok, Refused (keeping the system's error) or Lost.
+    Outcome sent(bool written);
+    // Takes reports until none came for one attempt's time (at most the whole timeout).
+    void settle();
 
     platform::HidPlatform& m_platform;
     ParamTable& m_table;
@@ -85,6 +97,7 @@ private:
     std::unique_ptr<HIDDevice> m_channel;
     std::unique_ptr<WaitingInterface> m_interface;
     bool m_lost = false;
+    std::uint32_t m_refusal = 0;
 };
 
 }  // namespace ctl

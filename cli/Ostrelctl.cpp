@@ -21,7 +21,7 @@ constexpr const char* EXIT_CODES =
     "  1  bad usage or bad input (arguments, files, a value the controller cannot take)\n"
     "  2  no controller found, or several\n"
     "  3  the controller was lost during the command\n"
-    "  4  a read timed out, or a written value did not read back";
+    "  4  a read timed out, or a write was refused or did not read back";
 
 }  // namespace
 
