@@ -107,7 +107,9 @@ class Session {
 public:
     explicit Session(CommandContext& context) : m_context(context) {}
 
-    int start() {
+    // `claim`: the command reads or writes parameters, and another program of ours that
+    // does so too (the window, another ostrelctl) would mix its traffic with ours.
+    int start(bool claim = true) {
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
         options.diagnostics = m_context.global.verbose ? m_context.console.diagnostics : nullptr;
@@ -124,6 +126,11 @@ public:
             case Controller::Found::Unopened:
                 return fail(m_context, EXIT_NO_DEVICE,
                             "the controller was found but could not be opened");
+        }
+        if (claim) {
+            if (const int code = takeClaim(); code != EXIT_OK) {
+                return code;
+            }
         }
         return check(m_controller->status(m_status), "the status request");
     }
@@ -163,6 +170,37 @@ public:
     StatusReport& status() { return m_status; }
 
 private:
+    int takeClaim() {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(m_context.global.waitSeconds));
+        const platform::ClaimResult claimed =
+            m_controller->claim("ostrelctl", wait, m_context.interrupted);
+        switch (claimed.status) {
+            case platform::ClaimStatus::Held:
+                return EXIT_OK;
+            case platform::ClaimStatus::Failed:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "the controller was found but could not be claimed (system error " +
+                                std::to_string(m_controller->lastError()) + ")");
+            case platform::ClaimStatus::Busy:
+                break;
+        }
+        std::string holder =
+            claimed.holder.program.empty() ? "another program" : claimed.holder.program;
+        if (claimed.holder.pid != 0) {
+            holder += " (pid " + std::to_string(claimed.holder.pid) + ")";
+        }
+        if (m_context.global.waitSeconds <= 0) {
+            return fail(m_context, EXIT_CLAIMED,
+                        "the controller is in use by " + holder + "; close it or use --wait");
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", m_context.global.waitSeconds);
+        return fail(
+            m_context, EXIT_CLAIMED,
+            "the controller is still in use by " + holder + " after waiting " + seconds + " s");
+    }
+
     CommandContext& m_context;
     ParamTable m_table;
     std::unique_ptr<Controller> m_controller;
@@ -418,7 +456,8 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         return fail(context, EXIT_USAGE, "--json and --csv exclude each other");
     }
     Session session(context);
-    if (const int code = session.start(); code != EXIT_OK) {
+    // Status reports are harmless to the window and to another command: no claim.
+    if (const int code = session.start(false); code != EXIT_OK) {
         return code;
     }
     std::ostream& out = context.console.out;

@@ -1,6 +1,7 @@
 #include "cli/Controller.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
 #include "cli/BackupFile.h"
@@ -89,6 +90,26 @@ Controller::Found Controller::open() {
     }
     m_interface = std::make_unique<WaitingInterface>(m_channel.get());
     return Found::One;
+}
+
+platform::ClaimResult Controller::claim(const char* program, std::chrono::milliseconds wait,
+                                        const std::atomic<bool>& interrupted) {
+    constexpr auto RETRY = std::chrono::milliseconds(50);
+    const char* path = m_channel ? m_channel->descriptor().path.c_str() : nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        platform::ClaimResult result = m_platform.claim(path, program);
+        if (result.status != platform::ClaimStatus::Busy || interrupted.load()) {
+            m_claim = std::move(result.claim);
+            return result;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return result;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(RETRY, deadline - now));
+    }
 }
 
 bool Controller::drain() {

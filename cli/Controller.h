@@ -4,6 +4,7 @@
 // outcome, not a hang.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -67,6 +68,11 @@ public:
 
     // Searches and opens the controller.
     Found open();
+    // Claims the opened controller for this program (named `program` to others) until
+    // this object goes: waits up to `wait` for another holder to let go, ending early
+    // when `interrupted` turns true.
+    platform::ClaimResult claim(const char* program, std::chrono::milliseconds wait,
+                                const std::atomic<bool>& interrupted);
 
     // A status report; applies its firmware version to the table before returning it.
     Outcome status(StatusReport& status);
@@ -81,6 +87,8 @@ public:
 
     // The error of the last refused write, as the system gave it.
     std::uint32_t refusal() const { return m_refusal; }
+    // The system's error of this thread's last failed platform call.
+    std::uint32_t lastError() const { return m_platform.lastError(); }
 
 private:
     enum class Want { Status, Param };
@@ -98,6 +106,8 @@ private:
     std::unique_ptr<WaitingInterface> m_interface;
     bool m_lost = false;
     std::uint32_t m_refusal = 0;
+    // Released after the channel has closed.
+    std::unique_ptr<platform::HidClaim> m_claim;
 };
 
 }  // namespace ctl
