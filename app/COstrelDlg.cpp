@@ -216,8 +216,11 @@ void COstrelDlg::showParam(std::span<const std::uint8_t> report) {
         if (row == nullptr || static_cast<std::uint8_t>(row->address & 0xFF) != param.address) {
             continue;
         }
-        // The program's own selection: no read request, the labels stay as they are.
+        // The program's own selection: no read request. The labels go with the row, so
+        // that the list never shows one parameter with another's description and unit.
         m_window.setListSelection(IDC_PARAM_LIST, item);
+        m_window.setControlText(IDC_DESCRIPTION, row->description);
+        m_window.setControlText(IDC_UNIT_LABEL, row->unit);
         m_window.setControlText(IDC_VALUE_EDIT, decodeParamValue(*row, param.first, param.second));
         if (row->listed != 0) {
             m_window.enableControl(IDC_VALUE_EDIT, true);
