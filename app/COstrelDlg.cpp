@@ -40,6 +40,9 @@ constexpr std::array BINDINGS{
 
 constexpr std::uint32_t NO_TIMER = 0xFFFFFFFFu;
 
+// How our command line names the window when it finds the controller claimed.
+constexpr const char* CLAIM_PROGRAM = "ostrel";
+
 // The text of the label that names `control` in the main template, or the empty text.
 std::string labelOf(int control) {
     for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
@@ -130,9 +133,11 @@ bool COstrelDlg::OnInitDialog() {
         m_channel = createChannel(m_platform, std::move(descriptor));
         if (m_channel) {
             m_deviceInterface = createDeviceInterface(*m_channel);
+            m_devicePath = m_channel->descriptor().path;
         }
     }
     if (m_deviceInterface) {
+        claimDevice();
         m_pumpTimerId = m_window.setTimer(TIMER_PUMP, TIMER_PUMP_PERIOD_MS);
         m_pollTimerId = m_window.setTimer(TIMER_POLL, TIMER_POLL_PERIOD_MS);
         m_deviceInterface->sendCommand(CMD_STATUS);
@@ -168,6 +173,9 @@ void COstrelDlg::OnTimer(unsigned timerId) {
         UpdateData(false);
         updateFocusHint();
     } else if (timerId == TIMER_POLL) {
+        if (!m_claim) {
+            claimDevice();  // another program of ours had it; it may be free by now
+        }
         if (m_autoRefresh != 0) {
             m_deviceInterface->sendCommand(CMD_STATUS);
         }
@@ -362,6 +370,11 @@ void COstrelDlg::releaseDevice() {
     std::unique_ptr<HIDDevice> channel = std::move(m_channel);
     deviceInterface.reset();
     channel.reset();
+    m_claim.reset();
+}
+
+void COstrelDlg::claimDevice() {
+    m_claim = m_platform.claim(m_devicePath.c_str(), CLAIM_PROGRAM).claim;
 }
 
 std::unique_ptr<HIDDevice> COstrelDlg::createChannel(platform::HidPlatform& platform,
