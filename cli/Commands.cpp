@@ -148,8 +148,9 @@ public:
                                 std::to_string(m_context.global.timeoutMs) + " ms");
             case Outcome::Refused:
                 return fail(m_context, EXIT_TIMEOUT,
-                            "the controller refused the write (" + what + "): the system error " +
-                                std::to_string(m_controller->refusal()) + "; nothing was sent");
+                            "the system refused to send " + what + " (error " +
+                                std::to_string(m_controller->refusal()) +
+                                "): it did not reach the controller");
         }
         return EXIT_LOST;
     }

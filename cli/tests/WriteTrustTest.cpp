@@ -52,7 +52,7 @@ TEST_F(Trust, AWriteTheSystemRefusesIsAnErrorAndNothingClaimsItWasSent) {
         });
         const RunResult result = run(args, input);
         EXPECT_EQ(result.code, 4) << result.err;
-        EXPECT_NE(result.err.find("the controller refused the write"), std::string::npos)
+        EXPECT_NE(result.err.find("(error 5): it did not reach the controller"), std::string::npos)
             << result.err;
         EXPECT_EQ(result.out.find(mustNotSay), std::string::npos) << result.out;
         EXPECT_EQ(controller.firmware().paramByte(ADDR_DELAY), held);
