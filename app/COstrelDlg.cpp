@@ -40,6 +40,9 @@ constexpr std::array BINDINGS{
 
 constexpr std::uint32_t NO_TIMER = 0xFFFFFFFFu;
 
+// How our command line names the window when it finds the controller claimed.
+constexpr const char* CLAIM_PROGRAM = "ostrel";
+
 // The text of the label that names `control` in the main template, or the empty text.
 std::string labelOf(int control) {
     for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
@@ -130,9 +133,11 @@ bool COstrelDlg::OnInitDialog() {
         m_channel = createChannel(m_platform, std::move(descriptor));
         if (m_channel) {
             m_deviceInterface = createDeviceInterface(*m_channel);
+            m_devicePath = m_channel->descriptor().path;
         }
     }
     if (m_deviceInterface) {
+        claimDevice();
         m_pumpTimerId = m_window.setTimer(TIMER_PUMP, TIMER_PUMP_PERIOD_MS);
         m_pollTimerId = m_window.setTimer(TIMER_POLL, TIMER_POLL_PERIOD_MS);
         m_deviceInterface->sendCommand(CMD_STATUS);
@@ -168,6 +173,9 @@ void COstrelDlg::OnTimer(unsigned timerId) {
         UpdateData(false);
         updateFocusHint();
     } else if (timerId == TIMER_POLL) {
+        if (!m_claim) {
+            claimDevice();  // another program of ours had it; it may be free by now
+        }
         if (m_autoRefresh != 0) {
             m_deviceInterface->sendCommand(CMD_STATUS);
         }
@@ -216,8 +224,11 @@ void COstrelDlg::showParam(std::span<const std::uint8_t> report) {
         if (row == nullptr || static_cast<std::uint8_t>(row->address & 0xFF) != param.address) {
             continue;
         }
-        // The program's own selection: no read request, the labels stay as they are.
+        // The program's own selection: no read request. The labels go with the row, so
+        // that the list never shows one parameter with another's description and unit.
         m_window.setListSelection(IDC_PARAM_LIST, item);
+        m_window.setControlText(IDC_DESCRIPTION, row->description);
+        m_window.setControlText(IDC_UNIT_LABEL, row->unit);
         m_window.setControlText(IDC_VALUE_EDIT, decodeParamValue(*row, param.first, param.second));
         if (row->listed != 0) {
             m_window.enableControl(IDC_VALUE_EDIT, true);
@@ -359,6 +370,11 @@ void COstrelDlg::releaseDevice() {
     std::unique_ptr<HIDDevice> channel = std::move(m_channel);
     deviceInterface.reset();
     channel.reset();
+    m_claim.reset();
+}
+
+void COstrelDlg::claimDevice() {
+    m_claim = m_platform.claim(m_devicePath.c_str(), CLAIM_PROGRAM).claim;
 }
 
 std::unique_ptr<HIDDevice> COstrelDlg::createChannel(platform::HidPlatform& platform,

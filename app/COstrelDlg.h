@@ -98,6 +98,9 @@ private:
     // Tells which control has the focus while it lies below the window's edge.
     void updateFocusHint();
     void releaseDevice();
+    // Takes the claim of the open controller when it is free; the window never waits for
+    // it and never refuses to run without it.
+    void claimDevice();
 
     platform::HidPlatform& m_platform;
     ParamTable& m_table;
@@ -109,6 +112,10 @@ private:
     // the interface (which detaches from the channel) before the channel.
     std::unique_ptr<HIDDevice> m_channel;
     std::unique_ptr<HIDOstrel> m_deviceInterface;
+    // Keeps our other programs off the controller while the window talks to it; taken
+    // after opening, released after the channel.
+    std::string m_devicePath;
+    std::unique_ptr<platform::HidClaim> m_claim;
     std::uint32_t m_pumpTimerId = 0xFFFFFFFFu;
     std::uint32_t m_pollTimerId = 0xFFFFFFFFu;
     int m_hIcon;

@@ -107,7 +107,9 @@ class Session {
 public:
     explicit Session(CommandContext& context) : m_context(context) {}
 
-    int start() {
+    // `claim`: the command reads or writes parameters, and another program of ours that
+    // does so too (the window, another ostrelctl) would mix its traffic with ours.
+    int start(bool claim = true) {
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
         options.diagnostics = m_context.global.verbose ? m_context.console.diagnostics : nullptr;
@@ -125,6 +127,11 @@ public:
                 return fail(m_context, EXIT_NO_DEVICE,
                             "the controller was found but could not be opened");
         }
+        if (claim) {
+            if (const int code = takeClaim(); code != EXIT_OK) {
+                return code;
+            }
+        }
         return check(m_controller->status(m_status), "the status request");
     }
 
@@ -139,6 +146,11 @@ public:
                 return fail(m_context, EXIT_TIMEOUT,
                             "no answer from the controller to " + what + " within " +
                                 std::to_string(m_context.global.timeoutMs) + " ms");
+            case Outcome::Refused:
+                return fail(m_context, EXIT_TIMEOUT,
+                            "the system refused to send " + what + " (error " +
+                                std::to_string(m_controller->refusal()) +
+                                "): it did not reach the controller");
         }
         return EXIT_LOST;
     }
@@ -148,11 +160,48 @@ public:
                      "the read of \"" + utf8(m_table.row(row).name) + "\"");
     }
 
+    // The read after writing `wanted`: a late answer is not taken for it.
+    int readBack(int row, const EncodedValue& wanted, ParamReport& value) {
+        return check(m_controller->readBack(m_table.row(row), wanted, value),
+                     "the read of \"" + utf8(m_table.row(row).name) + "\"");
+    }
+
     Controller& controller() { return *m_controller; }
     ParamTable& table() { return m_table; }
     StatusReport& status() { return m_status; }
 
 private:
+    int takeClaim() {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(m_context.global.waitSeconds));
+        const platform::ClaimResult claimed =
+            m_controller->claim("ostrelctl", wait, m_context.interrupted);
+        switch (claimed.status) {
+            case platform::ClaimStatus::Held:
+                return EXIT_OK;
+            case platform::ClaimStatus::Failed:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "the controller was found but could not be claimed (system error " +
+                                std::to_string(m_controller->lastError()) + ")");
+            case platform::ClaimStatus::Busy:
+                break;
+        }
+        std::string holder =
+            claimed.holder.program.empty() ? "another program" : claimed.holder.program;
+        if (claimed.holder.pid != 0) {
+            holder += " (pid " + std::to_string(claimed.holder.pid) + ")";
+        }
+        if (m_context.global.waitSeconds <= 0) {
+            return fail(m_context, EXIT_CLAIMED,
+                        "the controller is in use by " + holder + "; close it or use --wait");
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", m_context.global.waitSeconds);
+        return fail(
+            m_context, EXIT_CLAIMED,
+            "the controller is still in use by " + holder + " after waiting " + seconds + " s");
+    }
+
     CommandContext& m_context;
     ParamTable m_table;
     std::unique_ptr<Controller> m_controller;
@@ -408,7 +457,8 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         return fail(context, EXIT_USAGE, "--json and --csv exclude each other");
     }
     Session session(context);
-    if (const int code = session.start(); code != EXIT_OK) {
+    // Status reports are harmless to the window and to another command: no claim.
+    if (const int code = session.start(false); code != EXIT_OK) {
         return code;
     }
     std::ostream& out = context.console.out;
@@ -558,7 +608,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
         return code;
     }
     ParamReport readBack;
-    if (const int code = session.read(index, readBack); code != EXIT_OK) {
+    if (const int code = session.readBack(index, *encoded, readBack); code != EXIT_OK) {
         return code;
     }
     const std::string held = currentText(row, readBack);
@@ -680,7 +730,7 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             continue;
         }
         ParamReport readBack;
-        code = session.read(item.row, readBack);
+        code = session.readBack(item.row, item.wanted, readBack);
         if (code != EXIT_OK) {
             failed.push_back(name + " (written, not read back)");
             continue;

@@ -14,6 +14,7 @@ struct GlobalOptions {
     bool simulated = false;
     int timeoutMs = 1000;
     bool verbose = false;
+    double waitSeconds = 0;  // how long to wait for a controller another program holds
 };
 
 struct CommandContext {

@@ -1,8 +1,10 @@
 #include "cli/Controller.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
+#include "cli/BackupFile.h"
 #include "device/HIDDevices.h"
 
 namespace ctl {
@@ -91,6 +93,26 @@ Controller::Found Controller::open() {
     return Found::One;
 }
 
+platform::ClaimResult Controller::claim(const char* program, std::chrono::milliseconds wait,
+                                        const std::atomic<bool>& interrupted) {
+    constexpr auto RETRY = std::chrono::milliseconds(50);
+    const char* path = m_channel ? m_channel->descriptor().path.c_str() : nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        platform::ClaimResult result = m_platform.claim(path, program);
+        if (result.status != platform::ClaimStatus::Busy || interrupted.load()) {
+            m_claim = std::move(result.claim);
+            return result;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return result;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(RETRY, deadline - now));
+    }
+}
+
 bool Controller::drain() {
     while (std::unique_ptr<HArray> report = m_interface->popReport()) {
         const auto bytes = report->bytes();
@@ -108,10 +130,11 @@ Outcome Controller::ask(Want want, std::uint8_t address, int size, HArray& answe
     }
     const auto slice = m_options.timeout / m_options.attempts;
     for (int attempt = 0; attempt < m_options.attempts; ++attempt) {
-        if (want == Want::Status) {
-            m_interface->sendCommand(CMD_STATUS);
-        } else {
-            m_interface->sendParam(size, address, false, 0, 0);
+        const bool written = want == Want::Status
+                                 ? m_interface->trySendCommand(CMD_STATUS)
+                                 : m_interface->trySendParam(size, address, false, 0, 0);
+        if (const Outcome outcome = sent(written); outcome != Outcome::Ok) {
+            return outcome;
         }
         const auto deadline = std::chrono::steady_clock::now() + slice;
         while (std::unique_ptr<HArray> report = m_interface->nextReport(deadline)) {
@@ -169,13 +192,50 @@ Outcome Controller::write(const ParamDef& row, const EncodedValue& value) {
     if (!m_interface || !drain()) {
         return Outcome::Lost;
     }
-    m_interface->sendParam(row.size, static_cast<std::uint8_t>(row.address & 0xFF), true,
-                           value.high, value.low);
+    return sent(m_interface->trySendParam(row.size, static_cast<std::uint8_t>(row.address & 0xFF),
+                                          true, value.high, value.low));
+}
+
+Outcome Controller::readBack(const ParamDef& row, const EncodedValue& wanted, ParamReport& value) {
+    const Outcome outcome = read(row, value);
+    if (outcome != Outcome::Ok ||
+        rawValue(row, value.first, value.second) == rawValue(row, wanted)) {
+        return outcome;
+    }
+    settle();
+    return read(row, value);
+}
+
+Outcome Controller::sent(bool written) {
+    if (written) {
+        return Outcome::Ok;
+    }
+    m_refusal = m_platform.lastError();
     if (!m_channel->connected() || !drain()) {
         m_lost = true;
         return Outcome::Lost;
     }
-    return Outcome::Ok;
+    return Outcome::Refused;
+}
+
+void Controller::settle() {
+    const auto quiet = m_options.timeout / m_options.attempts;
+    const auto limit = std::chrono::steady_clock::now() + m_options.timeout;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= limit) {
+            return;
+        }
+        std::unique_ptr<HArray> report = m_interface->nextReport(std::min(now + quiet, limit));
+        if (!report) {
+            return;
+        }
+        const auto bytes = report->bytes();
+        if (classifyReport(bytes) == ReportKind::Event &&
+            decodeEventReport(bytes).code == EVENT_DISCONNECTED) {
+            m_lost = true;  // the next request finds it
+        }
+    }
 }
 
 }  // namespace ctl

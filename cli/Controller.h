@@ -4,6 +4,7 @@
 // outcome, not a hang.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +26,7 @@ enum class Outcome {
     Ok,
     Lost,     // the device is gone
     Timeout,  // no answer within the deadline, all attempts spent
+    Refused,  // the system refused to write a frame, with the device still there
 };
 
 // The device interface with a wake-up for whoever waits for its next report.
@@ -66,6 +68,11 @@ public:
 
     // Searches and opens the controller.
     Found open();
+    // Claims the opened controller for this program (named `program` to others) until
+    // this object goes: waits up to `wait` for another holder to let go, ending early
+    // when `interrupted` turns true.
+    platform::ClaimResult claim(const char* program, std::chrono::milliseconds wait,
+                                const std::atomic<bool>& interrupted);
 
     // A status report; applies its firmware version to the table before returning it.
     Outcome status(StatusReport& status);
@@ -73,11 +80,24 @@ public:
     Outcome read(const ParamDef& row, ParamReport& value);
     // The write frame; Lost when the device turned out to be gone.
     Outcome write(const ParamDef& row, const EncodedValue& value);
+    // The read after a write of `wanted`. Answers carry no request number: one that
+    // disagrees may be a late answer to a request from before the write, so the value is
+    // read once more, after the controller has been quiet, before it counts.
+    Outcome readBack(const ParamDef& row, const EncodedValue& wanted, ParamReport& value);
+
+    // The error of the last refused write, as the system gave it.
+    std::uint32_t refusal() const { return m_refusal; }
+    // The system's error of this thread's last failed platform call.
+    std::uint32_t lastError() const { return m_platform.lastError(); }
 
 private:
     enum class Want { Status, Param };
     Outcome ask(Want want, std::uint8_t address, int size, HArray& answer);
     bool drain();  // false when a disconnect event was queued
+    // Outcome of a send: Ok, Refused (keeping the system's error) or Lost.
+    Outcome sent(bool written);
+    // Takes reports until none came for one attempt's time (at most the whole timeout).
+    void settle();
 
     platform::HidPlatform& m_platform;
     ParamTable& m_table;
@@ -85,6 +105,9 @@ private:
     std::unique_ptr<HIDDevice> m_channel;
     std::unique_ptr<WaitingInterface> m_interface;
     bool m_lost = false;
+    std::uint32_t m_refusal = 0;
+    // Released after the channel has closed.
+    std::unique_ptr<platform::HidClaim> m_claim;
 };
 
 }  // namespace ctl

@@ -21,7 +21,9 @@ constexpr const char* EXIT_CODES =
     "  1  bad usage or bad input (arguments, files, a value the controller cannot take)\n"
     "  2  no controller found, or several\n"
     "  3  the controller was lost during the command\n"
-    "  4  a read timed out, or a written value did not read back";
+    "  4  a read timed out, or a write was refused or did not read back\n"
+    "  5  the controller is in use by the window or another ostrelctl (--wait waits for\n"
+    "     it); only status runs beside them";
 
 }  // namespace
 
@@ -51,6 +53,11 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         ->option_text("MS")
         ->check(CLI::Range(10, 600000));
     app.add_flag("--verbose", global.verbose, "show the device search's findings on stderr");
+    app.add_option("--wait", global.waitSeconds,
+                   "wait up to SECONDS while the window or another ostrelctl holds the "
+                   "controller (default 0: exit 5 at once)")
+        ->option_text("SECONDS")
+        ->check(CLI::Range(0.0, 86400.0));
 
     StatusOptions status;
     CLI::App* statusCommand = app.add_subcommand(

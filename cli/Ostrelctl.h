@@ -18,7 +18,8 @@ enum ExitCode : int {
     EXIT_USAGE = 1,      // bad usage or bad input
     EXIT_NO_DEVICE = 2,  // no controller found, or several
     EXIT_LOST = 3,       // the controller was lost during the command
-    EXIT_TIMEOUT = 4,    // a read timed out, or a written value did not read back
+    EXIT_TIMEOUT = 4,    // a read timed out, or a write was refused or did not read back
+    EXIT_CLAIMED = 5,    // another program of ours is using the controller
 };
 
 // Where the program's HID devices come from.

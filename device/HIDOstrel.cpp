@@ -51,6 +51,15 @@ std::unique_ptr<HArray> HIDOstrel::popReport() {
 }
 
 void HIDOstrel::sendCommand(std::uint8_t command, std::initializer_list<int> arguments) {
+    trySendCommand(command, arguments);  // a lost device comes back as the event report
+}
+
+void HIDOstrel::sendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
+                          std::uint8_t low) {
+    trySendParam(size, address, write, high, low);
+}
+
+bool HIDOstrel::trySendCommand(std::uint8_t command, std::initializer_list<int> arguments) {
     HArray frame(static_cast<std::int32_t>(arguments.size() + 1));
     std::uint8_t* bytes = frame.data();
     bytes[0] = command;
@@ -58,22 +67,23 @@ void HIDOstrel::sendCommand(std::uint8_t command, std::initializer_list<int> arg
     for (int argument : arguments) {
         bytes[i++] = static_cast<std::uint8_t>(argument & 0xFF);
     }
-    send(frame);
+    return send(frame);
 }
 
-void HIDOstrel::sendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
-                          std::uint8_t low) {
+bool HIDOstrel::trySendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
+                             std::uint8_t low) {
     const auto sizeByte = static_cast<std::uint8_t>(size & 0xFF);
     const Frame frame =
         write ? paramWriteFrame(address, sizeByte, high, low) : paramReadFrame(address, sizeByte);
-    send(HArray(frame.view()));
+    return send(HArray(frame.view()));
 }
 
-void HIDOstrel::send(const HArray& frame) {
+bool HIDOstrel::send(const HArray& frame) {
     HIDDevice* channel = device();
     if (channel == nullptr || !m_writeLock.enter()) {
-        return;
+        return false;
     }
-    channel->write(frame);
+    const bool written = channel->write(frame);
     m_writeLock.leave();
+    return written;
 }

@@ -29,6 +29,11 @@ public:
     void sendCommand(std::uint8_t command, std::initializer_list<int> arguments = {});
     // A parameter write frame when `write` is set, otherwise a parameter read frame.
     void sendParam(int size, std::uint8_t address, bool write, std::uint8_t high, std::uint8_t low);
+    // The same two, telling whether the channel wrote the frame: the window never asks,
+    // the command line must tell a refused write from a written one.
+    bool trySendCommand(std::uint8_t command, std::initializer_list<int> arguments = {});
+    bool trySendParam(int size, std::uint8_t address, bool write, std::uint8_t high,
+                      std::uint8_t low);
 
 protected:
     // For a derived class: attaches nothing, so that the derived constructor can call
@@ -38,7 +43,7 @@ protected:
     HIDOstrel(HIDDevice* device, DeferAttach);
 
 private:
-    void send(const HArray& frame);
+    bool send(const HArray& frame);
 
     HList<HArray> m_reports;
     HLock m_writeLock;

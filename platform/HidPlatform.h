@@ -90,6 +90,31 @@ public:
     virtual std::string location(std::uint32_t index) = 0;
 };
 
+// Who holds a claim, as far as the system can tell.
+struct ClaimHolder {
+    std::string program;    // empty when unknown
+    std::uint32_t pid = 0;  // 0 when unknown
+};
+
+enum class ClaimStatus {
+    Held,    // this process now holds the claim
+    Busy,    // another holder has it
+    Failed,  // the claim could not be tried; lastError() tells why
+};
+
+// A claim held on one device: released when destroyed. Destroy it on the thread that took
+// it (a Windows mutex belongs to its thread) and before the platform.
+class HidClaim {
+public:
+    virtual ~HidClaim() = default;
+};
+
+struct ClaimResult {
+    ClaimStatus status = ClaimStatus::Failed;
+    std::unique_ptr<HidClaim> claim;  // set when Held
+    ClaimHolder holder;               // when Busy: who holds it
+};
+
 class HidPlatform {
 public:
     virtual ~HidPlatform() = default;
@@ -102,6 +127,11 @@ public:
     virtual std::uint32_t lastError() const = 0;
     // Pauses the calling thread (the reader's pacing).
     virtual void sleepMs(std::uint32_t milliseconds) = 0;
+    // Tries, without waiting, to claim the device at `path` for this process alone among
+    // the programs that claim before they talk to a device. Open handles are not affected:
+    // the claim keeps our programs from talking to one device at once, it locks out nobody
+    // else. `program` names this process to others where the system cannot tell them.
+    virtual ClaimResult claim(const char* path, const char* program) = 0;
 };
 
 }  // namespace platform

@@ -98,6 +98,9 @@ void OstrelFirmware::receive(std::span<const std::uint8_t> frame) {
     {
         std::lock_guard lock(m_mutex);
         m_log.emplace_back(frame.begin(), frame.end());
+        if (m_logLimit != 0 && m_log.size() > m_logLimit) {
+            m_log.pop_front();
+        }
     }
     if (frame.empty()) {
         return;
@@ -224,12 +227,20 @@ void OstrelFirmware::restoreFactoryDefaults() {
 
 std::vector<std::vector<std::uint8_t>> OstrelFirmware::log() const {
     std::lock_guard lock(m_mutex);
-    return m_log;
+    return {m_log.begin(), m_log.end()};
 }
 
 void OstrelFirmware::clearLog() {
     std::lock_guard lock(m_mutex);
     m_log.clear();
+}
+
+void OstrelFirmware::setLogLimit(std::size_t limit) {
+    std::lock_guard lock(m_mutex);
+    m_logLimit = limit;
+    while (m_logLimit != 0 && m_log.size() > m_logLimit) {
+        m_log.pop_front();
+    }
 }
 
 void OstrelFirmware::emit(const Report& report) {

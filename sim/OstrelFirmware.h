@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <span>
@@ -62,9 +63,14 @@ public:
     void setParamByte(std::uint8_t address, std::uint8_t value);
     void restoreFactoryDefaults();
 
-    // Every frame received, in order, as received.
+    // The frames received, in order, as received: the last DEFAULT_LOG_LIMIT (or
+    // setLogLimit's) of them, so that a controller simulated for hours keeps its memory
+    // bounded.
     std::vector<std::vector<std::uint8_t>> log() const;
     void clearLog();
+    // Zero keeps every frame (DEFAULT_LOG_LIMIT by default).
+    static constexpr std::size_t DEFAULT_LOG_LIMIT = 4096;
+    void setLogLimit(std::size_t limit);
 
 private:
     void emit(const Report& report);
@@ -78,7 +84,8 @@ private:
     std::uint8_t m_version = 0;
     std::array<std::uint8_t, 256> m_memory{};
     std::array<std::uint8_t, HISTORY_ENTRIES> m_history{};
-    std::vector<std::vector<std::uint8_t>> m_log;
+    std::deque<std::vector<std::uint8_t>> m_log;
+    std::size_t m_logLimit = DEFAULT_LOG_LIMIT;
 };
 
 }  // namespace sim

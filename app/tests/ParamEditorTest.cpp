@@ -135,7 +135,9 @@ TEST_F(ParamEditor, PlaceholderClearsTheEditorAndSendsNothing) {
     EXPECT_TRUE(m_window.messageBoxes().empty());
 }
 
-TEST_F(ParamEditor, ReportForAnotherParameterSwitchesTheListButNotTheLabels) {
+// The labels come with the row: the list must never show one parameter with another's
+// description and unit, or the user's next Send writes a parameter they did not mean.
+TEST_F(ParamEditor, ReportForAnotherParameterSwitchesTheListAndItsLabels) {
     selectRow(ROW_5V_MAX);
     ASSERT_TRUE(waitValue());
     m_controller->device().clearWrites();
@@ -146,8 +148,9 @@ TEST_F(ParamEditor, ReportForAnotherParameterSwitchesTheListButNotTheLabels) {
     }));
     EXPECT_EQ(m_window.text(IDC_VALUE_EDIT), "00:01:00");
     EXPECT_TRUE(m_window.enabled(IDC_VALUE_EDIT));
-    EXPECT_EQ(m_window.text(IDC_DESCRIPTION), "5V Rail MAX voltage treshold");
-    EXPECT_EQ(m_window.text(IDC_UNIT_LABEL), "[V]");
+    EXPECT_EQ(m_window.text(IDC_DESCRIPTION),
+              "Rails OFF timer value in MODE 1 (max. 17:59:59 or Never)");
+    EXPECT_EQ(m_window.text(IDC_UNIT_LABEL), "[hh:mm:ss]");
     EXPECT_TRUE(writes().empty());  // the program's selection sends no read
 }
 

@@ -112,6 +112,28 @@ TEST_F(Startup, UnopenableControllerStillGetsChannelAndTimers) {
     EXPECT_EQ(controller.device().writeCount(), 0u);
 }
 
+TEST_F(Startup, TheWindowClaimsTheControllerForItsLifeAndRunsEvenWhenItCannotYet) {
+    sim::SimulatedOstrel& controller = plugController();
+    auto holder = [&] { return m_platform.claimHolder(controller.path()).program; };
+    // A command line holds it as the window opens: the window runs all the same.
+    platform::ClaimResult command = m_platform.claim(controller.path().c_str(), "ostrelctl");
+    openWindow();
+    ASSERT_TRUE(waitFirstStatus());
+    EXPECT_TRUE(m_window.messageBoxes().empty());
+    ASSERT_TRUE(m_window.tick(TIMER_POLL));
+    EXPECT_EQ(holder(), "ostrelctl");
+    // Free again: the window takes it at its next poll, with Auto refresh off too.
+    command.claim.reset();
+    ASSERT_TRUE(m_window.userClicksAutoRefresh());
+    ASSERT_TRUE(m_window.tick(TIMER_POLL));
+    EXPECT_EQ(holder(), "ostrel");
+    EXPECT_EQ(m_platform.claim(controller.path().c_str(), "ostrelctl").status,
+              platform::ClaimStatus::Busy);
+    ASSERT_TRUE(m_window.userPressesEscape());
+    m_window.destroy();
+    EXPECT_EQ(holder(), "") << "the claim ends with the window";
+}
+
 TEST_F(Startup, ListHoldsPlaceholderAndEveryOfferedRowWithItsIndex) {
     plugController();
     openWindow();

@@ -460,7 +460,7 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
 TEST_F(Ctl, HelpAndVersionGoToStandardOutput) {
     const RunResult help = run({"--help"});
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("4  a read timed out, or a written value did not read back"),
+    EXPECT_NE(help.out.find("4  a read timed out, or a write was refused or did not read back"),
               std::string::npos);
     const RunResult version = run({"--version"});
     EXPECT_EQ(version.code, 0);

@@ -67,11 +67,14 @@ TEST_F(OstrelInterface, ReportsLeaveInArrivalOrderWithTheLossInItsPlace) {
     EXPECT_EQ(m_ostrel->popReport(), nullptr);
 }
 
-TEST_F(OstrelInterface, OtherWriteFailuresQueueNothing) {
+TEST_F(OstrelInterface, OtherWriteFailuresQueueNothingAndOnlyTheTryingSendsTellThem) {
+    EXPECT_TRUE(m_ostrel->trySendCommand(CMD_STATUS));
     platform::SimBehaviour failing;
     failing.writesFail = true;
     m_device->setBehaviour(failing);
     m_ostrel->sendParam(1, 0x03, true, 0, 0x7F);
+    EXPECT_FALSE(m_ostrel->trySendParam(1, 0x03, true, 0, 0x7F));
+    EXPECT_FALSE(m_ostrel->trySendCommand(CMD_STATUS));
     EXPECT_EQ(m_ostrel->popReport(), nullptr);
 }
 

@@ -55,6 +55,7 @@ public:
     }
     std::uint32_t lastError() const override { return 0; }
     void sleepMs(std::uint32_t) override {}
+    platform::ClaimResult claim(const char*, const char*) override { return {}; }
 
 private:
     std::shared_ptr<Gate> m_gate;

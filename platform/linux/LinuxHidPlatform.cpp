@@ -5,6 +5,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -570,6 +571,77 @@ std::unique_ptr<HidHandle> LinuxHidPlatform::open(const char* path, OpenMode mod
         t_lastError = saved;
     }
     return handle;
+}
+
+namespace {
+
+// /proc/locks lists every lock of the system; beyond this it is not worth reading.
+constexpr std::size_t PROC_LOCKS_MAX_BYTES = 1 << 20;
+
+// The flock on the node's own open file: the kernel drops it with the descriptor, also
+// when the process dies.
+class LinuxClaim final : public HidClaim {
+public:
+    explicit LinuxClaim(Fd fd) : m_fd(std::move(fd)) {}
+
+private:
+    Fd m_fd;
+};
+
+// Who holds the flock on the file open as `fd`: the kernel's lock list gives the pid,
+// the process's comm its name. Either stays unknown where /proc does not tell.
+ClaimHolder flockHolder(int fd) {
+    ClaimHolder holder;
+    struct stat st {};
+    std::vector<std::uint8_t> text;
+    if (::fstat(fd, &st) != 0 || !readSysfsFile("/proc/locks", PROC_LOCKS_MAX_BYTES, text)) {
+        return holder;
+    }
+    const std::optional<std::uint32_t> pid =
+        parseFlockHolder(asText(text), major(st.st_dev), minor(st.st_dev), st.st_ino);
+    if (!pid) {
+        return holder;
+    }
+    holder.pid = *pid;
+    if (readSysfsFile("/proc/" + std::to_string(*pid) + "/comm", SYSFS_MAX_TEXT_BYTES, text)) {
+        std::string_view comm = asText(text);
+        if (!comm.empty() && comm.back() == '\n') {
+            comm.remove_suffix(1);
+        }
+        holder.program = comm;
+    }
+    return holder;
+}
+
+}  // namespace
+
+ClaimResult LinuxHidPlatform::claim(const char* path, const char* /*program*/) {
+    ClaimResult result;
+    if (path == nullptr) {
+        setLastError(EINVAL);
+        return result;
+    }
+    // An open file of its own: a lock on the channel's descriptors would be dropped by
+    // whatever closes them, and a flock belongs to the open file, not the process.
+    Fd fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (!fd.valid()) {
+        setLastError(errno);
+        return result;
+    }
+    int locked = 0;
+    do {
+        locked = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked == 0) {
+        result.status = ClaimStatus::Held;
+        result.claim = std::make_unique<LinuxClaim>(std::move(fd));
+    } else if (errno == EWOULDBLOCK) {
+        result.status = ClaimStatus::Busy;
+        result.holder = flockHolder(fd.get());
+    } else {
+        setLastError(errno);
+    }
+    return result;
 }
 
 std::uint32_t LinuxHidPlatform::lastError() const {

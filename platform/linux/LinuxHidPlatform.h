@@ -25,6 +25,10 @@ public:
     // The calling thread's errno of its last failed call.
     std::uint32_t lastError() const override;
     void sleepMs(std::uint32_t milliseconds) override;
+    // An advisory flock(LOCK_EX) on the node, through an open file of its own. The holder
+    // is told by the kernel: its pid from /proc/locks, its name from /proc/PID/comm;
+    // `program` is not needed.
+    ClaimResult claim(const char* path, const char* program) override;
 
 private:
     std::string m_sysfsRoot;

@@ -1,6 +1,8 @@
 #include "platform/linux/SysfsText.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 
 namespace platform {
 
@@ -200,6 +202,52 @@ std::u16string sysfsStringToUtf16(std::span<const std::uint8_t> bytes) {
         i += taken;
     }
     return out;
+}
+
+namespace {
+
+// A number that fills the whole field (no sign) and fits its type.
+template <typename Number>
+std::optional<Number> wholeNumber(std::string_view field, int base) {
+    Number value{};
+    const char* end = field.data() + field.size();
+    const auto [stop, error] = std::from_chars(field.data(), end, value, base);
+    if (field.empty() || error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> parseFlockHolder(std::string_view locks, std::uint32_t major,
+                                              std::uint32_t minor, std::uint64_t inode) {
+    std::optional<std::uint32_t> holder;
+    forEachLine(locks, [&](std::string_view line) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:05:123 0 EOF"; a waiter has "->" after "1:".
+        std::array<std::string_view, 6> fields;
+        for (std::string_view& field : fields) {
+            const std::size_t start = std::min(line.find_first_not_of(' '), line.size());
+            line.remove_prefix(start);
+            field = line.substr(0, line.find(' '));
+            line.remove_prefix(field.size());
+        }
+        const std::string_view id = fields[5];
+        const std::size_t first = id.find(':');
+        const std::size_t second = id.rfind(':');
+        if (fields[1] != "FLOCK" || first == std::string_view::npos || first == second) {
+            return false;
+        }
+        const auto pid = wholeNumber<std::uint32_t>(fields[4], 10);
+        if (pid && wholeNumber<std::uint32_t>(id.substr(0, first), 16) == major &&
+            wholeNumber<std::uint32_t>(id.substr(first + 1, second - first - 1), 16) == minor &&
+            wholeNumber<std::uint64_t>(id.substr(second + 1), 10) == inode) {
+            holder = pid;
+            return true;
+        }
+        return false;
+    });
+    return holder;
 }
 
 }  // namespace platform

@@ -38,6 +38,12 @@ std::optional<std::uint32_t> parseSysfsDecimal(std::string_view text, std::size_
 // beyond 255, or for more ports than USB's seven tiers allow.
 std::optional<std::string> usbPortChain(std::string_view folderName);
 
+// The process holding a whole-file lock (flock) on the file `major:minor:inode` (the
+// numbers of its file system and its inode), from the text of /proc/locks. Waiters ("->")
+// and record locks are passed by. Nothing when no line matches or the pid is no number.
+std::optional<std::uint32_t> parseFlockHolder(std::string_view locks, std::uint32_t major,
+                                              std::uint32_t minor, std::uint64_t inode);
+
 // A sysfs string attribute to UTF-16: the single trailing newline the kernel appends
 // is dropped; each invalid UTF-8 sequence becomes one U+FFFD (per maximal subpart).
 std::u16string sysfsStringToUtf16(std::span<const std::uint8_t> bytes);

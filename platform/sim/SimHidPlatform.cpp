@@ -6,6 +6,12 @@
 #include <thread>
 #include <utility>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -72,17 +78,26 @@ bool SimDevice::plugged() const {
 
 std::vector<std::vector<std::uint8_t>> SimDevice::writes() const {
     std::lock_guard lock(m_mutex);
-    return m_writes;
+    return {m_writes.begin(), m_writes.end()};
 }
 
 std::size_t SimDevice::writeCount() const {
     std::lock_guard lock(m_mutex);
-    return m_writes.size();
+    return m_writeCount;
 }
 
 void SimDevice::clearWrites() {
     std::lock_guard lock(m_mutex);
     m_writes.clear();
+    m_writeCount = 0;
+}
+
+void SimDevice::setWriteLogLimit(std::size_t limit) {
+    std::lock_guard lock(m_mutex);
+    m_writeLogLimit = limit;
+    while (m_writeLogLimit != 0 && m_writes.size() > m_writeLogLimit) {
+        m_writes.pop_front();
+    }
 }
 
 void SimDevice::setWriteHook(WriteHook hook) {
@@ -218,6 +233,11 @@ public:
                 return WriteStatus::Failed;
             }
             m_device->m_writes.emplace_back(data, data + length);
+            ++m_device->m_writeCount;
+            if (m_device->m_writeLogLimit != 0 &&
+                m_device->m_writes.size() > m_device->m_writeLogLimit) {
+                m_device->m_writes.pop_front();
+            }
         }
         std::lock_guard hookLock(m_device->m_hookMutex);
         if (m_device->m_hook) {
@@ -338,6 +358,54 @@ private:
 };
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Claims
+
+class SimClaim final : public HidClaim {
+public:
+    SimClaim(SimHidPlatform& platform, std::string path)
+        : m_platform(platform), m_path(std::move(path)) {}
+    ~SimClaim() override {
+        std::lock_guard lock(m_platform.m_mutex);
+        m_platform.m_claims.erase(m_path);
+    }
+    SimClaim(const SimClaim&) = delete;
+    SimClaim& operator=(const SimClaim&) = delete;
+
+private:
+    SimHidPlatform& m_platform;
+    const std::string m_path;
+};
+
+ClaimResult SimHidPlatform::claim(const char* path, const char* program) {
+    ClaimResult result;
+    if (path == nullptr) {
+        setLastError(SIM_ERROR_NO_DEVICE);
+        return result;
+    }
+    std::lock_guard lock(m_mutex);
+    if (const auto held = m_claims.find(path); held != m_claims.end()) {
+        result.status = ClaimStatus::Busy;
+        result.holder = held->second;
+        return result;
+    }
+#ifdef _WIN32
+    const auto pid = static_cast<std::uint32_t>(_getpid());
+#else
+    const auto pid = static_cast<std::uint32_t>(::getpid());
+#endif
+    m_claims[path] = {program != nullptr ? program : "", pid};
+    result.status = ClaimStatus::Held;
+    result.claim = std::make_unique<SimClaim>(*this, path);
+    return result;
+}
+
+ClaimHolder SimHidPlatform::claimHolder(const std::string& path) const {
+    std::lock_guard lock(m_mutex);
+    const auto held = m_claims.find(path);
+    return held != m_claims.end() ? held->second : ClaimHolder{};
+}
 
 // ---------------------------------------------------------------------------------------
 // SimHidPlatform

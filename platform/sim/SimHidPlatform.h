@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -87,10 +88,16 @@ public:
     void unplug();
     bool plugged() const;
 
-    // Every output report that reached the device, in order, as written.
+    // The output reports that reached the device, in order, as written: the last
+    // DEFAULT_WRITE_LOG_LIMIT (or setWriteLogLimit's) of them, so that a long-running
+    // program's memory stays bounded.
     std::vector<std::vector<std::uint8_t>> writes() const;
+    // All output reports since the start or the last clearWrites(), kept or not.
     std::size_t writeCount() const;
     void clearWrites();
+    // Zero keeps every report (DEFAULT_WRITE_LOG_LIMIT by default).
+    static constexpr std::size_t DEFAULT_WRITE_LOG_LIMIT = 4096;
+    void setWriteLogLimit(std::size_t limit);
 
     // Receives every output report that reached the device, on the writing thread, with
     // no lock of the device held (it may queue input). Replacing the hook waits for a call
@@ -118,7 +125,9 @@ private:
     std::deque<Chunk> m_input;
     std::chrono::microseconds m_inputInterval{0};
     std::chrono::steady_clock::time_point m_lastDue;
-    std::vector<std::vector<std::uint8_t>> m_writes;
+    std::deque<std::vector<std::uint8_t>> m_writes;
+    std::size_t m_writeCount = 0;
+    std::size_t m_writeLogLimit = DEFAULT_WRITE_LOG_LIMIT;
     SimBehaviour m_behaviour;
     bool m_plugged = true;
     int m_openHandles = 0;
@@ -160,13 +169,20 @@ public:
     void setRealSleep(bool real);
     std::uint64_t sleepCalls() const;
 
+    // Who holds the claim of `path` (an empty program: nobody). Claims live in this object,
+    // so two programs on one simulated system exclude each other as two processes would.
+    ClaimHolder claimHolder(const std::string& path) const;
+
     // HidPlatform
     std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
     std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
     std::uint32_t lastError() const override;
     void sleepMs(std::uint32_t milliseconds) override;
+    ClaimResult claim(const char* path, const char* program) override;
 
 private:
+    friend class SimClaim;
+
     struct ScanFault {
         SimScanStep step;
         std::uint32_t index;
@@ -178,6 +194,7 @@ private:
     std::vector<ScanFault> m_faults;
     std::vector<std::pair<std::uint32_t, std::size_t>> m_pathSizes;
     std::uint32_t m_nextPathNumber = 0;
+    std::map<std::string, ClaimHolder> m_claims;
     std::atomic<bool> m_realSleep{true};
     std::atomic<std::uint64_t> m_sleepCalls{0};
 };

@@ -16,6 +16,8 @@ extern "C" {
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -404,6 +406,128 @@ std::unique_ptr<HidHandle> WindowsHidPlatform::open(const char* path, OpenMode m
         }
     }
     return std::make_unique<WindowsHidHandle>(device, readEvent);
+}
+
+namespace {
+
+// What the holder of a claim leaves for the others to read.
+struct HolderRecord {
+    DWORD pid;
+    char program[60];  // NUL-terminated unless full
+};
+
+// The names of the claim's mutex and of its holder record: the device path, case folded,
+// hashed (FNV-1a, 64 bits), since an object's name may hold no backslash. Local: one
+// login session, where a user's programs run and where a user may create named objects.
+std::string claimObjectName(const char* path, const char* kind) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char* c = path; *c != '\0'; ++c) {
+        const char folded = (*c >= 'A' && *c <= 'Z') ? static_cast<char>(*c - 'A' + 'a') : *c;
+        hash = (hash ^ static_cast<unsigned char>(folded)) * 0x100000001b3ull;
+    }
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string name = "Local\\ostrel-claim-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += HEX[(hash >> shift) & 0xF];
+    }
+    return name + kind;
+}
+
+// A process's own claims: a mutex is re-entrant for the thread that owns it, so a second
+// claim by the same process must be refused here.
+std::mutex g_ownClaimsMutex;
+std::set<std::string> g_ownClaims;
+
+ClaimHolder readHolder(const std::string& recordName) {
+    ClaimHolder holder;
+    const HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, recordName.c_str());
+    if (mapping == nullptr) {
+        return holder;
+    }
+    if (const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(HolderRecord))) {
+        HolderRecord record{};
+        std::memcpy(&record, view, sizeof record);
+        ::UnmapViewOfFile(view);
+        holder.pid = record.pid;
+        holder.program.assign(record.program, strnlen(record.program, sizeof record.program));
+    }
+    ::CloseHandle(mapping);
+    return holder;
+}
+
+class WindowsClaim final : public HidClaim {
+public:
+    WindowsClaim(HANDLE mutex, HANDLE record, std::string name)
+        : m_mutex(mutex), m_record(record), m_name(std::move(name)) {}
+    WindowsClaim(const WindowsClaim&) = delete;
+    WindowsClaim& operator=(const WindowsClaim&) = delete;
+    ~WindowsClaim() override {
+        if (m_record != nullptr) {
+            ::CloseHandle(m_record);
+        }
+        ::ReleaseMutex(m_mutex);
+        ::CloseHandle(m_mutex);
+        std::lock_guard lock(g_ownClaimsMutex);
+        g_ownClaims.erase(m_name);
+    }
+
+private:
+    HANDLE m_mutex;
+    HANDLE m_record;
+    std::string m_name;
+};
+
+}  // namespace
+
+ClaimResult WindowsHidPlatform::claim(const char* path, const char* program) {
+    ClaimResult result;
+    if (path == nullptr) {
+        setLastError(ERROR_INVALID_PARAMETER);
+        return result;
+    }
+    const std::string mutexName = claimObjectName(path, "");
+    const std::string recordName = claimObjectName(path, "-holder");
+    std::lock_guard lock(g_ownClaimsMutex);
+    if (g_ownClaims.count(mutexName) != 0) {
+        result.status = ClaimStatus::Busy;
+        result.holder = readHolder(recordName);
+        return result;
+    }
+    const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, mutexName.c_str());
+    if (mutex == nullptr) {
+        keepLastError();
+        return result;
+    }
+    const DWORD waited = ::WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_TIMEOUT) {
+        ::CloseHandle(mutex);
+        result.status = ClaimStatus::Busy;
+        result.holder = readHolder(recordName);
+        return result;
+    }
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {  // abandoned: its holder died
+        keepLastError();
+        ::CloseHandle(mutex);
+        return result;
+    }
+    // The record only names the holder; a claim without one is still a claim.
+    HANDLE record = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                         sizeof(HolderRecord), recordName.c_str());
+    if (record != nullptr) {
+        if (void* view = ::MapViewOfFile(record, FILE_MAP_WRITE, 0, 0, sizeof(HolderRecord))) {
+            HolderRecord mine{};
+            mine.pid = ::GetCurrentProcessId();
+            if (program != nullptr) {
+                std::memcpy(mine.program, program, strnlen(program, sizeof mine.program));
+            }
+            std::memcpy(view, &mine, sizeof mine);
+            ::UnmapViewOfFile(view);
+        }
+    }
+    g_ownClaims.insert(mutexName);
+    result.status = ClaimStatus::Held;
+    result.claim = std::make_unique<WindowsClaim>(mutex, record, mutexName);
+    return result;
 }
 
 std::uint32_t WindowsHidPlatform::lastError() const {

@@ -18,6 +18,10 @@ public:
     // The calling thread's error (GetLastError) of its last failed call here.
     std::uint32_t lastError() const override;
     void sleepMs(std::uint32_t milliseconds) override;
+    // A named mutex derived from the device path (Windows ends a dead holder's claim), and
+    // beside it a named file mapping in which the holder leaves its pid and `program`.
+    // Released on the thread that claimed: the mutex belongs to that thread.
+    ClaimResult claim(const char* path, const char* program) override;
 };
 
 }  // namespace platform

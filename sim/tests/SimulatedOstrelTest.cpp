@@ -72,4 +72,31 @@ TEST(SimulatedOstrel, GoingAwayWhileAChannelIsOpenLooksLikeUnplugging) {
     EXPECT_FALSE(channel.connected());
 }
 
+TEST(SimulatedOstrel, BothFrameLogsKeepOnlyTheLastFramesUnlessToldOtherwise) {
+    platform::SimHidPlatform platform;
+    sim::SimulatedOstrel controller(platform);
+    const auto handle = platform.open(controller.path().c_str(), platform::OpenMode::Write);
+    std::uint16_t sent = 0;
+    auto send = [&](std::size_t count) {
+        for (std::vector<std::uint8_t> frame(REPORT_SIZE, 0x42); count-- > 0; ++sent) {
+            frame[1] = static_cast<std::uint8_t>(sent >> 8);  // 0x42: no command, not answered
+            frame[2] = static_cast<std::uint8_t>(sent);
+            ASSERT_EQ(handle->write(frame.data(), frame.size()), platform::WriteStatus::Ok);
+        }
+    };
+    constexpr std::size_t LIMIT = platform::SimDevice::DEFAULT_WRITE_LOG_LIMIT;
+    static_assert(LIMIT == sim::OstrelFirmware::DEFAULT_LOG_LIMIT);
+    send(LIMIT + 10);
+    for (const auto& log : {controller.device().writes(), controller.firmware().log()}) {
+        ASSERT_EQ(log.size(), LIMIT);
+        EXPECT_EQ(joinRaw16(log.front()[1], log.front()[2]), 10);
+    }
+    EXPECT_EQ(controller.device().writeCount(), LIMIT + 10);  // counted, kept or not
+    controller.device().setWriteLogLimit(0);
+    controller.firmware().setLogLimit(0);
+    send(10);
+    EXPECT_EQ(controller.device().writes().size(), LIMIT + 10);
+    EXPECT_EQ(controller.firmware().log().size(), LIMIT + 10);
+}
+
 }  // namespace

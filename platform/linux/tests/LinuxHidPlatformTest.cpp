@@ -16,6 +16,7 @@
 
 #include "platform/linux/LinuxHidPlatform.h"
 #include "platform/linux/tests/FakeTree.h"
+#include "tests/support/Claims.h"
 
 namespace {
 
@@ -514,6 +515,19 @@ TEST_F(FifoRead, ReaderWriterAndCancellerOnThreeThreads) {
     }
     EXPECT_EQ(writesOk, REPORTS);
     EXPECT_EQ(fs::file_size(outNode), REPORTS * REPORT);
+}
+
+TEST_F(LinuxPlatform, AClaimIsAFlockOnTheNodeAndTheKernelNamesItsHolder) {
+    for (const char* name : {"hidraw0", "hidraw1"}) {
+        std::ofstream(tree.dev() / name) << "";
+    }
+    std::string comm;
+    std::getline(std::ifstream("/proc/self/comm"), comm);
+    expectClaimsExclude(platform, tree.dev() / "hidraw0", tree.dev() / "hidraw1",
+                        static_cast<std::uint32_t>(::getpid()), comm);
+    EXPECT_EQ(platform.claim((tree.dev() / "absent").c_str(), "ostrel").status,
+              ClaimStatus::Failed);
+    EXPECT_EQ(platform.lastError(), static_cast<std::uint32_t>(ENOENT));
 }
 
 }  // namespace

@@ -115,4 +115,29 @@ TEST(SysfsHex, ParsesOneNumber) {
     EXPECT_FALSE(platform::parseSysfsHex("123456789"));
 }
 
+TEST(ProcLocks, FindsTheFlockHolderOfOneFile) {
+    constexpr const char* LOCKS =
+        "1: POSIX  ADVISORY  WRITE 100 00:05:77 0 EOF\n"
+        "2: FLOCK  ADVISORY  WRITE 4242 00:1a:77 0 EOF\n"
+        "2: -> FLOCK  ADVISORY  WRITE 4243 00:1a:77 0 EOF\n"
+        "3: FLOCK  ADVISORY  WRITE 17 103:02:77 0 EOF\n"
+        "4: FLOCK  ADVISORY  WRITE x 00:05:78 0 EOF\n"
+        "5: FLOCK  ADVISORY  WRITE 5 00:05:79\n";
+    struct Case {
+        std::uint32_t major, minor;
+        std::uint64_t inode;
+        std::optional<std::uint32_t> pid;
+    };
+    for (const Case& c : {Case{0, 0x1a, 77, 4242}, Case{0x103, 2, 77, 17},
+                          Case{0, 5, 77, std::nullopt},     // a record lock only
+                          Case{0, 0x1a, 78, std::nullopt},  // another inode
+                          Case{0, 5, 78, std::nullopt},     // no pid
+                          Case{0, 5, 79, 5}}) {             // the range cut off
+        EXPECT_EQ(platform::parseFlockHolder(LOCKS, c.major, c.minor, c.inode), c.pid)
+            << c.major << ":" << c.minor << ":" << c.inode;
+    }
+    EXPECT_FALSE(platform::parseFlockHolder("", 0, 5, 77));
+    EXPECT_FALSE(platform::parseFlockHolder("1: FLOCK A W 9 00:05\n", 0, 5, 77));
+}
+
 }  // namespace

@@ -5,7 +5,15 @@
 #include <thread>
 
 #include "platform/sim/SimHidPlatform.h"
+#include "tests/support/Claims.h"
 #include "tests/support/WaitFor.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -174,6 +182,15 @@ TEST(SimHidPlatform, SleepIsRealUnlessSwitchedOff) {
     platform.setRealSleep(false);
     platform.sleepMs(60'000);  // returns at once, or the test times out
     EXPECT_EQ(platform.sleepCalls(), 2u);
+}
+
+TEST(SimHidPlatform, ClaimsExcludeEachOtherInOneSimulatedSystem) {
+    SimHidPlatform platform;
+    // Claims are by path: no device needs to be plugged for one.
+    expectClaimsExclude(platform, "/dev/sim-hidraw0", "/dev/sim-hidraw1",
+                        static_cast<std::uint32_t>(getpid()), "ostrel");
+    EXPECT_EQ(platform.claimHolder("/dev/sim-hidraw0").program, "");
+    EXPECT_EQ(platform.claim(nullptr, "ostrel").status, ClaimStatus::Failed);
 }
 
 }  // namespace

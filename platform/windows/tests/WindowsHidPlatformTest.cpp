@@ -1,6 +1,7 @@
 // The Windows backend against a real HID stack: Wine's, which has a "Wine HID mouse"
 // (845E:0001) and a "Wine HID keyboard" (845E:0002) and no controller.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,9 +17,12 @@
 #include "device/HIDDevices.h"
 #include "device/tests/Recorder.h"
 #include "platform/windows/WindowsHidPlatform.h"
+#include "tests/support/Claims.h"
 
 namespace {
 
+using platform::ClaimResult;
+using platform::ClaimStatus;
 using platform::OpenMode;
 using platform::Status;
 
@@ -206,6 +210,18 @@ TEST(WindowsHid, RefusesCleanly) {
     const auto reader = hid.open(keyboard->second.path.c_str(), OpenMode::Read);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->write(buffer, sizeof buffer), platform::WriteStatus::Failed);
+}
+
+TEST(WindowsHid, AClaimIsANamedMutexOfThePathAndNamesItsHolder) {
+    platform::WindowsHidPlatform hid;
+    expectClaimsExclude(hid, R"(\\?\hid#vid_04d8&pid_0002#claim)", R"(\\?\hid#other)",
+                        ::GetCurrentProcessId(), "ostrel");
+    // Letter case makes no other device; a second claim on the holding thread, which the
+    // mutex alone would let in, is refused too.
+    const ClaimResult held = hid.claim(R"(\\?\hid#case)", "ostrel");
+    EXPECT_EQ(held.status, ClaimStatus::Held);
+    EXPECT_EQ(hid.claim(R"(\\?\HID#CASE)", "ostrelctl").status, ClaimStatus::Busy);
+    EXPECT_EQ((*ClaimingThread(hid, R"(\\?\HID#CASE)", "ostrelctl")).status, ClaimStatus::Busy);
 }
 
 }  // namespace

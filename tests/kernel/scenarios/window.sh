@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # The window program against the gadget, looked at from outside as a user would see it:
 # the caption, the frames the firmware received, a parameter chosen and written with the
-# keyboard and mouse, the unplug message and the program's end.
+# keyboard and mouse, the unplug message and the program's end; then ostrelctl beside the
+# window, kept off the controller the window holds.
 source "$(dirname "$0")/lib.sh"
 
 OSTREL=$OSTREL_BUILD/qt/ostrel
@@ -106,6 +107,32 @@ xdotool key --window "${box:-0}" Return
 ended "$window" 20
 say "figure: OK to the program's end $(since "$pressed") s"
 check "the program ends with 0 after the disconnect (got $ended_rc)" test "$ended_rc" -eq 0
+
+# 5. ostrelctl beside the window on one hidraw node: status goes on, parameters wait.
+OSTRELCTL=$OSTREL_BUILD/cli/ostrelctl
+"$OSTREL" >/tmp/held.out 2>/tmp/held.err &
+held=$!
+check "the window opens on the controller plugged in again" \
+    find_window main 60 '^Ostrel ver: 2.1 mode: 03$'
+"$OSTRELCTL" status >/tmp/ctl-status.out 2>/tmp/ctl-status.err
+rc=$?
+check "ostrelctl status beside the window is exit 0 (got $rc)" test "$rc" -eq 0
+check "and shows the controller" grep -qx 'Ostrel ver: 2.1 mode: 03' /tmp/ctl-status.out
+reads=$(grep -c ' a4 a1 ' /tmp/again.log)
+"$OSTRELCTL" backup /tmp/beside.json >/tmp/ctl-backup.out 2>/tmp/ctl-backup.err
+rc=$?
+check "ostrelctl backup beside the window is exit 5 (got $rc)" test "$rc" -eq 5
+check "naming the window" grep -qx \
+    "ostrelctl: the controller is in use by ostrel (pid $held); close it or use --wait" \
+    /tmp/ctl-backup.err
+check "with no file and no parameter read" \
+    test ! -e /tmp/beside.json -a "$(grep -c ' a4 a1 ' /tmp/again.log)" -eq "$reads"
+xdotool key --window "$(visible '^Ostrel ver: 2.1')" Escape
+ended "$held" 20
+"$OSTRELCTL" backup /tmp/after.json >/tmp/ctl-after.out 2>/tmp/ctl-after.err
+rc=$?
+check "once the window has closed, the backup is exit 0 (got $rc)" test "$rc" -eq 0 -a -s /tmp/after.json
+cp /tmp/ctl-*.out /tmp/ctl-*.err "$OSTREL_OUT/" 2>/dev/null
 stop_gadget again
 stop_gadget ostrel
 check "the firmware stored the written value" grep -qx '03 09' /tmp/ostrel.memory
