@@ -22,6 +22,7 @@
 #include "cli/BackupFile.h"
 #include "cli/Controller.h"
 #include "cli/ParamNames.h"
+#include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {
@@ -81,19 +82,8 @@ std::string utcNow() {
     return text;
 }
 
-// A value with its unit, as the window shows them side by side.
-std::string withUnit(const ParamDef& row, const std::string& text) {
-    const std::string unit = utf8(row.unit);
-    return unit.empty() ? text : text + " " + unit;
-}
-
 std::string currentText(const ParamDef& row, const ParamReport& value) {
     return withUnit(row, utf8(decodeParamValue(row, value.first, value.second).c_str()));
-}
-
-std::string wantedText(const ParamDef& row, const EncodedValue& value) {
-    const std::uint8_t first = row.size == 1 ? value.low : value.high;
-    return withUnit(row, utf8(decodeParamValue(row, first, value.low).c_str()));
 }
 
 int fail(CommandContext& context, int code, const std::string& message) {
@@ -535,24 +525,26 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
                         quotedUtf8(names.row(index).name) +
                             " is an action; \"ostrelctl factory-reset --yes\" sends it");
         }
-        // Whether a text is refused does not depend on the firmware's factors: refuse it
-        // before the controller is even looked for.
-        if (!encodeParamValue(names.row(index), cp1252::fromUtf8(value))) {
-            context.console.err << "Invalid or too big value!\n";
-            return EXIT_USAGE;
+        // Refused by every firmware: refused before the controller is even looked for.
+        if (const std::string refusal = refusalOnEveryFirmware(index, value); !refusal.empty()) {
+            return fail(context, EXIT_USAGE, refusal);
         }
     }
     Session session(context);
     if (const int code = session.start(); code != EXIT_OK) {
         return code;
     }
+    // Now with this controller's factors, before anything is written.
     const ParamDef& row = session.table().row(index);
-    const std::optional<EncodedValue> encoded = encodeParamValue(row, cp1252::fromUtf8(value));
-    if (!encoded) {
-        context.console.err << "Invalid or too big value!\n";
-        return EXIT_USAGE;
+    const StrictValue strict = parseStrictValue(row, value);
+    if (!strict.value) {
+        return fail(context, EXIT_USAGE, strict.message);
     }
-    if (const int code = session.check(session.controller().write(row, *encoded),
+    const EncodedValue encoded = *strict.value;
+    if (!strict.message.empty()) {
+        context.console.out << utf8(row.name) << ": " << strict.message << '\n';
+    }
+    if (const int code = session.check(session.controller().write(row, encoded),
                                        "the write of \"" + utf8(row.name) + "\"");
         code != EXIT_OK) {
         return code;
@@ -562,10 +554,10 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
         return code;
     }
     const std::string held = currentText(row, readBack);
-    if (!holds(row, readBack, *encoded)) {
+    if (!holds(row, readBack, encoded)) {
         return fail(context, EXIT_TIMEOUT,
                     quotedUtf8(row.name) + " did not read back: written " +
-                        wantedText(row, *encoded) + ", the controller holds " + held);
+                        valueText(row, encoded) + ", the controller holds " + held);
     }
     context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
     return EXIT_OK;
@@ -665,7 +657,7 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
         }
         if (dryRun) {
             out << "would write " << name << ": " << currentText(row, item.current) << " -> "
-                << wantedText(row, item.wanted) << '\n';
+                << valueText(row, item.wanted) << '\n';
             notWritten.push_back(name);
             continue;
         }
@@ -691,7 +683,7 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             verified.push_back(name);
         } else {
             failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
-                             wantedText(row, item.wanted) + ")");
+                             valueText(row, item.wanted) + ")");
         }
     }
 

@@ -82,9 +82,11 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     setCommand->add_option("PARAM", setParam, "the parameter")->required();
     setCommand
         ->add_option("VALUE", setValue,
-                     "the value as the window takes it (5, 12.5, "
-                     "01:30:00, Never)")
+                     "the value in the parameter's unit (5, 12.5, -20; for the timers hh:mm:ss "
+                     "or Never); a value that starts with - is a value, never an option")
         ->required();
+    // After PARAM everything is the value: "set min-temp -5" and "set min-temp -hot" alike.
+    setCommand->positionals_at_end();
 
     std::string backupFile;
     CLI::App* backupCommand = app.add_subcommand(
