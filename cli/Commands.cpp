@@ -253,8 +253,7 @@ void warnFirmware(CommandContext& context, const Backup& backup, const StatusRep
     context.console.err << "ostrelctl: warning: the file comes from firmware "
                         << backup.firmwareMajor << "." << backup.firmwareMinor
                         << " and the controller runs " << firmwareText(status)
-                        << "; values are taken as the texts say (volts stay volts), converted "
-                           "with this controller's factors\n";
+                        << "; values are converted where the two measure them differently\n";
 }
 
 // --- status ------------------------------------------------------------------------------
@@ -594,25 +593,34 @@ int commandBackup(CommandContext& context, const std::string& file) {
 
 namespace {
 
-// One entry of a restore or diff: the file's text, encoded for this controller, and what the
+// One entry of a restore or diff: the file's value planned for this controller, and what the
 // controller holds now.
 struct Planned {
     int row;
-    std::string fileText;  // Windows-1252
-    EncodedValue wanted;
+    PlannedValue value;
     ParamReport current;
 };
 
-// Encodes every entry with the controller's factors and reads what it holds now.
+bool differs(const ParamTable& table, const Planned& item) {
+    return !item.value.exact || !holds(table.row(item.row), item.current, item.value.wanted);
+}
+
+// Plans every entry with the controller's factors and reads what it holds now. A text this
+// controller cannot take is refused here, before anything is written.
 int planEntries(CommandContext& context, Session& session, const Backup& backup,
                 std::vector<Planned>& plan) {
+    const ParamTable file = backupTable(backup);
+    bool refused = false;
     for (const BackupEntry& entry : backup.entries) {
-        const ParamDef& row = session.table().row(entry.row);
-        const std::optional<EncodedValue> wanted = encodeParamValue(row, entry.text);
-        if (!wanted) {
-            return fail(context, EXIT_USAGE, quotedUtf8(row.name) + ": Invalid or too big value!");
+        PlannedValue value = planValue(file, session.table(), entry);
+        if (!value.taken) {
+            fail(context, EXIT_USAGE, value.message);
+            refused = true;
         }
-        plan.push_back({entry.row, entry.text, *wanted, {}});
+        plan.push_back({entry.row, std::move(value), {}});
+    }
+    if (refused) {
+        return EXIT_USAGE;
     }
     for (Planned& item : plan) {
         if (const int code = session.read(item.row, item.current); code != EXIT_OK) {
@@ -622,9 +630,67 @@ int planEntries(CommandContext& context, Session& session, const Backup& backup,
     return EXIT_OK;
 }
 
+// Across firmware families: every value this controller cannot hold exactly, with both
+// values. Without --convert that refuses the whole restore.
+int checkConversions(CommandContext& context, Session& session, const Backup& backup,
+                     const std::vector<Planned>& plan, bool convert) {
+    std::size_t inexact = 0;
+    for (const Planned& item : plan) {
+        if (item.value.exact) {
+            continue;
+        }
+        ++inexact;
+        const ParamDef& row = session.table().row(item.row);
+        const std::string line = utf8(row.name) + ": file " + item.value.fileText +
+                                 ", nearest on this controller " +
+                                 valueText(row, item.value.wanted);
+        if (convert) {
+            context.console.out << "converted " << line << '\n';
+        } else {
+            context.console.err << "ostrelctl: " << line << '\n';
+        }
+    }
+    if (inexact == 0 || convert) {
+        return EXIT_OK;
+    }
+    return fail(context, EXIT_USAGE,
+                std::to_string(inexact) + " values of firmware " +
+                    std::to_string(backup.firmwareMajor) + "." +
+                    std::to_string(backup.firmwareMinor) +
+                    " cannot be held exactly by this controller (firmware " +
+                    firmwareText(session.status()) +
+                    "); nothing was written; --convert writes the nearest values");
+}
+
+// The restore's summary, and how to finish one that stopped part way.
+void printSummary(std::ostream& out, std::size_t unchanged,
+                  const std::vector<std::string>& verified, const std::vector<std::string>& failed,
+                  const std::vector<std::string>& notWritten, bool stopped) {
+    out << "Restore: " << unchanged << " unchanged, " << verified.size()
+        << " written and verified, " << failed.size() << " failed";
+    if (!notWritten.empty()) {
+        out << ", " << notWritten.size() << " not written";
+    }
+    out << '\n';
+    if (!verified.empty() && stopped) {
+        out << "Written and verified: " << join(verified) << '\n';
+    }
+    if (!failed.empty()) {
+        out << "Failed: " << join(failed) << '\n';
+    }
+    if (!notWritten.empty()) {
+        out << "Not written: " << join(notWritten) << '\n';
+    }
+    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
+        out << "Run the same restore again to write the " << left
+            << (left == 1 ? " parameter" : " parameters") << " left\n";
+    }
+}
+
 }  // namespace
 
-int commandRestore(CommandContext& context, const std::string& file, bool dryRun) {
+int commandRestore(CommandContext& context, const std::string& file,
+                   const RestoreOptions& options) {
     Backup backup;
     if (!loadBackup(context, file, backup)) {
         context.console.err << "ostrelctl: nothing was written\n";
@@ -641,6 +707,10 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
         context.console.err << "ostrelctl: nothing was written\n";
         return code;
     }
+    if (const int code = checkConversions(context, session, backup, plan, options.convert);
+        code != EXIT_OK) {
+        return code;
+    }
 
     std::ostream& out = context.console.out;
     std::size_t unchanged = 0;
@@ -651,13 +721,16 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
     for (const Planned& item : plan) {
         const ParamDef& row = session.table().row(item.row);
         const std::string name = utf8(row.name);
-        if (holds(row, item.current, item.wanted)) {
+        if (!item.value.message.empty()) {
+            out << name << ": " << item.value.message << '\n';
+        }
+        if (holds(row, item.current, item.value.wanted)) {
             ++unchanged;
             continue;
         }
-        if (dryRun) {
+        if (options.dryRun) {
             out << "would write " << name << ": " << currentText(row, item.current) << " -> "
-                << valueText(row, item.wanted) << '\n';
+                << valueText(row, item.value.wanted) << '\n';
             notWritten.push_back(name);
             continue;
         }
@@ -665,7 +738,7 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             notWritten.push_back(name);
             continue;
         }
-        code = session.check(session.controller().write(row, item.wanted),
+        code = session.check(session.controller().write(row, item.value.wanted),
                              "the write of \"" + name + "\"");
         if (code != EXIT_OK) {
             notWritten.push_back(name);
@@ -677,43 +750,30 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             failed.push_back(name + " (written, not read back)");
             continue;
         }
-        if (holds(row, readBack, item.wanted)) {
+        if (holds(row, readBack, item.value.wanted)) {
             out << "written " << name << ": " << currentText(row, item.current) << " -> "
                 << currentText(row, readBack) << '\n';
             verified.push_back(name);
         } else {
             failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
-                             valueText(row, item.wanted) + ")");
+                             valueText(row, item.value.wanted) + ")");
         }
     }
 
-    if (dryRun) {
+    if (options.dryRun) {
         out << "Dry run: " << unchanged << " unchanged, " << notWritten.size()
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
-    out << "Restore: " << unchanged << " unchanged, " << verified.size()
-        << " written and verified, " << failed.size() << " failed";
-    if (!notWritten.empty()) {
-        out << ", " << notWritten.size() << " not written";
-    }
-    out << '\n';
-    if (!verified.empty() && code != EXIT_OK) {
-        out << "Written and verified: " << join(verified) << '\n';
-    }
-    if (!failed.empty()) {
-        out << "Failed: " << join(failed) << '\n';
-    }
-    if (!notWritten.empty()) {
-        out << "Not written: " << join(notWritten) << '\n';
-    }
+    printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
     if (code == EXIT_OK && !failed.empty()) {
-        code = EXIT_TIMEOUT;
+        return fail(context, EXIT_TIMEOUT,
+                    std::to_string(failed.size()) + " written values did not read back");
     }
     return code;
 }
 
-int commandDiff(CommandContext& context, const std::string& file, bool asJson) {
+int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options) {
     Backup backup;
     if (!loadBackup(context, file, backup)) {
         return EXIT_USAGE;
@@ -729,33 +789,36 @@ int commandDiff(CommandContext& context, const std::string& file, bool asJson) {
     }
     json differences = json::array();
     std::ostream& out = context.console.out;
+    std::size_t count = 0;
     for (const Planned& item : plan) {
         const ParamDef& row = session.table().row(item.row);
-        if (holds(row, item.current, item.wanted)) {
+        if (!differs(session.table(), item)) {
             continue;
         }
+        ++count;
         const std::string controllerText =
             utf8(decodeParamValue(row, item.current.first, item.current.second).c_str());
-        if (asJson) {
+        if (options.json) {
             differences.push_back({{"row", item.row},
                                    {"address", row.address},
                                    {"name", utf8(row.name)},
-                                   {"file", cp1252::toUtf8(item.fileText)},
-                                   {"controller", controllerText},
+                                   {"file", item.value.fileText},
+                                   {"controller", withUnit(row, controllerText)},
                                    {"unit", utf8(row.unit)}});
         } else {
-            out << utf8(row.name) << ": file " << withUnit(row, cp1252::toUtf8(item.fileText))
-                << ", controller " << withUnit(row, controllerText) << '\n';
+            out << utf8(row.name) << ": file " << item.value.fileText << ", controller "
+                << withUnit(row, controllerText) << '\n';
         }
     }
-    if (asJson) {
+    if (options.json) {
         out << json{{"compared", plan.size()}, {"differences", differences}}.dump(2) << '\n';
     } else {
-        const std::size_t count = static_cast<std::size_t>(
-            std::count_if(plan.begin(), plan.end(), [&](const Planned& item) {
-                return !holds(session.table().row(item.row), item.current, item.wanted);
-            }));
         out << count << " of " << plan.size() << " parameters differ\n";
+    }
+    if (options.exitCode && count > 0) {
+        return fail(context, EXIT_DIFFERS,
+                    std::to_string(count) + " of " + std::to_string(plan.size()) +
+                        " parameters differ from the file");
     }
     return EXIT_OK;
 }

@@ -95,19 +95,31 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         ->required();
 
     std::string restoreFile;
-    bool dryRun = false;
+    RestoreOptions restore;
     CLI::App* restoreCommand = app.add_subcommand(
-        "restore", "writes a backup's values that differ from the controller's, and checks them");
-    restoreCommand->add_option("FILE", restoreFile, "the backup file (- for standard input)")
+        "restore",
+        "writes a backup's values that differ from the controller's, and checks them; the "
+        "whole file is checked first, and nothing is written when any entry is refused");
+    restoreCommand
+        ->add_option("FILE", restoreFile, "the backup file (- or a pipe for standard input)")
         ->required();
-    restoreCommand->add_flag("--dry-run", dryRun, "say what would be written; write nothing");
+    restoreCommand->add_flag("--dry-run", restore.dryRun,
+                             "say what would be written; write nothing");
+    restoreCommand->add_flag(
+        "--convert", restore.convert,
+        "for a file from the other firmware family (1.x and 2.x measure voltages differently): "
+        "write the nearest values this controller can hold; without it such a restore lists "
+        "every value that cannot be held exactly and writes nothing");
 
     std::string diffFile;
-    bool diffJson = false;
+    DiffOptions diff;
     CLI::App* diffCommand =
         app.add_subcommand("diff", "what differs between a backup file and the controller");
-    diffCommand->add_option("FILE", diffFile, "the backup file (- for standard input)")->required();
-    diffCommand->add_flag("--json", diffJson, "as JSON");
+    diffCommand->add_option("FILE", diffFile, "the backup file (- or a pipe for standard input)")
+        ->required();
+    diffCommand->add_flag("--json", diff.json, "as JSON");
+    diffCommand->add_flag("--exit-code", diff.exitCode,
+                          "exit with status 6 when a value differs (0 when none does)");
 
     bool yes = false;
     CLI::App* resetCommand = app.add_subcommand(
@@ -139,10 +151,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
             return commandBackup(context, backupFile);
         }
         if (restoreCommand->parsed()) {
-            return commandRestore(context, restoreFile, dryRun);
+            return commandRestore(context, restoreFile, restore);
         }
         if (diffCommand->parsed()) {
-            return commandDiff(context, diffFile, diffJson);
+            return commandDiff(context, diffFile, diff);
         }
         if (resetCommand->parsed()) {
             return commandFactoryReset(context, yes);

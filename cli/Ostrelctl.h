@@ -19,6 +19,7 @@ enum ExitCode : int {
     EXIT_NO_DEVICE = 2,  // no controller found, or several
     EXIT_LOST = 3,       // the controller was lost during the command
     EXIT_TIMEOUT = 4,    // a read timed out, or a written value did not read back
+    EXIT_DIFFERS = 6,    // diff --exit-code: the file and the controller differ
 };
 
 // Where the program's HID devices come from.

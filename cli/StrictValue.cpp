@@ -108,8 +108,8 @@ std::string unitText(const ParamDef& row) {
 // `Delay before PSU startup takes 0 to 255 [s]; "300" is outside`.
 std::string refusal(const ParamDef& row, const std::string& range, std::string_view text,
                     bool shape) {
-    return cp1252::toUtf8(row.name) + " takes " + range + "; \"" +
-           std::string(text) + "\" is " + (shape ? "not one" : "outside");
+    return cp1252::toUtf8(row.name) + " takes " + range + "; \"" + std::string(text) + "\" is " +
+           (shape ? "not one" : "outside");
 }
 
 }  // namespace
@@ -125,8 +125,8 @@ std::string valueText(const ParamDef& row, const EncodedValue& value) {
 
 std::string acceptedRange(const ParamDef& row) {
     if (row.kind == PK_TIME) {
-        return withUnit(row, std::string(TIMER_FIRST) + " to " + std::string(TIMER_LAST)) +
-               " or " + std::string(TIMER_NEVER);
+        return withUnit(row, std::string(TIMER_FIRST) + " to " + std::string(TIMER_LAST)) + " or " +
+               std::string(TIMER_NEVER);
     }
     return decoded(row, encodeParamNumber(row, -BEYOND_EVERY_ROW)) + " to " +
            valueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
@@ -168,7 +168,8 @@ StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
     result.value = encodeParamNumber(row, *number);
     const std::string stored = decoded(row, *result.value);
     if (readWholeNumber(stored) != number) {
-        result.message = withUnit(row, std::string(text)) + " is stored as " + withUnit(row, stored);
+        result.message =
+            withUnit(row, std::string(text)) + " is stored as " + withUnit(row, stored);
     }
     return result;
 }
@@ -188,10 +189,10 @@ std::string refusalOnEveryFirmware(int index, std::string_view text) {
         return onFirst.message;
     }
     const bool shape = onFirst.message.ends_with("not one");
-    return refusal(first.row(index),
-                   (shape ? "a number from " : "") + firstRange + " on firmware 1.x, " +
-                       lastRange + " on 2.x",
-                   text, shape);
+    return refusal(
+        first.row(index),
+        (shape ? "a number from " : "") + firstRange + " on firmware 1.x, " + lastRange + " on 2.x",
+        text, shape);
 }
 
 }  // namespace ctl

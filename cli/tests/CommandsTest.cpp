@@ -370,6 +370,9 @@ protected:
 TEST_F(Restore, WritesOnlyWhatDiffersAndVerifiesEach) {
     const RunResult diff = run({"diff", m_file.path()});
     ASSERT_EQ(diff.code, 0) << diff.err;
+    const RunResult gate = run({"diff", "--exit-code", m_file.path()});
+    EXPECT_EQ(gate.code, 6);
+    EXPECT_EQ(gate.err, "ostrelctl: 3 of 37 parameters differ from the file\n");
     EXPECT_EQ(diff.out,
               "Delay before PSU startup: file 5 [s], controller 9 [s]\n"
               "Maximum temperature: file 85 [\u00B0C], controller 70 [\u00B0C]\n"
@@ -398,18 +401,53 @@ TEST_F(Restore, WritesOnlyWhatDiffersAndVerifiesEach) {
                                         {0xA4, 0xA0, ADDR_OFF_MODE1, 2, 0, 60},
                                         {0xA4, 0xA1, ADDR_OFF_MODE1, 2}}));
     EXPECT_EQ(run({"diff", m_file.path()}).out, "0 of 37 parameters differ\n");
+    EXPECT_EQ(run({"diff", "--exit-code", m_file.path()}).code, 0);
 }
 
-TEST_F(Restore, AFileFromOtherFirmwareRestoresVoltsAsVoltsWithAWarning) {
+TEST_F(Restore, AcrossFirmwareFamiliesOnlyConvertWritesAndDiffStillTellsTheDifference) {
     m_controller->firmware().setFirmwareVersion(0x21);
-    const RunResult result = run({"restore", m_file.path()});
-    ASSERT_EQ(result.code, 0) << result.err;
+    RunResult result = run({"restore", m_file.path()});
+    EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.err.find("warning: the file comes from firmware 1.2 and the controller "
                               "runs 2.1"),
               std::string::npos);
-    // 12.02 V is raw 107 with the 1.x factor and raw 77 with the 2.x one.
+    // 12.02 V is raw 107 with the 1.x factor; the nearest with the 2.x one is raw 77.
+    EXPECT_NE(result.err.find("Ignition HIGH limit: file 12.02 [V], nearest on this controller "
+                              "11.95 [V]\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("10 values of firmware 1.2 cannot be held exactly by this "
+                              "controller (firmware 2.1); nothing was written; --convert"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(paramWrites().empty());
+
+    result = run({"restore", "--convert", m_file.path()});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("converted Ignition HIGH limit: file 12.02 [V], nearest on this "
+                              "controller 11.95 [V]\n"),
+              std::string::npos);
     EXPECT_EQ(m_controller->firmware().paramByte(0x00), 77);
     EXPECT_EQ(m_controller->firmware().paramByte(ADDR_DELAY), 5);
+    // The controller holds the nearest values, not the file's: diff says so.
+    result = run({"diff", "--exit-code", m_file.path()});
+    EXPECT_EQ(result.code, 6);
+    EXPECT_NE(result.out.find("Ignition HIGH limit: file 12.02 [V], controller 11.95 [V]\n"),
+              std::string::npos);
+    EXPECT_NE(result.out.find("10 of 37 parameters differ\n"), std::string::npos);
+
+    // The other way round a value beyond the 1.x range is listed, never limited silently.
+    m_controller->firmware().setParamByte(0x00, 255);
+    ASSERT_EQ(run({"backup", m_file.path()}).code, 0);
+    m_controller->firmware().setFirmwareVersion(0x12);
+    m_controller->device().clearWrites();
+    result = run({"restore", m_file.path()});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("Ignition HIGH limit: file 39.58 [V], nearest on this controller "
+                              "28.64 [V]\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(paramWrites().empty());
 }
 
 TEST_F(Restore, UnplugMidwayIsExitThreeNamingWhatWasAndWasNotWritten) {
@@ -429,6 +467,10 @@ TEST_F(Restore, UnplugMidwayIsExitThreeNamingWhatWasAndWasNotWritten) {
     EXPECT_NE(result.out.find("Failed: Maximum temperature (written, not read back)\n"),
               std::string::npos);
     EXPECT_NE(result.out.find("Not written: Off-delay MODE 1\n"), std::string::npos);
+    EXPECT_TRUE(
+        result.out.ends_with("Run the same restore again to write the 2 parameters "
+                             "left\n"))
+        << result.out;
 }
 
 TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
@@ -439,17 +481,41 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         const char* message;
     };
     const Case cases[] = {
-        {"bad text", [](json& f) { f["parameters"][4]["text"] = "1e999"; },
-         "parameters[4] (Min. VIN voltage while all rails ON): \"1e999\": Invalid or too big "
-         "value!"},
-        {"bad time", [](json& f) { f["parameters"][23]["text"] = "18:00:00"; },
-         "parameters[23] (Off-delay MODE 1): \"18:00:00\": Invalid"},
+        {"text and raw disagree", [](json& f) { f["parameters"][4]["text"] = "1e999"; },
+         "parameters[4] (Min. VIN voltage while all rails ON): \"text\" \"1e999\" and \"raw\" "
+         "63 (7.07 [V]) disagree"},
+        {"text alone, out of range",
+         [](json& f) {
+             f["parameters"][4]["text"] = "1e999";
+             f["parameters"][4].erase("raw");
+         },
+         "parameters[4] (Min. VIN voltage while all rails ON): Min. VIN voltage while all rails "
+         "ON takes 0.00 to 28.64 [V] on firmware 1.x, 0.00 to 39.58 [V] on 2.x; \"1e999\" is "
+         "outside"},
+        {"text alone, out of this controller's range",
+         [](json& f) {
+             f["parameters"][0]["text"] = "30";
+             f["parameters"][0].erase("raw");
+         },
+         "Ignition HIGH limit takes 0.00 to 28.64 [V]; \"30\" is outside"},
+        {"time alone, beyond the codec",
+         [](json& f) {
+             f["parameters"][23]["text"] = "18:00:00";
+             f["parameters"][23].erase("raw");
+         },
+         "parameters[23] (Off-delay MODE 1): Off-delay MODE 1 takes 00:00:00 to 17:59:59"},
+        {"neither raw nor text",
+         [](json& f) {
+             f["parameters"][3].erase("text");
+             f["parameters"][3].erase("raw");
+         },
+         "parameters[3] (Min. VIN voltage at PSU startup): gives neither \"raw\" nor \"text\""},
+        {"raw beyond one byte", [](json& f) { f["parameters"][3]["raw"] = 256; },
+         "parameters[3] (Min. VIN voltage at PSU startup): \"raw\" must lie between 0 and 255"},
         {"unknown name", [](json& f) { f["parameters"][2]["name"] = "Ignition Debounce"; },
          "parameters[2] (Ignition Debounce): no such parameter"},
         {"duplicate", [](json& f) { f["parameters"][36] = f["parameters"][1]; },
          "parameters[36] (Ignition LOW limit): the same parameter as parameters[1]"},
-        {"missing text", [](json& f) { f["parameters"][3].erase("text"); },
-         "parameters[3] (Min. VIN voltage at PSU startup): \"text\" is missing"},
         {"wrong type", [](json& f) { f["parameters"][0]["text"] = 12.5; },
          "\"text\" must be a text"},
         {"huge number", [](json& f) { f["parameters"][0]["raw"] = 1e300; },
@@ -489,7 +555,7 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         EXPECT_EQ(result.code, 1) << text.substr(0, 40);
         EXPECT_NE(result.err.find("not a backup file"), std::string::npos) << result.err;
     }
-    EXPECT_TRUE(m_controller->device().writes().empty());
+    EXPECT_TRUE(paramWrites().empty());
 }
 
 TEST_F(Restore, FilesAreRefusedBySizeBeforeTheyAreRead) {
