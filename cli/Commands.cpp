@@ -21,6 +21,7 @@
 #include "app/StatusText.h"
 #include "cli/BackupFile.h"
 #include "cli/Controller.h"
+#include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
 #include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
@@ -162,11 +163,13 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
             fail(context, EXIT_USAGE, path + ": no such file");
             return false;
         }
-        if (!std::filesystem::is_regular_file(status)) {
-            fail(context, EXIT_USAGE, path + ": not a regular file");
+        if (std::filesystem::is_directory(status)) {
+            fail(context, EXIT_USAGE, path + ": is a folder");
             return false;
         }
-        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        // A pipe (restore <(...)) or a device has no size: read like "-", up to the limit.
+        const bool sized = std::filesystem::is_regular_file(status);
+        const std::uintmax_t size = sized ? std::filesystem::file_size(path, error) : 0;
         if (error || size > BACKUP_FILE_LIMIT) {
             fail(context, EXIT_USAGE,
                  path + ": too large for a backup file (at most " +
@@ -198,29 +201,19 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     return true;
 }
 
-// Through a temporary file beside it, so that a failed write leaves no half a backup.
+// "-" is the console's output; any other path is written whole or not at all.
 bool writeOutput(CommandContext& context, const std::string& path, const std::string& content) {
     if (path == "-") {
         context.console.out << content;
-        return static_cast<bool>(context.console.out);
-    }
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << content;
-        file.close();
-        if (!file) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            fail(context, EXIT_USAGE, path + ": cannot be written");
+        context.console.out.flush();
+        if (!context.console.out) {
+            fail(context, EXIT_USAGE, "the standard output cannot be written");
             return false;
         }
+        return true;
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        fail(context, EXIT_USAGE, path + ": cannot be written");
+    if (const std::string error = writeWholeFile(path, content); !error.empty()) {
+        fail(context, EXIT_USAGE, error);
         return false;
     }
     return true;
