@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,69 @@ std::string ostrelctlVersion() {
     return std::string("ostrelctl ") + OSTREL_VERSION;
 }
 
+namespace {
+
+// Counts what passes to the error stream, so that no failure ends without a word.
+class CountingBuffer final : public std::streambuf {
+public:
+    explicit CountingBuffer(std::streambuf* target) : m_target(target) {}
+    std::size_t count() const { return m_count; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        ++m_count;
+        return m_target->sputc(traits_type::to_char_type(c));
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        m_count += static_cast<std::size_t>(n);
+        return m_target->sputn(text, n);
+    }
+    int sync() override { return m_target->pubsync(); }
+
+private:
+    std::streambuf* m_target;
+    std::size_t m_count = 0;
+};
+
+int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                   const std::atomic<bool>& interrupted, bool& watching);
+
+}  // namespace
+
 int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                  const std::atomic<bool>& interrupted) {
+    CountingBuffer counted(console.err.rdbuf());
+    std::ostream err(&counted);
+    bool watching = false;
+    int code = EXIT_USAGE;
+    try {
+        code = runCommandLine(argc, argv, {console.in, console.out, err, console.diagnostics},
+                              platforms, interrupted, watching);
+    } catch (const std::exception& error) {
+        err << "ostrelctl: " << error.what() << '\n';
+    } catch (...) {
+        err << "ostrelctl: an unexpected error\n";
+    }
+    // Output nobody could read is a failure, but for --watch, which ends when its reader goes.
+    console.out.flush();
+    if (!console.out && !watching && code == EXIT_OK) {
+        err << "ostrelctl: the standard output cannot be written\n";
+        code = EXIT_USAGE;
+    }
+    if (code != EXIT_OK && counted.count() == 0) {
+        err << "ostrelctl: failed with exit status " << code << '\n';
+    }
+    err.flush();
+    return code;
+}
+
+namespace {
+
+int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                   const std::atomic<bool>& interrupted, bool& watching) {
     CLI::App app{
         "Reads and writes the parameters of an Ostrel power-supply controller attached "
         "over USB, shows its status, and saves, restores and compares its settings.",
@@ -133,8 +195,9 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
+    watching = statusCommand->parsed() && status.watchSeconds > 0;
     CommandContext context{console, platforms, global, interrupted};
-    try {
+    {
         if (statusCommand->parsed()) {
             return commandStatus(context, status);
         }
@@ -159,11 +222,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         if (resetCommand->parsed()) {
             return commandFactoryReset(context, yes);
         }
-    } catch (const std::exception& error) {
-        console.err << "ostrelctl: " << error.what() << '\n';
-        return EXIT_USAGE;
     }
     return EXIT_USAGE;
 }
+
+}  // namespace
 
 }  // namespace ctl

@@ -591,6 +591,9 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
         {"set", "reset-to-factory-defaults", "1"},
         {"backup"},
         {"restore", "a", "b"},
+        {"set", "min-temp", "-hot"},
+        {"set", "min-temp", "-5", "6"},
+        {"diff", "--exit-code"},
     };
     for (const auto& args : cases) {
         const RunResult result = run(args);
@@ -598,6 +601,17 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
         EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
+}
+
+TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureThatSaysSo) {
+    plug();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"get", "0x0D"}, {"backup", "-"}, {"list"}, {"--help"}}) {
+        std::ostream broken(nullptr);
+        const RunResult result = run(args, "", &broken);
+        EXPECT_EQ(result.code, 1) << args[0];
+        EXPECT_EQ(result.err, "ostrelctl: the standard output cannot be written\n") << args[0];
+    }
 }
 
 TEST_F(Ctl, HelpAndVersionGoToStandardOutput) {
