@@ -17,12 +17,25 @@ constexpr const char* EXIT_CODES =
     "address (0x03), or its short name (delay-before-psu-startup); a part of the short name\n"
     "that fits only one parameter will do.\n"
     "\n"
+    "A VALUE (of set, or the text of a backup entry without a raw value) is taken only when\n"
+    "it is wholly one number in the parameter's unit (for the timers hh:mm:ss or Never) that\n"
+    "the parameter can hold: abc, an empty text, 12,5, 0x10, inf or 300 for a parameter of 0\n"
+    "to 255 are refused, before the controller is opened when no firmware takes them. A\n"
+    "value between two steps is stored as the codec rounds it, and ostrelctl says so\n"
+    "(12.5 [V] is stored as 12.47 [V]). A backup's raw values are restored as they stand to\n"
+    "the same firmware family; to the other (1.x and 2.x measure voltages differently) only\n"
+    "with --convert.\n"
+    "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  bad usage or bad input (arguments, files, a value the controller cannot take)\n"
+    "  1  bad usage or bad input (arguments, files, a value the controller cannot take; a\n"
+    "     restore across firmware families without --convert)\n"
     "  2  no controller found, or several\n"
     "  3  the controller was lost during the command\n"
-    "  4  a read timed out, or a written value did not read back";
+    "  4  a read timed out, or a written value did not read back\n"
+    "  5  the controller is in use by another of our programs (--wait SECONDS waits)\n"
+    "  6  diff --exit-code: the file and the controller differ\n"
+    "Every status but 0 comes with a line on standard error that says why.";
 
 }  // namespace
 
@@ -153,7 +166,10 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     std::string backupFile;
     CLI::App* backupCommand = app.add_subcommand(
         "backup", "saves every parameter, with the firmware version, to a JSON file");
-    backupCommand->add_option("FILE", backupFile, "the file to write (- for standard output)")
+    backupCommand
+        ->add_option("FILE", backupFile,
+                     "the file to write (- for standard output): a file is replaced whole or "
+                     "left as it was; a FIFO or a device is written straight")
         ->required();
 
     std::string restoreFile;

@@ -619,6 +619,8 @@ TEST_F(Ctl, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("4  a read timed out, or a written value did not read back"),
               std::string::npos);
+    EXPECT_NE(help.out.find("6  diff --exit-code: the file and the controller differ"),
+              std::string::npos);
     const RunResult version = run({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "ostrelctl " OSTREL_VERSION "\n");
