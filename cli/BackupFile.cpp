@@ -175,11 +175,11 @@ int readBackupEntry(const ParamTable& file, const json& entry, const std::string
     }
     if (out.raw && out.text) {
         // Both: they must say the same, as the backup wrote them or as the text is stored.
-        const EncodedValue held = encodedRaw(def, *out.raw);
-        const StrictValue typed = parseStrictValue(def, *out.text);
-        const std::uint8_t first = def.size == 1 ? held.low : held.high;
-        const bool agree = *out.text == cp1252::toUtf8(decodeParamValue(def, first, held.low));
-        if (!agree && !(typed.value && rawValue(def, *typed.value) == *out.raw)) {
+        const auto typedAs = [&] {
+            const StrictValue typed = parseStrictValue(def, *out.text);
+            return typed.value ? rawValue(def, *typed.value) : -1;
+        };
+        if (withUnit(def, *out.text) != rawText(def, *out.raw) && typedAs() != *out.raw) {
             faults.push_back(where + ": \"text\" \"" + *out.text + "\" and \"raw\" " +
                              std::to_string(*out.raw) + " (" + rawText(def, *out.raw) +
                              ") disagree; keep the one that is meant and remove the other");
@@ -213,6 +213,7 @@ PlannedValue planValue(const ParamTable& file, const ParamTable& target, const B
         plan.wanted = encodedRaw(to, *entry.raw);
         return plan;
     }
+    // Only voltage rows change factors between families, and their raw values are unsigned.
     plan.wanted = encodeParamNumber(to, *entry.raw * from.factor);
     plan.exact = valueText(to, plan.wanted) == plan.fileText;
     return plan;
