@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "cli/BackupFile.h"
 #include "cli/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
 
@@ -221,13 +222,13 @@ TEST_F(Ctl, ATypedValueIsTakenOnlyWhenItIsWhollyANumberTheRowHolds) {
         const ParamTable table;
         const ParamDef& row = table.row(ctl::resolveParam(table, c.param).row);
         const auto address = static_cast<std::uint8_t>(row.address);
-        const int before = row.size == 1 ? controller.firmware().paramByte(address)
-                                         : controller.firmware().paramByte(address) * 256 +
-                                               controller.firmware().paramByte(address + 1);
+        auto held = [&] {
+            return ctl::rawValue(row, controller.firmware().paramByte(address),
+                                 controller.firmware().paramByte(address + 1));
+        };
+        const int before = held();
         const RunResult result = run({"set", c.param, c.text});
-        const int after = row.size == 1 ? controller.firmware().paramByte(address)
-                                        : controller.firmware().paramByte(address) * 256 +
-                                              controller.firmware().paramByte(address + 1);
+        const int after = held();
         if (c.when == Stored) {
             EXPECT_EQ(result.code, 0) << what << ": " << result.err;
             EXPECT_EQ(after, c.raw) << what;
