@@ -179,7 +179,7 @@ int readBackupEntry(const ParamTable& file, const json& entry, const std::string
             const StrictValue typed = parseStrictValue(def, *out.text);
             return typed.value ? rawValue(def, *typed.value) : -1;
         };
-        if (withUnit(def, *out.text) != rawText(def, *out.raw) && typedAs() != *out.raw) {
+        if (*out.text != plainValueText(def, encodedRaw(def, *out.raw)) && typedAs() != *out.raw) {
             faults.push_back(where + ": \"text\" \"" + *out.text + "\" and \"raw\" " +
                              std::to_string(*out.raw) + " (" + rawText(def, *out.raw) +
                              ") disagree; keep the one that is meant and remove the other");
@@ -205,17 +205,17 @@ PlannedValue planValue(const ParamTable& file, const ParamTable& target, const B
         plan.taken = typed.value.has_value();
         plan.message = typed.message;
         plan.wanted = typed.value.value_or(EncodedValue{});
-        plan.fileText = withUnit(to, entry.text.value_or(""));
+        plan.fileText = entry.text.value_or("");
         return plan;
     }
-    plan.fileText = rawText(from, *entry.raw);
+    plan.fileText = plainValueText(from, encodedRaw(from, *entry.raw));
     if (from.factor == to.factor) {
         plan.wanted = encodedRaw(to, *entry.raw);
         return plan;
     }
     // Only voltage rows change factors between families, and their raw values are unsigned.
     plan.wanted = encodeParamNumber(to, *entry.raw * from.factor);
-    plan.exact = valueText(to, plan.wanted) == plan.fileText;
+    plan.exact = plainValueText(to, plan.wanted) == plan.fileText;
     return plan;
 }
 

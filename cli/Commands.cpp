@@ -634,7 +634,7 @@ int checkConversions(CommandContext& context, Session& session, const Backup& ba
         }
         ++inexact;
         const ParamDef& row = session.table().row(item.row);
-        const std::string line = utf8(row.name) + ": file " + item.value.fileText +
+        const std::string line = utf8(row.name) + ": file " + withUnit(row, item.value.fileText) +
                                  ", nearest on this controller " +
                                  valueText(row, item.value.wanted);
         if (convert) {
@@ -796,11 +796,11 @@ int commandDiff(CommandContext& context, const std::string& file, const DiffOpti
                                    {"address", row.address},
                                    {"name", utf8(row.name)},
                                    {"file", item.value.fileText},
-                                   {"controller", withUnit(row, controllerText)},
+                                   {"controller", controllerText},
                                    {"unit", utf8(row.unit)}});
         } else {
-            out << utf8(row.name) << ": file " << item.value.fileText << ", controller "
-                << withUnit(row, controllerText) << '\n';
+            out << utf8(row.name) << ": file " << withUnit(row, item.value.fileText)
+                << ", controller " << withUnit(row, controllerText) << '\n';
         }
     }
     if (options.json) {

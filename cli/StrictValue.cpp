@@ -96,11 +96,6 @@ bool isTimeShape(std::string_view text) {
            isDigit(text[7]);
 }
 
-std::string decoded(const ParamDef& row, const EncodedValue& value) {
-    const std::uint8_t first = row.size == 1 ? value.low : value.high;
-    return cp1252::toUtf8(decodeParamValue(row, first, value.low));
-}
-
 std::string unitText(const ParamDef& row) {
     return cp1252::toUtf8(row.unit);
 }
@@ -114,13 +109,18 @@ std::string refusal(const ParamDef& row, const std::string& range, std::string_v
 
 }  // namespace
 
+std::string plainValueText(const ParamDef& row, const EncodedValue& value) {
+    const std::uint8_t first = row.size == 1 ? value.low : value.high;
+    return cp1252::toUtf8(decodeParamValue(row, first, value.low));
+}
+
 std::string withUnit(const ParamDef& row, const std::string& text) {
     const std::string unit = unitText(row);
     return unit.empty() ? text : text + " " + unit;
 }
 
 std::string valueText(const ParamDef& row, const EncodedValue& value) {
-    return withUnit(row, decoded(row, value));
+    return withUnit(row, plainValueText(row, value));
 }
 
 std::string acceptedRange(const ParamDef& row) {
@@ -128,7 +128,7 @@ std::string acceptedRange(const ParamDef& row) {
         return withUnit(row, std::string(TIMER_FIRST) + " to " + std::string(TIMER_LAST)) + " or " +
                std::string(TIMER_NEVER);
     }
-    return decoded(row, encodeParamNumber(row, -BEYOND_EVERY_ROW)) + " to " +
+    return plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW)) + " to " +
            valueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
 }
 
@@ -159,14 +159,14 @@ StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
         return result;
     }
     // The range as the codec shows its ends: what a user reads is what is taken.
-    const std::string lowest = decoded(row, encodeParamNumber(row, -BEYOND_EVERY_ROW));
-    const std::string highest = decoded(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
+    const std::string lowest = plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW));
+    const std::string highest = plainValueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
     if (!(*number >= *readWholeNumber(lowest) && *number <= *readWholeNumber(highest))) {
         result.message = refusal(row, acceptedRange(row), text, false);
         return result;
     }
     result.value = encodeParamNumber(row, *number);
-    const std::string stored = decoded(row, *result.value);
+    const std::string stored = plainValueText(row, *result.value);
     if (readWholeNumber(stored) != number) {
         result.message =
             withUnit(row, std::string(text)) + " is stored as " + withUnit(row, stored);

@@ -35,7 +35,8 @@ std::string acceptedRange(const ParamDef& row);
 // A value's text with the row's unit, as the window shows them side by side: "5 [s]".
 std::string withUnit(const ParamDef& row, const std::string& text);
 
-// The row's value as the codec shows it, with its unit: "12.47 [V]".
+// The row's value as the codec shows it: "12.47"; and with its unit: "12.47 [V]".
+std::string plainValueText(const ParamDef& row, const EncodedValue& value);
 std::string valueText(const ParamDef& row, const EncodedValue& value);
 
 }  // namespace ctl
