@@ -114,6 +114,10 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     app.set_help_all_flag("--help-all",
                           "Print this help message with every command's options and exit");
     app.footer(EXIT_CODES);
+    // One line, as every other failure says why.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
+    });
     app.require_subcommand(1);
     app.fallthrough();
 

@@ -599,7 +599,8 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
     for (const auto& args : cases) {
         const RunResult result = run(args);
         EXPECT_EQ(result.code, 1) << ::testing::PrintToString(args);
-        EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+        EXPECT_TRUE(result.err.starts_with("ostrelctl: ")) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
 }
