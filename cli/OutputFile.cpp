@@ -214,8 +214,12 @@ std::string writeWholeFile(const std::string& path, std::string_view content) {
     if (S_ISDIR(followed.st_mode)) {
         return path + ": is a folder";
     }
-    if (!S_ISREG(followed.st_mode)) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    // /dev/stdout and its kind name a descriptor the caller holds, even when it leads to a
+    // regular file ("> file"): written straight, appended as the shell's ">>" would.
+    const bool descriptor = path == "/dev/stdout" || path == "/dev/stderr" ||
+                            path.starts_with("/dev/fd/") || path.starts_with("/proc/");
+    if (!S_ISREG(followed.st_mode) || descriptor) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             return describe(path, "cannot be opened", lastError());
         }

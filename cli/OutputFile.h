@@ -11,7 +11,8 @@ namespace ctl {
 // in one step: the content goes to a temporary file created exclusively beside it, under a
 // random name and never through a link planted there (mode 0600 while it is written, then the
 // mode the umask gives), and is renamed over the path. Anything else (a FIFO, a terminal,
-// /dev/stdout, a Windows device or pipe) is written straight, never replaced. Two writers of
+// /dev/stdout and /dev/fd/N whatever they lead to, a Windows device or pipe) is written
+// straight, never replaced. Two writers of
 // one path both succeed; the file then holds one of the two contents, whole.
 // Returns the error, naming `path`; empty when everything was written. "-" is no name here.
 std::string writeWholeFile(const std::string& path, std::string_view content);

@@ -120,6 +120,21 @@ TEST_F(OutputFile, AFifoIsWrittenStraightAndARestoreReadsAPipe) {
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(nlohmann::json::parse(received)["parameters"].size(), 37u);
 
+    // /dev/fd/N leading to a regular file ("backup /dev/stdout > file"): written into, the
+    // file the shell opened is not replaced behind its back.
+    const fs::path redirected = m_folder / "redirected.json";
+    const int opened = ::open(redirected.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(opened, 0);
+    const RunResult into = run({"backup", "/dev/fd/" + std::to_string(opened)});
+    struct stat before {};
+    struct stat after {};
+    ::fstat(opened, &before);
+    ::stat(redirected.c_str(), &after);
+    ::close(opened);
+    EXPECT_EQ(into.code, 0) << into.err;
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(nlohmann::json::parse(slurp(redirected))["parameters"].size(), 37u);
+
     // restore <(...): the shell passes /dev/fd/N, a pipe without a size.
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
