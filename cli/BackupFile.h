@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,9 +42,13 @@ struct BackupInfo {
 nlohmann::ordered_json backupJson(const ParamTable& table, const BackupInfo& info,
                                   const std::vector<ReadValue>& values);
 
+// One parameter as the file gives it. The raw value is the truth: a restore to the same
+// firmware family writes it byte for byte. The text is for people (and diff); it is taken only
+// from an entry without a raw value, as strictly as a typed value.
 struct BackupEntry {
     int row = -1;
-    std::string text;  // Windows-1252, as the codec takes it
+    std::optional<int> raw;
+    std::optional<std::string> text;  // UTF-8
 };
 
 struct Backup {
@@ -52,10 +57,37 @@ struct Backup {
     std::vector<BackupEntry> entries;
 };
 
-// Reads and checks a whole file: format, firmware, and every entry names an offered
-// parameter once, agrees with it on row and address, and carries a text the codec accepts.
-// Every fault found goes into `faults`, naming its entry; the backup is usable only when
-// there is none.
+// The parameter table as the file's firmware has it (its factors).
+ParamTable backupTable(const Backup& backup);
+
+// The entry of one value as backupJson writes it.
+nlohmann::ordered_json backupEntryJson(const ParamTable& table, const ReadValue& value);
+
+// Reads and checks one entry of the file's "parameters" (its `where` names it in faults)
+// against the table of the file's firmware: names an offered parameter, agrees with it on row
+// and address, and holds a raw value the row can hold, a text that is wholly one value, or
+// both when they agree. Returns the row, or -1 after adding its faults.
+int readBackupEntry(const ParamTable& file, const nlohmann::ordered_json& entry,
+                    const std::string& where, BackupEntry& out, std::vector<std::string>& faults);
+
+// Reads and checks a whole file: format, firmware, and every entry as readBackupEntry does,
+// each parameter once. Every fault found goes into `faults`, naming its entry; the backup is
+// usable only when there is none.
 Backup parseBackup(std::string_view content, std::vector<std::string>& faults);
+
+// An entry's value for a controller whose table is `target`.
+struct PlannedValue {
+    bool taken = true;     // false: refused (the text does not fit this controller)
+    EncodedValue wanted;   // what is written
+    std::string fileText;  // the file's value as people read it, with its unit
+    bool exact = true;     // false: the controller cannot hold the file's value; wanted is
+                           // the nearest it can
+    std::string message;   // the refusal, or what a text is stored as, or empty
+};
+
+// Within one firmware family (the row's factor unchanged) the raw value is written as it
+// stands; across families it is converted through its engineering value (raw x factor) to the
+// nearest raw value of the target, never silently: `exact` says whether that is the same.
+PlannedValue planValue(const ParamTable& file, const ParamTable& target, const BackupEntry& entry);
 
 }  // namespace ctl

@@ -21,7 +21,9 @@
 #include "app/StatusText.h"
 #include "cli/BackupFile.h"
 #include "cli/Controller.h"
+#include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
+#include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {
@@ -81,19 +83,8 @@ std::string utcNow() {
     return text;
 }
 
-// A value with its unit, as the window shows them side by side.
-std::string withUnit(const ParamDef& row, const std::string& text) {
-    const std::string unit = utf8(row.unit);
-    return unit.empty() ? text : text + " " + unit;
-}
-
 std::string currentText(const ParamDef& row, const ParamReport& value) {
     return withUnit(row, utf8(decodeParamValue(row, value.first, value.second).c_str()));
-}
-
-std::string wantedText(const ParamDef& row, const EncodedValue& value) {
-    const std::uint8_t first = row.size == 1 ? value.low : value.high;
-    return withUnit(row, utf8(decodeParamValue(row, first, value.low).c_str()));
 }
 
 int fail(CommandContext& context, int code, const std::string& message) {
@@ -221,11 +212,13 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
             fail(context, EXIT_USAGE, path + ": no such file");
             return false;
         }
-        if (!std::filesystem::is_regular_file(status)) {
-            fail(context, EXIT_USAGE, path + ": not a regular file");
+        if (std::filesystem::is_directory(status)) {
+            fail(context, EXIT_USAGE, path + ": is a folder");
             return false;
         }
-        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        // A pipe (restore <(...)) or a device has no size: read like "-", up to the limit.
+        const bool sized = std::filesystem::is_regular_file(status);
+        const std::uintmax_t size = sized ? std::filesystem::file_size(path, error) : 0;
         if (error || size > BACKUP_FILE_LIMIT) {
             fail(context, EXIT_USAGE,
                  path + ": too large for a backup file (at most " +
@@ -257,29 +250,19 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     return true;
 }
 
-// Through a temporary file beside it, so that a failed write leaves no half a backup.
+// "-" is the console's output; any other path is written whole or not at all.
 bool writeOutput(CommandContext& context, const std::string& path, const std::string& content) {
     if (path == "-") {
         context.console.out << content;
-        return static_cast<bool>(context.console.out);
-    }
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << content;
-        file.close();
-        if (!file) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            fail(context, EXIT_USAGE, path + ": cannot be written");
+        context.console.out.flush();
+        if (!context.console.out) {
+            fail(context, EXIT_USAGE, "the standard output cannot be written");
             return false;
         }
+        return true;
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        fail(context, EXIT_USAGE, path + ": cannot be written");
+    if (const std::string error = writeWholeFile(path, content); !error.empty()) {
+        fail(context, EXIT_USAGE, error);
         return false;
     }
     return true;
@@ -312,8 +295,7 @@ void warnFirmware(CommandContext& context, const Backup& backup, const StatusRep
     context.console.err << "ostrelctl: warning: the file comes from firmware "
                         << backup.firmwareMajor << "." << backup.firmwareMinor
                         << " and the controller runs " << firmwareText(status)
-                        << "; values are taken as the texts say (volts stay volts), converted "
-                           "with this controller's factors\n";
+                        << "; values are converted where the two measure them differently\n";
 }
 
 // --- status ------------------------------------------------------------------------------
@@ -585,37 +567,39 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
                         quotedUtf8(names.row(index).name) +
                             " is an action; \"ostrelctl factory-reset --yes\" sends it");
         }
-        // Whether a text is refused does not depend on the firmware's factors: refuse it
-        // before the controller is even looked for.
-        if (!encodeParamValue(names.row(index), cp1252::fromUtf8(value))) {
-            context.console.err << "Invalid or too big value!\n";
-            return EXIT_USAGE;
+        // Refused by every firmware: refused before the controller is even looked for.
+        if (const std::string refusal = refusalOnEveryFirmware(index, value); !refusal.empty()) {
+            return fail(context, EXIT_USAGE, refusal);
         }
     }
     Session session(context);
     if (const int code = session.start(); code != EXIT_OK) {
         return code;
     }
+    // Now with this controller's factors, before anything is written.
     const ParamDef& row = session.table().row(index);
-    const std::optional<EncodedValue> encoded = encodeParamValue(row, cp1252::fromUtf8(value));
-    if (!encoded) {
-        context.console.err << "Invalid or too big value!\n";
-        return EXIT_USAGE;
+    const StrictValue strict = parseStrictValue(row, value);
+    if (!strict.value) {
+        return fail(context, EXIT_USAGE, strict.message);
     }
-    if (const int code = session.check(session.controller().write(row, *encoded),
+    const EncodedValue encoded = *strict.value;
+    if (!strict.message.empty()) {
+        context.console.out << utf8(row.name) << ": " << strict.message << '\n';
+    }
+    if (const int code = session.check(session.controller().write(row, encoded),
                                        "the write of \"" + utf8(row.name) + "\"");
         code != EXIT_OK) {
         return code;
     }
     ParamReport readBack;
-    if (const int code = session.readBack(index, *encoded, readBack); code != EXIT_OK) {
+    if (const int code = session.readBack(index, encoded, readBack); code != EXIT_OK) {
         return code;
     }
     const std::string held = currentText(row, readBack);
-    if (!holds(row, readBack, *encoded)) {
+    if (!holds(row, readBack, encoded)) {
         return fail(context, EXIT_TIMEOUT,
                     quotedUtf8(row.name) + " did not read back: written " +
-                        wantedText(row, *encoded) + ", the controller holds " + held);
+                        valueText(row, encoded) + ", the controller holds " + held);
     }
     context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
     return EXIT_OK;
@@ -652,25 +636,34 @@ int commandBackup(CommandContext& context, const std::string& file) {
 
 namespace {
 
-// One entry of a restore or diff: the file's text, encoded for this controller, and what the
+// One entry of a restore or diff: the file's value planned for this controller, and what the
 // controller holds now.
 struct Planned {
     int row;
-    std::string fileText;  // Windows-1252
-    EncodedValue wanted;
+    PlannedValue value;
     ParamReport current;
 };
 
-// Encodes every entry with the controller's factors and reads what it holds now.
+bool differs(const ParamTable& table, const Planned& item) {
+    return !item.value.exact || !holds(table.row(item.row), item.current, item.value.wanted);
+}
+
+// Plans every entry with the controller's factors and reads what it holds now. A text this
+// controller cannot take is refused here, before anything is written.
 int planEntries(CommandContext& context, Session& session, const Backup& backup,
                 std::vector<Planned>& plan) {
+    const ParamTable file = backupTable(backup);
+    bool refused = false;
     for (const BackupEntry& entry : backup.entries) {
-        const ParamDef& row = session.table().row(entry.row);
-        const std::optional<EncodedValue> wanted = encodeParamValue(row, entry.text);
-        if (!wanted) {
-            return fail(context, EXIT_USAGE, quotedUtf8(row.name) + ": Invalid or too big value!");
+        PlannedValue value = planValue(file, session.table(), entry);
+        if (!value.taken) {
+            fail(context, EXIT_USAGE, value.message);
+            refused = true;
         }
-        plan.push_back({entry.row, entry.text, *wanted, {}});
+        plan.push_back({entry.row, std::move(value), {}});
+    }
+    if (refused) {
+        return EXIT_USAGE;
     }
     for (Planned& item : plan) {
         if (const int code = session.read(item.row, item.current); code != EXIT_OK) {
@@ -680,9 +673,67 @@ int planEntries(CommandContext& context, Session& session, const Backup& backup,
     return EXIT_OK;
 }
 
+// Across firmware families: every value this controller cannot hold exactly, with both
+// values. Without --convert that refuses the whole restore.
+int checkConversions(CommandContext& context, Session& session, const Backup& backup,
+                     const std::vector<Planned>& plan, bool convert) {
+    std::size_t inexact = 0;
+    for (const Planned& item : plan) {
+        if (item.value.exact) {
+            continue;
+        }
+        ++inexact;
+        const ParamDef& row = session.table().row(item.row);
+        const std::string line = utf8(row.name) + ": file " + withUnit(row, item.value.fileText) +
+                                 ", nearest on this controller " +
+                                 valueText(row, item.value.wanted);
+        if (convert) {
+            context.console.out << "converted " << line << '\n';
+        } else {
+            context.console.err << "ostrelctl: " << line << '\n';
+        }
+    }
+    if (inexact == 0 || convert) {
+        return EXIT_OK;
+    }
+    return fail(context, EXIT_USAGE,
+                std::to_string(inexact) + " values of firmware " +
+                    std::to_string(backup.firmwareMajor) + "." +
+                    std::to_string(backup.firmwareMinor) +
+                    " cannot be held exactly by this controller (firmware " +
+                    firmwareText(session.status()) +
+                    "); nothing was written; --convert writes the nearest values");
+}
+
+// The restore's summary, and how to finish one that stopped part way.
+void printSummary(std::ostream& out, std::size_t unchanged,
+                  const std::vector<std::string>& verified, const std::vector<std::string>& failed,
+                  const std::vector<std::string>& notWritten, bool stopped) {
+    out << "Restore: " << unchanged << " unchanged, " << verified.size()
+        << " written and verified, " << failed.size() << " failed";
+    if (!notWritten.empty()) {
+        out << ", " << notWritten.size() << " not written";
+    }
+    out << '\n';
+    if (!verified.empty() && stopped) {
+        out << "Written and verified: " << join(verified) << '\n';
+    }
+    if (!failed.empty()) {
+        out << "Failed: " << join(failed) << '\n';
+    }
+    if (!notWritten.empty()) {
+        out << "Not written: " << join(notWritten) << '\n';
+    }
+    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
+        out << "Run the same restore again to write the " << left
+            << (left == 1 ? " parameter" : " parameters") << " left\n";
+    }
+}
+
 }  // namespace
 
-int commandRestore(CommandContext& context, const std::string& file, bool dryRun) {
+int commandRestore(CommandContext& context, const std::string& file,
+                   const RestoreOptions& options) {
     Backup backup;
     if (!loadBackup(context, file, backup)) {
         context.console.err << "ostrelctl: nothing was written\n";
@@ -699,6 +750,10 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
         context.console.err << "ostrelctl: nothing was written\n";
         return code;
     }
+    if (const int code = checkConversions(context, session, backup, plan, options.convert);
+        code != EXIT_OK) {
+        return code;
+    }
 
     std::ostream& out = context.console.out;
     std::size_t unchanged = 0;
@@ -709,13 +764,16 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
     for (const Planned& item : plan) {
         const ParamDef& row = session.table().row(item.row);
         const std::string name = utf8(row.name);
-        if (holds(row, item.current, item.wanted)) {
+        if (!item.value.message.empty()) {
+            out << name << ": " << item.value.message << '\n';
+        }
+        if (holds(row, item.current, item.value.wanted)) {
             ++unchanged;
             continue;
         }
-        if (dryRun) {
+        if (options.dryRun) {
             out << "would write " << name << ": " << currentText(row, item.current) << " -> "
-                << wantedText(row, item.wanted) << '\n';
+                << valueText(row, item.value.wanted) << '\n';
             notWritten.push_back(name);
             continue;
         }
@@ -723,55 +781,42 @@ int commandRestore(CommandContext& context, const std::string& file, bool dryRun
             notWritten.push_back(name);
             continue;
         }
-        code = session.check(session.controller().write(row, item.wanted),
+        code = session.check(session.controller().write(row, item.value.wanted),
                              "the write of \"" + name + "\"");
         if (code != EXIT_OK) {
             notWritten.push_back(name);
             continue;
         }
         ParamReport readBack;
-        code = session.readBack(item.row, item.wanted, readBack);
+        code = session.readBack(item.row, item.value.wanted, readBack);
         if (code != EXIT_OK) {
             failed.push_back(name + " (written, not read back)");
             continue;
         }
-        if (holds(row, readBack, item.wanted)) {
+        if (holds(row, readBack, item.value.wanted)) {
             out << "written " << name << ": " << currentText(row, item.current) << " -> "
                 << currentText(row, readBack) << '\n';
             verified.push_back(name);
         } else {
             failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
-                             wantedText(row, item.wanted) + ")");
+                             valueText(row, item.value.wanted) + ")");
         }
     }
 
-    if (dryRun) {
+    if (options.dryRun) {
         out << "Dry run: " << unchanged << " unchanged, " << notWritten.size()
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
-    out << "Restore: " << unchanged << " unchanged, " << verified.size()
-        << " written and verified, " << failed.size() << " failed";
-    if (!notWritten.empty()) {
-        out << ", " << notWritten.size() << " not written";
-    }
-    out << '\n';
-    if (!verified.empty() && code != EXIT_OK) {
-        out << "Written and verified: " << join(verified) << '\n';
-    }
-    if (!failed.empty()) {
-        out << "Failed: " << join(failed) << '\n';
-    }
-    if (!notWritten.empty()) {
-        out << "Not written: " << join(notWritten) << '\n';
-    }
+    printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
     if (code == EXIT_OK && !failed.empty()) {
-        code = EXIT_TIMEOUT;
+        return fail(context, EXIT_TIMEOUT,
+                    std::to_string(failed.size()) + " written values did not read back");
     }
     return code;
 }
 
-int commandDiff(CommandContext& context, const std::string& file, bool asJson) {
+int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options) {
     Backup backup;
     if (!loadBackup(context, file, backup)) {
         return EXIT_USAGE;
@@ -787,33 +832,36 @@ int commandDiff(CommandContext& context, const std::string& file, bool asJson) {
     }
     json differences = json::array();
     std::ostream& out = context.console.out;
+    std::size_t count = 0;
     for (const Planned& item : plan) {
         const ParamDef& row = session.table().row(item.row);
-        if (holds(row, item.current, item.wanted)) {
+        if (!differs(session.table(), item)) {
             continue;
         }
+        ++count;
         const std::string controllerText =
             utf8(decodeParamValue(row, item.current.first, item.current.second).c_str());
-        if (asJson) {
+        if (options.json) {
             differences.push_back({{"row", item.row},
                                    {"address", row.address},
                                    {"name", utf8(row.name)},
-                                   {"file", cp1252::toUtf8(item.fileText)},
+                                   {"file", item.value.fileText},
                                    {"controller", controllerText},
                                    {"unit", utf8(row.unit)}});
         } else {
-            out << utf8(row.name) << ": file " << withUnit(row, cp1252::toUtf8(item.fileText))
+            out << utf8(row.name) << ": file " << withUnit(row, item.value.fileText)
                 << ", controller " << withUnit(row, controllerText) << '\n';
         }
     }
-    if (asJson) {
+    if (options.json) {
         out << json{{"compared", plan.size()}, {"differences", differences}}.dump(2) << '\n';
     } else {
-        const std::size_t count = static_cast<std::size_t>(
-            std::count_if(plan.begin(), plan.end(), [&](const Planned& item) {
-                return !holds(session.table().row(item.row), item.current, item.wanted);
-            }));
         out << count << " of " << plan.size() << " parameters differ\n";
+    }
+    if (options.exitCode && count > 0) {
+        return fail(context, EXIT_DIFFERS,
+                    std::to_string(count) + " of " + std::to_string(plan.size()) +
+                        " parameters differ from the file");
     }
     return EXIT_OK;
 }

@@ -36,8 +36,18 @@ int commandGet(CommandContext& context, const std::vector<std::string>& params, 
                bool json);
 int commandSet(CommandContext& context, const std::string& param, const std::string& value);
 int commandBackup(CommandContext& context, const std::string& file);
-int commandRestore(CommandContext& context, const std::string& file, bool dryRun);
-int commandDiff(CommandContext& context, const std::string& file, bool json);
+struct RestoreOptions {
+    bool dryRun = false;
+    bool convert = false;  // across firmware families: write the nearest values
+};
+
+struct DiffOptions {
+    bool json = false;
+    bool exitCode = false;  // EXIT_DIFFERS when a value differs
+};
+
+int commandRestore(CommandContext& context, const std::string& file, const RestoreOptions& options);
+int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options);
 int commandFactoryReset(CommandContext& context, bool yes);
 
 }  // namespace ctl

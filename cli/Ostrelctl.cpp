@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,25 @@ constexpr const char* EXIT_CODES =
     "address (0x03), or its short name (delay-before-psu-startup); a part of the short name\n"
     "that fits only one parameter will do.\n"
     "\n"
+    "A VALUE (of set, or the text of a backup entry without a raw value) is taken only when\n"
+    "it is wholly one number in the parameter's unit (for the timers hh:mm:ss or Never) that\n"
+    "the parameter can hold: abc, an empty text, 12,5, 0x10, inf or 300 for a parameter of 0\n"
+    "to 255 are refused, before the controller is opened when no firmware takes them. A\n"
+    "value between two steps is stored as the codec rounds it, and ostrelctl says so\n"
+    "(12.5 [V] is stored as 12.47 [V]). A backup's raw values are restored as they stand to\n"
+    "the same firmware family; to the other (1.x and 2.x measure voltages differently) only\n"
+    "with --convert.\n"
+    "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  bad usage or bad input (arguments, files, a value the controller cannot take)\n"
+    "  1  bad usage or bad input (arguments, files, a value the controller cannot take; a\n"
+    "     restore across firmware families without --convert)\n"
     "  2  no controller found, or several\n"
     "  3  the controller was lost during the command\n"
     "  4  a read timed out, or a write was refused or did not read back\n"
-    "  5  the controller is in use by the window or another ostrelctl (--wait waits for\n"
-    "     it); only status runs beside them";
+    "  5  the controller is in use by another of our programs (--wait SECONDS waits)\n"
+    "  6  diff --exit-code: the file and the controller differ\n"
+    "Every status but 0 comes with a line on standard error that says why.";
 
 }  // namespace
 
@@ -31,8 +43,69 @@ std::string ostrelctlVersion() {
     return std::string("ostrelctl ") + OSTREL_VERSION;
 }
 
+namespace {
+
+// Counts what passes to the error stream, so that no failure ends without a word.
+class CountingBuffer final : public std::streambuf {
+public:
+    explicit CountingBuffer(std::streambuf* target) : m_target(target) {}
+    std::size_t count() const { return m_count; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        ++m_count;
+        return m_target->sputc(traits_type::to_char_type(c));
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        m_count += static_cast<std::size_t>(n);
+        return m_target->sputn(text, n);
+    }
+    int sync() override { return m_target->pubsync(); }
+
+private:
+    std::streambuf* m_target;
+    std::size_t m_count = 0;
+};
+
+int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                   const std::atomic<bool>& interrupted, bool& watching);
+
+}  // namespace
+
 int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                  const std::atomic<bool>& interrupted) {
+    CountingBuffer counted(console.err.rdbuf());
+    std::ostream err(&counted);
+    bool watching = false;
+    int code = EXIT_USAGE;
+    try {
+        code = runCommandLine(argc, argv, {console.in, console.out, err, console.diagnostics},
+                              platforms, interrupted, watching);
+    } catch (const std::exception& error) {
+        err << "ostrelctl: " << error.what() << '\n';
+    } catch (...) {
+        err << "ostrelctl: an unexpected error\n";
+    }
+    // Output nobody could read is a failure, but for --watch, which ends when its reader goes.
+    console.out.flush();
+    if (!console.out && !watching && code == EXIT_OK) {
+        err << "ostrelctl: the standard output cannot be written\n";
+        code = EXIT_USAGE;
+    }
+    if (code != EXIT_OK && counted.count() == 0) {
+        err << "ostrelctl: failed with exit status " << code << '\n';
+    }
+    err.flush();
+    return code;
+}
+
+namespace {
+
+int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                   const std::atomic<bool>& interrupted, bool& watching) {
     CLI::App app{
         "Reads and writes the parameters of an Ostrel power-supply controller attached "
         "over USB, shows its status, and saves, restores and compares its settings.",
@@ -41,6 +114,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     app.set_help_all_flag("--help-all",
                           "Print this help message with every command's options and exit");
     app.footer(EXIT_CODES);
+    // One line, as every other failure says why.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
+    });
     app.require_subcommand(1);
     app.fallthrough();
 
@@ -89,30 +166,47 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     setCommand->add_option("PARAM", setParam, "the parameter")->required();
     setCommand
         ->add_option("VALUE", setValue,
-                     "the value as the window takes it (5, 12.5, "
-                     "01:30:00, Never)")
+                     "the value in the parameter's unit (5, 12.5, -20; for the timers hh:mm:ss "
+                     "or Never); a value that starts with - is a value, never an option")
         ->required();
+    // After PARAM everything is the value: "set min-temp -5" and "set min-temp -hot" alike.
+    setCommand->positionals_at_end();
 
     std::string backupFile;
     CLI::App* backupCommand = app.add_subcommand(
         "backup", "saves every parameter, with the firmware version, to a JSON file");
-    backupCommand->add_option("FILE", backupFile, "the file to write (- for standard output)")
+    backupCommand
+        ->add_option("FILE", backupFile,
+                     "the file to write (- for standard output): a file is replaced whole or "
+                     "left as it was; a FIFO or a device is written straight")
         ->required();
 
     std::string restoreFile;
-    bool dryRun = false;
+    RestoreOptions restore;
     CLI::App* restoreCommand = app.add_subcommand(
-        "restore", "writes a backup's values that differ from the controller's, and checks them");
-    restoreCommand->add_option("FILE", restoreFile, "the backup file (- for standard input)")
+        "restore",
+        "writes a backup's values that differ from the controller's, and checks them; the "
+        "whole file is checked first, and nothing is written when any entry is refused");
+    restoreCommand
+        ->add_option("FILE", restoreFile, "the backup file (- or a pipe for standard input)")
         ->required();
-    restoreCommand->add_flag("--dry-run", dryRun, "say what would be written; write nothing");
+    restoreCommand->add_flag("--dry-run", restore.dryRun,
+                             "say what would be written; write nothing");
+    restoreCommand->add_flag(
+        "--convert", restore.convert,
+        "for a file from the other firmware family (1.x and 2.x measure voltages differently): "
+        "write the nearest values this controller can hold; without it such a restore lists "
+        "every value that cannot be held exactly and writes nothing");
 
     std::string diffFile;
-    bool diffJson = false;
+    DiffOptions diff;
     CLI::App* diffCommand =
         app.add_subcommand("diff", "what differs between a backup file and the controller");
-    diffCommand->add_option("FILE", diffFile, "the backup file (- for standard input)")->required();
-    diffCommand->add_flag("--json", diffJson, "as JSON");
+    diffCommand->add_option("FILE", diffFile, "the backup file (- or a pipe for standard input)")
+        ->required();
+    diffCommand->add_flag("--json", diff.json, "as JSON");
+    diffCommand->add_flag("--exit-code", diff.exitCode,
+                          "exit with status 6 when a value differs (0 when none does)");
 
     bool yes = false;
     CLI::App* resetCommand = app.add_subcommand(
@@ -126,8 +220,9 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
+    watching = statusCommand->parsed() && status.watchSeconds > 0;
     CommandContext context{console, platforms, global, interrupted};
-    try {
+    {
         if (statusCommand->parsed()) {
             return commandStatus(context, status);
         }
@@ -144,19 +239,18 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
             return commandBackup(context, backupFile);
         }
         if (restoreCommand->parsed()) {
-            return commandRestore(context, restoreFile, dryRun);
+            return commandRestore(context, restoreFile, restore);
         }
         if (diffCommand->parsed()) {
-            return commandDiff(context, diffFile, diffJson);
+            return commandDiff(context, diffFile, diff);
         }
         if (resetCommand->parsed()) {
             return commandFactoryReset(context, yes);
         }
-    } catch (const std::exception& error) {
-        console.err << "ostrelctl: " << error.what() << '\n';
-        return EXIT_USAGE;
     }
     return EXIT_USAGE;
 }
+
+}  // namespace
 
 }  // namespace ctl

@@ -20,6 +20,7 @@ enum ExitCode : int {
     EXIT_LOST = 3,       // the controller was lost during the command
     EXIT_TIMEOUT = 4,    // a read timed out, or a write was refused or did not read back
     EXIT_CLAIMED = 5,    // another program of ours is using the controller
+    EXIT_DIFFERS = 6,    // diff --exit-code: the file and the controller differ
 };
 
 // Where the program's HID devices come from.

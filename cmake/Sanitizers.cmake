@@ -10,3 +10,12 @@ elseif(OSTREL_SANITIZE STREQUAL "thread")
 elseif(NOT OSTREL_SANITIZE STREQUAL "")
   message(FATAL_ERROR "OSTREL_SANITIZE must be empty, 'address' or 'thread', not '${OSTREL_SANITIZE}'")
 endif()
+
+# Fuzz targets: libFuzzer comes with clang. Everything is built with its coverage
+# instrumentation, so that the fuzzer sees the paths it takes through the libraries too.
+if(OSTREL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "OSTREL_FUZZ needs clang (libFuzzer): use the preset fuzz")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

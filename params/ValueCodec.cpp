@@ -177,6 +177,19 @@ EncodedValue encodeScaled(const ParamDef& row, double value) {
     return toBytes(static_cast<std::uint32_t>(std::min(roundHalfUp(x), high)), oneByte);
 }
 
+// The sign bit, and the magnitude of `number` (a negative one counts as 0) limited to 127.
+EncodedValue signedMagnitudeBytes(const ParamDef& row, bool negative, double number) {
+    double x = number / row.factor;
+    if (!(x >= 0.0)) {
+        x = 0.0;
+    }
+    auto magnitude = static_cast<std::uint8_t>(std::min(roundHalfUp(x), 127.0));
+    if (negative) {
+        magnitude = static_cast<std::uint8_t>(magnitude | 0x80);
+    }
+    return EncodedValue{0, magnitude};
+}
+
 std::optional<EncodedValue> encodeSignedMagnitude(const ParamDef& row, std::string_view text) {
     if (text.empty()) {
         return std::nullopt;
@@ -189,15 +202,7 @@ std::optional<EncodedValue> encodeSignedMagnitude(const ParamDef& row, std::stri
     if (!number) {
         return std::nullopt;
     }
-    double x = *number / row.factor;
-    if (!(x >= 0.0)) {
-        x = 0.0;
-    }
-    auto magnitude = static_cast<std::uint8_t>(std::min(roundHalfUp(x), 127.0));
-    if (negative) {
-        magnitude = static_cast<std::uint8_t>(magnitude | 0x80);
-    }
-    return EncodedValue{0, magnitude};
+    return signedMagnitudeBytes(row, negative, *number);
 }
 
 }  // namespace
@@ -348,4 +353,19 @@ std::optional<EncodedValue> encodeParamValue(const ParamDef& row, std::string_vi
         return std::nullopt;
     }
     return encodeScaled(row, *value);
+}
+
+EncodedValue encodeParamNumber(const ParamDef& row, double value) {
+    switch (row.kind) {
+        case PK_ACTION:
+            return encodeScaled(row, PARAM_ACTION_VALUE);
+        case PK_SIGNED_MAG:
+            return signedMagnitudeBytes(row, std::signbit(value), std::fabs(value));
+        case PK_NUMBER:
+        case PK_VOLTAGE:
+        case PK_TIME:
+        case PK_TEMPERATURE:
+        default:
+            return encodeScaled(row, value);
+    }
 }

@@ -20,6 +20,11 @@ std::string decodeParamValue(const ParamDef& row, std::uint8_t first, std::uint8
 // The raw bytes for the typed text, or nullopt when the text is refused.
 std::optional<EncodedValue> encodeParamValue(const ParamDef& row, std::string_view text);
 
+// The raw bytes for an engineering value (seconds for timers), scaled, rounded and limited
+// exactly as encodeParamValue treats the number it reads from a text. For callers that read
+// texts their own way; an action row gets its action value whatever `value` is.
+EncodedValue encodeParamNumber(const ParamDef& row, double value);
+
 // The number in the value field: of its first 8 characters, blanks, a sign, digits with an
 // optional '.' fraction and an optional exponent (e, E, d or D). Reading stops at the first
 // character that does not continue the number; no number at all reads as 0. No hexadecimal,

@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "cli/BackupFile.h"
+#include "cli/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
 
 namespace {
@@ -158,15 +160,91 @@ TEST_F(Ctl, SetWritesReadsBackAndSaysWhatTheControllerHolds) {
     EXPECT_EQ(controller.firmware().paramByte(ADDR_OFF_MODE1 + 1), 0x1F);
 }
 
-TEST_F(Ctl, ARefusedTextWritesNothing) {
-    sim::SimulatedOstrel& controller = plug();
-    for (const char* text : {"18:00:00", "1:00:00", "01:60:00", "-1:00:00"}) {
-        const RunResult result = run({"set", "off-delay-mode-1", text});
-        EXPECT_EQ(result.code, 1) << text;
-        EXPECT_EQ(result.err, "Invalid or too big value!\n") << text;
+// What a typed value becomes: refused (exit 1, nothing written, before the controller is
+// opened when no firmware takes it), or stored as the codec rounds it, saying so when the
+// stored value differs.
+TEST_F(Ctl, ATypedValueIsTakenOnlyWhenItIsWhollyANumberTheRowHolds) {
+    enum When { Stored, RefusedAfterStatus, RefusedBeforeOpening };
+    struct Case {
+        const char* param;
+        const char* text;
+        std::uint8_t version;
+        When when;
+        int raw;  // stored raw value
+        const char* message;
+    };
+    const Case cases[] = {
+        {"0x03", "300", 0x12, RefusedBeforeOpening, 0,
+         "Delay before PSU startup takes 0 to 255 [s]; \"300\" is outside"},
+        {"0x03", "abc", 0x12, RefusedBeforeOpening, 0,
+         "Delay before PSU startup takes a number from 0 to 255 [s]; \"abc\" is not one"},
+        {"0x03", "", 0x12, RefusedBeforeOpening, 0, "\"\" is not one"},
+        {"0x03", "NaN", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"0x03", "inf", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"0x03", "0x10", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"0x03", " 5", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"0x03", "5s", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"0x03", "1e999", 0x12, RefusedBeforeOpening, 0, "is outside"},
+        {"0x03", "-5", 0x12, RefusedBeforeOpening, 0, "\"-5\" is outside"},
+        {"0x03", "1e2", 0x12, Stored, 100, ""},
+        {"0x03", "5.4", 0x12, Stored, 5, "5.4 [s] is stored as 5 [s]"},
+        {"0x00", "12,5", 0x12, RefusedBeforeOpening, 0,
+         "Ignition HIGH limit takes a number from 0.00 to 28.64 [V] on firmware 1.x, 0.00 to "
+         "39.58 [V] on 2.x; \"12,5\" is not one"},
+        {"0x00", "12.5", 0x12, Stored, 111, "12.5 [V] is stored as 12.47 [V]"},
+        {"0x00", "12.47", 0x12, Stored, 111, ""},
+        {"0x00", "30", 0x12, RefusedAfterStatus, 0,
+         "Ignition HIGH limit takes 0.00 to 28.64 [V]; \"30\" is outside"},
+        {"0x00", "30", 0x21, Stored, 193, "30 [V] is stored as 29.95 [V]"},
+        {"0x00", "40", 0x21, RefusedBeforeOpening, 0, "\"40\" is outside"},
+        {"min-temp", "-200", 0x12, RefusedBeforeOpening, 0,
+         "Minimum temperature takes -128 to 127 [\u00B0C]; \"-200\" is outside"},
+        {"min-temp", "-hot", 0x12, RefusedBeforeOpening, 0, "\"-hot\" is not one"},
+        {"min-temp", "--help", 0x12, RefusedBeforeOpening, 0, "\"--help\" is not one"},
+        {"min-temp", "-5", 0x12, Stored, 0xFB, ""},
+        {"min-temp", "-5.7", 0x12, Stored, 0xFB, "-5.7 [\u00B0C] is stored as -5 [\u00B0C]"},
+        {"off-delay-mode-1", "18:00:00", 0x12, RefusedBeforeOpening, 0,
+         "Off-delay MODE 1 takes 00:00:00 to 17:59:59 [hh:mm:ss] or Never; \"18:00:00\" is "
+         "outside"},
+        {"off-delay-mode-1", "1:00:00", 0x12, RefusedBeforeOpening, 0, "is not one"},
+        {"off-delay-mode-1", "01:60:00", 0x12, RefusedBeforeOpening, 0, "is outside"},
+        {"off-delay-mode-1", "17:59:59", 0x12, Stored, 64799, ""},
+        {"off-delay-mode-1", "never", 0x12, Stored, 65535, ""},
+        {"thump", "1005", 0x12, Stored, 101, "1005 [ms] is stored as 1010 [ms]"},
+        {"thump", "655350", 0x12, Stored, 65535, ""},
+        {"thump", "655360", 0x12, RefusedBeforeOpening, 0, "takes 0 to 655350 [ms]"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.param) + " " + c.text;
+        m_controllers.clear();
+        sim::SimulatedOstrel& controller = plug();
+        controller.firmware().setFirmwareVersion(c.version);
+        const ParamTable table;
+        const ParamDef& row = table.row(ctl::resolveParam(table, c.param).row);
+        const auto address = static_cast<std::uint8_t>(row.address);
+        auto held = [&] {
+            return ctl::rawValue(row, controller.firmware().paramByte(address),
+                                 controller.firmware().paramByte(address + 1));
+        };
+        const int before = held();
+        const RunResult result = run({"set", c.param, c.text});
+        const int after = held();
+        if (c.when == Stored) {
+            EXPECT_EQ(result.code, 0) << what << ": " << result.err;
+            EXPECT_EQ(after, c.raw) << what;
+            EXPECT_NE(result.out.find(c.message), std::string::npos) << what << ": " << result.out;
+            EXPECT_EQ(result.out.find("stored as") == std::string::npos, *c.message == 0) << what;
+            continue;
+        }
+        EXPECT_EQ(result.code, 1) << what;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << what << ": " << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(after, before) << what;
+        for (const Bytes& frame : controller.device().writes()) {
+            EXPECT_FALSE(isParamWrite(frame)) << what;
+        }
+        EXPECT_EQ(controller.device().writeCount() == 0, c.when == RefusedBeforeOpening) << what;
     }
-    EXPECT_EQ(run({"set", "delay-before-psu-startup", "1e999"}).code, 1);
-    EXPECT_EQ(controller.device().writeCount(), 0u);
 }
 
 TEST_F(Ctl, AValueTheControllerDoesNotKeepIsExitFour) {
@@ -293,6 +371,9 @@ protected:
 TEST_F(Restore, WritesOnlyWhatDiffersAndVerifiesEach) {
     const RunResult diff = run({"diff", m_file.path()});
     ASSERT_EQ(diff.code, 0) << diff.err;
+    const RunResult gate = run({"diff", "--exit-code", m_file.path()});
+    EXPECT_EQ(gate.code, 6);
+    EXPECT_EQ(gate.err, "ostrelctl: 3 of 37 parameters differ from the file\n");
     EXPECT_EQ(diff.out,
               "Delay before PSU startup: file 5 [s], controller 9 [s]\n"
               "Maximum temperature: file 85 [\u00B0C], controller 70 [\u00B0C]\n"
@@ -321,18 +402,53 @@ TEST_F(Restore, WritesOnlyWhatDiffersAndVerifiesEach) {
                                         {0xA4, 0xA0, ADDR_OFF_MODE1, 2, 0, 60},
                                         {0xA4, 0xA1, ADDR_OFF_MODE1, 2}}));
     EXPECT_EQ(run({"diff", m_file.path()}).out, "0 of 37 parameters differ\n");
+    EXPECT_EQ(run({"diff", "--exit-code", m_file.path()}).code, 0);
 }
 
-TEST_F(Restore, AFileFromOtherFirmwareRestoresVoltsAsVoltsWithAWarning) {
+TEST_F(Restore, AcrossFirmwareFamiliesOnlyConvertWritesAndDiffStillTellsTheDifference) {
     m_controller->firmware().setFirmwareVersion(0x21);
-    const RunResult result = run({"restore", m_file.path()});
-    ASSERT_EQ(result.code, 0) << result.err;
+    RunResult result = run({"restore", m_file.path()});
+    EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.err.find("warning: the file comes from firmware 1.2 and the controller "
                               "runs 2.1"),
               std::string::npos);
-    // 12.02 V is raw 107 with the 1.x factor and raw 77 with the 2.x one.
+    // 12.02 V is raw 107 with the 1.x factor; the nearest with the 2.x one is raw 77.
+    EXPECT_NE(result.err.find("Ignition HIGH limit: file 12.02 [V], nearest on this controller "
+                              "11.95 [V]\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("10 values of firmware 1.2 cannot be held exactly by this "
+                              "controller (firmware 2.1); nothing was written; --convert"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(paramWrites().empty());
+
+    result = run({"restore", "--convert", m_file.path()});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("converted Ignition HIGH limit: file 12.02 [V], nearest on this "
+                              "controller 11.95 [V]\n"),
+              std::string::npos);
     EXPECT_EQ(m_controller->firmware().paramByte(0x00), 77);
     EXPECT_EQ(m_controller->firmware().paramByte(ADDR_DELAY), 5);
+    // The controller holds the nearest values, not the file's: diff says so.
+    result = run({"diff", "--exit-code", m_file.path()});
+    EXPECT_EQ(result.code, 6);
+    EXPECT_NE(result.out.find("Ignition HIGH limit: file 12.02 [V], controller 11.95 [V]\n"),
+              std::string::npos);
+    EXPECT_NE(result.out.find("10 of 37 parameters differ\n"), std::string::npos);
+
+    // The other way round a value beyond the 1.x range is listed, never limited silently.
+    m_controller->firmware().setParamByte(0x00, 255);
+    ASSERT_EQ(run({"backup", m_file.path()}).code, 0);
+    m_controller->firmware().setFirmwareVersion(0x12);
+    m_controller->device().clearWrites();
+    result = run({"restore", m_file.path()});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("Ignition HIGH limit: file 39.58 [V], nearest on this controller "
+                              "28.64 [V]\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(paramWrites().empty());
 }
 
 TEST_F(Restore, UnplugMidwayIsExitThreeNamingWhatWasAndWasNotWritten) {
@@ -352,6 +468,10 @@ TEST_F(Restore, UnplugMidwayIsExitThreeNamingWhatWasAndWasNotWritten) {
     EXPECT_NE(result.out.find("Failed: Maximum temperature (written, not read back)\n"),
               std::string::npos);
     EXPECT_NE(result.out.find("Not written: Off-delay MODE 1\n"), std::string::npos);
+    EXPECT_TRUE(
+        result.out.ends_with("Run the same restore again to write the 2 parameters "
+                             "left\n"))
+        << result.out;
 }
 
 TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
@@ -362,17 +482,41 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         const char* message;
     };
     const Case cases[] = {
-        {"bad text", [](json& f) { f["parameters"][4]["text"] = "1e999"; },
-         "parameters[4] (Min. VIN voltage while all rails ON): \"1e999\": Invalid or too big "
-         "value!"},
-        {"bad time", [](json& f) { f["parameters"][23]["text"] = "18:00:00"; },
-         "parameters[23] (Off-delay MODE 1): \"18:00:00\": Invalid"},
+        {"text and raw disagree", [](json& f) { f["parameters"][4]["text"] = "1e999"; },
+         "parameters[4] (Min. VIN voltage while all rails ON): \"text\" \"1e999\" and \"raw\" "
+         "63 (7.07 [V]) disagree"},
+        {"text alone, out of range",
+         [](json& f) {
+             f["parameters"][4]["text"] = "1e999";
+             f["parameters"][4].erase("raw");
+         },
+         "parameters[4] (Min. VIN voltage while all rails ON): Min. VIN voltage while all rails "
+         "ON takes 0.00 to 28.64 [V] on firmware 1.x, 0.00 to 39.58 [V] on 2.x; \"1e999\" is "
+         "outside"},
+        {"text alone, out of this controller's range",
+         [](json& f) {
+             f["parameters"][0]["text"] = "30";
+             f["parameters"][0].erase("raw");
+         },
+         "Ignition HIGH limit takes 0.00 to 28.64 [V]; \"30\" is outside"},
+        {"time alone, beyond the codec",
+         [](json& f) {
+             f["parameters"][23]["text"] = "18:00:00";
+             f["parameters"][23].erase("raw");
+         },
+         "parameters[23] (Off-delay MODE 1): Off-delay MODE 1 takes 00:00:00 to 17:59:59"},
+        {"neither raw nor text",
+         [](json& f) {
+             f["parameters"][3].erase("text");
+             f["parameters"][3].erase("raw");
+         },
+         "parameters[3] (Min. VIN voltage at PSU startup): gives neither \"raw\" nor \"text\""},
+        {"raw beyond one byte", [](json& f) { f["parameters"][3]["raw"] = 256; },
+         "parameters[3] (Min. VIN voltage at PSU startup): \"raw\" must lie between 0 and 255"},
         {"unknown name", [](json& f) { f["parameters"][2]["name"] = "Ignition Debounce"; },
          "parameters[2] (Ignition Debounce): no such parameter"},
         {"duplicate", [](json& f) { f["parameters"][36] = f["parameters"][1]; },
          "parameters[36] (Ignition LOW limit): the same parameter as parameters[1]"},
-        {"missing text", [](json& f) { f["parameters"][3].erase("text"); },
-         "parameters[3] (Min. VIN voltage at PSU startup): \"text\" is missing"},
         {"wrong type", [](json& f) { f["parameters"][0]["text"] = 12.5; },
          "\"text\" must be a text"},
         {"huge number", [](json& f) { f["parameters"][0]["raw"] = 1e300; },
@@ -412,7 +556,7 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         EXPECT_EQ(result.code, 1) << text.substr(0, 40);
         EXPECT_NE(result.err.find("not a backup file"), std::string::npos) << result.err;
     }
-    EXPECT_TRUE(m_controller->device().writes().empty());
+    EXPECT_TRUE(paramWrites().empty());
 }
 
 TEST_F(Restore, FilesAreRefusedBySizeBeforeTheyAreRead) {
@@ -448,19 +592,36 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
         {"set", "reset-to-factory-defaults", "1"},
         {"backup"},
         {"restore", "a", "b"},
+        {"set", "min-temp", "-hot"},
+        {"set", "min-temp", "-5", "6"},
+        {"diff", "--exit-code"},
     };
     for (const auto& args : cases) {
         const RunResult result = run(args);
         EXPECT_EQ(result.code, 1) << ::testing::PrintToString(args);
-        EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+        EXPECT_TRUE(result.err.starts_with("ostrelctl: ")) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
+}
+
+TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureThatSaysSo) {
+    plug();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"get", "0x0D"}, {"backup", "-"}, {"list"}, {"--help"}}) {
+        std::ostream broken(nullptr);
+        const RunResult result = run(args, "", &broken);
+        EXPECT_EQ(result.code, 1) << args[0];
+        EXPECT_EQ(result.err, "ostrelctl: the standard output cannot be written\n") << args[0];
+    }
 }
 
 TEST_F(Ctl, HelpAndVersionGoToStandardOutput) {
     const RunResult help = run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("4  a read timed out, or a write was refused or did not read back"),
+              std::string::npos);
+    EXPECT_NE(help.out.find("6  diff --exit-code: the file and the controller differ"),
               std::string::npos);
     const RunResult version = run({"--version"});
     EXPECT_EQ(version.code, 0);

@@ -70,19 +70,22 @@ protected:
         }
     }
 
-    RunResult run(std::vector<std::string> args, const std::string& input = "") {
+    // `out`: where the program's output goes instead of the result (a stream that fails).
+    RunResult run(std::vector<std::string> args, const std::string& input = "",
+                  std::ostream* out = nullptr) {
         args.insert(args.begin(), "ostrelctl");
         std::vector<const char*> argv;
         for (const std::string& arg : args) {
             argv.push_back(arg.c_str());
         }
         std::istringstream in(input);
-        std::ostringstream out;
+        std::ostringstream kept;
         std::ostringstream err;
         RunResult result;
         result.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
-                                        {in, out, err, nullptr}, *this, m_interrupted);
-        result.out = out.str();
+                                        {in, out != nullptr ? *out : kept, err, nullptr}, *this,
+                                        m_interrupted);
+        result.out = kept.str();
         result.err = err.str();
         return result;
     }

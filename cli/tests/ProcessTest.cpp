@@ -50,6 +50,8 @@ TEST(OstrelctlProgram, ExitCodesAndJson) {
          {Case{"--version", 0}, Case{"--help", 0}, Case{"list", 0}, Case{"--simulated status", 0},
           Case{"", 1}, Case{"nonsense", 1}, Case{"--simulated get no-such-parameter", 1},
           Case{"--simulated set 0x03 1e999", 1}, Case{"--simulated set 0x1d -20", 0},
+          Case{"--simulated set minimum-temperature -hot", 1}, Case{"--simulated set 0x03 ''", 1},
+          Case{"--simulated backup - | '" OSTRELCTL "' --simulated diff --exit-code -", 0},
           Case{"--simulated restore /nonexistent", 1}}) {
         EXPECT_EQ(ostrelctl(c.args).code, c.code) << c.args;
     }

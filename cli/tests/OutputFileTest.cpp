@@ -1,0 +1,152 @@
+// Output files: replaced whole or written straight, never through a planted link, never a
+// FIFO or device turned into a file; concurrent writers both succeed.
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/OutputFile.h"
+#include "cli/tests/CtlFixture.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+class OutputFile : public Ctl {
+protected:
+    void SetUp() override {
+        m_folder = fs::temp_directory_path() /
+                   ("ostrelctl-output-" +
+                    std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override {
+        Ctl::TearDown();
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+    // How many files the folder holds: a leftover temporary file shows.
+    long files() const {
+        return std::distance(fs::directory_iterator(m_folder), fs::directory_iterator());
+    }
+    fs::path m_folder;
+};
+
+TEST_F(OutputFile, TwoWritersOfOnePathBothSucceedAndTheFileIsAlwaysOneWhole) {
+    const fs::path path = m_folder / "backup.json";
+    const std::string contents[2] = {std::string(300000, 'a'), std::string(200000, 'b')};
+    for (int round = 0; round < 40; ++round) {
+        std::string errors[2];
+        std::thread other([&] { errors[1] = ctl::writeWholeFile(path.string(), contents[1]); });
+        errors[0] = ctl::writeWholeFile(path.string(), contents[0]);
+        other.join();
+        ASSERT_EQ(errors[0], "");
+        ASSERT_EQ(errors[1], "");
+        const std::string now = slurp(path);
+        ASSERT_TRUE(now == contents[0] || now == contents[1]) << "round " << round;
+    }
+    EXPECT_EQ(files(), 1);
+}
+
+TEST_F(OutputFile, AFolderOrAMissingFolderIsAnErrorThatLeavesNothingBehind) {
+    EXPECT_EQ(ctl::writeWholeFile(m_folder.string(), "x"), m_folder.string() + ": is a folder");
+    const std::string missing = (m_folder / "no" / "file.json").string();
+    EXPECT_NE(ctl::writeWholeFile(missing, "x").find(missing + ": cannot create a temporary"),
+              std::string::npos);
+    EXPECT_EQ(files(), 0);
+}
+
+#ifndef _WIN32
+
+TEST_F(OutputFile, ALinkPlantedAtTheOldTemporaryNameIsNeitherFollowedNorReplaced) {
+    plug();
+    const fs::path path = m_folder / "unit.json";
+    const fs::path victim = m_folder / "victim";
+    std::ofstream(victim) << "precious";
+    fs::create_symlink(victim, m_folder / "unit.json.tmp");
+    const mode_t mask = ::umask(027);
+    const RunResult result = run({"backup", path.string()});
+    ::umask(mask);
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(slurp(victim), "precious");
+    EXPECT_TRUE(fs::is_symlink(m_folder / "unit.json.tmp"));
+    EXPECT_EQ(nlohmann::json::parse(slurp(path))["parameters"].size(), 37u);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(files(), 3);  // the backup, the victim, the link
+
+    // A link to a regular file: the file gets the backup, the link stays a link.
+    const fs::path link = m_folder / "link.json";
+    fs::create_symlink(victim, link);
+    ASSERT_EQ(run({"backup", link.string()}).code, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(nlohmann::json::parse(slurp(victim))["parameters"],
+              nlohmann::json::parse(slurp(path))["parameters"]);
+    // A link to nothing is not replaced by a file.
+    fs::create_symlink(m_folder / "nowhere", m_folder / "dangling.json");
+    const RunResult dangling = run({"backup", (m_folder / "dangling.json").string()});
+    EXPECT_EQ(dangling.code, 1);
+    EXPECT_NE(dangling.err.find("a symbolic link to nothing"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(m_folder / "dangling.json"));
+}
+
+TEST_F(OutputFile, AFifoIsWrittenStraightAndARestoreReadsAPipe) {
+    plug();
+    const fs::path fifo = m_folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A reader that never blocks; a backup (a few kilobytes) fits in the pipe's buffer.
+    const int reading = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reading, 0);
+    const RunResult backup = run({"backup", fifo.string()});
+    std::string received(1 << 16, '\0');
+    const ssize_t got = ::read(reading, received.data(), received.size());
+    ::close(reading);
+    received.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    ASSERT_EQ(backup.code, 0) << backup.err;
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(nlohmann::json::parse(received)["parameters"].size(), 37u);
+
+    // /dev/fd/N leading to a regular file ("backup /dev/stdout > file"): written into, the
+    // file the shell opened is not replaced behind its back.
+    const fs::path redirected = m_folder / "redirected.json";
+    const int opened = ::open(redirected.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(opened, 0);
+    const RunResult into = run({"backup", "/dev/fd/" + std::to_string(opened)});
+    struct stat before {};
+    struct stat after {};
+    ::fstat(opened, &before);
+    ::stat(redirected.c_str(), &after);
+    ::close(opened);
+    EXPECT_EQ(into.code, 0) << into.err;
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(nlohmann::json::parse(slurp(redirected))["parameters"].size(), 37u);
+
+    // restore <(...): the shell passes /dev/fd/N, a pipe without a size.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], received.data(), received.size()),
+              static_cast<ssize_t>(received.size()));
+    ::close(ends[1]);
+    const RunResult restore = run({"restore", "/dev/fd/" + std::to_string(ends[0])});
+    ::close(ends[0]);
+    EXPECT_EQ(restore.code, 0) << restore.err;
+    EXPECT_NE(restore.out.find("Restore: 37 unchanged"), std::string::npos) << restore.out;
+}
+
+#endif
+
+}  // namespace
