@@ -8,7 +8,7 @@
 
 namespace ctl {
 
-// `version` is the project's ("1.0.0"), `date` the release's ("08 Dec 2026").
+// `version` is the project's ("1.0.0"), `date` the release's ("2026-12-08").
 std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std::string_view date);
 
 // `text` safe as roff running text: backslashes, hyphens and a leading dot or quote escaped.
