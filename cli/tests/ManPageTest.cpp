@@ -37,7 +37,7 @@ TEST(ManPage, RoffEscapeKeepsTextLiteral) {
 TEST(ManPage, ListsEveryCommandOptionAndExitStatusOfTheParser) {
     const ctl::CommandLine line;
     const std::string page = ctl::ostrelctlManPage(line.app, "9.8.7", "2030-01-01");
-    EXPECT_EQ(page.find(".TH OSTRELCTL 1 \"01 Jan 2030\" \"Ostrel programmer 9.8.7\""),
+    EXPECT_EQ(page.find(".TH OSTRELCTL 1 \"2030-01-01\" \"Ostrel programmer 9.8.7\""),
               page.find(".TH"));
     for (const char* section :
          {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "COMMANDS", "PARAMETERS", "FILES",
