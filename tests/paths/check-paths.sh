@@ -39,6 +39,13 @@ step "copied to $copy"
 
 cmake --preset default >configure.log 2>&1 || { cat configure.log; fail "configure"; }
 step "configured"
+
+# A path CMake cannot take is refused at once, by name.
+if cmake -S . -B 'build/semi;colon' >refused.log 2>&1 ||
+    ! grep -q "has a semicolon, a double quote or a line break in its path" refused.log; then
+    cat refused.log
+    fail "a build folder with a semicolon was not refused plainly"
+fi
 cmake --build --preset default -j 2 --target man_pages ostrel-gadget >build.log 2>&1 ||
     { cat build.log; fail "build"; }
 step "built the manual pages and the gadget program"
