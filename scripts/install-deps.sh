@@ -14,15 +14,17 @@ run_packages=(
   libgtest-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
-# The Debian package: dpkg-deb, and file, which CPack's dependency search uses.
+# The Debian package: file, with which CPack finds the programs whose libraries
+# dpkg-shlibdeps (dpkg-dev, above) turns into dependencies.
 build_packages=(
   "${run_packages[@]}"
   file
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
 # manual pages), the format check, the benchmarks, the package's checks (lintian,
-# hardening-check from devscripts), the screenshots (a small window manager, openbox), and the Windows build
-# (mingw-w64 cross compiler, Wine to run its tests, NSIS for its installer).
+# hardening-check from devscripts), the screenshots (a small window manager, openbox), and
+# the Windows build (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
+# installer).
 all_packages=(
   "${build_packages[@]}"
   clang-format git libgmock-dev libbenchmark-dev
