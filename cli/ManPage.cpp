@@ -33,8 +33,13 @@ bool isHelp(const CLI::App& app, const CLI::Option* option) {
     return option == app.get_help_ptr() || option == app.get_help_all_ptr();
 }
 
-bool takesValue(const CLI::Option& option) {
-    return option.get_expected_max() > 0;
+// " \fISECONDS\fR" after an option that takes a value, else nothing.
+std::string valueName(const CLI::Option& option) {
+    if (option.get_expected_max() <= 0) {
+        return {};
+    }
+    const std::string& text = option.get_option_text();
+    return " \\fI" + roffEscape(text.empty() ? option.get_type_name() : text) + "\\fR";
 }
 
 // "\fB\-\-watch\fR \fISECONDS\fR", "\fIPARAM\fR ...", "\fB\-h\fR, \fB\-\-help\fR".
@@ -53,11 +58,7 @@ std::string optionSyntax(const CLI::Option& option) {
     for (const std::string& name : option.get_lnames()) {
         syntax += (syntax.empty() ? "" : ", ") + ("\\fB" + roffEscape("--" + name) + "\\fR");
     }
-    if (takesValue(option)) {
-        const std::string& text = option.get_option_text();
-        syntax += " \\fI" + roffEscape(text.empty() ? option.get_type_name() : text) + "\\fR";
-    }
-    return syntax;
+    return syntax + valueName(option);
 }
 
 // One word of a synopsis: the first name only, optional ones in brackets.
@@ -68,11 +69,7 @@ std::string synopsisWord(const CLI::Option& option) {
     } else {
         const std::string name = option.get_lnames().empty() ? "-" + option.get_snames().front()
                                                              : "--" + option.get_lnames().front();
-        word = "\\fB" + roffEscape(name) + "\\fR";
-        if (takesValue(option)) {
-            const std::string& text = option.get_option_text();
-            word += " \\fI" + roffEscape(text.empty() ? option.get_type_name() : text) + "\\fR";
-        }
+        word = "\\fB" + roffEscape(name) + "\\fR" + valueName(option);
     }
     return option.get_required() ? word : "[" + word + "]";
 }
@@ -156,11 +153,7 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
             "to the one controller attached; the window may stay open meanwhile.\n";
 
     page << ".SH OPTIONS\nThese go before the command.\n";
-    std::vector<const CLI::Option*> global;
-    for (const CLI::Option* option : app.get_options()) {
-        global.push_back(option);
-    }
-    listOptions(page, global);
+    listOptions(page, app.get_options());
 
     page << ".SH COMMANDS\n";
     for (const CLI::App* command : commands) {
