@@ -4,12 +4,16 @@
 # the default preset is configured, the manual pages and the gadget program are built, the
 # pages are checked as man reads them, and one kernel scenario runs through the copy's own
 # harness with the copy's build folder.
-#   check-paths.sh SOURCE-DIR
+#   check-paths.sh SOURCE-DIR [COMPILER-LAUNCHER]
+# COMPILER-LAUNCHER: the one the calling build uses (ccache, say), or none.
 # Prints the time each step took. The copy is removed at the end; a failed run keeps the
 # scenario's console log in the current folder.
 set -euo pipefail
 
 source_dir=$1
+if [ -n "${2:-}" ]; then
+    export CMAKE_CXX_COMPILER_LAUNCHER=$2 CMAKE_C_COMPILER_LAUNCHER=$2
+fi
 # A prefix that starts with a dash would be taken for an option by careless tools; the
 # space and the quote break unquoted shell words; the letters break byte-wise handling.
 top=$(mktemp -d "/tmp/ostrel check XXXXXX")
