@@ -1,6 +1,6 @@
 # Front door: no CMake knowledge needed.
 #   make deps      install the Debian packages the project needs (when missing)
-#   make build     build the default preset
+#   make build     install what building the Linux programs needs, build the default preset
 #   make test      deps, the format check, then configure, build and test the default, asan,
 #                  tsan and windows presets (windows: mingw-w64 cross build, tests under Wine)
 #   make run       install and build only what the window needs, then start ostrel-sim, the
@@ -19,7 +19,8 @@ all: build
 deps:
 	@scripts/install-deps.sh
 
-build: deps
+build:
+	@scripts/install-deps.sh build
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
@@ -38,7 +39,14 @@ $(addprefix test-,$(PRESETS)): test-%: deps
 	cmake --build --preset $* -j $(JOBS)
 	ctest --preset $* -j $(JOBS)
 
+# Without a display the window could not start: said before anything is installed or built,
+# in the words ostrel-sim itself uses (qt/tests/no-display.sh holds the two together).
 run:
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY$$QT_QPA_PLATFORM" ]; then \
+	  echo "ostrel-sim: no graphical display (DISPLAY and WAYLAND_DISPLAY are unset);" \
+	    "on a machine without one, ostrelctl reads and writes the controller from the command line" >&2; \
+	  exit 1; \
+	fi
 	@scripts/install-deps.sh run
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target ostrel-sim

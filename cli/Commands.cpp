@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -499,8 +500,11 @@ int commandList(CommandContext& context, bool asJson) {
         char head[32];
         std::snprintf(head, sizeof head, "%3d 0x%02X %4d ", index,
                       static_cast<unsigned>(row.address), static_cast<int>(row.size));
-        std::string unit = utf8(row.unit);
-        unit.resize(std::max<std::size_t>(unit.size() + 1, 12), ' ');
+        // Padded by characters, not bytes: the unit is CP-1252, one byte a character, while
+        // its UTF-8 takes two bytes for the degree sign.
+        const std::size_t unitWidth = std::strlen(row.unit);
+        const std::string unit =
+            utf8(row.unit) + std::string(std::max<std::size_t>(unitWidth + 1, 12) - unitWidth, ' ');
         out << head << unit << utf8(row.name) << " (" << shortName(row.name) << ")\n"
             << std::string(26, ' ') << utf8(row.description) << '\n';
     }

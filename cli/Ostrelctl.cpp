@@ -7,37 +7,82 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 
 namespace ctl {
 namespace {
 
-constexpr const char* EXIT_CODES =
-    "PARAM is a parameter's name as \"ostrelctl list\" shows it (letter case ignored), its\n"
-    "address (0x03), or its short name (delay-before-psu-startup); a part of the short name\n"
-    "that fits only one parameter will do.\n"
-    "\n"
-    "A VALUE (of set, or the text of a backup entry without a raw value) is taken only when\n"
-    "it is wholly one number in the parameter's unit (for the timers hh:mm:ss or Never) that\n"
-    "the parameter can hold: abc, an empty text, 12,5, 0x10, inf or 300 for a parameter of 0\n"
-    "to 255 are refused, before the controller is opened when no firmware takes them. A\n"
-    "value between two steps is stored as the codec rounds it, and ostrelctl says so\n"
-    "(12.5 [V] is stored as 12.47 [V]). A backup's raw values are restored as they stand to\n"
-    "the same firmware family; to the other (1.x and 2.x measure voltages differently) only\n"
-    "with --convert.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  success\n"
-    "  1  bad usage or bad input (arguments, files, a value the controller cannot take; a\n"
-    "     restore across firmware families without --convert)\n"
-    "  2  no controller found, or several\n"
-    "  3  the controller was lost during the command\n"
-    "  4  a read timed out, or a write was refused or did not read back\n"
-    "  5  the controller is in use by another of our programs (--wait SECONDS waits)\n"
-    "  6  diff --exit-code: the file and the controller differ\n"
-    "Every status but 0 comes with a line on standard error that says why.";
+constexpr ExitStatus EXIT_STATUSES[] = {
+    {EXIT_OK, "success"},
+    {EXIT_USAGE,
+     "bad usage or bad input (arguments, files, a value the controller cannot take; "
+     "cross-family restore without --convert)"},
+    {EXIT_NO_DEVICE, "no controller found, or several (selection problems)"},
+    {EXIT_LOST, "the controller was lost during the command"},
+    {EXIT_TIMEOUT,
+     "a read timed out, a write was refused by the system, or a written value "
+     "did not read back"},
+    {EXIT_CLAIMED,
+     "the controller is in use by another of our programs (the window or another ostrelctl); "
+     "--wait SECONDS waits for it, and only status runs beside them"},
+    {EXIT_DIFFERS, "the file and the controller differ (diff --exit-code)"},
+};
+
+// `text` broken at spaces into lines of at most `width` characters, each line after the
+// first indented by `indent` spaces; CLI11 prints a footer as it stands.
+std::string wrap(const std::string& text, std::size_t width, std::size_t indent) {
+    std::string wrapped;
+    std::size_t lineStart = 0;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = text.find(' ', begin);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(begin, end - begin);
+        if (wrapped.size() > lineStart && wrapped.size() - lineStart + 1 + word.size() > width) {
+            wrapped += '\n';
+            lineStart = wrapped.size();
+            wrapped.append(indent, ' ');
+        } else if (wrapped.size() > lineStart) {
+            wrapped += ' ';
+        }
+        wrapped += word;
+        begin = end + 1;
+    }
+    return wrapped;
+}
+
+// PARAM_SYNTAX and the exit statuses, as --help ends.
+std::string helpFooter() {
+    constexpr std::size_t width = 90;
+    std::string footer =
+        wrap(PARAM_SYNTAX, width, 0) + "\n\n" + wrap(VALUE_SYNTAX, width, 0) + "\n\nExit status:";
+    for (const ExitStatus& status : exitStatuses()) {
+        footer += "\n  " + wrap(std::to_string(status.code) + "  " + status.meaning, width - 2, 5);
+    }
+    return footer;
+}
 
 }  // namespace
+
+const char* const PARAM_SYNTAX =
+    "PARAM is a parameter's name as \"ostrelctl list\" shows it (letter case ignored), its "
+    "address (0x03), or its short name (delay-before-psu-startup); a part of the short name "
+    "that fits only one parameter will do.";
+
+const char* const VALUE_SYNTAX =
+    "A VALUE (of set, or the text of a backup entry without a raw value) is taken only when it "
+    "is wholly one number in the parameter's unit (for the timers hh:mm:ss or Never) that the "
+    "parameter can hold: abc, an empty text, 12,5, 0x10, inf or 300 for a parameter of 0 to 255 "
+    "are refused, before the controller is opened when no firmware takes them. A value between "
+    "two steps is stored as the codec rounds it, and ostrelctl says so (12.5 [V] is stored as "
+    "12.47 [V]). A backup's raw values are restored as they stand to the same firmware family; "
+    "to the other (1.x and 2.x measure voltages differently) only with --convert. Every exit "
+    "status but 0 comes with a line on standard error that says why.";
+
+std::span<const ExitStatus> exitStatuses() {
+    return EXIT_STATUSES;
+}
 
 std::string ostrelctlVersion() {
     return std::string("ostrelctl ") + OSTREL_VERSION;
@@ -70,9 +115,6 @@ private:
     std::size_t m_count = 0;
 };
 
-int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
-                   const std::atomic<bool>& interrupted, bool& watching);
-
 }  // namespace
 
 int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
@@ -82,8 +124,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     bool watching = false;
     int code = EXIT_USAGE;
     try {
-        code = runCommandLine(argc, argv, {console.in, console.out, err, console.diagnostics},
-                              platforms, interrupted, watching);
+        CommandLine line;
+        code = line.run(argc, argv, {console.in, console.out, err, console.diagnostics}, platforms,
+                        interrupted);
+        watching = line.watching();
     } catch (const std::exception& error) {
         err << "ostrelctl: " << error.what() << '\n';
     } catch (...) {
@@ -102,18 +146,14 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     return code;
 }
 
-namespace {
-
-int runCommandLine(int argc, const char* const* argv, Console console, PlatformSource& platforms,
-                   const std::atomic<bool>& interrupted, bool& watching) {
-    CLI::App app{
-        "Reads and writes the parameters of an Ostrel power-supply controller attached "
-        "over USB, shows its status, and saves, restores and compares its settings.",
-        "ostrelctl"};
+CommandLine::CommandLine()
+    : app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
+          "over USB, shows its status, and saves, restores and compares its settings.",
+          "ostrelctl"} {
     app.set_version_flag("--version", ostrelctlVersion());
     app.set_help_all_flag("--help-all",
                           "Print this help message with every command's options and exit");
-    app.footer(EXIT_CODES);
+    app.footer(helpFooter());
     // One line, as every other failure says why.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
         return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
@@ -121,7 +161,6 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     app.require_subcommand(1);
     app.fallthrough();
 
-    GlobalOptions global;
     app.add_flag("--simulated", global.simulated,
                  "talk to a simulated controller instead of one on USB");
     app.add_option("--timeout", global.timeoutMs,
@@ -136,8 +175,7 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
         ->option_text("SECONDS")
         ->check(CLI::Range(0.0, 86400.0));
 
-    StatusOptions status;
-    CLI::App* statusCommand = app.add_subcommand(
+    statusCommand = app.add_subcommand(
         "status", "the controller's status: voltages, temperature, state, flags, firmware, mode");
     statusCommand->add_flag("--json", status.json, "as JSON (one object a line with --watch)");
     statusCommand->add_flag("--csv", status.csv, "as comma-separated values, with a header");
@@ -146,22 +184,16 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
         ->option_text("SECONDS")
         ->check(CLI::Range(0.1, 86400.0));
 
-    bool listJson = false;
-    CLI::App* listCommand =
+    listCommand =
         app.add_subcommand("list", "the parameters: row, address, size, unit, description");
     listCommand->add_flag("--json", listJson, "as JSON");
 
-    std::vector<std::string> getParams;
-    bool getAll = false;
-    bool getJson = false;
-    CLI::App* getCommand = app.add_subcommand("get", "reads parameters from the controller");
+    getCommand = app.add_subcommand("get", "reads parameters from the controller");
     getCommand->add_option("PARAM", getParams, "the parameters to read");
     getCommand->add_flag("--all", getAll, "every parameter but the factory reset action");
     getCommand->add_flag("--json", getJson, "as JSON");
 
-    std::string setParam;
-    std::string setValue;
-    CLI::App* setCommand = app.add_subcommand(
+    setCommand = app.add_subcommand(
         "set", "writes one parameter, reads it back and says whether the controller holds it");
     setCommand->add_option("PARAM", setParam, "the parameter")->required();
     setCommand
@@ -172,8 +204,7 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     // After PARAM everything is the value: "set min-temp -5" and "set min-temp -hot" alike.
     setCommand->positionals_at_end();
 
-    std::string backupFile;
-    CLI::App* backupCommand = app.add_subcommand(
+    backupCommand = app.add_subcommand(
         "backup", "saves every parameter, with the firmware version, to a JSON file");
     backupCommand
         ->add_option("FILE", backupFile,
@@ -181,9 +212,7 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
                      "left as it was; a FIFO or a device is written straight")
         ->required();
 
-    std::string restoreFile;
-    RestoreOptions restore;
-    CLI::App* restoreCommand = app.add_subcommand(
+    restoreCommand = app.add_subcommand(
         "restore",
         "writes a backup's values that differ from the controller's, and checks them; the "
         "whole file is checked first, and nothing is written when any entry is refused");
@@ -198,9 +227,7 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
         "write the nearest values this controller can hold; without it such a restore lists "
         "every value that cannot be held exactly and writes nothing");
 
-    std::string diffFile;
-    DiffOptions diff;
-    CLI::App* diffCommand =
+    diffCommand =
         app.add_subcommand("diff", "what differs between a backup file and the controller");
     diffCommand->add_option("FILE", diffFile, "the backup file (- or a pipe for standard input)")
         ->required();
@@ -208,11 +235,13 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     diffCommand->add_flag("--exit-code", diff.exitCode,
                           "exit with status 6 when a value differs (0 when none does)");
 
-    bool yes = false;
-    CLI::App* resetCommand = app.add_subcommand(
+    resetCommand = app.add_subcommand(
         "factory-reset", "sets every parameter back to its factory value (A4 A0 FF 01 FF 00)");
     resetCommand->add_flag("--yes", yes, "do it");
+}
 
+int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                     const std::atomic<bool>& interrupted) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -220,7 +249,7 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
-    watching = statusCommand->parsed() && status.watchSeconds > 0;
+    m_watching = statusCommand->parsed() && status.watchSeconds > 0;
     CommandContext context{console, platforms, global, interrupted};
     {
         if (statusCommand->parsed()) {
@@ -250,7 +279,5 @@ int runCommandLine(int argc, const char* const* argv, Console console, PlatformS
     }
     return EXIT_USAGE;
 }
-
-}  // namespace
 
 }  // namespace ctl

@@ -25,7 +25,8 @@ endif()
 find_program(DPKG_BUILDFLAGS dpkg-buildflags REQUIRED)
 function(ostrel_buildflags variable out)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    COMMAND ${CMAKE_COMMAND} -E env
+            "DEB_BUILD_MAINT_OPTIONS=hardening=+all reproducible=-fixfilepath,-fixdebugpath"
             ${DPKG_BUILDFLAGS} --get ${variable}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -37,6 +38,10 @@ endfunction()
 ostrel_buildflags(CPPFLAGS hardening_cppflags)
 ostrel_buildflags(CXXFLAGS hardening_cxxflags)
 ostrel_buildflags(LDFLAGS hardening_ldflags)
+# dpkg-buildflags' own -ffile-prefix-map is one word of a space-separated list and is left
+# out for a source path with spaces; given here as one argument, it keeps any path out of
+# the binaries.
+list(APPEND hardening_cxxflags "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.")
 add_compile_options(${hardening_cppflags} ${hardening_cxxflags})
 add_link_options(${hardening_ldflags})
 

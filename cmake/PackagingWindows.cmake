@@ -23,6 +23,21 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Ostrel")
 set(CPACK_NSIS_PACKAGE_NAME "Ostrel Programmer")
 set(CPACK_NSIS_DISPLAY_NAME "Ostrel Programmer")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# The licence page shows the project's licence; the installer, the uninstaller and the
+# uninstall entry carry the programmer's icon, and the pages its pictures
+# (scripts/render-artwork.sh) in place of NSIS's own.
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/win32/resources/ostrel.ico")
+set(CPACK_NSIS_MUI_UNIICON "${PROJECT_SOURCE_DIR}/win32/resources/ostrel.ico")
+set(CPACK_NSIS_MUI_HEADERIMAGE "${PROJECT_SOURCE_DIR}/dist/windows/header.bmp")
+set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/windows/welcome.bmp")
+set(CPACK_NSIS_MUI_UNWELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/windows/welcome.bmp")
+# What Settings > Apps shows of the installation beside the name, the publisher
+# (CPACK_PACKAGE_VENDOR) and the version: the icon and where to get help.
+set(CPACK_NSIS_INSTALLED_ICON_NAME "ostrel.exe")
+set(CPACK_NSIS_HELP_LINK "${OSTREL_BUGTRACKER}")
+set(CPACK_NSIS_URL_INFO_ABOUT "${OSTREL_HOMEPAGE}")
+set(CPACK_NSIS_CONTACT "${CPACK_PACKAGE_CONTACT}")
 # makensis builds 32-bit installers unless told otherwise; the programs are 64-bit.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # The installer leaves its own key below the vendor's; the vendor's key goes with it.
@@ -62,6 +77,8 @@ if(OSTREL_PACKAGED_PROGRAMS AND OSTREL_MAKENSIS AND OSTREL_TEST_UNDER_WINE)
     COMMAND ${PROJECT_SOURCE_DIR}/dist/windows/installer-test.sh
             --build ${CMAKE_BINARY_DIR} --run ${CMAKE_BINARY_DIR}/wine-run.sh
             --prefix ${OSTREL_WINEPREFIX} --setup ostrel-${PROJECT_VERSION}-setup.exe
+            --version ${PROJECT_VERSION} --publisher "${CPACK_PACKAGE_VENDOR}"
+            --help-link "${CPACK_NSIS_HELP_LINK}"
             --menu-entries ${menu_entries} ${OSTREL_PACKAGED_FILES})
   set_tests_properties(windows_installer PROPERTIES LABELS "package;wine" FIXTURES_REQUIRED wine
                        TIMEOUT 300)

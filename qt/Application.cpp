@@ -1,6 +1,7 @@
 #include "qt/Application.h"
 
 #include <QApplication>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/Resource.h"
@@ -46,6 +47,36 @@ bool answerInfoOptions(int argc, char* argv[], std::FILE* out, const char* progr
         }
     }
     return false;
+}
+
+std::string missingDisplay(const char* program, int argc, const char* const argv[],
+                           const std::function<const char*(const char*)>& environment) {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = environment(variable);
+        if (value != nullptr && *value != '\0') {
+            return {};
+        }
+    }
+    // Qt takes its options with one dash or two, each followed by its value.
+    for (int i = 1; i + 1 < argc; ++i) {
+        const char* option = argv[i][0] == '-' && argv[i][1] == '-' ? argv[i] + 1 : argv[i];
+        if (std::strcmp(option, "-platform") == 0 || std::strcmp(option, "-display") == 0) {
+            return {};
+        }
+    }
+    return std::string(program) +
+           ": no graphical display (DISPLAY and WAYLAND_DISPLAY are unset); on a machine "
+           "without one, ostrelctl reads and writes the controller from the command line";
+}
+
+bool reportMissingDisplay(int argc, const char* const argv[], std::FILE* err, const char* program) {
+    const std::string line =
+        missingDisplay(program, argc, argv, [](const char* name) { return std::getenv(name); });
+    if (line.empty()) {
+        return false;
+    }
+    std::fprintf(err, "%s\n", line.c_str());
+    return true;
 }
 
 }  // namespace qtui

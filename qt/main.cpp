@@ -14,6 +14,9 @@ int main(int argc, char* argv[]) {
                                 "writes its stored parameters.")) {
         return 0;
     }
+    if (qtui::reportMissingDisplay(argc, argv, stderr, "ostrel")) {
+        return 1;
+    }
     QApplication application(argc, argv);
     qtui::setupApplication();
 

@@ -76,6 +76,9 @@ int main(int argc, char* argv[]) {
                                 "second window\nthat drives the controller. Needs no hardware.")) {
         return 0;
     }
+    if (qtui::reportMissingDisplay(argc, argv, stderr, "ostrel-sim")) {
+        return 1;
+    }
     QApplication application(argc, argv);
     qtui::setupApplication();
     // A program of its own for the desktop: its own menu entry and window class.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
-#   scripts/install-deps.sh [all|run]
+#   scripts/install-deps.sh [all|build|run]
 # all (the default): everything the build, the tests, the benchmarks, the package and the
-# screenshots need. run: only what building and running the window needs (make run).
+# screenshots need (make test, make deps). build: what building and packaging the Linux
+# programs needs (make build, make package). run: only what building and running the window
+# needs (make run).
 set -euo pipefail
 
 # Building ostrel and ostrel-sim: compiler, CMake, Qt, the dialog fonts, and GoogleTest,
@@ -12,17 +14,23 @@ run_packages=(
   libgtest-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
-# The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata), the
-# format check, the fuzzers (clang's libFuzzer), the benchmarks, the package and its checks
-# (lintian, hardening-check from devscripts), the screenshots (a small window manager,
-# openbox), and the Windows build (mingw-w64 cross compiler, Wine to run its tests, NSIS for
-# its installer).
-all_packages=(
+# The Debian package: file, with which CPack finds the programs whose libraries
+# dpkg-shlibdeps (dpkg-dev, above) turns into dependencies.
+build_packages=(
   "${run_packages[@]}"
+  file
+)
+# The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
+# manual pages), the format check, the fuzzers (clang's libFuzzer), the benchmarks, the package's checks (lintian,
+# hardening-check from devscripts), the screenshots (a small window manager, openbox), and
+# the Windows build (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
+# installer).
+all_packages=(
+  "${build_packages[@]}"
   clang clang-format git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick xdotool openbox x11-utils
-  file lintian devscripts help2man
+  lintian devscripts man-db groff-base
   desktop-file-utils appstream
   udev libhidapi-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
@@ -31,8 +39,9 @@ all_packages=(
 
 case "${1:-all}" in
   all) packages=("${all_packages[@]}") ;;
+  build) packages=("${build_packages[@]}") ;;
   run) packages=("${run_packages[@]}") ;;
-  *) echo "usage: $0 [all|run]" >&2; exit 2 ;;
+  *) echo "usage: $0 [all|build|run]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -150,10 +150,16 @@ LRESULT CALLBACK SimControlWindow::messageFilter(int code, WPARAM wParam, LPARAM
 INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
     switch (message) {
         case WM_INITDIALOG:
-            // The program's icon: the simulator belongs to it.
-            SendMessageA(m_hwnd, WM_SETICON, ICON_SMALL,
+            // The program's icon, both sizes: the simulator belongs to it, and a window
+            // without a big icon gets the system's generic one in the task bar and Alt+Tab.
+            SendMessageA(m_hwnd, WM_SETICON, ICON_BIG,
                          reinterpret_cast<LPARAM>(LoadIconA(GetModuleHandleA(nullptr),
                                                             MAKEINTRESOURCEA(IDR_MAINFRAME))));
+            SendMessageA(
+                m_hwnd, WM_SETICON, ICON_SMALL,
+                reinterpret_cast<LPARAM>(LoadImageA(
+                    GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
             initControls();
             SetTimer(m_hwnd, SIM_PLACE_TIMER, SIM_PLACE_PERIOD_MS, nullptr);
             return TRUE;

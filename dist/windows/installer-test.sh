@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Windows installer, installs it silently under Wine, checks the programs, the
-# Start-menu entries and the uninstall entry, uninstalls silently and checks that nothing
-# it installed is left: no file of the prefix's drive C and no registry key.
+# Start-menu entries and the uninstall entry (what Settings > Apps shows: name, publisher,
+# version, icon, help link), uninstalls silently and checks that nothing it installed is
+# left: no file of the prefix's drive C and no registry key.
 #
 #   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe
+#                     --version V --publisher NAME --help-link URL
 #                     --menu-entries N PROGRAM.exe...
 # N: the programs that have a Start-menu entry (console programs have none).
 set -euo pipefail
@@ -15,12 +17,17 @@ while [ $# -gt 0 ]; do
     --prefix) prefix=$2; shift 2 ;;
     --setup) setup=$2; shift 2 ;;
     --menu-entries) menu_entries=$2; shift 2 ;;
+    --version) version=$2; shift 2 ;;
+    --publisher) publisher=$2; shift 2 ;;
+    --help-link) help_link=$2; shift 2 ;;
     *) break ;;
   esac
 done
 programs=("$@")
 [ ${#programs[@]} -gt 0 ] || { echo "no programs to install" >&2; exit 2; }
-[ -n "${menu_entries:-}" ] || { echo "--menu-entries missing" >&2; exit 2; }
+for option in menu_entries version publisher help_link; do
+  [ -n "${!option:-}" ] || { echo "--${option//_/-} missing" >&2; exit 2; }
+done
 
 work=$(mktemp -d "$build/installer-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -62,6 +69,16 @@ links=$(grep -ci '/start menu/.*\.lnk$' "$work/added" || true)
 [ "$links" -eq $((menu_entries + 1)) ] ||
   fail "$links Start-menu entries, expected $menu_entries for the programs and one for the uninstaller"
 has_key "$uninstall_key" || fail "no uninstall entry"
+# reg query's lines: "    NAME    REG_SZ    VALUE".
+entry=$("$run" reg query "$uninstall_key" 2>/dev/null | tr -d '\r')
+value() { sed -n "s/^ *$1 *REG_SZ *//p" <<<"$entry"; }
+echo "uninstall entry:"; sed -n 's/^ \+/  /p' <<<"$entry"
+[ "$(value DisplayName)" = "Ostrel Programmer" ] || fail "DisplayName is '$(value DisplayName)'"
+[ "$(value DisplayVersion)" = "$version" ] || fail "DisplayVersion is '$(value DisplayVersion)', not $version"
+[ "$(value Publisher)" = "$publisher" ] || fail "Publisher is '$(value Publisher)', not $publisher"
+[ "$(value HelpLink)" = "$help_link" ] || fail "HelpLink is '$(value HelpLink)', not $help_link"
+[ "$(value DisplayIcon)" = 'C:\Program Files\Ostrel\ostrel.exe' ] ||
+  fail "DisplayIcon is '$(value DisplayIcon)', not the installed ostrel.exe"
 
 "$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
 # The uninstaller runs from a copy of itself, which the first process starts and leaves.

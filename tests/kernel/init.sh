@@ -13,17 +13,11 @@ mount -t devtmpfs devtmpfs /dev
 token=none
 capture=no
 scenario=""
-build=""
-winbuild=""
-wineprefix=""
+[ ! -f /etc/ostrel-scenario ] || IFS= read -r scenario </etc/ostrel-scenario
 for word in $(cat /proc/cmdline); do
     case $word in
     ostrel.token=*) token=${word#ostrel.token=} ;;
     ostrel.capture=1) capture=yes ;;
-    ostrel.scenario=*) scenario=${word#ostrel.scenario=} ;;
-    ostrel.build=*) build=${word#ostrel.build=} ;;
-    ostrel.winbuild=*) winbuild=${word#ostrel.winbuild=} ;;
-    ostrel.wineprefix=*) wineprefix=${word#ostrel.wineprefix=} ;;
     esac
 done
 
@@ -80,12 +74,26 @@ run_scenario() {
     mkdir -p /newroot/run/ostrel-out
     mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 ostrelout /newroot/run/ostrel-out ||
         return 1
+    # The source tree and the builds at fixed paths, whatever their names on the host and
+    # even where they lie under the host's /tmp, which the tmpfs above hides.
+    while read -r tag; do
+        mkdir -p "/newroot/ostrel/$tag"
+        mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose "$tag" \
+            "/newroot/ostrel/$tag" || return 1
+    done </etc/ostrel-shares
+    winbuild=""
+    wineprefix=""
+    if grep -qx winbuild /etc/ostrel-shares; then
+        winbuild=/ostrel/winbuild
+        wineprefix=/ostrel/wineprefix
+    fi
     read -r uptime _ </proc/uptime
     echo "ostrel-harness: host root mounted after $uptime s; running $scenario"
     timeout -s KILL "$(cat /etc/ostrel-test-timeout)" chroot /newroot /usr/bin/env -i \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-        OSTREL_BUILD="$build" OSTREL_WINDOWS_BUILD="$winbuild" OSTREL_WINE_PREFIX="$wineprefix" \
-        OSTREL_OUT=/run/ostrel-out /bin/bash "$scenario"
+        OSTREL_SOURCE=/ostrel/src OSTREL_BUILD=/ostrel/build \
+        OSTREL_WINDOWS_BUILD="$winbuild" OSTREL_WINE_PREFIX="$wineprefix" \
+        OSTREL_OUT=/run/ostrel-out /bin/bash "/ostrel/src/$scenario"
 }
 
 if [ -n "$scenario" ]; then

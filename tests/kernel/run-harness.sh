@@ -7,12 +7,14 @@
 #   run-harness.sh --scenario SCRIPT --work DIR [--build DIR] [--timeout SECONDS]
 #
 #   --binary   the statically linked test binary to run in the guest
-#   --scenario a bash script run as root in the guest, chrooted into this machine's own
-#              root file system (shared read-only over 9p, with a tmpfs overlay on top), so
-#              that it can run the host's dynamically linked programs: the window under
-#              Xvfb, udevd, a peer HID library. Its exit code is the result. It finds the
-#              build folder in $OSTREL_BUILD and a writable folder, whose contents come
-#              back to DIR/out, in $OSTREL_OUT.
+#   --scenario a bash script of this source tree run as root in the guest, chrooted into
+#              this machine's own root file system (shared read-only over 9p, with a tmpfs
+#              overlay on top), so that it can run the host's dynamically linked programs:
+#              the window under Xvfb, udevd, a peer HID library. Its exit code is the
+#              result. The source tree and the build folder are shared on their own at fixed
+#              guest paths, $OSTREL_SOURCE and $OSTREL_BUILD, so that neither their names
+#              nor the guest's tmpfs over /tmp and /run matter; a writable folder, whose
+#              contents come back to DIR/out, is in $OSTREL_OUT.
 #   --build    the build folder handed to the scenario (default: the current folder)
 #   --windows-build  a cross-built Windows build folder, handed to the scenario as
 #              $OSTREL_WINDOWS_BUILD, with a Wine prefix made here beforehand (Wine's HID bus
@@ -26,6 +28,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
 binary=""
 scenario=""
 build=$PWD
@@ -58,15 +61,20 @@ if [ -n "$scenario" ]; then
     [ -f "$scenario" ] || die "the scenario $scenario is missing"
     [ -n "$work" ] || die "--scenario needs --work"
     scenario=$(cd "$(dirname "$scenario")" && pwd)/$(basename "$scenario")
+    # The guest sees the source tree at a fixed path: the scenario is named inside it.
+    case $scenario in
+    "$source_dir"/*) scenario_in_tree=${scenario#"$source_dir"/} ;;
+    *) die "the scenario $scenario is not in the source tree $source_dir, which is all the guest sees of the sources" ;;
+    esac
+    case $scenario_in_tree in
+    *$'\n'*) die "the scenario's path holds a line break, which the guest cannot read back: $scenario" ;;
+    esac
     if [ ! -x "$build/tests/kernel/ostrel-gadget" ]; then
         say "SKIP: no gadget program in $build (build the default preset first)"
         exit 77
     fi
     build=$(cd "$build" && pwd)
     [ -z "$windows_build" ] || windows_build=$(cd "$windows_build" && pwd)
-    case "$scenario$build$windows_build$work" in
-    *[[:space:]]*) die "the scenario and build paths travel on the kernel command line: no spaces" ;;
-    esac
 else
     [ -n "$binary" ] || die "no --binary or --scenario given"
     [ -x "$binary" ] || die "the test binary $binary is missing or not executable"
@@ -151,6 +159,13 @@ for entry in "${modules[@]}"; do
 done
 # The guest stops the tests a little before the host stops the guest.
 echo $((limit - 20)) >"$stage/etc/ostrel-test-timeout"
+# What a scenario needs travels in files, not on the kernel command line, whose words end
+# at spaces: the script's path in the source tree, and the 9p tags of the folders shared
+# beside the host's root (each mounted at /ostrel/TAG in the guest).
+if [ -n "$scenario" ]; then
+    printf '%s\n' "$scenario_in_tree" >"$stage/etc/ostrel-scenario"
+    printf '%s\n' src build ${windows_build:+winbuild wineprefix} >"$stage/etc/ostrel-shares"
+fi
 
 initramfs=$work/initramfs.cpio
 sum=$( (cd "$stage" && find . -type f | LC_ALL=C sort | xargs sha256sum) | sha256sum | cut -d' ' -f1)
@@ -164,6 +179,13 @@ else
     say "initramfs built ($(du -h "$initramfs" | cut -f1))"
 fi
 
+# share HOST-FOLDER TAG [rw]: a 9p share; QEMU's option syntax doubles commas in values.
+share() {
+    local access=readonly=on
+    [ "${3:-}" != rw ] || access=readonly=off
+    shares+=(-virtfs "local,path=${1//,/,,},mount_tag=$2,security_model=none,$access,multidevs=remap")
+}
+
 # Boot. The token ties the result line to this run.
 token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
 append="console=ttyS0 quiet panic=-1 ostrel.token=$token"
@@ -171,7 +193,6 @@ append="console=ttyS0 quiet panic=-1 ostrel.token=$token"
 memory=512M
 shares=()
 if [ -n "$scenario" ]; then
-    append="$append ostrel.scenario=$scenario ostrel.build=$build"
     if [ -n "$windows_build" ]; then
         # Made here, where Wine runs at full speed; the guest copies it into its tmpfs.
         prefix=$work/wine-prefix
@@ -186,7 +207,6 @@ if [ -n "$scenario" ]; then
                 /d 0 /f </dev/null >/dev/null 2>&1 || die "the Wine prefix's registry could not be set"
             WINEPREFIX=$prefix /usr/lib/wine/wineserver -w
         fi
-        append="$append ostrel.winbuild=$windows_build ostrel.wineprefix=$prefix"
     fi
     # The window, Xvfb and Wine need more room than the bare harness.
     memory=1536M
@@ -195,8 +215,14 @@ if [ -n "$scenario" ]; then
     mkdir -p "$out"
     # multidevs=remap: the host root spans several file systems, whose inode numbers
     # would otherwise collide in the guest.
-    shares=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
-        -virtfs "local,path=$out,mount_tag=ostrelout,security_model=none")
+    share / hostroot
+    share "$out" ostrelout rw
+    share "$source_dir" src
+    share "$build" build
+    if [ -n "$windows_build" ]; then
+        share "$windows_build" winbuild
+        share "$prefix" wineprefix
+    fi
 fi
 log=$work/console.log
 say "booting $release under QEMU (TCG, limit ${limit} s; console log: $log)"

@@ -3,7 +3,7 @@
 # Times come from /proc/uptime: under emulation, counted loop turns stretch.
 set -uo pipefail
 
-: "${OSTREL_BUILD:?}" "${OSTREL_OUT:?}"
+: "${OSTREL_SOURCE:?}" "${OSTREL_BUILD:?}" "${OSTREL_OUT:?}"
 GADGET=$OSTREL_BUILD/tests/kernel/ostrel-gadget
 failed=0
 

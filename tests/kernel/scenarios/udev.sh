@@ -4,7 +4,7 @@
 # marked active the user at it can open the controller's node and not the other one.
 source "$(dirname "$0")/lib.sh"
 
-RULE=$(cd "$(dirname "$0")/../../.." && pwd)/dist/udev/70-ostrel.rules
+RULE=$OSTREL_SOURCE/dist/udev/70-ostrel.rules
 # The guest's rules folder lies in the overlay: the host's stays untouched.
 mkdir -p /etc/udev/rules.d
 cp "$RULE" /etc/udev/rules.d/
