@@ -80,7 +80,10 @@ bool COstrelDlg::UpdateData(bool saveAndValidate) {
             case Exchange::Text:
                 if (saveAndValidate) {
                     m_status.*binding.text = m_window.controlText(binding.control);
-                } else {
+                } else if (m_window.controlText(binding.control) != m_status.*binding.text) {
+                    // As the framework's data exchange does: an unchanged text is not set
+                    // again, so the refresh five times a second neither repaints nor
+                    // scrolls a field back.
                     m_window.setControlText(binding.control, m_status.*binding.text);
                 }
                 break;

@@ -20,6 +20,7 @@ public:
         bool isList = false;
         bool isCheckBox = false;
         std::string text;
+        int textWrites = 0;  // setControlText calls: what a real control would repaint
         bool enabled = true;
         bool checked = false;
         std::vector<std::string> items;
