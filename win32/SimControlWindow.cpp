@@ -96,21 +96,27 @@ SimControlWindow::SimControlWindow(HINSTANCE instance, sim::SimulatedOstrel& con
     const DialogTemplateBuffer buffer(windowDefinition());
     m_hwnd = CreateDialogIndirectParamA(instance, buffer.get(), nullptr, &dialogProc,
                                         reinterpret_cast<LPARAM>(this));
-    // The programmer's modal loop knows only its own dialog: its message filter hands this
-    // window's keys (Tab, Enter, mnemonics) to the dialog manager too.
-    if (g_window == nullptr) {
-        g_window = this;
-        m_filter = SetWindowsHookExA(WH_MSGFILTER, &messageFilter, nullptr, GetCurrentThreadId());
-    }
 }
 
 SimControlWindow::~SimControlWindow() {
-    if (m_filter != nullptr) {
-        UnhookWindowsHookEx(m_filter);
-        g_window = nullptr;
-    }
+    setKeyFilter(false);
     if (m_hwnd != nullptr) {
         DestroyWindow(m_hwnd);
+    }
+}
+
+void SimControlWindow::setKeyFilter(bool on) {
+    // The programmer's modal loop knows only its own dialog: a message filter hands this
+    // window's keys (Tab, Enter, mnemonics) to the dialog manager too. Only while this
+    // window is active, the only time it gets keys: every hooked message costs Wine's
+    // server three requests, which the idle programmer should not pay.
+    if (on && m_filter == nullptr && g_window == nullptr) {
+        m_filter = SetWindowsHookExA(WH_MSGFILTER, &messageFilter, nullptr, GetCurrentThreadId());
+        g_window = m_filter != nullptr ? this : nullptr;
+    } else if (!on && m_filter != nullptr) {
+        UnhookWindowsHookEx(m_filter);
+        m_filter = nullptr;
+        g_window = nullptr;
     }
 }
 
@@ -164,6 +170,9 @@ INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
             initControls();
             SetTimer(m_hwnd, SIM_PLACE_TIMER, SIM_PLACE_PERIOD_MS, nullptr);
             return TRUE;
+        case WM_ACTIVATE:
+            setKeyFilter(LOWORD(wParam) != WA_INACTIVE);
+            return FALSE;
         case WM_TIMER:
             if (wParam == SIM_PLACE_TIMER) {
                 placeBesideAnchor();

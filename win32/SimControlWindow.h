@@ -40,6 +40,7 @@ private:
     INT_PTR handleMessage(UINT message, WPARAM wParam);
     // Whether `hwnd` is this window or one of its controls.
     bool ownsWindow(HWND hwnd) const;
+    void setKeyFilter(bool on);
     void initControls();
     void placeBesideAnchor();
     void showVolts();
