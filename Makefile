@@ -55,7 +55,7 @@ package-windows: deps
 bench: build
 	@# The Windows figures are taken when that build exists: its programs are brought up to date.
 	if [ -d build/windows ]; then \
-	  cmake --build --preset windows -j $(JOBS) --target ostrel ostrel-sim ostrel-sim-bench; \
+	  cmake --build --preset windows -j $(JOBS) --target ostrel ostrel-sim ostrel-sim-bench bare-dialog; \
 	fi
 	scripts/bench.sh
 
