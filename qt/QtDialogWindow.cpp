@@ -17,12 +17,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StringTable.h"
 #include "qt/AboutDialog.h"
 #include "qt/Cp1252.h"
 #include "qt/DialogBuilder.h"
-#include "qt/DialogTemplate.h"
 #include "qt/DialogUnits.h"
 #include "qt/Resources.h"
 
@@ -93,13 +93,13 @@ QtDialogWindow::~QtDialogWindow() {
 }
 
 void QtDialogWindow::buildControls() {
-    for (const auto& [id, widget] : buildDialog(*m_dialog, mainDialogTemplate())) {
-        if (id == IDC_STATIC) {
+    for (const auto& [id, widget] : buildDialog(*m_dialog, ui::mainDialogTemplate())) {
+        if (id == ui::IDC_STATIC) {
             continue;
         }
         m_controls.emplace(id, widget);
         if (auto* list = qobject_cast<QComboBox*>(widget)) {
-            for (const TemplateItem& item : mainDialogTemplate().items) {
+            for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
                 if (item.id == id) {
                     m_dropDownHeight = dluToPixelsY(item.cy);
                 }

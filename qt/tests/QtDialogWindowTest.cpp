@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "app/CAboutDlg.h"
+#include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/tests/DialogWindowContract.h"
 #include "qt/AboutDialog.h"
 #include "qt/Cp1252.h"
-#include "qt/DialogTemplate.h"
 #include "qt/QtDialogWindow.h"
 
 namespace {
@@ -196,8 +196,8 @@ TEST(QtDialogWindow, OnlyTheUsersChoiceIsASelectionChange) {
 }
 
 TEST(AboutDialog, ShowsTheAboutTextsOnTemplate100) {
-    EXPECT_EQ(qtui::aboutDialogTemplate().cx, CAboutDlg::WIDTH_DU);
-    EXPECT_EQ(qtui::aboutDialogTemplate().cy, CAboutDlg::HEIGHT_DU);
+    EXPECT_EQ(ui::aboutDialogTemplate().cx, CAboutDlg::WIDTH_DU);
+    EXPECT_EQ(ui::aboutDialogTemplate().cy, CAboutDlg::HEIGHT_DU);
     qtui::AboutDialog about(nullptr);
     EXPECT_EQ(about.size(), QSize(353, 89));  // 235 x 55 units
     EXPECT_EQ(qtui::toCp1252(about.windowTitle()), CAboutDlg::CAPTION);
