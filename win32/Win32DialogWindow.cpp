@@ -1,6 +1,7 @@
 #include "win32/Win32DialogWindow.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/CAboutDlg.h"
 #include "app/DialogTemplate.h"
@@ -213,9 +214,16 @@ std::string Win32DialogWindow::controlText(int control) const {
     if (hwnd == nullptr) {
         return {};
     }
+    // One message for the short texts the refresh compares five times a second; a longer
+    // one is measured first.
+    std::array<char, 128> shortText{};
+    const int copied = GetWindowTextA(hwnd, shortText.data(), static_cast<int>(shortText.size()));
+    if (copied >= 0 && copied + 1 < static_cast<int>(shortText.size())) {
+        return std::string(shortText.data(), static_cast<std::size_t>(copied));
+    }
     std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
-    const int copied = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
-    text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+    const int all = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max(all, 0)));
     return text;
 }
 
