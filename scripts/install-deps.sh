@@ -13,12 +13,13 @@ run_packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata), the
-# format check, the benchmarks, the package and its checks (lintian, hardening-check from
-# devscripts), the screenshots (a small window manager, openbox), and the Windows build
-# (mingw-w64 cross compiler, Wine to run its tests, NSIS for its installer).
+# format check and the lint (clang-format, shellcheck, clang-tidy), the benchmarks, the
+# package and its checks (lintian, hardening-check from devscripts), the screenshots (a
+# small window manager, openbox), and the Windows build (mingw-w64 cross compiler, Wine to
+# run its tests, NSIS for its installer).
 all_packages=(
   "${run_packages[@]}"
-  clang-format git libgmock-dev libbenchmark-dev
+  clang-format clang-tidy shellcheck git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick xdotool openbox x11-utils
   file lintian devscripts help2man
