@@ -39,6 +39,7 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     m_inputVoltage->setDecimals(2);
     m_inputVoltage->setSingleStep(0.1);
     m_inputCounts = new QLabel(measureGroup);
+    m_inputCounts->setObjectName(QStringLiteral("inputCounts"));
     m_temperature = new QSpinBox(measureGroup);
     m_temperature->setObjectName(QStringLiteral("temperature"));
     m_temperature->setRange(SimPanel::TEMPERATURE_FIRST, SimPanel::TEMPERATURE_LAST);
