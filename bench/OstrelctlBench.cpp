@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
 
 namespace {

@@ -26,7 +26,7 @@ std::optional<HidIdLine> parseHidId(std::string_view uevent);
 std::optional<std::uint32_t> parseSysfsHex(std::string_view text);
 
 // True when the uevent file holds exactly this line ("DEVTYPE=usb_device").
-bool ueventHasLine(std::string_view uevent, std::string_view line);
+bool ueventHasLine(std::string_view uevent, std::string_view wanted);
 
 // A sysfs string attribute to UTF-16: the single trailing newline the kernel appends
 // is dropped; each invalid UTF-8 sequence becomes one U+FFFD (per maximal subpart).
