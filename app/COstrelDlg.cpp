@@ -206,7 +206,13 @@ void COstrelDlg::showStatus(std::span<const std::uint8_t> report) {
     formatStatusFields(m_table, status, m_status);
 
     UpdateData(false);
-    m_window.setCaption(formatCaption(status));
+    // As the fields: an unchanged caption is not set again. Every setting repaints the
+    // window's frame, once a second for as long as the program runs.
+    std::string caption = formatCaption(status);
+    if (caption != m_caption) {
+        m_caption = std::move(caption);
+        m_window.setCaption(m_caption);
+    }
 }
 
 void COstrelDlg::showParam(std::span<const std::uint8_t> report) {

@@ -219,6 +219,7 @@ bool RecordingWindow::isChecked(int control) const {
 void RecordingWindow::setCaption(const std::string& text) {
     checkAlive("setCaption");
     m_caption = text;
+    ++m_captionWrites;
 }
 
 unsigned RecordingWindow::setTimer(unsigned id, unsigned periodMs) {

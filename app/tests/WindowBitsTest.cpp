@@ -78,6 +78,7 @@ TEST_F(WindowBits, TheRefreshWritesOnlyTextsThatChanged) {
     const int temperature = writes(IDC_TEMPERATURE);
     const int voltage = writes(IDC_VOLTAGE_IN);
     const int history = writes(IDC_STATUS_HISTORY);
+    const int captions = m_window.captionWrites();
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(m_window.tick(TIMER_PUMP));
     }
@@ -89,6 +90,7 @@ TEST_F(WindowBits, TheRefreshWritesOnlyTextsThatChanged) {
     EXPECT_EQ(writes(IDC_TEMPERATURE), temperature + 1);
     EXPECT_EQ(writes(IDC_VOLTAGE_IN), voltage);  // the same text: not written again
     EXPECT_EQ(writes(IDC_STATUS_HISTORY), history);
+    EXPECT_EQ(m_window.captionWrites(), captions);  // the same version and mode
 }
 
 TEST_F(WindowBits, FocusBelowTheEdgeShowsAHintThatFollowsTheControl) {
