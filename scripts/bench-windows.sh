@@ -13,7 +13,7 @@
 # figures and their ratio. ANCHOR_ONLY=1 measures only these two.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build/windows}"
+build="$(cd "${1:-$root/build/windows}" && pwd)"  # Wine wants its prefix absolute
 linux_figures="${2:-}"
 runs="${RUNS:-7}"
 idle="${IDLE_SECONDS:-30}"
