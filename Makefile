@@ -7,12 +7,13 @@
 #                  programmer on a simulated controller
 #   make package   build the Debian package
 #   make package-windows  build the Windows installer and zip (build/windows)
+#   make lint      clang-tidy (.clang-tidy) over the default preset's compile database
 #   make bench     run the benchmarks; when build/windows exists, also those of the Windows
 #                  programs under Wine
 JOBS ?= 2
 PRESETS ?= default asan tsan windows
 
-.PHONY: all deps build test run package package-windows bench clean $(addprefix test-,$(PRESETS))
+.PHONY: all deps build test run package package-windows bench lint clean $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -63,9 +64,13 @@ package-windows: deps
 bench: build
 	@# The Windows figures are taken when that build exists: its programs are brought up to date.
 	if [ -d build/windows ]; then \
-	  cmake --build --preset windows -j $(JOBS) --target ostrel ostrel-sim ostrel-sim-bench; \
+	  cmake --build --preset windows -j $(JOBS) --target ostrel ostrel-sim ostrel-sim-bench bare-dialog; \
 	fi
 	scripts/bench.sh
+
+lint: deps
+	cmake --preset default
+	scripts/lint.sh
 
 clean:
 	@# Wine's servers for the test, benchmark and screenshot prefixes would outlive their folders.

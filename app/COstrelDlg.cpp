@@ -83,7 +83,10 @@ bool COstrelDlg::UpdateData(bool saveAndValidate) {
             case Exchange::Text:
                 if (saveAndValidate) {
                     m_status.*binding.text = m_window.controlText(binding.control);
-                } else {
+                } else if (m_window.controlText(binding.control) != m_status.*binding.text) {
+                    // As the framework's data exchange does: an unchanged text is not set
+                    // again, so the refresh five times a second neither repaints nor
+                    // scrolls a field back.
                     m_window.setControlText(binding.control, m_status.*binding.text);
                 }
                 break;
@@ -211,7 +214,13 @@ void COstrelDlg::showStatus(std::span<const std::uint8_t> report) {
     formatStatusFields(m_table, status, m_status);
 
     UpdateData(false);
-    m_window.setCaption(formatCaption(status));
+    // As the fields: an unchanged caption is not set again. Every setting repaints the
+    // window's frame, once a second for as long as the program runs.
+    std::string caption = formatCaption(status);
+    if (caption != m_caption) {
+        m_caption = std::move(caption);
+        m_window.setCaption(m_caption);
+    }
 }
 
 void COstrelDlg::showParam(std::span<const std::uint8_t> report) {

@@ -126,4 +126,5 @@ private:
     bool m_disconnectHandled = false;
     int m_focus = 0;  // the control with the keyboard focus
     std::string m_focusHint;
+    std::string m_caption;  // the last caption set; empty until the first status
 };

@@ -1,5 +1,6 @@
 // The programs' texts are single-byte Windows-1252. The code page itself, free of any
-// toolkit: the Qt window converts through it to UTF-16, ostrelctl to UTF-8.
+// toolkit: the Qt window converts through it to UTF-16, ostrelctl to UTF-8; the Win32
+// window passes the bytes to Windows' -A functions as they are.
 #pragma once
 
 #include <string>

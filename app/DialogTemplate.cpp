@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/Resource.h"
+#include "app/StringTable.h"
 
 namespace ui {
 namespace {
@@ -63,7 +64,7 @@ constexpr std::array MAIN_ITEMS = {
     TemplateItem{IDC_STATIC, K::RightLabel, "IOBuffer:", 7, 260, 55, 14, 0, IDC_IO_BUFFER},
 };
 
-const DialogTemplate MAIN_TEMPLATE{IDD_OSTREL_DIALOG, 345, 281, "Ostrel ver: --", MAIN_ITEMS};
+const DialogTemplate MAIN_TEMPLATE{IDD_OSTREL_DIALOG, 345, 281, TEXT_INITIAL_CAPTION, MAIN_ITEMS};
 
 constexpr std::array ABOUT_ITEMS = {
     TemplateItem{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, IDR_MAINFRAME},

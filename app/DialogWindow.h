@@ -1,6 +1,7 @@
 // The window operations the dialog logic needs, and the messages a window delivers to it.
-// Qt implements them for real (qt/), a recording window for tests (app/tests/).
-// All texts are single-byte Windows-1252.
+// Qt (qt/) and Win32 (win32/) implement them for real, a recording window for the tests
+// (app/tests/); app/tests/DialogWindowContract.h holds what all three do alike. All texts
+// are single-byte Windows-1252.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,8 @@ public:
     virtual int listSelection(int control) const = 0;           // -1: none
 
     virtual void enableControl(int control, bool enabled) = 0;
+    // Sets the text every time, the same text again included. A drop-down list's text is
+    // its selection's: setting one changes nothing.
     virtual void setControlText(int control, const std::string& text) = 0;
     virtual std::string controlText(int control) const = 0;
     virtual void setCheck(int control, bool checked) = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
 
 namespace {

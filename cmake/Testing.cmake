@@ -42,23 +42,68 @@ else()
   include(GoogleTest)
 endif()
 
-# A GoogleTest executable registered with CTest: ostrel_add_gtest(name SOURCES ... LIBS ... [LABELS ...])
+# The one way to register a test program: a GoogleTest executable, as CTest entries.
+#   ostrel_add_gtest(name SOURCES ... [LIBS ...] [LABELS ...] [QT] [WINDOWS])
+# Every test is labelled `unit`, and `wine` when it runs under Wine. QT: real Qt widgets
+# on Qt's offscreen platform, with the binary's own main (a QApplication); label `qt`.
+# WINDOWS: real Win32 dialogs; under Wine they need an X display, so the binary runs inside
+# its own Xvfb in a prefix of its own (a prefix's desktop belongs to the Wine process that
+# first needs one, and the other tests run without a display); label `window`.
 function(ostrel_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrel_test_support GTest::gtest GTest::gtest_main)
-  ostrel_test_warnings(${name})
+  cmake_parse_arguments(ARG "QT;WINDOWS" "" "SOURCES;LIBS;LABELS" ${ARGN})
   set(labels unit ${ARG_LABELS})
+  if(ARG_QT)
+    add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/qt/tests/QtTestMain.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrel_qt Qt6::Widgets Qt6::Test
+                                          ostrel_test_support GTest::gtest)
+    list(APPEND labels qt)
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrel_test_support GTest::gtest
+                                          GTest::gtest_main)
+  endif()
+  ostrel_test_warnings(${name})
+  if(ARG_WINDOWS)
+    list(APPEND labels window)
+  endif()
   if(OSTREL_TEST_UNDER_WINE)
-    add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "${labels};wine" FIXTURES_REQUIRED wine)
+    list(APPEND labels wine)
+    if(ARG_WINDOWS)
+      ostrel_add_wine_window_test(${name} "${labels}")
+    else()
+      add_test(NAME ${name} COMMAND ${name})
+      set_tests_properties(${name} PROPERTIES LABELS "${labels}" FIXTURES_REQUIRED wine)
+    endif()
     return()
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   # gtest_discover_tests flattens a list given in PROPERTIES (only the first label would
-  # stick), so the labels are set on the discovered tests afterwards.
+  # stick), so the properties are set on the discovered tests afterwards.
+  set(properties "LABELS \"${labels}\"")
+  if(ARG_QT)
+    string(APPEND properties " ENVIRONMENT QT_QPA_PLATFORM=offscreen")
+  endif()
   set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
   file(WRITE "${label_script}"
-       "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+       "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+endfunction()
+
+# A window test program under Wine: in its own Xvfb and prefix, whose server stops at the
+# end of the run.
+function(ostrel_add_wine_window_test name labels)
+  find_program(OSTREL_XVFB_RUN xvfb-run REQUIRED)
+  set(prefix ${CMAKE_BINARY_DIR}/wine-prefix-windows)
+  add_test(NAME ${name}
+           COMMAND ${CMAKE_COMMAND} -E env OSTREL_WINE_PREFIX=${prefix}
+                   ${OSTREL_XVFB_RUN} -a -s "-screen 0 1024x768x24 -nolisten tcp"
+                   ${PROJECT_SOURCE_DIR}/cmake/run-window-tests.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" FIXTURES_REQUIRED wine_windows)
+  if(NOT TEST wine_windows_shutdown)
+    add_test(NAME wine_windows_shutdown
+             COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${prefix} ${OSTREL_WINESERVER} -k)
+    set_tests_properties(wine_windows_shutdown PROPERTIES LABELS "wine;window"
+                         FIXTURES_CLEANUP wine_windows)
+  endif()
 endfunction()

@@ -319,6 +319,7 @@ std::string decodeParamValue(const ParamDef& row, std::uint8_t first, std::uint8
             return (first & 0x80) != 0 ? "-" + magnitude : magnitude;
         }
         case PK_TEMPERATURE: {
+            // NOLINTNEXTLINE(bugprone-signed-char-misuse): the byte is a signed temperature.
             const int high = static_cast<std::int8_t>(first);
             const int value = oneByte ? high : high * 256 + second;
             return std::to_string(truncToInt(value * row.factor));

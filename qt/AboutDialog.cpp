@@ -15,11 +15,11 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(resourceIcon(CAboutDlg::ICON));
-    for (const auto& [id, widget] : buildDialog(*this, aboutDialogTemplate())) {
+    for (const auto& [id, widget] : buildDialog(*this, ui::aboutDialogTemplate())) {
         if (auto* label = qobject_cast<QLabel*>(widget)) {
-            if (id == IDC_ABOUT_PROGRAM) {
+            if (id == ui::IDC_ABOUT_PROGRAM) {
                 label->setText(fromCp1252(CAboutDlg::programLine()));
-            } else if (id == IDC_ABOUT_DESCRIPTION) {
+            } else if (id == ui::IDC_ABOUT_DESCRIPTION) {
                 label->setText(fromCp1252(CAboutDlg::descriptionLine()));
             }
         } else if (auto* button = qobject_cast<QAbstractButton*>(widget);

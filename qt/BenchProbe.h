@@ -1,6 +1,7 @@
-// Opt-in timing for the window benchmark: with OSTREL_SIM_BENCH=<seconds> set, ostrel-sim
-// prints to stderr when the window is first painted and when the first status shows, the
-// CPU time and peak memory of the idle seconds that follow, and then closes the window.
+// Opt-in timing for the window benchmark: with OSTREL_SIM_BENCH=<seconds> set (0 to a day),
+// ostrel-sim closes the window that many seconds after the first status shows and prints to
+// stderr one line: when the window was first painted, when the first status showed, the CPU
+// time and peak memory of the idle seconds between.
 #pragma once
 
 #include <QObject>
@@ -32,6 +33,8 @@ private:
     bool m_painted = false;
     bool m_statusShown = false;
     long m_cpuAtStatusUs = 0;
+    long long m_windowShownNs = 0;
+    long long m_firstStatusNs = 0;
 };
 
 }  // namespace qtui

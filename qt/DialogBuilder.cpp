@@ -46,33 +46,33 @@ QLabel* makePicture(QWidget& parent, const QPixmap& pixmap) {
     return picture;
 }
 
-QWidget* makeItem(QDialog& dialog, const TemplateItem& item, const QString& text) {
+QWidget* makeItem(QDialog& dialog, const ui::TemplateItem& item, const QString& text) {
     switch (item.kind) {
-        case ItemKind::DefaultButton: {
+        case ui::ItemKind::DefaultButton: {
             auto* button = new QPushButton(text, &dialog);
             button->setAutoDefault(true);
             button->setDefault(true);
             return button;
         }
-        case ItemKind::PushLikeCheck: {
+        case ui::ItemKind::PushLikeCheck: {
             auto* button = new QPushButton(text, &dialog);
             button->setCheckable(true);
             // A check box, not a push button: Enter on it still presses the default button.
             button->setAutoDefault(false);
             return button;
         }
-        case ItemKind::RightLabel:
+        case ui::ItemKind::RightLabel:
             return makeLabel(dialog, text, Qt::AlignRight);
-        case ItemKind::Label:
+        case ui::ItemKind::Label:
             return makeLabel(dialog, text, Qt::AlignLeft);
-        case ItemKind::BorderLabel: {
+        case ui::ItemKind::BorderLabel: {
             QLabel* label = makeLabel(dialog, text, Qt::AlignLeft);
             label->setFrameStyle(QFrame::Box | QFrame::Plain);
             label->setLineWidth(1);
             label->setWordWrap(true);
             return label;
         }
-        case ItemKind::TextBlock: {
+        case ui::ItemKind::TextBlock: {
             auto* label = new QLabel(&dialog);
             label->setTextFormat(Qt::PlainText);
             label->setText(text);
@@ -80,21 +80,21 @@ QWidget* makeItem(QDialog& dialog, const TemplateItem& item, const QString& text
             label->setWordWrap(true);
             return label;
         }
-        case ItemKind::ReadOnlyEdit:
+        case ui::ItemKind::ReadOnlyEdit:
             return makeEdit(dialog, true);
-        case ItemKind::Edit:
+        case ui::ItemKind::Edit:
             return makeEdit(dialog, false);
-        case ItemKind::GroupBox:
+        case ui::ItemKind::GroupBox:
             return new QGroupBox(text, &dialog);
-        case ItemKind::DropDownList: {
+        case ui::ItemKind::DropDownList: {
             auto* list = new QComboBox(&dialog);
             list->setEditable(false);
             list->setInsertPolicy(QComboBox::InsertAtBottom);
             return list;
         }
-        case ItemKind::Bitmap:
+        case ui::ItemKind::Bitmap:
             return makePicture(dialog, resourceBitmap(item.resource));
-        case ItemKind::Icon: {
+        case ui::ItemKind::Icon: {
             const int size = dialog.style()->pixelMetric(QStyle::PM_LargeIconSize);
             return makePicture(dialog, resourceIcon(item.resource).pixmap(size, size));
         }
@@ -102,17 +102,17 @@ QWidget* makeItem(QDialog& dialog, const TemplateItem& item, const QString& text
     return nullptr;
 }
 
-void placeItem(QWidget& widget, const TemplateItem& item) {
+void placeItem(QWidget& widget, const ui::TemplateItem& item) {
     const PixelRect rect = mapDialogRect(item.x, item.y, item.cx, item.cy);
     switch (item.kind) {
-        case ItemKind::Bitmap:
-        case ItemKind::Icon: {
+        case ui::ItemKind::Bitmap:
+        case ui::ItemKind::Icon: {
             // A picture control takes the size of its picture.
             const QSize size = widget.sizeHint();
             widget.setGeometry(rect.x, rect.y, size.width(), size.height());
             return;
         }
-        case ItemKind::DropDownList:
+        case ui::ItemKind::DropDownList:
             widget.setGeometry(rect.x, rect.y, rect.width,
                                dluToPixelsY(DROP_DOWN_CLOSED_HEIGHT_DU));
             return;
@@ -143,7 +143,7 @@ QFont dialogFont() {
 }
 
 std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
-                                                  const DialogTemplate& dialogTemplate) {
+                                                  const ui::DialogTemplate& dialogTemplate) {
     dialog.setFont(dialogFont());
     dialog.setWindowTitle(fromCp1252(dialogTemplate.caption));
     dialog.setFixedSize(dluToPixelsX(dialogTemplate.cx), dluToPixelsY(dialogTemplate.cy));
@@ -151,10 +151,10 @@ std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
     std::vector<std::pair<int, QWidget*>> items;
     items.reserve(dialogTemplate.items.size());
     QWidget* previousTabStop = nullptr;
-    for (const TemplateItem& item : dialogTemplate.items) {
+    for (const ui::TemplateItem& item : dialogTemplate.items) {
         QWidget* widget = makeItem(dialog, item, fromCp1252(item.text));
-        widget->setObjectName(item.id == IDC_STATIC ? QStringLiteral("static")
-                                                    : QStringLiteral("control%1").arg(item.id));
+        widget->setObjectName(item.id == ui::IDC_STATIC ? QStringLiteral("static")
+                                                        : QStringLiteral("control%1").arg(item.id));
         placeItem(*widget, item);
         if (widget->focusPolicy() & Qt::TabFocus) {
             if (previousTabStop != nullptr) {
@@ -167,7 +167,7 @@ std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
     // Each label names its field: its mnemonic moves the focus there, and a screen reader
     // announces the field by the label's text.
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const TemplateItem& item = dialogTemplate.items[i];
+        const ui::TemplateItem& item = dialogTemplate.items[i];
         QWidget* field = nullptr;
         for (const auto& [id, widget] : items) {
             if (item.buddy != 0 && id == item.buddy) {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "qt/DialogTemplate.h"
+#include "app/DialogTemplate.h"
 
 class QDialog;
 class QWidget;
@@ -25,6 +25,6 @@ inline constexpr int DROP_DOWN_CLOSED_HEIGHT_DU = 12;
 // Creates the items of `dialogTemplate` in `dialog`, gives the dialog the template's fixed
 // client size, caption and font. Returns (id, widget) in template order.
 std::vector<std::pair<int, QWidget*>> buildDialog(QDialog& dialog,
-                                                  const DialogTemplate& dialogTemplate);
+                                                  const ui::DialogTemplate& dialogTemplate);
 
 }  // namespace qtui

@@ -17,12 +17,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StringTable.h"
 #include "qt/AboutDialog.h"
 #include "qt/Cp1252.h"
 #include "qt/DialogBuilder.h"
-#include "qt/DialogTemplate.h"
 #include "qt/DialogUnits.h"
 #include "qt/Resources.h"
 
@@ -93,13 +93,13 @@ QtDialogWindow::~QtDialogWindow() {
 }
 
 void QtDialogWindow::buildControls() {
-    for (const auto& [id, widget] : buildDialog(*m_dialog, mainDialogTemplate())) {
-        if (id == IDC_STATIC) {
+    for (const auto& [id, widget] : buildDialog(*m_dialog, ui::mainDialogTemplate())) {
+        if (id == ui::IDC_STATIC) {
             continue;
         }
         m_controls.emplace(id, widget);
         if (auto* list = qobject_cast<QComboBox*>(widget)) {
-            for (const TemplateItem& item : mainDialogTemplate().items) {
+            for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
                 if (item.id == id) {
                     m_dropDownHeight = dluToPixelsY(item.cy);
                 }
@@ -284,30 +284,20 @@ void QtDialogWindow::setControlText(int id, const std::string& text) {
     QWidget* widget = control(id);
     const QString value = fromCp1252(text);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        // The pump refreshes every field five times a second; an unchanged text must not
-        // repaint or scroll the field the user is looking at.
-        if (edit->text() != value) {
-            edit->setText(value);
-            edit->setCursorPosition(0);  // a long text shows its beginning
-        }
+        edit->setText(value);
+        edit->setCursorPosition(0);  // a long text shows its beginning
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        if (label->text() != value) {
-            label->setText(value);
-            if (QWidget* field = label->buddy()) {
-                field->setAccessibleName(accessibleNameFromLabel(value));
-            }
+        label->setText(value);
+        if (QWidget* field = label->buddy()) {
+            field->setAccessibleName(accessibleNameFromLabel(value));
         }
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(value);
     } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
         group->setTitle(value);
-    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        // A drop-down list has no text of its own; its window text is the selection's.
-        const int index = list->findText(value, Qt::MatchExactly);
-        if (index >= 0) {
-            list->setCurrentIndex(index);
-        }
     }
+    // A drop-down list has no text of its own (its text is the selection's): as on
+    // Windows, setting one changes nothing.
 }
 
 std::string QtDialogWindow::controlText(int id) const {

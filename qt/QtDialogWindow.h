@@ -56,18 +56,18 @@ public:
     int doModal(DialogHandlers& handlers) override;
     void endDialog(int code) override;
 
-    int addListItem(int control, const std::string& text) override;
-    int listCount(int control) const override;
-    void setListItemData(int control, int index, std::int32_t data) override;
-    std::int32_t listItemData(int control, int index) const override;
-    void setListSelection(int control, int index) override;
-    int listSelection(int control) const override;
+    int addListItem(int id, const std::string& text) override;
+    int listCount(int id) const override;
+    void setListItemData(int id, int index, std::int32_t data) override;
+    std::int32_t listItemData(int id, int index) const override;
+    void setListSelection(int id, int index) override;
+    int listSelection(int id) const override;
 
-    void enableControl(int control, bool enabled) override;
-    void setControlText(int control, const std::string& text) override;
-    std::string controlText(int control) const override;
-    void setCheck(int control, bool checked) override;
-    bool isChecked(int control) const override;
+    void enableControl(int id, bool enabled) override;
+    void setControlText(int id, const std::string& text) override;
+    std::string controlText(int id) const override;
+    void setCheck(int id, bool checked) override;
+    bool isChecked(int id) const override;
     void setCaption(const std::string& text) override;
 
     unsigned setTimer(unsigned id, unsigned periodMs) override;
@@ -78,7 +78,7 @@ public:
     Rect windowRect() const override;
     void moveWindow(const Rect& rect) override;
 
-    bool isControlInView(int control) const override;
+    bool isControlInView(int id) const override;
     void showFocusHint(const std::string& text) override;
 
     bool hasSystemMenu() const override;

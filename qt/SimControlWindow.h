@@ -1,18 +1,16 @@
-// The simulator's own window in ostrel-sim: drives the simulated controller the programmer
-// talks to (measurements, firmware version, history reports, unplugging).
+// The simulator's own window in ostrel-sim: the fields of sim::SimPanel, which drives the
+// simulated controller the programmer talks to.
 #pragma once
 
 #include <QWidget>
+
+#include "sim/SimPanel.h"
 
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
-
-namespace sim {
-class SimulatedOstrel;
-}
 
 namespace qtui {
 
@@ -23,17 +21,11 @@ public:
     explicit SimControlWindow(sim::SimulatedOstrel& controller, QWidget* parent = nullptr);
 
 private:
-    void applyFirmwareVersion();
-    void applyMeasurements();
-    void sendHistory();
+    // Shows the panel's values in the fields without reporting them back as changes.
+    void showPanel();
     void unplug();
-    // Volts per count of the input voltage for the chosen firmware, as the window scales it.
-    double inputVoltageFactor() const;
-    // Volts per count of a table row under a firmware major version.
-    static double factor(int row, int major);
-    void keepRailVolts(int fromMajor, int toMajor);
 
-    sim::SimulatedOstrel& m_controller;
+    sim::SimPanel m_panel;
     QComboBox* m_major = nullptr;
     QSpinBox* m_minor = nullptr;
     QDoubleSpinBox* m_inputVoltage = nullptr;
@@ -42,7 +34,6 @@ private:
     QSpinBox* m_historyPosition = nullptr;
     QPushButton* m_sendHistory = nullptr;
     QPushButton* m_unplug = nullptr;
-    int m_shownMajor = 0;  // the major version the measurements are scaled for
 };
 
 }  // namespace qtui

@@ -25,15 +25,11 @@ run_once() {
   local start
   start=$(date +%s%N)
   OSTREL_SIM_BENCH="$1" "$program" >/dev/null 2>"$log"
-  awk -v start="$start" '
-    $1 == "bench" && $2 == "window-shown" { window = ($3 - start) / 1e6 }
-    $1 == "bench" && $2 == "first-status" { status = ($3 - start) / 1e6 }
-    $1 == "bench" && $2 == "idle-cpu-us"  { cpu = $3 }
-    $1 == "bench" && $2 == "peak-rss-kb"  { rss = $3 }
-    END {
-      if (window == "" || status == "" || cpu == "" || rss == "") { exit 1 }
-      printf "%.1f %.1f %d %d\n", window, status, cpu, rss
-    }' "$log" || { echo "ostrel-sim printed no figures:" >&2; cat "$log" >&2; exit 1; }
+  local names="window-shown-ns first-status-ns idle-cpu-us peak-rss-kb"
+  awk -v start="$start" -v figures="$(awk -v names="$names" -f "$root/scripts/bench-probe.awk" "$log")" 'BEGIN {
+      if (split(figures, v, " ") != 4) { exit 1 }
+      printf "%.1f %.1f %d %d\n", (v[1] - start) / 1e6, (v[2] - start) / 1e6, v[3], v[4]
+    }' || { echo "ostrel-sim printed no figures:" >&2; cat "$log" >&2; exit 1; }
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }

@@ -8,17 +8,22 @@
 # (default: build/windows). A figures file written by scripts/bench-window.sh
 # (BENCH_FIGURES=file: name=value lines) adds the Linux figures of the same run beside these.
 # RUNS (default 7) sets the number of starts, IDLE_SECONDS (default 30) the idle time.
+# Then ostrel-sim.exe and bare-dialog.exe, a bare dialog with the same two timers and one
+# blocked thread, each idle for ANCHOR_SECONDS (default 60) with Wine's server counted: both
+# figures and their ratio. ANCHOR_ONLY=1 measures only these two.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build/windows}"
+build="$(cd "${1:-$root/build/windows}" && pwd)"  # Wine wants its prefix absolute
 linux_figures="${2:-}"
 runs="${RUNS:-7}"
 idle="${IDLE_SECONDS:-30}"
+anchor_seconds="${ANCHOR_SECONDS:-60}"
 program="$build/win32/ostrel-sim-bench.exe"
+anchor="$build/win32/bare-dialog.exe"
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 strip=x86_64-w64-mingw32-strip
-for file in "$program" "$build/win32/ostrel.exe" "$build/win32/ostrel-sim.exe" "$build/wine-run.sh"; do
+for file in "$program" "$anchor" "$build/win32/ostrel.exe" "$build/win32/ostrel-sim.exe" "$build/wine-run.sh"; do
   [ -e "$file" ] || { echo "no $file: build it first (cmake --build --preset windows)" >&2; exit 1; }
 done
 
@@ -49,8 +54,10 @@ size_line() {  # name file
 }
 
 echo "ostrel.exe and ostrel-sim.exe ($build, Wine $("$wine" --version 2>/dev/null) on Xvfb)"
-size_line ostrel.exe "$build/win32/ostrel.exe"
-size_line ostrel-sim.exe "$build/win32/ostrel-sim.exe"
+if [ -z "${ANCHOR_ONLY:-}" ]; then
+  size_line ostrel.exe "$build/win32/ostrel.exe"
+  size_line ostrel-sim.exe "$build/win32/ostrel-sim.exe"
+fi
 
 # The window tests' setting: unmanaged windows, as Xvfb has no window manager. Then the
 # server stops, so that the first start finds none running.
@@ -62,6 +69,65 @@ OSTREL_WINE_PREFIX="$prefix" "$build/wine-run.sh" reg add 'HKCU\Software\Wine\X1
 [ -z "$made" ] || echo "  new Wine prefix made in $((($(date +%s%N) - start) / 1000000)) ms ($prefix)"
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w
+
+# CPU ticks (user and system) a process has used; its name may hold blanks.
+ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
+
+# The server of this prefix: it runs in a folder named after the prefix's device and inode.
+server_pid() {
+  local dev ino dir pid
+  read -r dev ino <<<"$(stat -c '%d %i' "$prefix")"
+  dir=$(printf 'server-%x-%x' "$dev" "$ino")
+  for pid in $(pgrep -u "$(id -u)" -x 'wineserver(64)?'); do
+    if [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$dir" ]; then
+      echo "$pid"
+      return
+    fi
+  done
+  echo "no Wine server runs for $prefix" >&2
+  exit 1
+}
+
+# Idle CPU of a window program and the server together: started, left to settle, measured
+# over $anchor_seconds, ended. Prints "<program %> <server %>" of one core.
+idle_with_server() {
+  local exe=$1 pid server p0 s0 p1 s1 hz
+  hz=$(getconf CLK_TCK)
+  "$wine" "$exe" >/dev/null 2>&1 &
+  pid=$!
+  sleep 5
+  grep -q "$(basename "$exe")" "/proc/$pid/cmdline" ||
+    { echo "$exe did not start as process $pid" >&2; exit 1; }
+  server=$(server_pid)
+  p0=$(ticks "$pid") s0=$(ticks "$server")
+  sleep "$anchor_seconds"
+  p1=$(ticks "$pid") s1=$(ticks "$server")
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  awk -v p="$((p1 - p0))" -v s="$((s1 - s0))" -v hz="$hz" -v t="$anchor_seconds" \
+    'BEGIN { printf "%.3f %.3f\n", p / hz / t * 100, s / hz / t * 100 }'
+}
+
+anchor_figures() {
+  local sim bare
+  OSTREL_WINE_PREFIX="$prefix" "$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1  # the server
+  sim=$(idle_with_server "$build/win32/ostrel-sim.exe")
+  bare=$(idle_with_server "$anchor")
+  awk -v sim="$sim" -v bare="$bare" -v t="$anchor_seconds" 'BEGIN {
+    split(sim, a, " "); split(bare, b, " ")
+    total = a[1] + a[2]; anchor = b[1] + b[2]
+    printf "  idle beside a bare dialog, %d s each, program and Wine'"'"'s server together:\n", t
+    printf "  ostrel-sim.exe:   %6.3f %%  of one core (program %.3f %%, server %.3f %%)\n", total, a[1], a[2]
+    printf "  bare-dialog.exe:  %6.3f %%  of one core (program %.3f %%, server %.3f %%)\n", anchor, b[1], b[2]
+    ratio = anchor > 0 ? total / anchor : 0
+    printf "  ratio:            %6.2f    target <= 1.5  %s\n", ratio, (anchor > 0 && ratio <= 1.5 ? "ok" : "MISSED")
+  }'
+}
+
+if [ -n "${ANCHOR_ONLY:-}" ]; then
+  anchor_figures
+  exit 0
+fi
 
 # One start: ostrel-sim-bench.exe stays up `$1` seconds after the first status, then closes.
 # The first goes through wine-run.sh, which starts Wine's server and services; the later
@@ -76,19 +142,13 @@ run_once() {
   else
     OSTREL_SIM_BENCH="$1" "$wine" "$program" >"$work/log" 2>&1
   fi
-  awk -v launch="$launch" '
-    $1 == "bench" {
-      for (i = 2; i < NF; i += 2) { v[$i] = $(i + 1) }
-      found = 1
-    }
-    END {
-      if (!found || v["window-shown-ns"] == 0 || v["first-status-ns"] == 0) { exit 1 }
-      c = v["created-ns"]
-      printf "%.1f %.1f %.1f %.1f %d %d %d\n", (v["window-shown-ns"] - c) / 1e6,
-             (v["first-status-ns"] - c) / 1e6, (v["first-status-ns"] - v["window-shown-ns"]) / 1e6,
-             (v["window-shown-ns"] - launch) / 1e6, v["idle-cpu-us"], v["peak-working-set-kb"],
-             v["private-kb"]
-    }' "$work/log" || { echo "ostrel-sim-bench.exe printed no figures:" >&2; cat "$work/log" >&2; exit 1; }
+  local names="created-ns window-shown-ns first-status-ns idle-cpu-us peak-working-set-kb private-kb"
+  awk -v launch="$launch" -v figures="$(awk -v names="$names" -f "$root/scripts/bench-probe.awk" "$work/log")" 'BEGIN {
+      if (split(figures, v, " ") != 6 || v[2] == 0 || v[3] == 0) { exit 1 }
+      c = v[1]
+      printf "%.1f %.1f %.1f %.1f %d %d %d\n", (v[2] - c) / 1e6, (v[3] - c) / 1e6, (v[3] - v[2]) / 1e6,
+             (v[2] - launch) / 1e6, v[4], v[5], v[6]
+    }' || { echo "ostrel-sim-bench.exe printed no figures:" >&2; cat "$work/log" >&2; exit 1; }
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -122,6 +182,8 @@ awk -v w="$window_median" -v s="$status_median" -v g="$gap_median" -v l="$launch
   printf "  peak working set: %6.1f MB (%d kB)   target < 10 MB  %s\n", peak / 1024, peak, (peak < 10 * 1024 ? "ok" : "MISSED")
   printf "  private memory:   %6.1f MB (%d kB) at the end; under Wine the working set also holds Wine'"'"'s own libraries\n", private / 1024, private
 }'
+
+anchor_figures
 
 [ -n "$linux_figures" ] && [ -s "$linux_figures" ] || exit 0
 awk -v file="$linux_figures" -v w="$window_median" -v s="$status_median" -v g="$gap_median" \

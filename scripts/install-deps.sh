@@ -21,13 +21,14 @@ build_packages=(
   file
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
-# manual pages), the format check, the fuzzers (clang's libFuzzer), the benchmarks, the package's checks (lintian,
+# manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
+# fuzzers (clang's libFuzzer), the benchmarks, the package's checks (lintian,
 # hardening-check from devscripts), the screenshots (a small window manager, openbox), and
 # the Windows build (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
 # installer).
 all_packages=(
   "${build_packages[@]}"
-  clang clang-format git libgmock-dev libbenchmark-dev
+  clang clang-format clang-tidy shellcheck git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick xdotool openbox x11-utils
   lintian devscripts man-db groff-base

@@ -3,25 +3,17 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/Resource.h"
-#include "params/ParamTable.h"
-#include "sim/SimulatedOstrel.h"
 #include "win32/DialogTemplateWriter.h"
 
 namespace win32 {
 namespace {
 
-constexpr int SIM_MAJOR_FIRST = 1;
-constexpr int SIM_MAJOR_LAST = 2;
-constexpr int SIM_MINOR_LAST = 15;
-constexpr int SIM_RAW_MAX = 255;
-constexpr int SIM_HISTORY_FIRST = 2;  // report offsets of the history entries
-constexpr int SIM_HISTORY_LAST = 23;
+using sim::SimPanel;
+
 constexpr int SIM_GAP_PIXELS = 16;
 constexpr UINT_PTR SIM_PLACE_TIMER = 1;
 constexpr UINT SIM_PLACE_PERIOD_MS = 50;
@@ -83,40 +75,48 @@ DialogDefinition windowDefinition() {
 
 // The one simulator window of the thread, for the message filter.
 SimControlWindow* g_window = nullptr;
+// Set while the filter hands a message to the dialog manager, which calls the filter again.
+bool g_filtering = false;
 
-void setNumberRange(HWND dialog, int field, int low, int high, int value) {
+void setNumberRange(HWND field, int low, int high, int value) {
     // The arrows are the window after their field.
-    HWND spinControl = GetWindow(GetDlgItem(dialog, field), GW_HWNDNEXT);
+    HWND spinControl = GetWindow(field, GW_HWNDNEXT);
     SendMessageA(spinControl, UDM_SETRANGE32, static_cast<WPARAM>(low), high);
     SendMessageA(spinControl, UDM_SETPOS32, 0, value);
-    SetDlgItemInt(dialog, field, static_cast<UINT>(value), TRUE);
+    SetWindowTextA(field, std::to_string(value).c_str());
 }
 
 }  // namespace
 
 SimControlWindow::SimControlWindow(HINSTANCE instance, sim::SimulatedOstrel& controller,
                                    std::function<HWND()> anchor)
-    : m_controller(controller), m_anchor(std::move(anchor)) {
+    : m_panel(controller), m_anchor(std::move(anchor)) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
     const DialogTemplateBuffer buffer(windowDefinition());
     m_hwnd = CreateDialogIndirectParamA(instance, buffer.get(), nullptr, &dialogProc,
                                         reinterpret_cast<LPARAM>(this));
-    // The programmer's modal loop knows only its own dialog: its message filter hands this
-    // window's keys (Tab, Enter, mnemonics) to the dialog manager too.
-    if (g_window == nullptr) {
-        g_window = this;
-        m_filter = SetWindowsHookExA(WH_MSGFILTER, &messageFilter, nullptr, GetCurrentThreadId());
-    }
 }
 
 SimControlWindow::~SimControlWindow() {
-    if (m_filter != nullptr) {
-        UnhookWindowsHookEx(m_filter);
-        g_window = nullptr;
-    }
+    setKeyFilter(false);
     if (m_hwnd != nullptr) {
         DestroyWindow(m_hwnd);
+    }
+}
+
+void SimControlWindow::setKeyFilter(bool on) {
+    // The programmer's modal loop knows only its own dialog: a message filter hands this
+    // window's keys (Tab, Enter, mnemonics) to the dialog manager too. Only while this
+    // window is active, the only time it gets keys: every hooked message costs Wine's
+    // server three requests, which the idle programmer should not pay.
+    if (on && m_filter == nullptr && g_window == nullptr) {
+        m_filter = SetWindowsHookExA(WH_MSGFILTER, &messageFilter, nullptr, GetCurrentThreadId());
+        g_window = m_filter != nullptr ? this : nullptr;
+    } else if (!on && m_filter != nullptr) {
+        UnhookWindowsHookEx(m_filter);
+        m_filter = nullptr;
+        g_window = nullptr;
     }
 }
 
@@ -139,12 +139,25 @@ INT_PTR CALLBACK SimControlWindow::dialogProc(HWND hwnd, UINT message, WPARAM wP
 }
 
 LRESULT CALLBACK SimControlWindow::messageFilter(int code, WPARAM wParam, LPARAM lParam) {
-    auto* msg = reinterpret_cast<MSG*>(lParam);
-    if (code == MSGF_DIALOGBOX && g_window != nullptr && g_window->m_hwnd != nullptr &&
-        IsDialogMessageA(g_window->m_hwnd, msg)) {
-        return TRUE;
+    const auto* msg = reinterpret_cast<const MSG*>(lParam);
+    // The dialog manager calls this filter again from inside IsDialogMessageA: that inner
+    // call, and every message of another window, passes straight on.
+    if (code == MSGF_DIALOGBOX && !g_filtering && g_window != nullptr &&
+        g_window->ownsWindow(msg->hwnd)) {
+        g_filtering = true;
+        const BOOL handled = IsDialogMessageA(g_window->m_hwnd, const_cast<MSG*>(msg));
+        g_filtering = false;
+        if (handled) {
+            return TRUE;
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool SimControlWindow::ownsWindow(HWND hwnd) const {
+    return hwnd != nullptr && m_hwnd != nullptr &&
+           (hwnd == m_hwnd ||
+            std::find(m_children.begin(), m_children.end(), hwnd) != m_children.end());
 }
 
 INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
@@ -163,6 +176,9 @@ INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
             initControls();
             SetTimer(m_hwnd, SIM_PLACE_TIMER, SIM_PLACE_PERIOD_MS, nullptr);
             return TRUE;
+        case WM_ACTIVATE:
+            setKeyFilter(LOWORD(wParam) != WA_INACTIVE);
+            return FALSE;
         case WM_TIMER:
             if (wParam == SIM_PLACE_TIMER) {
                 placeBesideAnchor();
@@ -175,23 +191,27 @@ INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
                 return FALSE;  // the first values being filled in
             }
             if (id == SIM_MAJOR && code == CBN_SELCHANGE) {
-                applyFirmwareVersion();
-                applyMeasurements();  // the same volts in the new firmware's counts
+                const auto index = SendMessageA(control(SIM_MAJOR), CB_GETCURSEL, 0, 0);
+                m_panel.setMajor(SimPanel::MAJOR_FIRST +
+                                 static_cast<int>(std::max<LRESULT>(index, 0)));
+                showVolts();  // the new scaling may carry less
             } else if (id == SIM_MINOR && code == EN_CHANGE) {
-                applyFirmwareVersion();
-            } else if ((id == SIM_INPUT_VOLTAGE || id == SIM_TEMPERATURE) && code == EN_CHANGE) {
-                applyMeasurements();
+                m_panel.setMinor(number(SIM_MINOR));
+            } else if (id == SIM_INPUT_VOLTAGE && code == EN_CHANGE) {
+                if (m_panel.setInputVoltsText(text(SIM_INPUT_VOLTAGE))) {
+                    showCounts();
+                }
+            } else if (id == SIM_TEMPERATURE && code == EN_CHANGE) {
+                m_panel.setTemperature(number(SIM_TEMPERATURE));
             } else if (id == SIM_SEND_HISTORY && code == BN_CLICKED) {
-                m_controller.firmware().sendHistory(static_cast<std::uint8_t>(
-                    std::clamp(number(SIM_HISTORY_POSITION), SIM_HISTORY_FIRST, SIM_HISTORY_LAST)));
+                m_panel.sendHistory(number(SIM_HISTORY_POSITION));
             } else if (id == SIM_UNPLUG && code == BN_CLICKED) {
-                m_controller.unplug();
+                m_panel.unplug();
                 // Nothing to drive any more: the programmer sees the device gone and ends.
-                for (HWND child = GetWindow(m_hwnd, GW_CHILD); child != nullptr;
-                     child = GetWindow(child, GW_HWNDNEXT)) {
+                for (HWND child : m_children) {
                     EnableWindow(child, FALSE);
                 }
-                SetDlgItemTextA(m_hwnd, SIM_UNPLUG, "Unplugged");
+                SetWindowTextA(control(SIM_UNPLUG), "Unplugged");
             } else if (id == IDCANCEL) {
                 ShowWindow(m_hwnd, SW_HIDE);  // Esc and the close box hide it; it lives on
             } else {
@@ -205,27 +225,41 @@ INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
 }
 
 void SimControlWindow::initControls() {
-    const std::uint8_t version = m_controller.firmware().firmwareVersion();
-    const sim::Measurements measured = m_controller.firmware().measurements();
-    for (int major = SIM_MAJOR_FIRST; major <= SIM_MAJOR_LAST; ++major) {
-        const std::string text = std::to_string(major) + ".x";
-        SendDlgItemMessageA(m_hwnd, SIM_MAJOR, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(text.c_str()));
+    // The handles once: the dialog's children never change.
+    for (HWND child = GetWindow(m_hwnd, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        m_children.push_back(child);
     }
-    SendDlgItemMessageA(
-        m_hwnd, SIM_MAJOR, CB_SETCURSEL,
-        static_cast<WPARAM>(std::clamp(version >> 4, SIM_MAJOR_FIRST, SIM_MAJOR_LAST) -
-                            SIM_MAJOR_FIRST),
-        0);
-    setNumberRange(m_hwnd, SIM_MINOR, 0, SIM_MINOR_LAST, version & 0x0F);
-    setNumberRange(m_hwnd, SIM_TEMPERATURE, INT8_MIN, INT8_MAX, measured.temperature);
-    setNumberRange(m_hwnd, SIM_HISTORY_POSITION, SIM_HISTORY_FIRST, SIM_HISTORY_LAST,
-                   SIM_HISTORY_FIRST);
-    char volts[32];
-    std::snprintf(volts, sizeof volts, "%.2f", measured.inputVoltage * inputVoltageFactor());
-    SetDlgItemTextA(m_hwnd, SIM_INPUT_VOLTAGE, volts);
+    for (int major = SimPanel::MAJOR_FIRST; major <= SimPanel::MAJOR_LAST; ++major) {
+        SendMessageA(control(SIM_MAJOR), CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(SimPanel::majorText(major).c_str()));
+    }
+    SendMessageA(control(SIM_MAJOR), CB_SETCURSEL,
+                 static_cast<WPARAM>(m_panel.major() - SimPanel::MAJOR_FIRST), 0);
+    setNumberRange(control(SIM_MINOR), SimPanel::MINOR_FIRST, SimPanel::MINOR_LAST,
+                   m_panel.minor());
+    setNumberRange(control(SIM_TEMPERATURE), SimPanel::TEMPERATURE_FIRST,
+                   SimPanel::TEMPERATURE_LAST, m_panel.temperature());
+    setNumberRange(control(SIM_HISTORY_POSITION), SimPanel::HISTORY_FIRST, SimPanel::HISTORY_LAST,
+                   SimPanel::HISTORY_FIRST);
+    showVolts();
     m_ready = true;
-    applyMeasurements();
+}
+
+void SimControlWindow::showVolts() {
+    const std::string volts = m_panel.inputVoltsText();
+    if (text(SIM_INPUT_VOLTAGE) != volts) {
+        // Not a change of the user's: the panel holds these volts already.
+        const bool ready = m_ready;
+        m_ready = false;
+        SetWindowTextA(control(SIM_INPUT_VOLTAGE), volts.c_str());
+        m_ready = ready;
+    }
+    showCounts();
+}
+
+void SimControlWindow::showCounts() {
+    SetWindowTextA(control(SIM_INPUT_COUNTS), m_panel.countsText().c_str());
 }
 
 void SimControlWindow::placeBesideAnchor() {
@@ -241,45 +275,27 @@ void SimControlWindow::placeBesideAnchor() {
     ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
 }
 
-int SimControlWindow::selectedMajor() const {
-    const auto index = SendDlgItemMessageA(m_hwnd, SIM_MAJOR, CB_GETCURSEL, 0, 0);
-    return SIM_MAJOR_FIRST + static_cast<int>(std::max<LRESULT>(index, 0));
-}
-
-double SimControlWindow::inputVoltageFactor() const {
-    ParamTable table;
-    table.applyFirmwareVersion(static_cast<std::uint8_t>(selectedMajor() << 4));
-    return table.row(ROW_INPUT_VOLTAGE).factor;
-}
-
-int SimControlWindow::number(int control) const {
-    BOOL ok = FALSE;
-    const int value = static_cast<int>(GetDlgItemInt(m_hwnd, control, &ok, TRUE));
-    return ok ? value : 0;
-}
-
-void SimControlWindow::applyFirmwareVersion() {
-    const int minor = std::clamp(number(SIM_MINOR), 0, SIM_MINOR_LAST);
-    m_controller.firmware().setFirmwareVersion(
-        static_cast<std::uint8_t>((selectedMajor() << 4) | minor));
-}
-
-void SimControlWindow::applyMeasurements() {
-    sim::Measurements measured = m_controller.firmware().measurements();
-    char text[64] = {};
-    GetDlgItemTextA(m_hwnd, SIM_INPUT_VOLTAGE, text, sizeof text);
-    char* end = nullptr;
-    const double volts = std::strtod(text, &end);
-    if (end != text && std::isfinite(volts)) {
-        const long counts = std::lround(
-            std::clamp(volts / inputVoltageFactor(), 0.0, static_cast<double>(SIM_RAW_MAX)));
-        measured.inputVoltage = static_cast<std::uint8_t>(counts);
+HWND SimControlWindow::control(int id) const {
+    for (HWND child : m_children) {
+        if (GetDlgCtrlID(child) == id) {
+            return child;
+        }
     }
-    measured.temperature = static_cast<std::int8_t>(std::clamp(
-        number(SIM_TEMPERATURE), static_cast<int>(INT8_MIN), static_cast<int>(INT8_MAX)));
-    m_controller.firmware().setMeasurements(measured);
-    const std::string counts = std::to_string(measured.inputVoltage) + " counts";
-    SetDlgItemTextA(m_hwnd, SIM_INPUT_COUNTS, counts.c_str());
+    return nullptr;
+}
+
+std::string SimControlWindow::text(int id) const {
+    char buffer[64] = {};
+    GetWindowTextA(control(id), buffer, sizeof buffer);
+    return buffer;
+}
+
+int SimControlWindow::number(int id) const {
+    // A field the user is still typing in ("", "-") counts as 0 until it holds a number.
+    const std::string digits = text(id);
+    char* end = nullptr;
+    const long value = std::strtol(digits.c_str(), &end, 10);
+    return end == digits.c_str() ? 0 : static_cast<int>(std::clamp(value, -100000L, 100000L));
 }
 
 }  // namespace win32

@@ -1,15 +1,14 @@
-// The simulator's own window in ostrel-sim.exe: a small modeless dialog that drives the
-// simulated controller the programmer talks to (firmware version, measurements, history
-// reports, unplugging).
+// The simulator's own window in ostrel-sim.exe: a small modeless dialog with the fields of
+// sim::SimPanel, which drives the simulated controller the programmer talks to.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
-namespace sim {
-class SimulatedOstrel;
-}
+#include "sim/SimPanel.h"
 
 namespace win32 {
 
@@ -39,19 +38,21 @@ private:
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK messageFilter(int code, WPARAM wParam, LPARAM lParam);
     INT_PTR handleMessage(UINT message, WPARAM wParam);
+    // Whether `hwnd` is this window or one of its controls.
+    bool ownsWindow(HWND hwnd) const;
+    void setKeyFilter(bool on);
     void initControls();
     void placeBesideAnchor();
-    void applyFirmwareVersion();
-    void applyMeasurements();
-    int selectedMajor() const;
-    // Volts per count of the input voltage for the chosen firmware, as the programmer
-    // scales it.
-    double inputVoltageFactor() const;
-    int number(int control) const;
+    void showVolts();
+    void showCounts();
+    HWND control(int id) const;
+    std::string text(int id) const;
+    int number(int id) const;
 
-    sim::SimulatedOstrel& m_controller;
+    sim::SimPanel m_panel;
     std::function<HWND()> m_anchor;
     HWND m_hwnd = nullptr;
+    std::vector<HWND> m_children;  // the controls, in tab order
     HHOOK m_filter = nullptr;
     bool m_ready = false;  // the controls hold their first values
 };

@@ -1,6 +1,7 @@
 #include "win32/Win32DialogWindow.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/CAboutDlg.h"
 #include "app/DialogTemplate.h"
@@ -80,6 +81,7 @@ INT_PTR CALLBACK Win32DialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM w
     if (message == WM_NCDESTROY) {
         self->m_hwnd = nullptr;
         self->m_focusHint = nullptr;  // destroyed with its parent
+        self->m_controls.clear();
     }
     return result;
 }
@@ -88,6 +90,12 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM) {
     DialogHandlers& handlers = *m_handlers;
     switch (message) {
         case WM_INITDIALOG:
+            // The handles once: the pump reaches every field five times a second.
+            for (const ui::TemplateItem& item : ui::mainDialogTemplate().items) {
+                if (item.id != ui::IDC_STATIC) {
+                    m_controls[item.id] = GetDlgItem(m_hwnd, item.id);
+                }
+            }
             // TRUE: the dialog manager puts the focus on the first tab stop.
             return handlers.OnInitDialog() ? TRUE : FALSE;
         case WM_TIMER:
@@ -136,13 +144,19 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM) {
     }
 }
 
+HWND Win32DialogWindow::item(int control) const {
+    const auto found = m_controls.find(control);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
 LRESULT Win32DialogWindow::sendToControl(int control, UINT message, WPARAM wParam,
                                          LPARAM lParam) const {
-    return m_hwnd == nullptr ? 0 : SendDlgItemMessageA(m_hwnd, control, message, wParam, lParam);
+    HWND hwnd = item(control);
+    return hwnd == nullptr ? 0 : SendMessageA(hwnd, message, wParam, lParam);
 }
 
 int Win32DialogWindow::addListItem(int control, const std::string& text) {
-    if (m_hwnd == nullptr) {
+    if (item(control) == nullptr) {
         return CB_ERR;
     }
     return static_cast<int>(
@@ -158,7 +172,7 @@ void Win32DialogWindow::setListItemData(int control, int index, std::int32_t dat
 }
 
 std::int32_t Win32DialogWindow::listItemData(int control, int index) const {
-    if (m_hwnd == nullptr) {
+    if (item(control) == nullptr) {
         return CB_ERR;
     }
     return static_cast<std::int32_t>(
@@ -166,54 +180,59 @@ std::int32_t Win32DialogWindow::listItemData(int control, int index) const {
 }
 
 void Win32DialogWindow::setListSelection(int control, int index) {
-    // CB_SETCURSEL sends no CBN_SELCHANGE: the program's selection stays silent.
+    // An index outside the list clears the selection, as Windows documents it (Wine
+    // keeps the old one). CB_SETCURSEL sends no CBN_SELCHANGE: the program's selection
+    // stays silent.
+    if (index < 0 || index >= listCount(control)) {
+        index = -1;
+    }
     sendToControl(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 int Win32DialogWindow::listSelection(int control) const {
-    if (m_hwnd == nullptr) {
+    if (item(control) == nullptr) {
         return CB_ERR;
     }
     return static_cast<int>(sendToControl(control, CB_GETCURSEL, 0, 0));
 }
 
 void Win32DialogWindow::enableControl(int control, bool enabled) {
-    if (HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control)) {
-        EnableWindow(item, enabled ? TRUE : FALSE);
+    if (HWND hwnd = item(control)) {
+        EnableWindow(hwnd, enabled ? TRUE : FALSE);
     }
 }
 
 void Win32DialogWindow::setControlText(int control, const std::string& text) {
-    if (m_hwnd == nullptr) {
-        return;
-    }
-    // As the framework's data exchange does: an unchanged text is not set again, so the
-    // pump's refresh five times a second neither flickers nor scrolls a field back.
-    if (controlText(control) != text) {
-        SetDlgItemTextA(m_hwnd, control, text.c_str());
+    // A drop-down list has no text of its own: Windows refuses it there.
+    if (HWND hwnd = item(control)) {
+        SetWindowTextA(hwnd, text.c_str());
     }
 }
 
 std::string Win32DialogWindow::controlText(int control) const {
-    HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control);
-    if (item == nullptr) {
+    HWND hwnd = item(control);
+    if (hwnd == nullptr) {
         return {};
     }
-    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(item)) + 1, '\0');
-    const UINT copied =
-        GetDlgItemTextA(m_hwnd, control, text.data(), static_cast<int>(text.size()));
-    text.resize(copied);
+    // One message for the short texts the refresh compares five times a second; a longer
+    // one is measured first.
+    std::array<char, 128> shortText{};
+    const int copied = GetWindowTextA(hwnd, shortText.data(), static_cast<int>(shortText.size()));
+    if (copied >= 0 && copied + 1 < static_cast<int>(shortText.size())) {
+        return std::string(shortText.data(), static_cast<std::size_t>(copied));
+    }
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+    const int all = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max(all, 0)));
     return text;
 }
 
 void Win32DialogWindow::setCheck(int control, bool checked) {
-    if (m_hwnd != nullptr) {
-        CheckDlgButton(m_hwnd, control, checked ? BST_CHECKED : BST_UNCHECKED);
-    }
+    sendToControl(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 bool Win32DialogWindow::isChecked(int control) const {
-    return m_hwnd != nullptr && IsDlgButtonChecked(m_hwnd, control) == BST_CHECKED;
+    return sendToControl(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Win32DialogWindow::setCaption(const std::string& text) {
@@ -223,7 +242,8 @@ void Win32DialogWindow::setCaption(const std::string& text) {
 }
 
 unsigned Win32DialogWindow::setTimer(unsigned id, unsigned periodMs) {
-    if (m_hwnd == nullptr) {
+    // 0 is the failure answer, so it can name no timer.
+    if (m_hwnd == nullptr || id == 0) {
         return 0;
     }
     return static_cast<unsigned>(SetTimer(m_hwnd, id, periodMs, nullptr));
@@ -318,12 +338,12 @@ void Win32DialogWindow::drawIcon(int x, int y) {
 }
 
 bool Win32DialogWindow::isControlInView(int control) const {
-    const HWND item = m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, control);
-    if (item == nullptr) {
+    const HWND hwnd = item(control);
+    if (hwnd == nullptr) {
         return false;
     }
     RECT rect;
-    GetWindowRect(item, &rect);
+    GetWindowRect(hwnd, &rect);
     MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&rect), 2);
     RECT client;
     GetClientRect(m_hwnd, &client);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <map>
+
 #include "app/DialogWindow.h"
 #include "app/Resource.h"
 
@@ -68,6 +70,7 @@ public:
 private:
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    HWND item(int control) const;  // null for none of the window's controls
     LRESULT sendToControl(int control, UINT message, WPARAM wParam, LPARAM lParam) const;
 
     HINSTANCE m_instance;
@@ -76,8 +79,9 @@ private:
     bool m_used = false;                   // a window runs one dialog only
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
-    HDC m_paintDC = nullptr;     // while the window paints
-    HWND m_focusHint = nullptr;  // made when first needed, a child of the dialog
+    HDC m_paintDC = nullptr;         // while the window paints
+    HWND m_focusHint = nullptr;      // made when first needed, a child of the dialog
+    std::map<int, HWND> m_controls;  // by control id, while the dialog exists
 
     // The focus hint line, in dialog units.
     static constexpr int HINT_LEFT_DU = 12;

@@ -63,6 +63,9 @@ const RecordingWindow::Control& RecordingWindow::control(int id) const {
 }
 
 int RecordingWindow::doModal(DialogHandlers& handlers) {
+    if (m_opened) {
+        return -1;  // a window runs one dialog only
+    }
     open(handlers);
     if (m_session && !m_ended) {
         m_session(*this);
@@ -144,8 +147,7 @@ std::int32_t RecordingWindow::listItemData(int control, int index) const {
         return -1;
     }
     if (index < 0 || index >= static_cast<int>(list->items.size())) {
-        ADD_FAILURE() << "listItemData for item " << index << " of " << list->items.size();
-        return -1;
+        return -1;  // as a Windows list answers
     }
     return list->itemData[static_cast<std::size_t>(index)];
 }
@@ -155,11 +157,8 @@ void RecordingWindow::setListSelection(int control, int index) {
     if (list == nullptr) {
         return;
     }
-    if (index < -1 || index >= static_cast<int>(list->items.size())) {
-        ADD_FAILURE() << "setListSelection to item " << index << " of " << list->items.size();
-        return;
-    }
-    list->selection = index;
+    // An index outside the list clears the selection, as a Windows list does.
+    list->selection = index >= 0 && index < static_cast<int>(list->items.size()) ? index : -1;
 }
 
 int RecordingWindow::listSelection(int control) const {
@@ -178,16 +177,23 @@ void RecordingWindow::setControlText(int control, const std::string& text) {
     if (found == nullptr) {
         return;
     }
-    if (found->isList) {
-        ADD_FAILURE() << "setControlText on the list " << control;
-        return;
+    // A drop-down list's text is its selection's; setting it changes nothing.
+    if (!found->isList) {
+        found->text = text;
+        ++found->textWrites;
     }
-    found->text = text;
 }
 
 std::string RecordingWindow::controlText(int control) const {
     const Control* found = find(control, "controlText");
-    return found != nullptr ? found->text : std::string();
+    if (found == nullptr) {
+        return {};
+    }
+    if (found->isList) {
+        return found->selection < 0 ? std::string()
+                                    : found->items[static_cast<std::size_t>(found->selection)];
+    }
+    return found->text;
 }
 
 void RecordingWindow::setCheck(int control, bool checked) {
@@ -213,13 +219,13 @@ bool RecordingWindow::isChecked(int control) const {
 void RecordingWindow::setCaption(const std::string& text) {
     checkAlive("setCaption");
     m_caption = text;
+    ++m_captionWrites;
 }
 
 unsigned RecordingWindow::setTimer(unsigned id, unsigned periodMs) {
     checkAlive("setTimer");
     if (id == 0) {
-        ADD_FAILURE() << "setTimer with id 0";
-        return 0;
+        return 0;  // id 0 makes no timer
     }
     m_timers[id] = periodMs;
     return id;

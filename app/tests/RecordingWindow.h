@@ -20,6 +20,7 @@ public:
         bool isList = false;
         bool isCheckBox = false;
         std::string text;
+        int textWrites = 0;  // setControlText calls: what a real control would repaint
         bool enabled = true;
         bool checked = false;
         std::vector<std::string> items;
@@ -109,6 +110,7 @@ public:
     const std::string& text(int id) const { return control(id).text; }
     bool enabled(int id) const { return control(id).enabled; }
     const std::string& caption() const { return m_caption; }
+    int captionWrites() const { return m_captionWrites; }
     const std::vector<MessageBox>& messageBoxes() const { return m_boxes; }
     std::vector<std::string> messageBoxTexts() const;
     const std::map<unsigned, unsigned>& timers() const { return m_timers; }  // id -> period
@@ -161,6 +163,7 @@ private:
     int m_iconHeight = 32;
     int m_icon = 0;
     int m_aboutBoxes = 0;
+    int m_captionWrites = 0;
     int m_boxDepth = 0;
     int m_endCode = -1;
     bool m_hasSystemMenu = true;

@@ -260,9 +260,9 @@ TEST_F(Startup, PlatformStartsItsControlsThenSocketsAndEndsBeforeAnyWindowWhenSo
     struct RecordingStartup : AppStartup {
         bool socketsWork = true;
         std::vector<std::string> calls;
-        void initCommonControls() override { calls.push_back("controls"); }
+        void initCommonControls() override { calls.emplace_back("controls"); }
         bool initSockets() override {
-            calls.push_back("sockets");
+            calls.emplace_back("sockets");
             return socketsWork;
         }
     };

@@ -70,6 +70,29 @@ TEST_F(WindowBits, DataExchangeRunsBothWays) {
     EXPECT_FALSE(m_window.control(IDC_AUTO_REFRESH).checked);
 }
 
+TEST_F(WindowBits, TheRefreshWritesOnlyTextsThatChanged) {
+    sim::SimulatedOstrel& controller = plugController();
+    openWindow();
+    ASSERT_TRUE(waitFirstStatus());
+    const auto writes = [&](int id) { return m_window.control(id).textWrites; };
+    const int temperature = writes(IDC_TEMPERATURE);
+    const int voltage = writes(IDC_VOLTAGE_IN);
+    const int history = writes(IDC_STATUS_HISTORY);
+    const int captions = m_window.captionWrites();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(m_window.tick(TIMER_PUMP));
+    }
+    sim::Measurements measured = controller.firmware().measurements();
+    measured.temperature = static_cast<std::int8_t>(measured.temperature + 1);
+    controller.firmware().setMeasurements(measured);
+    m_window.tick(TIMER_POLL);
+    ASSERT_TRUE(pumpUntil([&] { return writes(IDC_TEMPERATURE) != temperature; }));
+    EXPECT_EQ(writes(IDC_TEMPERATURE), temperature + 1);
+    EXPECT_EQ(writes(IDC_VOLTAGE_IN), voltage);  // the same text: not written again
+    EXPECT_EQ(writes(IDC_STATUS_HISTORY), history);
+    EXPECT_EQ(m_window.captionWrites(), captions);  // the same version and mode
+}
+
 TEST_F(WindowBits, FocusBelowTheEdgeShowsAHintThatFollowsTheControl) {
     sim::SimulatedOstrel& controller = plugController();
     m_window.setOutOfView({IDC_STATE, IDC_AUTO_REFRESH, IDC_STATUS_HISTORY});

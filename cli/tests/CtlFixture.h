@@ -109,7 +109,8 @@ protected:
     static void filterFrames(sim::SimulatedOstrel& controller,
                              std::function<bool(std::span<const std::uint8_t>)> pass) {
         controller.device().setWriteHook(
-            [&firmware = controller.firmware(), pass](std::span<const std::uint8_t> frame) {
+            [&firmware = controller.firmware(),
+             pass = std::move(pass)](std::span<const std::uint8_t> frame) {
                 if (pass(frame)) {
                     firmware.receive(frame);
                 }

@@ -2,7 +2,7 @@
 // Ctrl-C.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX's kill and sigaction
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+// NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
 
 namespace {

@@ -43,6 +43,7 @@ access_for() {
     printf '%s\n' "$3" >"$fake/$usb/manufacturer"
     printf '%s\n' "$4" >"$fake/$usb/product"
     # udevadm refuses a /sys that is no sysfs unless told otherwise.
+    # shellcheck disable=SC2016 # the inner shell expands them
     SYSTEMD_DEVICE_VERIFY_SYSFS=0 unshare -m sh -c '
         mount -t tmpfs none /run &&
         mount -t tmpfs none /etc/udev/rules.d &&

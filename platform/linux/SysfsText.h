@@ -26,7 +26,7 @@ std::optional<HidIdLine> parseHidId(std::string_view uevent);
 std::optional<std::uint32_t> parseSysfsHex(std::string_view text);
 
 // True when the uevent file holds exactly this line ("DEVTYPE=usb_device").
-bool ueventHasLine(std::string_view uevent, std::string_view line);
+bool ueventHasLine(std::string_view uevent, std::string_view wanted);
 
 // A decimal number as the kernel writes it in names: 1 to `maxDigits` digits (9 at most),
 // without a leading zero but for "0" itself.

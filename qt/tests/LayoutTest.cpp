@@ -8,17 +8,17 @@
 #include <QLabel>
 #include <vector>
 
+#include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "qt/DialogBuilder.h"
-#include "qt/DialogTemplate.h"
 #include "qt/DialogUnits.h"
 
 namespace {
 
-using qtui::DialogTemplate;
-using qtui::ItemKind;
+using ui::DialogTemplate;
+using ui::ItemKind;
 
-std::vector<std::pair<int, QWidget*>> build(QDialog& dialog, const DialogTemplate& t) {
+std::vector<std::pair<int, QWidget*>> build(QDialog& dialog, const ui::DialogTemplate& t) {
     return qtui::buildDialog(dialog, t);
 }
 
@@ -33,7 +33,7 @@ QWidget* byId(const std::vector<std::pair<int, QWidget*>>& items, int id) {
 
 TEST(Layout, MainTemplateItemsSitAtTheirDialogUnits) {
     QDialog dialog;
-    const auto items = build(dialog, qtui::mainDialogTemplate());
+    const auto items = build(dialog, ui::mainDialogTemplate());
     EXPECT_EQ(dialog.size(), QSize(518, 457));  // 345 x 281 units
 
     // A few in pixels worked out by hand, rounding as MulDiv does.
@@ -57,14 +57,14 @@ TEST(Layout, MainTemplateItemsSitAtTheirDialogUnits) {
     }
 
     // And every item against the conversion, in template order.
-    const auto& templateItems = qtui::mainDialogTemplate().items;
+    const auto& templateItems = ui::mainDialogTemplate().items;
     ASSERT_EQ(items.size(), templateItems.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const qtui::TemplateItem& item = templateItems[i];
+        const ui::TemplateItem& item = templateItems[i];
         const qtui::PixelRect px = qtui::mapDialogRect(item.x, item.y, item.cx, item.cy);
         const QRect geometry = items[i].second->geometry();
         EXPECT_EQ(geometry.topLeft(), QPoint(px.x, px.y)) << "item " << i + 1;
-        if (item.kind != ItemKind::DropDownList && item.kind != ItemKind::Bitmap) {
+        if (item.kind != ui::ItemKind::DropDownList && item.kind != ui::ItemKind::Bitmap) {
             EXPECT_EQ(geometry.size(), QSize(px.width, px.height)) << "item " << i + 1;
         }
     }
@@ -72,7 +72,7 @@ TEST(Layout, MainTemplateItemsSitAtTheirDialogUnits) {
 
 TEST(Layout, BitmapTakesItsPictureSize) {
     QDialog dialog;
-    const auto items = build(dialog, qtui::mainDialogTemplate());
+    const auto items = build(dialog, ui::mainDialogTemplate());
     const auto* picture = qobject_cast<QLabel*>(items[33].second);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->geometry(), QRect(38, 29, 51, 57));
@@ -81,7 +81,7 @@ TEST(Layout, BitmapTakesItsPictureSize) {
 
 TEST(Layout, TabOrderIsTemplateOrder) {
     QDialog dialog;
-    const auto items = build(dialog, qtui::mainDialogTemplate());
+    const auto items = build(dialog, ui::mainDialogTemplate());
     const std::vector<int> expected = {
         IDC_SEND,        IDC_VOLTAGE_IN,   IDC_IGNITION,       IDC_VOLTAGE_3V,    IDC_VOLTAGE_5V,
         IDC_VOLTAGE_12V, IDC_TEMPERATURE,  IDC_VOLTAGE_FLAGS,  IDC_STATUS_FLAGS1, IDC_STATUS_FLAGS2,
@@ -101,7 +101,7 @@ TEST(Layout, TabOrderIsTemplateOrder) {
 }
 
 TEST(Layout, EveryTextFitsItsRectangle) {
-    for (const DialogTemplate* t : {&qtui::mainDialogTemplate(), &qtui::aboutDialogTemplate()}) {
+    for (const ui::DialogTemplate* t : {&ui::mainDialogTemplate(), &ui::aboutDialogTemplate()}) {
         QDialog dialog;
         const auto items = build(dialog, *t);
         for (const auto& [id, widget] : items) {
@@ -129,7 +129,7 @@ TEST(Layout, TheDialogFontHasTheTemplatesBaseUnits) {
 
 TEST(Layout, LabelsShowPlainTextAndGroupBoxesStayUnderneath) {
     QDialog dialog;
-    const auto items = build(dialog, qtui::mainDialogTemplate());
+    const auto items = build(dialog, ui::mainDialogTemplate());
     int labels = 0;
     for (const auto& [id, widget] : items) {
         if (auto* label = qobject_cast<QLabel*>(widget); label && label->pixmap().isNull()) {

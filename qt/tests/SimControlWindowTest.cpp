@@ -3,12 +3,11 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
-#include <vector>
 
 #include "device/Wire.h"
-#include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "qt/SimControlWindow.h"
 #include "sim/SimulatedOstrel.h"
@@ -41,42 +40,22 @@ TEST_F(SimControlWindowTest, StartsFromTheControllersOwnState) {
     EXPECT_EQ(measured().inputVoltage, start.inputVoltage);  // opening changed nothing
 }
 
-TEST_F(SimControlWindowTest, VoltsBecomeCountsOfTheChosenFirmware) {
-    find<QDoubleSpinBox>("inputVoltage")->setValue(12.0);
-    EXPECT_EQ(measured().inputVoltage, 107);       // 12 V / 0.1123 V per count
+// The panel's behaviour is sim::SimPanel's (sim/tests); here, that the fields reach it and
+// show what it holds.
+TEST_F(SimControlWindowTest, FieldsDriveThePanelAndShowWhatItHolds) {
+    auto* volts = find<QDoubleSpinBox>("inputVoltage");
+    volts->setValue(12.0);
+    EXPECT_EQ(measured().inputVoltage, 107);  // 12 V / 0.1123 V per count
+    EXPECT_EQ(find<QLabel>("inputCounts")->text(), QStringLiteral("107 counts"));
     find<QComboBox>("major")->setCurrentIndex(1);  // 2.x
     EXPECT_EQ(m_controller.firmware().firmwareVersion() >> 4, 2);
     EXPECT_EQ(measured().inputVoltage, 77);  // the same 12 V at 0.1552 V per count
+    EXPECT_DOUBLE_EQ(volts->value(), 12.0);
+    EXPECT_DOUBLE_EQ(volts->maximum(), 39.58);  // 255 counts
+    EXPECT_EQ(find<QLabel>("inputCounts")->text(), QStringLiteral("77 counts"));
     find<QSpinBox>("minor")->setValue(15);
     EXPECT_EQ(m_controller.firmware().firmwareVersion(), 0x2F);
-    find<QDoubleSpinBox>("inputVoltage")->setValue(1000.0);  // clamped to 255 counts
-    EXPECT_EQ(measured().inputVoltage, 255);
-}
-
-TEST_F(SimControlWindowTest, SwitchingFirmwareKeepsTheVoltsOfEveryRail) {
-    // Volts as the programmer shows them, with the factors of the firmware it reports.
-    auto volts = [&] {
-        ParamTable table;
-        table.applyFirmwareVersion(m_controller.firmware().firmwareVersion());
-        const sim::Measurements m = measured();
-        return std::vector<double>{m.ignitionVoltage * table.row(ROW_IGNITION_VOLTAGE).factor,
-                                   m.rail3V * table.row(ROW_RAIL_3V).factor,
-                                   m.rail5V * table.row(ROW_RAIL_5V).factor,
-                                   m.rail12V * table.row(ROW_RAIL_12V).factor};
-    };
-    const std::vector<double> before = volts();
-    for (const int major : {2, 1}) {
-        find<QComboBox>("major")->setCurrentIndex(major - 1);
-        const std::vector<double> after = volts();
-        for (std::size_t i = 0; i < before.size(); ++i) {
-            // Rounded to the nearest count of each scaling on the way: 0.16 V at most.
-            EXPECT_NEAR(after[i], before[i], 0.16) << "rail " << i << " at " << major << ".x";
-        }
-    }
-}
-
-TEST_F(SimControlWindowTest, TemperatureCoversTheSignedByte) {
-    for (const int degrees : {-5, -128, 127, 0}) {
+    for (const int degrees : {-128, 127}) {
         find<QSpinBox>("temperature")->setValue(degrees);
         EXPECT_EQ(measured().temperature, degrees);
     }

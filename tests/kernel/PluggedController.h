@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
@@ -33,7 +34,7 @@ inline PluggedController plugController(UsbGadget& gadget, sim::OstrelFirmware& 
     }
     PluggedController plugged;
     plugged.bridge = std::make_unique<GadgetBridge>(
-        hidg, [&firmware, onFrame](std::span<const std::uint8_t> frame) {
+        hidg, [&firmware, onFrame = std::move(onFrame)](std::span<const std::uint8_t> frame) {
             firmware.receive(frame);
             if (onFrame) {
                 onFrame(frame);

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # /init of the harness's initramfs: mounts the kernel's file systems, loads the USB and HID
 # modules, runs the test binary and prints a result line that the host script looks for,
 # then powers the machine off. Whatever goes wrong, it ends in a result line and poweroff.
@@ -14,6 +15,7 @@ token=none
 capture=no
 scenario=""
 [ ! -f /etc/ostrel-scenario ] || IFS= read -r scenario </etc/ostrel-scenario
+# shellcheck disable=SC2013 # the command line is words, not lines
 for word in $(cat /proc/cmdline); do
     case $word in
     ostrel.token=*) token=${word#ostrel.token=} ;;
@@ -36,6 +38,7 @@ echo "ostrel-harness: guest userspace up after $uptime s"
 # One module a line: file name, then its parameters.
 while read -r module args; do
     [ -n "$module" ] || continue
+    # shellcheck disable=SC2086 # each argument its own word
     if ! insmod "/lib/modules/$module" $args; then
         echo "ostrel-harness: insmod $module $args failed"
         finish FAIL

@@ -79,7 +79,9 @@ else
     [ -n "$binary" ] || die "no --binary or --scenario given"
     [ -x "$binary" ] || die "the test binary $binary is missing or not executable"
 fi
-[[ $limit =~ ^[0-9]+$ ]] && [ "$limit" -ge 30 ] || die "--timeout must be a whole number of seconds, 30 or more"
+if ! [[ $limit =~ ^[0-9]+$ ]] || [ "$limit" -lt 30 ]; then
+    die "--timeout must be a whole number of seconds, 30 or more"
+fi
 work=${work:-$(dirname "$binary")/kernel-harness}
 mkdir -p "$work"
 

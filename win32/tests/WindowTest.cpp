@@ -18,10 +18,12 @@
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StringTable.h"
+#include "app/tests/DialogWindowContract.h"
 #include "device/Wire.h"
 #include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
+#include "win32/SimControlWindow.h"
 #include "win32/Win32DialogWindow.h"
 
 namespace {
@@ -169,6 +171,35 @@ private:
     std::vector<Box> m_boxes;
 };
 
+// The Win32 window runs the dialog in the dialog manager's loop, timers in real time.
+struct Win32Traits {
+    using Window = win32::Win32DialogWindow;
+
+    static std::unique_ptr<Window> make() {
+        return std::make_unique<Window>(GetModuleHandleA(nullptr));
+    }
+    static int run(Window& window, DialogHandlers& handlers, const std::function<void()>& script) {
+        bool started = false;
+        ThreadTimer start(5, [&] {
+            if (started || window.hwnd() == nullptr || !IsWindowVisible(window.hwnd())) {
+                return;
+            }
+            started = true;
+            script();
+            if (window.hwnd() != nullptr && IsWindowVisible(window.hwnd())) {
+                window.endDialog(DIALOG_CANCEL);
+            }
+        });
+        return window.doModal(handlers);
+    }
+    static bool waitUntil(Window& window, const std::function<bool()>& done) {
+        return pumpUntil(window.hwnd(), done);
+    }
+    static void pumpAWhile(Window& window) { pumpFor(window.hwnd(), 100); }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DialogWindowContract, Win32Traits);
+
 class Win32WindowTest : public ::testing::Test {
 protected:
     Win32WindowTest()
@@ -285,6 +316,48 @@ TEST_F(Win32WindowTest, FirstStatusFillsCaptionAndFieldsAndTheListHoldsTheListed
     });
     EXPECT_TRUE(m_boxes.boxes().empty());
     EXPECT_EQ(received(CMD_STATUS).front(), frame({CMD_STATUS}));
+}
+
+// ostrel-sim.exe: the simulator's switch to 2.x keeps the rails' volts in the programmer.
+TEST_F(Win32WindowTest, SimulatorOnFirmware2ShowsTheRailsVoltsOfLinux) {
+    win32::SimControlWindow panel(GetModuleHandleA(nullptr), *m_controller, nullptr);
+    run([&] {
+        ASSERT_TRUE(waitForFirstStatus());
+        HWND major = GetDlgItem(panel.hwnd(), win32::SIM_MAJOR);
+        SendMessageA(major, CB_SETCURSEL, 1, 0);
+        SendMessageA(panel.hwnd(), WM_COMMAND, MAKEWPARAM(win32::SIM_MAJOR, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(major));
+        ASSERT_TRUE(pump([&] { return windowText(hwnd()) == "Ostrel ver: 2.15 mode: 03"; }));
+        ASSERT_TRUE(pump([&] { return text(IDC_IGNITION) != "12.35"; }));
+        const std::pair<int, const char*> rails[] = {
+            {IDC_IGNITION, "12.42"},
+            {IDC_VOLTAGE_3V, "3.32"},
+            {IDC_VOLTAGE_5V, "4.98"},
+            {IDC_VOLTAGE_12V, "12.00"},
+        };
+        for (const auto& [id, volts] : rails) {
+            EXPECT_EQ(text(id), volts) << id;
+        }
+    });
+}
+
+// Inside the programmer's modal loop, the active simulator window still takes its keys.
+TEST_F(Win32WindowTest, SimulatorWindowGetsItsKeysInsideTheProgrammersLoop) {
+    win32::SimControlWindow panel(GetModuleHandleA(nullptr), *m_controller, nullptr);
+    run([&] {
+        ShowWindow(panel.hwnd(), SW_SHOW);
+        SetActiveWindow(panel.hwnd());
+        HWND minor = GetDlgItem(panel.hwnd(), win32::SIM_MINOR);
+        SetFocus(minor);
+        PostMessageA(minor, WM_KEYDOWN, VK_TAB, 0);
+        ASSERT_TRUE(pump([&] { return GetFocus() != minor; }));
+        EXPECT_EQ(GetFocus(), GetDlgItem(panel.hwnd(), win32::SIM_INPUT_VOLTAGE));
+        // Back in the programmer, its own keys are its dialog's again.
+        SetActiveWindow(hwnd());
+        SetFocus(item(IDC_SEND));
+        PostMessageA(item(IDC_SEND), WM_KEYDOWN, VK_TAB, 0);
+        EXPECT_TRUE(pump([&] { return GetFocus() != item(IDC_SEND); }));
+    });
 }
 
 TEST_F(Win32WindowTest, UserSelectionReadsOnceAndTheAnswerFillsTheEditThatSendWrites) {

@@ -80,6 +80,7 @@ ended() {
         kill -KILL "$1" 2>/dev/null
     fi
     wait "$1"
+    # shellcheck disable=SC2034 # the scenarios read it
     ended_rc=$?
 }
 

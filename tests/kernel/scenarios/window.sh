@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# The helpers below run through wait_until and check, which shellcheck does not follow.
+# shellcheck disable=SC2317
 # The window program against the gadget, looked at from outside as a user would see it:
 # the caption, the frames the firmware received, a parameter chosen and written with the
 # keyboard and mouse, the unplug message and the program's end; then ostrelctl beside the
@@ -7,7 +9,7 @@ source "$(dirname "$0")/lib.sh"
 
 OSTREL=$OSTREL_BUILD/qt/ostrel
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=/tmp/xdg
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+install -d -m 700 "$XDG_RUNTIME_DIR"
 start_xvfb || { say "FAILED: Xvfb did not start"; exit 1; }
 
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
@@ -92,6 +94,7 @@ snapshot window-after-write
 
 # 4. Unplug: "Device disconnected!" once, then the end with 0 after OK.
 unplugged=$(now)
+# shellcheck disable=SC2154 # start_gadget sets it through printf -v
 kill -USR1 "$ostrel_pid"
 check "unplugging shows a message box" find_window box 30 '^Ostrel$'
 say "figure: unplug to message $(since "$unplugged") s"
