@@ -63,7 +63,7 @@ std::string fileSafeLocation(const std::string& location) {
     }
     // "." and ".." name folders, not files.
     if (safe.find_first_not_of('.') == std::string::npos) {
-        safe.replace(0, 1, "_");
+        safe.front() = '_';
     }
     return safe;
 }
