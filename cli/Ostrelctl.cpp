@@ -347,8 +347,12 @@ int CommandLine::runOnEvery(CommandContext& context) {
     if (m_watching) {
         return refuse(context, "status --watch works on one controller, not --all");
     }
+    // Refused once, before any controller is opened, rather than once a controller.
     if (resetCommand->parsed() && !yes) {
-        return commandFactoryReset(context, false);  // refused before any controller is opened
+        return commandFactoryReset(context, false);
+    }
+    if (getCommand->parsed() && getAll == !getParams.empty()) {
+        return commandGet(context, getParams, getAll, getJson);
     }
     // A file for every controller is read and checked once, before any controller is opened.
     std::string input;

@@ -83,6 +83,7 @@ TEST_F(Several, ASelectorChoosesOneControllerOrSaysWhyNone) {
         {{"--all", "list"}, 1, "--all works with status, get", false, false},
         {{"--all", "status", "--watch", "1"}, 1, "works on one controller", false, false},
         {{"--all", "factory-reset"}, 1, "give --yes", false, false},
+        {{"--all", "get"}, 1, "name the parameters to read, or give --all", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
