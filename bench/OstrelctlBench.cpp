@@ -1,8 +1,10 @@
 // ostrelctl as a user runs it: whole processes on the simulated controller, timed from start
 // to exit. Prints the median of several runs of a backup of every parameter and of one get,
-// beside the floor the bus sets and their ratio.
+// beside the floor the bus sets and their ratio, and of a backup --all of four controllers
+// beside that of one.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +88,24 @@ bool report(const char* what, const std::vector<std::string>& args, int roundTri
     return true;
 }
 
+// `backup --all` of `count` simulated controllers beside a backup of one: they run in
+// parallel, each on its own channel and thread, so the whole should take barely longer.
+bool reportAll(int count, const std::string& folder, const std::string& file) {
+    Figures one;
+    Figures all;
+    const std::string simulated = "--simulated=" + std::to_string(count);
+    if (!measure({"--simulated", "backup", file}, one) ||
+        !measure({simulated, "--all", "backup", folder}, all)) {
+        std::printf("ostrelctl %s --all backup FAILED\n", simulated.c_str());
+        return false;
+    }
+    std::printf(
+        "ostrelctl %s --all backup DIR             median %6.1f ms (min %.1f, max %.1f, "
+        "%d runs); one controller %.1f ms: %.2f x one; target < 1.3 x one\n",
+        simulated.c_str(), all.median, all.min, all.max, RUNS, one.median, all.median / one.median);
+    return true;
+}
+
 // Parameters in a backup file: one "address" member each.
 int parametersIn(const std::string& file) {
     std::FILE* in = std::fopen(file.c_str(), "rb");
@@ -127,6 +147,17 @@ int main() {
     ok = report("ostrelctl --simulated get (one parameter)",
                 {"--simulated", "get", "delay-before-psu-startup"}, 2, 10.0) &&
          ok;
+    const std::string folder = "/tmp/ostrelctl-bench-" + std::to_string(getpid()) + ".d";
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        ok = reportAll(4, folder, file) && ok;
+        for (int i = 1; i <= 4; ++i) {
+            std::remove((folder + "/ostrel-sim-" + std::to_string(i) + ".json").c_str());
+        }
+        rmdir(folder.c_str());
+    } else {
+        std::printf("ostrelctl --all backup FAILED (no folder %s)\n", folder.c_str());
+        ok = false;
+    }
     std::remove(file.c_str());
     return ok ? 0 : 1;
 }

@@ -15,10 +15,15 @@ namespace ctl {
 
 struct ExitStatus {
     int code;
+    const char* word;  // the result column of --all's summary
     const char* meaning;
 };
 // Every exit status the program may end with, in order.
 std::span<const ExitStatus> exitStatuses();
+// The exit statuses from worst to best: --all ends with the worst of its controllers'.
+std::span<const int> worstExitOrder();
+// The sentence of --help and the manual page on how --all chooses its exit status.
+std::string allExitText();
 
 // How a command's PARAM names a parameter, and which VALUE texts are taken.
 extern const char* const PARAM_SYNTAX;
@@ -43,6 +48,7 @@ private:
     GlobalOptions global;
     StatusOptions status;
     bool listJson = false;
+    bool devicesJson = false;
     std::vector<std::string> getParams;
     bool getAll = false;
     bool getJson = false;
@@ -56,8 +62,12 @@ private:
     bool yes = false;
     bool m_watching = false;
 
+    int runCommand(CommandContext& context);
+    int runOnEvery(CommandContext& context);
+
     CLI::App* statusCommand = nullptr;
     CLI::App* listCommand = nullptr;
+    CLI::App* devicesCommand = nullptr;
     CLI::App* getCommand = nullptr;
     CLI::App* setCommand = nullptr;
     CLI::App* backupCommand = nullptr;

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "cli/Controller.h"
 #include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
+#include "cli/Selection.h"
 #include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
 
@@ -33,39 +35,40 @@ namespace {
 using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
-// The status fields in the order ostrelctl prints them, with their JSON keys.
+// The status fields in the order ostrelctl prints them, with their JSON keys. `number` is the
+// field's JSON number: volts as the text shows them, the others the report's raw value.
 struct StatusField {
     int control;
     std::string StatusView::*text;
     const char* key;
+    int (*raw)(const StatusReport&);  // null: volts, the number the text shows
 };
 
 constexpr std::array STATUS_FIELDS{
-    StatusField{IDC_VOLTAGE_IN, &StatusView::m_voltageIn, "voltageIn"},
-    StatusField{IDC_IGNITION, &StatusView::m_ignition, "ignition"},
-    StatusField{IDC_VOLTAGE_3V, &StatusView::m_voltage3V, "voltage3V"},
-    StatusField{IDC_VOLTAGE_5V, &StatusView::m_voltage5V, "voltage5V"},
-    StatusField{IDC_VOLTAGE_12V, &StatusView::m_voltage12V, "voltage12V"},
-    StatusField{IDC_TEMPERATURE, &StatusView::m_temperature, "temperature"},
-    StatusField{IDC_STATE, &StatusView::m_state, "state"},
-    StatusField{IDC_VOLTAGE_FLAGS, &StatusView::m_voltageFlags, "voltageFlags"},
-    StatusField{IDC_STATUS_FLAGS1, &StatusView::m_statusFlags1, "statusFlags1"},
-    StatusField{IDC_STATUS_FLAGS2, &StatusView::m_statusFlags2, "statusFlags2"},
-    StatusField{IDC_TIMER_FLAGS, &StatusView::m_timerFlags, "timerFlags"},
-    StatusField{IDC_INPUT_FLAGS, &StatusView::m_inputFlags, "inputFlags"},
-    StatusField{IDC_OUTPUT_FLAGS, &StatusView::m_outputFlags, "outputFlags"},
+    StatusField{IDC_VOLTAGE_IN, &StatusView::m_voltageIn, "voltageIn", nullptr},
+    StatusField{IDC_IGNITION, &StatusView::m_ignition, "ignition", nullptr},
+    StatusField{IDC_VOLTAGE_3V, &StatusView::m_voltage3V, "voltage3V", nullptr},
+    StatusField{IDC_VOLTAGE_5V, &StatusView::m_voltage5V, "voltage5V", nullptr},
+    StatusField{IDC_VOLTAGE_12V, &StatusView::m_voltage12V, "voltage12V", nullptr},
+    StatusField{IDC_TEMPERATURE, &StatusView::m_temperature, "temperature",
+                [](const StatusReport& s) { return int{s.temperature}; }},
+    StatusField{IDC_STATE, &StatusView::m_state, "state",
+                [](const StatusReport& s) { return int{s.state}; }},
+    StatusField{IDC_VOLTAGE_FLAGS, &StatusView::m_voltageFlags, "voltageFlags",
+                [](const StatusReport& s) { return int{s.voltageFlags}; }},
+    StatusField{IDC_STATUS_FLAGS1, &StatusView::m_statusFlags1, "statusFlags1",
+                [](const StatusReport& s) { return int{s.statusFlags1}; }},
+    StatusField{IDC_STATUS_FLAGS2, &StatusView::m_statusFlags2, "statusFlags2",
+                [](const StatusReport& s) { return int{s.statusFlags2}; }},
+    StatusField{IDC_TIMER_FLAGS, &StatusView::m_timerFlags, "timerFlags",
+                [](const StatusReport& s) { return int{s.timerFlags}; }},
+    StatusField{IDC_INPUT_FLAGS, &StatusView::m_inputFlags, "inputFlags",
+                [](const StatusReport& s) { return int{s.inputFlags}; }},
+    StatusField{IDC_OUTPUT_FLAGS, &StatusView::m_outputFlags, "outputFlags",
+                [](const StatusReport& s) { return int{s.outputFlags}; }},
 };
 
 constexpr std::size_t MAX_FAULTS_SHOWN = 20;
-
-#ifdef _WIN32
-constexpr const char* NO_CONTROLLER_HINT =
-    "no controller found (plugged in? --verbose shows the device search)";
-#else
-constexpr const char* NO_CONTROLLER_HINT =
-    "no controller found (plugged in? may you open its /dev/hidraw node? --verbose shows the "
-    "device search)";
-#endif
 
 std::string utf8(const char* cp1252Text) {
     return cp1252::toUtf8(cp1252Text);
@@ -78,8 +81,15 @@ std::string firmwareText(const StatusReport& status) {
 std::string utcNow() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     char text[32] = "";
-    if (const std::tm* utc = std::gmtime(&now)) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+    // Not std::gmtime: its one shared result would race between the threads of --all.
+    std::tm utc{};
+#ifdef _WIN32
+    const bool converted = gmtime_s(&utc, &now) == 0;
+#else
+    const bool converted = gmtime_r(&now, &utc) != nullptr;
+#endif
+    if (converted) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     }
     return text;
 }
@@ -104,20 +114,36 @@ public:
     int start(bool claim = true) {
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
-        options.diagnostics = m_context.global.verbose ? m_context.console.diagnostics : nullptr;
-        m_controller = std::make_unique<Controller>(
-            m_context.platforms.platform(m_context.global.simulated), m_table, options);
-        switch (m_controller->open()) {
+        platform::HidPlatform& platform = m_context.platforms.platform(m_context.global.simulated);
+        m_controller = std::make_unique<Controller>(platform, m_table, options);
+        std::unique_ptr<HIDDescriptor> selected;
+        const HIDDescriptor* chosen = m_context.target;
+        if (chosen == nullptr) {
+            Selection selection = selectControllers(
+                platform, m_context.global.device, false,
+                m_context.global.verbose ? m_context.console.diagnostics : nullptr);
+            if (selection.code != EXIT_OK) {
+                fail(m_context, selection.code, selection.message);
+                for (const std::string& line : selection.listing) {
+                    m_context.console.err << "  " << line << '\n';
+                }
+                return selection.code;
+            }
+            selected = std::move(selection.chosen.front());
+            chosen = selected.get();
+        }
+        switch (m_controller->open(*chosen)) {
             case Controller::Found::One:
                 break;
-            case Controller::Found::None:
-                return fail(m_context, EXIT_NO_DEVICE, NO_CONTROLLER_HINT);
-            case Controller::Found::Several:
-                return fail(m_context, EXIT_NO_DEVICE,
-                            "several controllers found; plug in only the one to work on");
             case Controller::Found::Unopened:
                 return fail(m_context, EXIT_NO_DEVICE,
-                            "the controller was found but could not be opened");
+                            "the controller at " + locationText(*chosen) + " (" + chosen->path +
+                                ") was found but could not be opened");
+            case Controller::Found::Moved:
+                return fail(m_context, EXIT_NO_DEVICE,
+                            "the controller at " + locationText(*chosen) + " (" + chosen->path +
+                                ") is no longer there as chosen (unplugged or replugged); "
+                                "nothing was sent");
         }
         if (claim) {
             if (const int code = takeClaim(); code != EXIT_OK) {
@@ -269,11 +295,9 @@ bool writeOutput(CommandContext& context, const std::string& path, const std::st
     return true;
 }
 
-bool loadBackup(CommandContext& context, const std::string& path, Backup& backup) {
-    std::string content;
-    if (!readInput(context, path, content)) {
-        return false;
-    }
+// The backup in `content`, read from `path`; false after listing its faults.
+bool parseChecked(CommandContext& context, const std::string& path, const std::string& content,
+                  Backup& backup) {
     std::vector<std::string> faults;
     backup = parseBackup(content, faults);
     if (faults.empty()) {
@@ -287,6 +311,11 @@ bool loadBackup(CommandContext& context, const std::string& path, Backup& backup
                             << " faults more\n";
     }
     return false;
+}
+
+bool loadBackup(CommandContext& context, const std::string& path, Backup& backup) {
+    std::string content;
+    return readInput(context, path, content) && parseChecked(context, path, content, backup);
 }
 
 void warnFirmware(CommandContext& context, const Backup& backup, const StatusReport& status) {
@@ -330,7 +359,14 @@ json statusJson(const StatusReport& status, const StatusTexts& texts, bool stamp
         object["time"] = utcNow();
     }
     for (const StatusField& field : STATUS_FIELDS) {
-        object[field.key] = texts.view.*field.text;
+        const std::string& text = texts.view.*field.text;
+        if (field.raw != nullptr) {
+            object[field.key] = field.raw(status);
+        } else {
+            // The volts as shown: "12.58" is 12.58, never 12.579999.
+            object[field.key] = std::strtod(text.c_str(), nullptr);
+        }
+        object[std::string(field.key) + "Text"] = text;
     }
     return object;
 }
@@ -434,6 +470,54 @@ std::string join(const std::vector<std::string>& names) {
 }
 
 }  // namespace
+
+bool readBackupText(CommandContext& context, const std::string& path, std::string& content) {
+    Backup backup;
+    return readInput(context, path, content) && parseChecked(context, path, content, backup);
+}
+
+int commandDevices(CommandContext& context, bool asJson) {
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    const std::vector<std::unique_ptr<HIDDescriptor>> found =
+        findControllers(platform, context.global.verbose ? context.console.diagnostics : nullptr);
+    Controller::Options options;
+    options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
+    json list = json::array();
+    std::ostream& out = context.console.out;
+    if (!asJson && !found.empty()) {
+        out << "LOCATION  DEVICE  PRODUCT  FIRMWARE  MODE\n";
+    }
+    for (const auto& descriptor : found) {
+        // One status request each, unclaimed as status is: harmless to whoever holds it.
+        ParamTable table;
+        Controller controller(platform, table, options);
+        StatusReport status;
+        const bool answered = controller.open(*descriptor) == Controller::Found::One &&
+                              controller.status(status) == Outcome::Ok;
+        char product[8];
+        std::snprintf(product, sizeof product, "0x%04x", descriptor->productId);
+        if (asJson) {
+            json item = {{"location", descriptor->location},
+                         {"path", descriptor->path},
+                         {"productId", descriptor->productId},
+                         {"answered", answered}};
+            item["firmware"] = answered ? json(firmwareText(status)) : json(nullptr);
+            item["mode"] = answered ? json(status.mode) : json(nullptr);
+            list.push_back(std::move(item));
+        } else {
+            out << locationText(*descriptor) << "  " << descriptor->path << "  " << product << "  "
+                << (answered ? firmwareText(status) + "  " + std::to_string(status.mode)
+                             : std::string("no answer"))
+                << '\n';
+        }
+    }
+    if (asJson) {
+        out << list.dump(2) << '\n';
+    } else if (found.empty()) {
+        out << "no controller found\n";
+    }
+    return EXIT_OK;
+}
 
 int commandStatus(CommandContext& context, const StatusOptions& options) {
     if (options.json && options.csv) {
@@ -600,6 +684,10 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
         return code;
     }
     const std::string held = currentText(row, readBack);
+    if (context.tally != nullptr) {
+        context.tally->written = 1;
+        (holds(row, readBack, encoded) ? context.tally->verified : context.tally->failed) = 1;
+    }
     if (!holds(row, readBack, encoded)) {
         return fail(context, EXIT_TIMEOUT,
                     quotedUtf8(row.name) + " did not read back: written " +
@@ -813,6 +901,11 @@ int commandRestore(CommandContext& context, const std::string& file,
         return EXIT_OK;
     }
     printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
+    if (context.tally != nullptr) {
+        context.tally->written = static_cast<int>(verified.size() + failed.size());
+        context.tally->verified = static_cast<int>(verified.size());
+        context.tally->failed = static_cast<int>(failed.size() + notWritten.size());
+    }
     if (code == EXIT_OK && !failed.empty()) {
         return fail(context, EXIT_TIMEOUT,
                     std::to_string(failed.size()) + " written values did not read back");
@@ -891,6 +984,9 @@ int commandFactoryReset(CommandContext& context, bool yes) {
                 session.check(session.controller().write(row, *value), "the factory reset");
             code != EXIT_OK) {
             return code;
+        }
+        if (context.tally != nullptr) {
+            context.tally->written = 1;
         }
         context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
         return EXIT_OK;

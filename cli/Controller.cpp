@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "cli/BackupFile.h"
-#include "device/HIDDevices.h"
+#include "cli/Selection.h"
 
 namespace ctl {
 
@@ -65,29 +65,23 @@ Controller::~Controller() {
     m_channel.reset();
 }
 
-Controller::Found Controller::open() {
-    HIDDevices devices(m_platform, m_options.diagnostics);
-    std::unique_ptr<HIDDescriptor> descriptor = findOstrel(devices);
-    if (!descriptor) {
-        // Only to tell the user which: the search itself takes zero and several alike.
-        HIDDevices quiet(m_platform, nullptr);
-        HList<HIDDescriptor> found;
-        quiet.enumerate(found, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
-                        OSTREL_PRODUCT_ID);
-        quiet.enumerate(found, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
-                        OSTREL_PRODUCT_ID_ALT);
-        const bool several = found.count() > 1;
-        for (HIDDescriptor* item = found.first(); item != nullptr; item = found.next()) {
-            delete item;
-        }
-        found.removeAll();
-        return several ? Found::Several : Found::None;
-    }
-    m_channel =
-        std::make_unique<HIDDevice>(m_platform, std::move(descriptor), ReaderPacing::BusSpeed);
+Controller::Found Controller::open(const HIDDescriptor& chosen) {
+    m_channel = std::make_unique<HIDDevice>(m_platform, std::make_unique<HIDDescriptor>(chosen),
+                                            ReaderPacing::BusSpeed);
     if (!m_channel->connected()) {
         m_channel.reset();
         return Found::Unopened;
+    }
+    // The controller may have been unplugged and another device plugged in under the same
+    // path since it was chosen: once open, the path must still be a controller at the same
+    // place, or nothing is sent to it.
+    bool same = false;
+    for (const auto& present : findControllers(m_platform, nullptr)) {
+        same = same || (present->path == chosen.path && present->location == chosen.location);
+    }
+    if (!same) {
+        m_channel.reset();
+        return Found::Moved;
     }
     m_interface = std::make_unique<WaitingInterface>(m_channel.get());
     return Found::One;

@@ -55,19 +55,21 @@ public:
         // The longest one answer may take, all attempts together.
         std::chrono::milliseconds timeout{1000};
         int attempts = 3;
-        // Where the device search writes its lines; null keeps them silent.
-        std::FILE* diagnostics = nullptr;
     };
 
-    enum class Found { One, None, Several, Unopened };
+    enum class Found {
+        One,
+        Unopened,  // the system would not open it
+        Moved,     // once open, its path no longer named a controller at its location
+    };
 
     Controller(platform::HidPlatform& platform, ParamTable& table, const Options& options);
     ~Controller();
     Controller(const Controller&) = delete;
     Controller& operator=(const Controller&) = delete;
 
-    // Searches and opens the controller.
-    Found open();
+    // Opens exactly the chosen controller (see selectControllers) and nothing else.
+    Found open(const HIDDescriptor& chosen);
     // Claims the opened controller for this program (named `program` to others) until
     // this object goes: waits up to `wait` for another holder to let go, ending early
     // when `interrupted` turns true.

@@ -34,6 +34,17 @@ constexpr Example EXAMPLES[] = {
      "Waits up to 30 seconds while the window or another ostrelctl holds the controller, "
      "instead of ending at once with exit status 5."},
     {"ostrelctl --simulated get --all", "Everything on a simulated controller, without hardware."},
+    {"ostrelctl devices",
+     "Every attached controller: where it is plugged, its device path, "
+     "product id, firmware and mode."},
+    {"ostrelctl --device 1-1.4.2 set min-temp -20",
+     "Writes to the controller plugged in at 1-1.4.2, and to no other."},
+    {"ostrelctl --all backup bench/",
+     "Every attached controller at once, each into its own file "
+     "bench/ostrel-LOCATION.json, then a summary table."},
+    {"ostrelctl --all restore unit1.json",
+     "One file to every attached controller at once; the exit status is the worst of theirs."},
+    {"ostrelctl --simulated=4 --all status", "Four simulated controllers, without hardware."},
 };
 
 bool isHelp(const CLI::App& app, const CLI::Option* option) {
@@ -195,6 +206,7 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
     for (const ExitStatus& status : exitStatuses()) {
         page << ".TP\n.B " << status.code << '\n' << sentence(status.meaning) << '\n';
     }
+    page << ".PP\n" << roffEscape(allExitText()) << '\n';
 
     page << ".SH EXAMPLES\n";
     for (const Example& example : EXAMPLES) {

@@ -2,31 +2,37 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
+#include <filesystem>
+#include <mutex>
 #include <ostream>
+#include <set>
 #include <streambuf>
 #include <string>
 #include <vector>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Selection.h"
 
 namespace ctl {
 namespace {
 
 constexpr ExitStatus EXIT_STATUSES[] = {
-    {EXIT_OK, "success"},
-    {EXIT_USAGE,
+    {EXIT_OK, "ok", "success"},
+    {EXIT_USAGE, "bad input",
      "bad usage or bad input (arguments, files, a value the controller cannot take; "
      "cross-family restore without --convert)"},
-    {EXIT_NO_DEVICE, "no controller found, or several (selection problems)"},
-    {EXIT_LOST, "the controller was lost during the command"},
-    {EXIT_TIMEOUT,
+    {EXIT_NO_DEVICE, "no device",
+     "no controller found, or several without --device or --all; --device naming no "
+     "controller, or two; the chosen controller gone or replugged before it was opened"},
+    {EXIT_LOST, "lost", "the controller was lost during the command"},
+    {EXIT_TIMEOUT, "timeout",
      "a read timed out, a write was refused by the system, or a written value "
      "did not read back"},
-    {EXIT_CLAIMED,
+    {EXIT_CLAIMED, "claimed",
      "the controller is in use by another of our programs (the window or another ostrelctl); "
      "--wait SECONDS waits for it, and only status runs beside them"},
-    {EXIT_DIFFERS, "the file and the controller differ (diff --exit-code)"},
+    {EXIT_DIFFERS, "differs", "the file and the controller differ (diff --exit-code)"},
 };
 
 // `text` broken at spaces into lines of at most `width` characters, each line after the
@@ -60,6 +66,7 @@ std::string helpFooter() {
     for (const ExitStatus& status : exitStatuses()) {
         footer += "\n  " + wrap(std::to_string(status.code) + "  " + status.meaning, width - 2, 5);
     }
+    footer += "\n\n" + wrap(allExitText(), width, 0);
     return footer;
 }
 
@@ -82,6 +89,18 @@ const char* const VALUE_SYNTAX =
 
 std::span<const ExitStatus> exitStatuses() {
     return EXIT_STATUSES;
+}
+
+std::string allExitText() {
+    std::string order;
+    for (const int code : worstExitOrder()) {
+        order += (order.empty() ? "" : ", ") + std::to_string(code);
+    }
+    return "With --all the exit status is the worst of the controllers' statuses, from worst to "
+           "best: " +
+           order +
+           " (a controller that may be left part-written first, then one that refused the "
+           "work, one never reached, a difference found).";
 }
 
 std::string ostrelctlVersion() {
@@ -161,8 +180,20 @@ CommandLine::CommandLine()
     app.require_subcommand(1);
     app.fallthrough();
 
-    app.add_flag("--simulated", global.simulated,
-                 "talk to a simulated controller instead of one on USB");
+    app.add_flag("--simulated{1}", global.simulated,
+                 "talk to N simulated controllers (default 1, at most 16) at the locations "
+                 "sim-1, sim-2, ... instead of those on USB")
+        ->option_text("[=N]")
+        ->check(CLI::Range(1, 16));
+    auto* device = app.add_option("--device", global.device,
+                                  "the controller to work on: its location as \"ostrelctl "
+                                  "devices\" prints it (1-1.4.2), or its device path; needed "
+                                  "when several are attached");
+    device->option_text("SELECTOR");
+    app.add_flag("--all", global.all,
+                 "status, get, set, backup, restore, diff and factory-reset on every attached "
+                 "controller at once, output grouped by location, then a summary table")
+        ->excludes(device);
     app.add_option("--timeout", global.timeoutMs,
                    "how long one answer of the controller may take, retries included "
                    "(default 1000)")
@@ -188,6 +219,12 @@ CommandLine::CommandLine()
         app.add_subcommand("list", "the parameters: row, address, size, unit, description");
     listCommand->add_flag("--json", listJson, "as JSON");
 
+    devicesCommand = app.add_subcommand(
+        "devices",
+        "every attached controller: location, device path, product id, firmware and mode "
+        "(\"no answer\" when it gives no status)");
+    devicesCommand->add_flag("--json", devicesJson, "as JSON");
+
     getCommand = app.add_subcommand("get", "reads parameters from the controller");
     getCommand->add_option("PARAM", getParams, "the parameters to read");
     getCommand->add_flag("--all", getAll, "every parameter but the factory reset action");
@@ -209,7 +246,8 @@ CommandLine::CommandLine()
     backupCommand
         ->add_option("FILE", backupFile,
                      "the file to write (- for standard output): a file is replaced whole or "
-                     "left as it was; a FIFO or a device is written straight")
+                     "left as it was; a FIFO or a device is written straight; with --all an "
+                     "existing folder, which gets one file ostrel-LOCATION.json a controller")
         ->required();
 
     restoreCommand = app.add_subcommand(
@@ -240,6 +278,15 @@ CommandLine::CommandLine()
     resetCommand->add_flag("--yes", yes, "do it");
 }
 
+namespace {
+
+int refuse(CommandContext& context, const std::string& message) {
+    context.console.err << "ostrelctl: " << message << '\n';
+    return EXIT_USAGE;
+}
+
+}  // namespace
+
 int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                      const std::atomic<bool>& interrupted) {
     try {
@@ -251,33 +298,107 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
 
     m_watching = statusCommand->parsed() && status.watchSeconds > 0;
     CommandContext context{console, platforms, global, interrupted};
-    {
-        if (statusCommand->parsed()) {
-            return commandStatus(context, status);
-        }
-        if (listCommand->parsed()) {
-            return commandList(context, listJson);
-        }
-        if (getCommand->parsed()) {
-            return commandGet(context, getParams, getAll, getJson);
-        }
-        if (setCommand->parsed()) {
-            return commandSet(context, setParam, setValue);
-        }
-        if (backupCommand->parsed()) {
-            return commandBackup(context, backupFile);
-        }
-        if (restoreCommand->parsed()) {
-            return commandRestore(context, restoreFile, restore);
-        }
-        if (diffCommand->parsed()) {
-            return commandDiff(context, diffFile, diff);
-        }
-        if (resetCommand->parsed()) {
-            return commandFactoryReset(context, yes);
-        }
+    if (global.all) {
+        return runOnEvery(context);
+    }
+    if (devicesCommand->parsed() && !global.device.empty()) {
+        return refuse(context, "devices lists every controller: it takes no --device");
+    }
+    return runCommand(context);
+}
+
+int CommandLine::runCommand(CommandContext& context) {
+    if (statusCommand->parsed()) {
+        return commandStatus(context, status);
+    }
+    if (listCommand->parsed()) {
+        return commandList(context, listJson);
+    }
+    if (devicesCommand->parsed()) {
+        return commandDevices(context, devicesJson);
+    }
+    if (getCommand->parsed()) {
+        return commandGet(context, getParams, getAll, getJson);
+    }
+    if (setCommand->parsed()) {
+        return commandSet(context, setParam, setValue);
+    }
+    if (backupCommand->parsed()) {
+        return commandBackup(context, backupFile);
+    }
+    if (restoreCommand->parsed()) {
+        return commandRestore(context, restoreFile, restore);
+    }
+    if (diffCommand->parsed()) {
+        return commandDiff(context, diffFile, diff);
+    }
+    if (resetCommand->parsed()) {
+        return commandFactoryReset(context, yes);
     }
     return EXIT_USAGE;
+}
+
+int CommandLine::runOnEvery(CommandContext& context) {
+    if (listCommand->parsed() || devicesCommand->parsed()) {
+        return refuse(context,
+                      "--all works with status, get, set, backup, restore, diff and "
+                      "factory-reset");
+    }
+    if (m_watching) {
+        return refuse(context, "status --watch works on one controller, not --all");
+    }
+    // Refused once, before any controller is opened, rather than once a controller.
+    if (resetCommand->parsed() && !yes) {
+        return commandFactoryReset(context, false);
+    }
+    if (getCommand->parsed() && getAll == !getParams.empty()) {
+        return commandGet(context, getParams, getAll, getJson);
+    }
+    // A file for every controller is read and checked once, before any controller is opened.
+    std::string input;
+    const std::string* file = restoreCommand->parsed() ? &restoreFile
+                              : diffCommand->parsed()  ? &diffFile
+                                                       : nullptr;
+    if (file != nullptr && !readBackupText(context, *file, input)) {
+        return EXIT_USAGE;
+    }
+    if (backupCommand->parsed()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(backupFile, error)) {
+            return refuse(context, backupFile +
+                                       ": not a folder; backup --all writes one file a controller "
+                                       "into an existing folder");
+        }
+    }
+    const bool asJson = (statusCommand->parsed() && status.json) ||
+                        (getCommand->parsed() && getJson) || (diffCommand->parsed() && diff.json);
+    std::mutex namesMutex;
+    std::set<std::string> names;
+    return runOnAll(context, asJson, input, [&](CommandContext& own) {
+        if (backupCommand->parsed()) {
+            const HIDDescriptor& target = *own.target;
+            const std::string name =
+                "ostrel-" +
+                fileSafeLocation(target.location.empty() ? target.path : target.location) + ".json";
+            {
+                // Two locations that differ only in characters a file name cannot hold.
+                std::lock_guard lock(namesMutex);
+                if (!names.insert(name).second) {
+                    own.console.err << "ostrelctl: another controller's file is also named " << name
+                                    << "; nothing was written for this one\n";
+                    return static_cast<int>(EXIT_USAGE);
+                }
+            }
+            return commandBackup(own, (std::filesystem::path(backupFile) / name).string());
+        }
+        if (restoreCommand->parsed()) {
+            return commandRestore(own, "-", restore);
+        }
+        if (diffCommand->parsed()) {
+            return commandDiff(own, "-", diff);
+        }
+        return runCommand(own);
+    });
 }
 
 }  // namespace ctl

@@ -27,8 +27,9 @@ enum ExitCode : int {
 class PlatformSource {
 public:
     virtual ~PlatformSource() = default;
-    // The machine's devices, or (simulated) a simulated controller's. Called once at most.
-    virtual platform::HidPlatform& platform(bool simulated) = 0;
+    // The machine's devices (simulated 0), or those of `simulated` simulated controllers.
+    // Called more than once only with the same argument, which returns the same platform.
+    virtual platform::HidPlatform& platform(int simulated) = 0;
 };
 
 struct Console {

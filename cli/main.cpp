@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "cli/Ostrelctl.h"
 #include "platform/NativeHidPlatform.h"
@@ -25,22 +27,34 @@ extern "C" void onInterrupt(int) {
 
 class Platforms final : public ctl::PlatformSource {
 public:
-    platform::HidPlatform& platform(bool simulated) override {
-        if (!simulated) {
+    platform::HidPlatform& platform(int simulated) override {
+        // --all asks from each controller's thread: made once, the same one for all.
+        std::lock_guard lock(m_mutex);
+        if (m_native) {
+            return *m_native;
+        }
+        if (m_sim) {
+            return *m_sim;
+        }
+        if (simulated <= 0) {
             m_native = std::make_unique<platform::NativeHidPlatform>();
             return *m_native;
         }
         m_sim = std::make_unique<platform::SimHidPlatform>();
-        m_controller = std::make_unique<sim::SimulatedOstrel>(*m_sim);
-        m_controller->setBusTiming(true);  // answers as fast as over the bus, no faster
+        for (int i = 0; i < simulated; ++i) {
+            // sim-1, sim-2, ...: each made on this platform gets the next location.
+            m_controllers.push_back(std::make_unique<sim::SimulatedOstrel>(*m_sim));
+            m_controllers.back()->setBusTiming(true);  // as fast as over the bus, no faster
+        }
         return *m_sim;
     }
 
 private:
-    // The controller goes before its platform, and both outlive every channel.
+    std::mutex m_mutex;
+    // The controllers go before their platform, and both outlive every channel.
     std::unique_ptr<platform::NativeHidPlatform> m_native;
     std::unique_ptr<platform::SimHidPlatform> m_sim;
-    std::unique_ptr<sim::SimulatedOstrel> m_controller;
+    std::vector<std::unique_ptr<sim::SimulatedOstrel>> m_controllers;
 };
 
 }  // namespace

@@ -24,7 +24,7 @@ class Fixture final : public ctl::PlatformSource {
 public:
     Fixture() : m_controller(m_platform) { m_platform.setRealSleep(false); }
 
-    platform::HidPlatform& platform(bool) override { return m_platform; }
+    platform::HidPlatform& platform(int) override { return m_platform; }
     sim::SimulatedOstrel& controller() { return m_controller; }
 
     struct Result {

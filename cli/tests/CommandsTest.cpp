@@ -79,9 +79,14 @@ TEST_F(Ctl, StatusPrintsTheWindowsTextsWithTheFactorsOfTheFirmware) {
         ASSERT_EQ(asJson.code, 0) << asJson.err;
         const json status = json::parse(asJson.out);
         EXPECT_EQ(status["caption"], c.caption);
-        EXPECT_EQ(status["voltageIn"], c.voltageIn);
-        EXPECT_EQ(status["voltage5V"], c.voltage5V);
-        EXPECT_EQ(status["outputFlags"], "10100101");
+        // Numbers, each with the window's text beside it.
+        EXPECT_EQ(status["voltageIn"], std::stod(c.voltageIn));
+        EXPECT_EQ(status["voltageInText"], c.voltageIn);
+        EXPECT_EQ(status["voltage5V"], std::stod(c.voltage5V));
+        EXPECT_EQ(status["outputFlags"], 0xA5);
+        EXPECT_EQ(status["outputFlagsText"], "10100101");
+        EXPECT_EQ(status["temperature"], -10);
+        EXPECT_EQ(status["state"], 5);
         EXPECT_EQ(status["mode"], 3);
 
         const RunResult csv = run({"status", "--csv"});
@@ -293,7 +298,9 @@ TEST_F(Ctl, NoControllerOrSeveralIsExitTwo) {
     plug();
     result = run({"status"});
     EXPECT_EQ(result.code, 2);
-    EXPECT_NE(result.err.find("several controllers"), std::string::npos);
+    EXPECT_NE(result.err.find("2 controllers found; choose one with --device LOCATION, or give "
+                              "--all"),
+              std::string::npos);
 }
 
 TEST_F(Ctl, ListNeedsNoController) {

@@ -42,8 +42,8 @@ protected:
         m_gadget.reset();
     }
 
-    platform::HidPlatform& platform(bool simulated) override {
-        EXPECT_FALSE(simulated);
+    platform::HidPlatform& platform(int simulated) override {
+        EXPECT_EQ(simulated, 0);
         return m_platform;
     }
 

@@ -4,13 +4,16 @@
 //
 //   ostrel-gadget --ready FILE [--log FILE] [--memory FILE] [--udc N] [--name NAME]
 //                 [--vendor ID] [--product-id ID] [--manufacturer TEXT] [--product TEXT]
-//                 [--version BYTE] [--mode BYTE]
+//                 [--version BYTE] [--mode BYTE] [--frame-delay MS]
 //
 // Once the host has enumerated it, the hidraw node's path is written to the --ready file.
 // Every frame the firmware receives is appended to --log as "<ms since start> <hex bytes>".
+// --frame-delay holds the gadget for MS after each frame it answered, a slow controller, so
+// that a script can act while a program is between two of its frames.
 // SIGUSR1 pulls the gadget out (unbinds the UDC), as a user pulling the cable would;
 // SIGTERM or SIGINT ends the program, after writing the firmware's parameter memory to
 // --memory as "<address hex> <value hex>" lines.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
@@ -37,6 +41,7 @@ struct Options {
     GadgetConfig gadget = ostrelGadgetConfig("ostrel", 0);
     std::uint8_t version = 0x21;
     std::uint8_t mode = 3;
+    long frameDelayMs = 0;
 };
 
 long number(const char* text, long limit) {
@@ -77,6 +82,8 @@ Options parse(int argc, char** argv) {
             options.gadget.product = value;
         } else if (flag == "--version") {
             options.version = static_cast<std::uint8_t>(number(value, 0xFF));
+        } else if (flag == "--frame-delay") {
+            options.frameDelayMs = number(value, 10000);
         } else if (flag == "--mode") {
             options.mode = static_cast<std::uint8_t>(number(value, 0xFF));
         } else {
@@ -121,14 +128,19 @@ int run(const Options& options) {
     UsbGadget gadget(options.gadget);
     const PluggedController plugged =
         plugController(gadget, firmware, [&](std::span<const std::uint8_t> frame) {
-            std::lock_guard lock(logMutex);
-            if (log != nullptr) {
-                std::fprintf(log, "%lld", msSince(start));
-                for (std::uint8_t byte : frame) {
-                    std::fprintf(log, " %02x", byte);
+            {
+                std::lock_guard lock(logMutex);
+                if (log != nullptr) {
+                    std::fprintf(log, "%lld", msSince(start));
+                    for (std::uint8_t byte : frame) {
+                        std::fprintf(log, " %02x", byte);
+                    }
+                    std::fprintf(log, "\n");
+                    std::fflush(log);
                 }
-                std::fprintf(log, "\n");
-                std::fflush(log);
+            }
+            if (options.frameDelayMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(options.frameDelayMs));
             }
         });
     const std::string& hidraw = plugged.hidraw;
