@@ -1,4 +1,7 @@
 # shellcheck shell=bash
+# start_gadget sets NAME_node and NAME_pid, and the helpers run through wait_until and check,
+# which shellcheck does not follow.
+# shellcheck disable=SC2317,SC2154
 # Two controllers at a bench on the real USB stack: ostrelctl lists them by where they are
 # plugged, writes to the one chosen and to no other, backs both up and restores both at
 # once, and reports a controller pulled out during a restore of both as lost while the
