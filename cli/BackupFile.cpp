@@ -86,6 +86,16 @@ int rawValue(const ParamDef& row, const EncodedValue& value) {
     return row.size == 1 ? value.low : joinRaw16(value.high, value.low);
 }
 
+std::vector<int> valueRows(const ParamTable& table) {
+    std::vector<int> rows;
+    for (const int index : table.offeredRows()) {
+        if (table.row(index).kind != PK_ACTION) {
+            rows.push_back(index);
+        }
+    }
+    return rows;
+}
+
 ParamTable backupTable(const Backup& backup) {
     ParamTable table;
     table.applyFirmwareVersion(static_cast<std::uint8_t>(backup.firmwareMajor << 4));

@@ -20,6 +20,9 @@ namespace ctl {
 int rawValue(const ParamDef& row, std::uint8_t first, std::uint8_t second);
 int rawValue(const ParamDef& row, const EncodedValue& value);
 
+// The rows a backup holds: every offered row but the factory reset action.
+std::vector<int> valueRows(const ParamTable& table);
+
 inline constexpr const char* BACKUP_FORMAT = "ostrel-backup";
 inline constexpr int BACKUP_FORMAT_VERSION = 1;
 // A backup of every parameter is a few kilobytes; anything far larger is not one.

@@ -431,17 +431,6 @@ bool pause(CommandContext& context, Clock::time_point until) {
 
 // --- parameters --------------------------------------------------------------------------
 
-// The rows a backup holds: every offered row but the factory reset action.
-std::vector<int> valueRows(const ParamTable& table) {
-    std::vector<int> rows;
-    for (const int index : table.offeredRows()) {
-        if (table.row(index).kind != PK_ACTION) {
-            rows.push_back(index);
-        }
-    }
-    return rows;
-}
-
 bool resolveAll(CommandContext& context, const ParamTable& table,
                 const std::vector<std::string>& queries, std::vector<int>& rows) {
     bool ok = true;

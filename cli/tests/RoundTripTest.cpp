@@ -18,16 +18,6 @@ using json = nlohmann::ordered_json;
 
 constexpr std::uint8_t FAMILIES[] = {0x12, 0x21};
 
-std::vector<int> valueRows(const ParamTable& table) {
-    std::vector<int> rows;
-    for (const int index : table.offeredRows()) {
-        if (table.row(index).kind != PK_ACTION) {
-            rows.push_back(index);
-        }
-    }
-    return rows;
-}
-
 ctl::ReadValue readValue(const ParamDef& row, int index, int raw) {
     const auto value = static_cast<unsigned>(raw);
     if (row.size == 1) {
