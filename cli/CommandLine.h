@@ -54,6 +54,7 @@ private:
     std::string diffFile;
     DiffOptions diff;
     bool yes = false;
+    std::string metricsOutput;
     bool m_watching = false;
 
     CLI::App* statusCommand = nullptr;
@@ -64,6 +65,7 @@ private:
     CLI::App* restoreCommand = nullptr;
     CLI::App* diffCommand = nullptr;
     CLI::App* resetCommand = nullptr;
+    CLI::App* metricsCommand = nullptr;
 };
 
 }  // namespace ctl

@@ -49,5 +49,7 @@ struct DiffOptions {
 int commandRestore(CommandContext& context, const std::string& file, const RestoreOptions& options);
 int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options);
 int commandFactoryReset(CommandContext& context, bool yes);
+// The Prometheus exposition of every controller to `output` (empty or "-": standard output).
+int commandMetrics(CommandContext& context, const std::string& output);
 
 }  // namespace ctl

@@ -83,6 +83,10 @@ Controller::Found Controller::open() {
         found.removeAll();
         return several ? Found::Several : Found::None;
     }
+    return open(std::move(descriptor));
+}
+
+Controller::Found Controller::open(std::unique_ptr<HIDDescriptor> descriptor) {
     m_channel =
         std::make_unique<HIDDevice>(m_platform, std::move(descriptor), ReaderPacing::BusSpeed);
     if (!m_channel->connected()) {

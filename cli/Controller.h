@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/HIDDescriptor.h"
 #include "device/HIDDevice.h"
 #include "device/HIDOstrel.h"
 #include "device/Wire.h"
@@ -68,6 +69,8 @@ public:
 
     // Searches and opens the controller.
     Found open();
+    // Opens the controller a search found: One, or Unopened.
+    Found open(std::unique_ptr<HIDDescriptor> descriptor);
     // Claims the opened controller for this program (named `program` to others) until
     // this object goes: waits up to `wait` for another holder to let go, ending early
     // when `interrupted` turns true.

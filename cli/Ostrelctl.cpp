@@ -238,6 +238,16 @@ CommandLine::CommandLine()
     resetCommand = app.add_subcommand(
         "factory-reset", "sets every parameter back to its factory value (A4 A0 FF 01 FF 00)");
     resetCommand->add_flag("--yes", yes, "do it");
+
+    metricsCommand = app.add_subcommand(
+        "metrics",
+        "the status of every controller found, in the Prometheus text format (for "
+        "node_exporter's or windows_exporter's textfile collector); a controller that does not "
+        "answer is ostrel_up 0 and the run still succeeds");
+    metricsCommand
+        ->add_option("--output", metricsOutput,
+                     "write to FILE, replaced whole in one step (default: standard output)")
+        ->option_text("FILE");
 }
 
 int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
@@ -275,6 +285,9 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
         }
         if (resetCommand->parsed()) {
             return commandFactoryReset(context, yes);
+        }
+        if (metricsCommand->parsed()) {
+            return commandMetrics(context, metricsOutput);
         }
     }
     return EXIT_USAGE;
