@@ -135,8 +135,8 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
             const unsigned byte = reading.status.*reg.byte;
             for (unsigned bit = 0; bit < 8; ++bit) {
                 sample(out, "ostrel_flag", reading,
-                       std::string(",register=\"") + reg.name + "\",bit=\"" +
-                           std::to_string(bit) + '"',
+                       std::string(",register=\"") + reg.name + "\",bit=\"" + std::to_string(bit) +
+                           '"',
                        ((byte >> bit) & 1U) != 0 ? "1" : "0");
             }
         }

@@ -13,10 +13,10 @@ namespace ctl {
 
 // One controller found by the search, and what it answered.
 struct Reading {
-    std::string location;    // where it is plugged (its device path when that is unknown)
-    bool answered = false;   // false: found, but no status came; nothing else of it is told
-    StatusReport status;     // the answer
-    StatusView texts;        // the status texts of the answer, with the firmware's factors
+    std::string location;   // where it is plugged (its device path when that is unknown)
+    bool answered = false;  // false: found, but no status came; nothing else of it is told
+    StatusReport status;    // the answer
+    StatusView texts;       // the status texts of the answer, with the firmware's factors
 };
 
 // The exposition: ostrel_controllers (how many were found), and per reading ostrel_up and,
