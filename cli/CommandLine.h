@@ -55,6 +55,7 @@ private:
     DiffOptions diff;
     bool yes = false;
     std::string metricsOutput;
+    std::string completionShell;
     bool m_watching = false;
 
     CLI::App* statusCommand = nullptr;
@@ -66,6 +67,7 @@ private:
     CLI::App* diffCommand = nullptr;
     CLI::App* resetCommand = nullptr;
     CLI::App* metricsCommand = nullptr;
+    CLI::App* completionCommand = nullptr;
 };
 
 }  // namespace ctl

@@ -9,6 +9,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Completion.h"
 
 namespace ctl {
 namespace {
@@ -248,6 +249,13 @@ CommandLine::CommandLine()
         ->add_option("--output", metricsOutput,
                      "write to FILE, replaced whole in one step (default: standard output)")
         ->option_text("FILE");
+
+    // For the package's build, which installs the scripts: hidden from --help and the manual.
+    completionCommand =
+        app.add_subcommand("completion", "the shell completion script of SHELL")->group("");
+    completionCommand->add_option("SHELL", completionShell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 }
 
 int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
@@ -288,6 +296,10 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
         }
         if (metricsCommand->parsed()) {
             return commandMetrics(context, metricsOutput);
+        }
+        if (completionCommand->parsed()) {
+            console.out << completionScript(app, completionShell).value_or("");
+            return EXIT_OK;
         }
     }
     return EXIT_USAGE;
