@@ -154,8 +154,11 @@ TEST_F(Ctl, MetricsOutputIsReplacedWholeOrAnErrorWithTheOldFileKept) {
     const RunResult written = run({"metrics", "--output", file.string()});
     EXPECT_EQ(written.code, 0) << written.err;
     EXPECT_TRUE(written.out.empty());
-    std::ifstream in(file);
-    const std::string content{std::istreambuf_iterator<char>(in), {}};
+    std::string content;
+    {
+        std::ifstream in(file);  // closed before the folder goes (Windows)
+        content.assign(std::istreambuf_iterator<char>(in), {});
+    }
     EXPECT_EQ(samples(content).at("ostrel_up{location=\"sim-1\"}"), "1");
     // Nothing but the file is left in the folder: no temporary file for the collector to see.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
