@@ -60,6 +60,8 @@ private:
     std::string diffFile;
     DiffOptions diff;
     bool yes = false;
+    std::string metricsOutput;
+    std::string completionShell;
     bool m_watching = false;
 
     int runCommand(CommandContext& context);
@@ -74,6 +76,8 @@ private:
     CLI::App* restoreCommand = nullptr;
     CLI::App* diffCommand = nullptr;
     CLI::App* resetCommand = nullptr;
+    CLI::App* metricsCommand = nullptr;
+    CLI::App* completionCommand = nullptr;
 };
 
 }  // namespace ctl

@@ -23,6 +23,7 @@
 #include "app/StatusText.h"
 #include "cli/BackupFile.h"
 #include "cli/Controller.h"
+#include "cli/Metrics.h"
 #include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
 #include "cli/Selection.h"
@@ -981,6 +982,32 @@ int commandFactoryReset(CommandContext& context, bool yes) {
         return EXIT_OK;
     }
     return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
+}
+
+// --- metrics -----------------------------------------------------------------------------
+
+int commandMetrics(CommandContext& context, const std::string& output) {
+    std::vector<Reading> readings;
+    if (const int code = gatherReadings(context, readings); code != EXIT_OK) {
+        return code;
+    }
+    // A silent controller is in the exposition (ostrel_up 0) and said here, for the journal;
+    // the run still succeeds, as its file is what the monitoring reads.
+    for (const Reading& reading : readings) {
+        if (!reading.answered) {
+            context.console.err << "ostrelctl: the controller at " << reading.location
+                                << " did not answer\n";
+        }
+    }
+    const std::string exposition = formatMetrics(readings);
+    if (output.empty() || output == "-") {
+        context.console.out << exposition;
+        return EXIT_OK;
+    }
+    if (const std::string error = writeWholeFile(output, exposition); !error.empty()) {
+        return fail(context, EXIT_USAGE, error);
+    }
+    return EXIT_OK;
 }
 
 }  // namespace ctl

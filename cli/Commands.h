@@ -67,6 +67,8 @@ struct DiffOptions {
 int commandRestore(CommandContext& context, const std::string& file, const RestoreOptions& options);
 int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options);
 int commandFactoryReset(CommandContext& context, bool yes);
+// The Prometheus exposition of every controller to `output` (empty or "-": standard output).
+int commandMetrics(CommandContext& context, const std::string& output);
 
 // Runs `command` on every attached controller at once, each on its own thread, channel and
 // table with the controller as context.target and its output kept apart; prints each one's

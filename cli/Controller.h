@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/HIDDescriptor.h"
 #include "device/HIDDevice.h"
 #include "device/HIDOstrel.h"
 #include "device/Wire.h"

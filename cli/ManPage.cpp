@@ -143,7 +143,9 @@ std::string roffEscape(std::string_view text) {
 }
 
 std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std::string_view date) {
-    const std::vector<const CLI::App*> commands = app.get_subcommands({});
+    // A hidden command (no group) is for the build, not for the reader.
+    const std::vector<const CLI::App*> commands =
+        app.get_subcommands([](const CLI::App* command) { return !command->get_group().empty(); });
     std::ostringstream page;
     page << ".\\\" Written by ostrelctl-manpage from the program's own command definitions.\n"
          << ".TH OSTRELCTL 1 \"" << date << "\" \"Ostrel programmer " << version

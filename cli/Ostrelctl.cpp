@@ -12,6 +12,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Completion.h"
 #include "cli/Selection.h"
 
 namespace ctl {
@@ -276,6 +277,23 @@ CommandLine::CommandLine()
     resetCommand = app.add_subcommand(
         "factory-reset", "sets every parameter back to its factory value (A4 A0 FF 01 FF 00)");
     resetCommand->add_flag("--yes", yes, "do it");
+
+    metricsCommand = app.add_subcommand(
+        "metrics",
+        "the status of every controller found, in the Prometheus text format (for "
+        "node_exporter's or windows_exporter's textfile collector); a controller that does not "
+        "answer is ostrel_up 0 and the run still succeeds");
+    metricsCommand
+        ->add_option("--output", metricsOutput,
+                     "write to FILE, replaced whole in one step (default: standard output)")
+        ->option_text("FILE");
+
+    // For the package's build, which installs the scripts: hidden from --help and the manual.
+    completionCommand =
+        app.add_subcommand("completion", "the shell completion script of SHELL")->group("");
+    completionCommand->add_option("SHELL", completionShell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 }
 
 namespace {
@@ -298,7 +316,8 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
 
     m_watching = statusCommand->parsed() && status.watchSeconds > 0;
     CommandContext context{console, platforms, global, interrupted};
-    if (global.all) {
+    // metrics takes every controller by default and reads each once; it needs no --all.
+    if (global.all && !metricsCommand->parsed()) {
         return runOnEvery(context);
     }
     if (devicesCommand->parsed() && !global.device.empty()) {
@@ -334,6 +353,13 @@ int CommandLine::runCommand(CommandContext& context) {
     }
     if (resetCommand->parsed()) {
         return commandFactoryReset(context, yes);
+    }
+    if (metricsCommand->parsed()) {
+        return commandMetrics(context, metricsOutput);
+    }
+    if (completionCommand->parsed()) {
+        context.console.out << completionScript(app, completionShell).value_or("");
+        return EXIT_OK;
     }
     return EXIT_USAGE;
 }

@@ -18,7 +18,9 @@ open the controller. ostrel-sim runs the same window on a simulated
 controller, for trying the programmer without one.
 
 ostrelctl does the same from the command line, and saves, restores and
-compares a controller's settings as JSON files.]])
+compares a controller's settings as JSON files. Its metrics command, run by
+the timer ostrel-metrics.timer once enabled, gives node_exporter's textfile
+collector the figures of every controller for Prometheus.]])
 
 if(OSTREL_PLATFORM STREQUAL "windows")
   include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
@@ -43,9 +45,10 @@ set(CPACK_STRIP_FILES OFF)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/FixDebugPackage.cmake")
 
-# The maintainer scripts apply the udev rule to a controller already plugged in.
+# The maintainer scripts apply the udev rule to a controller already plugged in and set up,
+# then take away, the metrics timer's group, access and file.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    "${PROJECT_SOURCE_DIR}/dist/debian/postinst;${PROJECT_SOURCE_DIR}/dist/debian/postrm")
+    "${PROJECT_SOURCE_DIR}/dist/debian/postinst;${PROJECT_SOURCE_DIR}/dist/debian/prerm;${PROJECT_SOURCE_DIR}/dist/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -23,8 +23,10 @@ build_packages=(
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
 # manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
 # fuzzers (clang's libFuzzer), the benchmarks, the package's checks (lintian,
-# hardening-check from devscripts), the screenshots (a small window manager, openbox), and
-# the Windows build (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
+# hardening-check from devscripts, systemd-analyze from systemd), the metrics against
+# Debian's Prometheus tools (promtool, node_exporter, curl), the completions in their
+# shells, the screenshots (a small window manager, openbox), and the Windows build
+# (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
 # installer).
 all_packages=(
   "${build_packages[@]}"
@@ -33,7 +35,9 @@ all_packages=(
   xvfb xauth imagemagick xdotool openbox x11-utils
   lintian devscripts man-db groff-base
   desktop-file-utils appstream
-  udev libhidapi-dev
+  udev libhidapi-dev systemd
+  prometheus prometheus-node-exporter curl
+  bash-completion zsh fish
   g++-mingw-w64-x86-64-posix wine64 nsis
   fonts-wine
 )

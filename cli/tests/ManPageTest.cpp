@@ -48,6 +48,10 @@ TEST(ManPage, ListsEveryCommandOptionAndExitStatusOfTheParser) {
     ASSERT_GE(commands.size(), 8u);
     for (const CLI::App* command : commands) {
         const std::string name = ctl::roffEscape(command->get_name());
+        if (command->get_group().empty()) {  // hidden: the build's, not the reader's
+            EXPECT_EQ(page.find("\\fB" + name + "\\fR"), std::string::npos) << name;
+            continue;
+        }
         EXPECT_NE(page.find("[\\fIOPTIONS\\fR]\n\\fB" + name + "\\fR\n"), std::string::npos)
             << "synopsis of " << name;
         const std::size_t at = page.find("\n.SS " + name + "\n");

@@ -42,7 +42,7 @@ void sweep(const std::function<int(bool firstOfItsKind)>& stride) {
     for (const std::uint8_t version : FAMILIES) {
         ParamTable table;
         table.applyFirmwareVersion(version);
-        for (const int index : valueRows(table)) {
+        for (const int index : ctl::valueRows(table)) {
             const ParamDef& row = table.row(index);
             const std::tuple<int, int, double> kind{row.kind, row.size, row.factor};
             const bool first = std::find(kinds.begin(), kinds.end(), kind) == kinds.end();
@@ -108,7 +108,7 @@ TEST_F(Ctl, ABackupRestoredOverOtherValuesBacksUpToTheSameFile) {
     sim::SimulatedOstrel& controller = plug();
     const ParamTable table;
     auto fill = [&](int pattern) {
-        for (const int index : valueRows(table)) {
+        for (const int index : ctl::valueRows(table)) {
             const ParamDef& row = table.row(index);
             const int last = row.size == 1 ? 0xFF : 0xFFFF;
             const int raw = pattern == 0   ? last

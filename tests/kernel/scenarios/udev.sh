@@ -4,7 +4,10 @@
 # shellcheck disable=SC2317,SC2154
 # The package's udev rule under the host's own systemd-udevd: the controller's hidraw node
 # gets the uaccess tag, a HID gadget with another vendor id does not, and with a seat
-# marked active the user at it can open the controller's node and not the other one.
+# marked active the user at it can open the controller's node and not the other one. Then
+# the metrics service's command, exactly as its unit runs it, as an unprivileged member of
+# plugdev and of the package's ostrel-metrics group (the folder given to it as postinst
+# does): the file holds the controller as up with the gadget's voltages.
 source "$(dirname "$0")/lib.sh"
 
 RULE=$OSTREL_SOURCE/dist/udev/70-ostrel.rules
@@ -35,6 +38,26 @@ settle
 opens() { setpriv --reuid=1000 --regid=1000 --clear-groups sh -c "exec 3<>$1" 2>/dev/null; }
 check "the active user may open the controller's node" opens "$ostrel_node"
 check "but not the other vendor's node" sh -c "! setpriv --reuid=1000 --regid=1000 --clear-groups sh -c 'exec 3<>$other_node' 2>/dev/null"
+
+UNITS=$OSTREL_SOURCE/dist/systemd
+textfile=/var/lib/prometheus/node-exporter
+mkdir -p "$textfile"
+systemd-sysusers "$UNITS/ostrel-metrics.sysusers"
+chgrp -h ostrel-metrics "$textfile" && chmod g+w "$textfile"
+say "textfile folder: $(stat -c '%A %U:%G' "$textfile")"
+exec_start=$(sed -n 's|^ExecStart=/usr/bin/ostrelctl ||p' "$UNITS/ostrel-metrics.service")
+groups=$(getent group plugdev | cut -d: -f3),$(getent group ostrel-metrics | cut -d: -f3)
+# shellcheck disable=SC2086 # the unit's arguments, split as systemd splits them (no quotes)
+setpriv --reuid=61000 --regid=61000 --groups="$groups" --no-new-privs \
+    sh -c "umask 0022 && exec $OSTREL_BUILD/cli/ostrelctl $exec_start"
+check "the metrics command as the service runs it is exit 0 (got $?)" test "$?" -eq 0
+prom=$textfile/ostrel.prom
+say "$(grep -E '^ostrel_(up|controllers|input_volts)' "$prom" 2>/dev/null | tr '\n' ' ')"
+input=$("$OSTREL_BUILD/cli/ostrelctl" status --json | sed -n 's/.*"voltageIn": "\([^"]*\)".*/\1/p')
+check "the file says the controller is up" grep -Eq '^ostrel_up\{location="[^"]+"\} 1$' "$prom"
+check "with the gadget's input voltage ($input V)" \
+    grep -Eq "^ostrel_input_volts\\{location=\"[^\"]+\"\\} $input\$" "$prom"
+check "readable by node_exporter (mode 644)" test "$(stat -c %a "$prom")" = 644
 
 udevadm control --exit
 stop_gadget other
