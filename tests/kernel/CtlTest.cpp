@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Ostrelctl.h"
@@ -84,10 +85,12 @@ TEST_F(KernelCtl, BackupChangedRestoreAndDiffThroughHidraw) {
     EXPECT_EQ(backup["firmware"]["version"], "1.2");
     EXPECT_EQ(backup["parameters"][2]["text"], "5");  // Delay before PSU startup
 
-    // Another unit's settings: three values changed in the file.
-    backup["parameters"][2]["text"] = "9";
-    backup["parameters"][22]["text"] = "-25";       // Minimum temperature
-    backup["parameters"][23]["text"] = "00:02:30";  // Off-delay MODE 1
+    // Another unit's settings: three values changed in the file, by hand, as texts alone
+    // (a text that disagrees with the raw value beside it is a fault of the file).
+    for (const auto& [index, text] : {std::pair{2, "9"}, {22, "-25"}, {23, "00:02:30"}}) {
+        backup["parameters"][index]["text"] = text;  // delay, minimum temperature, off-delay
+        backup["parameters"][index].erase("raw");
+    }
     std::ofstream(file) << backup.dump(2);
 
     ran = run({"diff", file});
