@@ -53,7 +53,7 @@ setpriv --reuid=61000 --regid=61000 --groups="$groups" --no-new-privs \
 check "the metrics command as the service runs it is exit 0 (got $?)" test "$?" -eq 0
 prom=$textfile/ostrel.prom
 say "$(grep -E '^ostrel_(up|controllers|input_volts)' "$prom" 2>/dev/null | tr '\n' ' ')"
-input=$("$OSTREL_BUILD/cli/ostrelctl" status --json | sed -n 's/.*"voltageIn": "\([^"]*\)".*/\1/p')
+input=$("$OSTREL_BUILD/cli/ostrelctl" status --json | sed -n 's/.*"voltageInText": "\([^"]*\)".*/\1/p')
 check "the file says the controller is up" grep -Eq '^ostrel_up\{location="[^"]+"\} 1$' "$prom"
 check "with the gadget's input voltage ($input V)" \
     grep -Eq "^ostrel_input_volts\\{location=\"[^\"]+\"\\} $input\$" "$prom"
