@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The checkout in an awkward place: the source tree is copied under /tmp into a folder whose
 # path holds spaces, quotes, non-ASCII letters and a folder name with a leading dash. There
-# the default preset is configured, the manual pages and the gadget program are built, the
-# pages are checked as man reads them, and one kernel scenario runs through the copy's own
-# harness with the copy's build folder.
+# the default preset is configured, the manual pages, the gadget program and ostrelctl are
+# built, the pages are checked as man reads them, and one kernel scenario runs through the
+# copy's own harness with the copy's build folder.
 #   check-paths.sh SOURCE-DIR [COMPILER-LAUNCHER]
 # COMPILER-LAUNCHER: the one the calling build uses (ccache, say), or none.
 # Prints the time each step took. The copy is removed at the end; a failed run keeps the
@@ -50,9 +50,9 @@ if cmake -S . -B 'build/semi;colon' >refused.log 2>&1 ||
     cat refused.log
     fail "a build folder with a semicolon was not refused plainly"
 fi
-cmake --build --preset default -j 2 --target man_pages ostrel-gadget >build.log 2>&1 ||
+cmake --build --preset default -j 2 --target man_pages ostrel-gadget ostrelctl >build.log 2>&1 ||
     { cat build.log; fail "build"; }
-step "built the manual pages and the gadget program"
+step "built the manual pages, the gadget program and ostrelctl"
 
 dist/man/check-pages.sh build/default/dist/man/*.1.gz || fail "the manual pages"
 step "checked the manual pages"
