@@ -9,11 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Ostrelctl.h"
+#include "cli/tests/RunOstrelctl.h"
 #include "device/Wire.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
@@ -27,27 +28,8 @@ public:
     platform::HidPlatform& platform(int) override { return m_platform; }
     sim::SimulatedOstrel& controller() { return m_controller; }
 
-    struct Result {
-        int code = -1;
-        std::string out;
-        std::string err;
-    };
-
-    Result run(std::vector<std::string> args, const std::string& input) {
-        args.insert(args.begin(), "ostrelctl");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
-        Result result;
-        result.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
-                                        {in, out, err, nullptr}, *this, m_interrupted);
-        result.out = out.str();
-        result.err = err.str();
-        return result;
+    RunResult run(std::vector<std::string> args, const std::string& input) {
+        return runOstrelctlLine(std::move(args), *this, m_interrupted, input);
     }
 
 private:
@@ -86,12 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((size & 2) != 0) {
         args.insert(args.end() - 1, "--convert");
     }
-    const Fixture::Result restore = fixture.run(args, file);
+    const RunResult restore = fixture.run(args, file);
     require(restore.code == 0 || restore.code == 1);
     require(restore.code == 0 || !restore.err.empty());
     require(restore.code == 0 || !wroteParameters(controller));
     if (restore.code == 0 && restore.out.find("converted ") == std::string::npos) {
-        const Fixture::Result diff = fixture.run({"diff", "--exit-code", "-"}, file);
+        const RunResult diff = fixture.run({"diff", "--exit-code", "-"}, file);
         require(diff.code == 0);
     }
     return 0;

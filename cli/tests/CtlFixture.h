@@ -8,23 +8,17 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Ostrelctl.h"
+#include "cli/tests/RunOstrelctl.h"
 #include "device/Wire.h"
 #include "params/ParamTable.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct RunResult {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
 
 // A status request, a parameter read or write of an offered row (the factory reset is the
 // write of the action row), each zero-filled to 24 bytes.
@@ -73,21 +67,7 @@ protected:
     // `out`: where the program's output goes instead of the result (a stream that fails).
     RunResult run(std::vector<std::string> args, const std::string& input = "",
                   std::ostream* out = nullptr) {
-        args.insert(args.begin(), "ostrelctl");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
-        std::istringstream in(input);
-        std::ostringstream kept;
-        std::ostringstream err;
-        RunResult result;
-        result.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
-                                        {in, out != nullptr ? *out : kept, err, nullptr}, *this,
-                                        m_interrupted);
-        result.out = kept.str();
-        result.err = err.str();
-        return result;
+        return runOstrelctlLine(std::move(args), *this, m_interrupted, input, out);
     }
 
     sim::SimulatedOstrel& plug() {

@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Ostrelctl.h"
+#include "cli/tests/RunOstrelctl.h"
 #include "platform/windows/WindowsHidPlatform.h"
 
 namespace {
@@ -17,24 +18,8 @@ class WineDevices : public ::testing::Test, public ctl::PlatformSource {
 protected:
     platform::HidPlatform& platform(int) override { return m_platform; }
 
-    struct Result {
-        int code;
-        std::string out;
-        std::string err;
-    };
-
-    Result run(std::vector<std::string> args) {
-        args.insert(args.begin(), "ostrelctl");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
-                                           {in, out, err, nullptr}, *this, m_interrupted);
-        return {code, out.str(), err.str()};
+    RunResult run(std::vector<std::string> args) {
+        return runOstrelctlLine(std::move(args), *this, m_interrupted);
     }
 
     // The path of the first HID device Wine has (its mouse or its keyboard).
@@ -78,7 +63,7 @@ TEST_F(WineDevices, NoneOfWinesDevicesIsTakenForAController) {
         {{"--all", "--device", wineDevice, "status"}, 1, "--device excludes --all"},
     };
     for (const Case& c : cases) {
-        const Result result = run(c.args);
+        const RunResult result = run(c.args);
         const std::string where = c.args.front() + " " + c.args.back();
         EXPECT_EQ(result.code, c.code) << where << "\n" << result.out << result.err;
         EXPECT_NE((result.out + result.err).find(c.said), std::string::npos)

@@ -7,12 +7,12 @@
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cli/Ostrelctl.h"
+#include "cli/tests/RunOstrelctl.h"
 #include "platform/linux/LinuxHidPlatform.h"
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
@@ -23,12 +23,6 @@ namespace kernel_harness {
 namespace {
 
 using nlohmann::json;
-
-struct Ran {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
 
 class KernelCtl : public ::testing::Test, public ctl::PlatformSource {
 protected:
@@ -48,21 +42,8 @@ protected:
         return m_platform;
     }
 
-    Ran run(std::vector<std::string> args) {
-        args.insert(args.begin(), "ostrelctl");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        Ran ran;
-        ran.code = ctl::runOstrelctl(static_cast<int>(argv.size()), argv.data(),
-                                     {in, out, err, nullptr}, *this, m_interrupted);
-        ran.out = out.str();
-        ran.err = err.str();
-        return ran;
+    RunResult run(std::vector<std::string> args) {
+        return runOstrelctlLine(std::move(args), *this, m_interrupted);
     }
 
     sim::OstrelFirmware m_firmware;
@@ -74,7 +55,7 @@ protected:
 
 TEST_F(KernelCtl, BackupChangedRestoreAndDiffThroughHidraw) {
     const std::string file = "/tmp/ostrelctl-backup.json";
-    Ran ran = run({"backup", file});
+    RunResult ran = run({"backup", file});
     ASSERT_EQ(ran.code, 0) << ran.err;
     json backup;
     {
