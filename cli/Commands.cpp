@@ -19,6 +19,7 @@
 
 #include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
+#include "app/OutsideText.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
 #include "cli/BackupFile.h"
@@ -205,11 +206,7 @@ private:
             case platform::ClaimStatus::Busy:
                 break;
         }
-        std::string holder =
-            claimed.holder.program.empty() ? "another program" : claimed.holder.program;
-        if (claimed.holder.pid != 0) {
-            holder += " (pid " + std::to_string(claimed.holder.pid) + ")";
-        }
+        const std::string holder = holderText(claimed.holder);
         if (m_context.global.waitSeconds <= 0) {
             return fail(m_context, EXIT_CLAIMED,
                         "the controller is in use by " + holder + "; close it or use --wait");
