@@ -1,8 +1,9 @@
 # Debian's hardening for the build the package ships: the flags dpkg-buildflags gives with
 # every hardening feature on (stack protector strong, _FORTIFY_SOURCE=2, format checks,
-# RELRO, immediate binding), and position-independent executables. The build type keeps
-# its own -O and -g. The sanitizer presets leave it off: their instrumentation does the
-# checking there, and the fortified wrappers would only slow them down.
+# RELRO, immediate binding), control-flow and stack clash protection, and
+# position-independent executables. The build type keeps its own -O and -g. The sanitizer
+# presets leave it off: their instrumentation does the checking there, and the fortified
+# wrappers would only slow them down.
 option(OSTREL_HARDENING "Build with Debian's hardening flags, as the package ships" OFF)
 
 # For the programs the package installs. The toolchain's version stamps (.comment) are of
@@ -42,6 +43,29 @@ ostrel_buildflags(LDFLAGS hardening_ldflags)
 # out for a source path with spaces; given here as one argument, it keeps any path out of
 # the binaries.
 list(APPEND hardening_cxxflags "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.")
+# What Debian 12's dpkg-buildflags does not give yet: control-flow protection (CET's
+# endbr64 landing pads and shadow-stack marking) and stack clash probes, where the compiler
+# takes them.
+include(CheckCXXCompilerFlag)
+foreach(flag -fcf-protection=full -fstack-clash-protection)
+  string(MAKE_C_IDENTIFIER "OSTREL_CXX_HAS${flag}" known)
+  check_cxx_compiler_flag(${flag} ${known})
+  if(${known})
+    list(APPEND hardening_cxxflags ${flag})
+  endif()
+endforeach()
+# Debian 12's C start files (crti.o, crtn.o, Scrt1.o) carry no CET property note, so the
+# linker would drop the marking every object of ours earns with -fcf-protection; the
+# linker's -z ibt and -z shstk keep it. Their code is plain calls and returns (sound under a
+# shadow stack); that _init has no end-branch instruction would matter only where user
+# space runs with indirect branch tracking enforced, which Linux does not do.
+include(CheckLinkerFlag)
+if("-fcf-protection=full" IN_LIST hardening_cxxflags)
+  check_linker_flag(CXX "LINKER:-z,ibt,-z,shstk" OSTREL_LINKER_HAS_CET_MARKING)
+  if(OSTREL_LINKER_HAS_CET_MARKING)
+    list(APPEND hardening_ldflags "-Wl,-z,ibt,-z,shstk")
+  endif()
+endif()
 add_compile_options(${hardening_cppflags} ${hardening_cxxflags})
 add_link_options(${hardening_ldflags})
 
