@@ -12,12 +12,8 @@ std::string twoDigitDecimal(int value) {
     return text;
 }
 
-// Factor and product are both rounded to single precision before printing; that rounding
-// decides the last digit (25 x 0.0766 shows 1.91, where doubles would give 1.92).
 std::string formatVolts(const ParamTable& table, int row, std::uint8_t raw) {
-    const float factor = static_cast<float>(table.row(row).factor);
-    const float volts = factor * static_cast<float>(raw);
-    return formatTwoDecimals(volts);
+    return formatStatusVolts(table.row(row), raw);
 }
 
 }  // namespace

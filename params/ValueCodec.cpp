@@ -296,6 +296,11 @@ std::string formatTwoDecimals(float value) {
     return text + std::to_string(hundredths / 100) + "." + twoDigits(hundredths % 100);
 }
 
+std::string formatStatusVolts(const ParamDef& row, std::uint8_t raw) {
+    const float factor = static_cast<float>(row.factor);
+    return formatTwoDecimals(factor * static_cast<float>(raw));
+}
+
 std::string decodeParamValue(const ParamDef& row, std::uint8_t first, std::uint8_t second) {
     const bool oneByte = row.size == 1;
     const std::uint32_t raw = oneByte ? first : first * 256u + second;

@@ -35,3 +35,8 @@ std::optional<double> readParamNumber(std::string_view text);
 // "%.2f" with halves rounded away from zero on the exact decimal expansion of the value
 // (1.125f prints 1.13), independent of the C library's tie rule and locale.
 std::string formatTwoDecimals(float value);
+
+// A status report's voltage as the window shows it: the row's factor and the product are
+// both rounded to single precision before printing, which decides the last digit (25 x
+// 0.0766 shows 1.91, where doubles would give 1.92; 150 x 0.1123 shows 16.84).
+std::string formatStatusVolts(const ParamDef& row, std::uint8_t raw);

@@ -10,10 +10,30 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace qtui {
 
 using sim::SimPanel;
+
+namespace {
+
+// The input voltage's field, whose steps (arrows, Up and Down) are one count each: after a
+// step it calls `stepped`, so that it shows the volts of that count and not its own sum.
+class CountsSpinBox final : public QDoubleSpinBox {
+public:
+    using QDoubleSpinBox::QDoubleSpinBox;
+    std::function<void()> stepped;
+
+    void stepBy(int steps) override {
+        QDoubleSpinBox::stepBy(steps);
+        if (stepped) {
+            stepped();
+        }
+    }
+};
+
+}  // namespace
 
 SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* parent)
     : QWidget(parent), m_panel(controller) {
@@ -22,22 +42,24 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
     auto* firmwareGroup = new QGroupBox(tr("Firmware"), this);
     m_major = new QComboBox(firmwareGroup);
     m_major->setObjectName(QStringLiteral("major"));
-    for (int major = SimPanel::MAJOR_FIRST; major <= SimPanel::MAJOR_LAST; ++major) {
-        m_major->addItem(QString::fromStdString(SimPanel::majorText(major)), major);
-    }
+    auto* majorNote = new QLabel(QString::fromLatin1(SimPanel::MAJOR_NOTE), firmwareGroup);
+    majorNote->setObjectName(QStringLiteral("majorNote"));
+    majorNote->setWordWrap(true);
     m_minor = new QSpinBox(firmwareGroup);
     m_minor->setObjectName(QStringLiteral("minor"));
     m_minor->setRange(SimPanel::MINOR_FIRST, SimPanel::MINOR_LAST);
     auto* firmwareLayout = new QFormLayout(firmwareGroup);
     firmwareLayout->addRow(tr("Major version:"), m_major);
+    firmwareLayout->addRow(majorNote);
     firmwareLayout->addRow(tr("Minor version:"), m_minor);
 
     auto* measureGroup = new QGroupBox(tr("Measurements"), this);
-    m_inputVoltage = new QDoubleSpinBox(measureGroup);
+    auto* inputVoltage = new CountsSpinBox(measureGroup);
+    inputVoltage->stepped = [this] { showPanel(); };
+    m_inputVoltage = inputVoltage;
     m_inputVoltage->setObjectName(QStringLiteral("inputVoltage"));
     m_inputVoltage->setSuffix(QStringLiteral(" V"));
     m_inputVoltage->setDecimals(2);
-    m_inputVoltage->setSingleStep(0.1);
     m_inputCounts = new QLabel(measureGroup);
     m_inputCounts->setObjectName(QStringLiteral("inputCounts"));
     m_temperature = new QSpinBox(measureGroup);
@@ -87,6 +109,9 @@ SimControlWindow::SimControlWindow(sim::SimulatedOstrel& controller, QWidget* pa
         m_panel.setInputVolts(volts);  // the field keeps what the user is typing
         m_inputCounts->setText(QString::fromStdString(m_panel.countsText()));
     });
+    // Typed volts done with (Enter, or the focus gone): the field shows what the counts
+    // stand for.
+    connect(m_inputVoltage, &QDoubleSpinBox::editingFinished, this, [this] { showPanel(); });
     connect(m_temperature, &QSpinBox::valueChanged, this,
             [this](int degrees) { m_panel.setTemperature(degrees); });
     connect(m_sendHistory, &QPushButton::clicked, this,
@@ -99,10 +124,16 @@ void SimControlWindow::showPanel() {
     const QSignalBlocker minorBlocker(m_minor);
     const QSignalBlocker voltsBlocker(m_inputVoltage);
     const QSignalBlocker temperatureBlocker(m_temperature);
-    m_major->setCurrentIndex(m_panel.major() - SimPanel::MAJOR_FIRST);
+    // Only the versions the panel still offers.
+    m_major->clear();
+    for (int major = m_panel.majorFirst(); major <= SimPanel::MAJOR_LAST; ++major) {
+        m_major->addItem(QString::fromStdString(SimPanel::majorText(major)), major);
+    }
+    m_major->setCurrentIndex(m_panel.major() - m_panel.majorFirst());
     m_minor->setValue(m_panel.minor());
-    // The range follows the firmware's scaling; set it before the value.
+    // Range and step follow the firmware's scaling; set them before the value.
     m_inputVoltage->setRange(0.0, m_panel.inputVoltsLast());
+    m_inputVoltage->setSingleStep(m_panel.inputVoltsStep());
     m_inputVoltage->setValue(m_panel.inputVolts());
     m_temperature->setValue(m_panel.temperature());
     m_inputCounts->setText(QString::fromStdString(m_panel.countsText()));

@@ -7,16 +7,28 @@
 #include <utility>
 
 #include "params/ParamTable.h"
+#include "params/ValueCodec.h"
 #include "sim/SimulatedOstrel.h"
 
 namespace sim {
 namespace {
 
-// Volts per count of a table row under a firmware major version, as the programmer scales.
-double factor(int row, int major) {
+// A table row as the programmer scales it under a firmware major version.
+ParamDef scaledRow(int row, int major) {
     ParamTable table;
     table.applyFirmwareVersion(firmwareVersion(major, 0));
-    return table.row(row).factor;
+    return table.row(row);
+}
+
+// Volts per count of a table row under a firmware major version.
+double factor(int row, int major) {
+    return scaledRow(row, major).factor;
+}
+
+// The programmer's figure for the input voltage's counts, as a number.
+double shownVolts(std::uint8_t counts, int major) {
+    return readParamNumber(formatStatusVolts(scaledRow(ROW_INPUT_VOLTAGE, major), counts))
+        .value_or(0.0);
 }
 
 std::uint8_t toCounts(double volts, double perCount) {
@@ -36,12 +48,21 @@ SimPanel::SimPanel(SimulatedOstrel& controller)
       m_major(std::clamp(firmwareMajor(controller.firmware().firmwareVersion()), MAJOR_FIRST,
                          MAJOR_LAST)),
       m_minor(firmwareMinor(controller.firmware().firmwareVersion())),
-      m_inputVolts(toHundredths(controller.firmware().measurements().inputVoltage *
-                                factor(ROW_INPUT_VOLTAGE, m_major))),
+      m_inputVolts(shownVolts(controller.firmware().measurements().inputVoltage, m_major)),
       m_temperature(controller.firmware().measurements().temperature) {}
 
 std::string SimPanel::majorText(int major) {
     return std::to_string(major) + ".x";
+}
+
+int SimPanel::majorFirst() const {
+    ParamTable table;
+    table.applyFirmwareVersion(firmwareVersion(m_major, 0));
+    return table.factorsSwitched() ? m_major : MAJOR_FIRST;
+}
+
+double SimPanel::inputVoltsStep() const {
+    return factor(ROW_INPUT_VOLTAGE, m_major);
 }
 
 double SimPanel::inputVoltsLast() const {
@@ -59,7 +80,7 @@ std::string SimPanel::countsText() const {
 }
 
 void SimPanel::setMajor(int major) {
-    major = std::clamp(major, MAJOR_FIRST, MAJOR_LAST);
+    major = std::clamp(major, majorFirst(), MAJOR_LAST);
     if (major == m_major) {
         return;
     }
@@ -77,7 +98,6 @@ void SimPanel::setMajor(int major) {
     }
     m_controller.firmware().setMeasurements(measured);
     m_major = major;
-    m_inputVolts = std::min(m_inputVolts, inputVoltsLast());
     applyVersion();
     applyMeasurements();
 }
@@ -124,9 +144,11 @@ void SimPanel::applyVersion() {
 
 void SimPanel::applyMeasurements() {
     Measurements measured = m_controller.firmware().measurements();
-    measured.inputVoltage = toCounts(m_inputVolts, factor(ROW_INPUT_VOLTAGE, m_major));
+    measured.inputVoltage = toCounts(m_inputVolts, inputVoltsStep());
     measured.temperature = static_cast<std::int8_t>(m_temperature);
     m_controller.firmware().setMeasurements(measured);
+    // What the counts stand for, not what was typed: the programmer shows no other figure.
+    m_inputVolts = shownVolts(measured.inputVoltage, m_major);
 }
 
 }  // namespace sim

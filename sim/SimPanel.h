@@ -1,6 +1,7 @@
 // What the simulator's panel in ostrel-sim does, free of any toolkit: the range of each
 // field, the input voltage in volts <-> counts of the chosen firmware, the firmware switch
-// that keeps the volts of every rail, the counts line, the history report's offsets.
+// that keeps the volts of every rail and, like the programmer's scaling, has no way back
+// from 2.x, the counts line, the history report's offsets.
 // qt/ and win32/ only show its fields and hand the user's changes to it.
 #pragma once
 
@@ -31,22 +32,31 @@ public:
 
     // The choices of the major version field, in order ("1.x", "2.x").
     static std::string majorText(int major);
+    // Beside the major version field: the switch to 2.x is one-way, as the programmer's.
+    static constexpr const char* MAJOR_NOTE = "2.x is for good: restart the demo for 1.x";
 
     int major() const { return m_major; }
+    // The first major version the field offers: once the programmer has seen a firmware that
+    // switches its scaling it keeps that scaling, so an older one is offered no more.
+    int majorFirst() const;
     int minor() const { return m_minor; }
     double inputVolts() const { return m_inputVolts; }
     // The highest input voltage the chosen firmware can send: 255 counts, in hundredths.
     double inputVoltsLast() const;
-    // The input voltage as the field shows it, two decimals.
+    // The input voltage as the field shows it, two decimals: the volts the counts sent
+    // stand for, the figure the programmer shows.
     std::string inputVoltsText() const;
+    // The volts of one count, a step of the field.
+    double inputVoltsStep() const;
     int temperature() const { return m_temperature; }
     // What the input voltage is sent as, for example "107 counts".
     std::string countsText() const;
 
     // Each change goes to the controller at once; values outside a field's range are
-    // brought into it.
-    // Another major version scales the voltages anew: the input keeps its volts (up to
-    // what the new scaling can carry), and so do the rails the panel has no field for.
+    // brought into it, and volts to the nearest count.
+    // Another major version (from majorFirst() on) scales the voltages anew: the input keeps
+    // its volts as nearly as the new scaling carries them, and so do the rails the panel
+    // has no field for.
     void setMajor(int major);
     void setMinor(int minor);
     void setInputVolts(double volts);

@@ -44,32 +44,34 @@ DialogDefinition windowDefinition() {
     return {WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
             "Ostrel simulator",
             160,
-            204,
+            222,
             {
-                group("Firmware", 4, 48),
+                group("Firmware", 4, 66),
                 label("Major version:", 17),
                 {CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, SIM_MAJOR, CLASS_COMBOBOX, nullptr, "",
                  0, 84, 16, 62, 60},
                 label("Minor version:", 33),
                 field(SIM_MINOR, 84, 33, 40),
                 spin(),
-                group("Measurements", 56, 64),
-                label("Input voltage [V]:", 69),
-                field(SIM_INPUT_VOLTAGE, 84, 69, 62),
-                label("Sent as:", 85),
+                {SS_LEFT | SS_NOPREFIX, SIM_MAJOR_NOTE, CLASS_STATIC, nullptr, SimPanel::MAJOR_NOTE,
+                 0, 14, 49, 132, 16},
+                group("Measurements", 74, 64),
+                label("Input voltage [V]:", 87),
+                field(SIM_INPUT_VOLTAGE, 84, 87, 62),
+                label("Sent as:", 103),
                 {SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, SIM_INPUT_COUNTS, CLASS_STATIC, nullptr,
-                 "", 0, 84, 85, 62, 12},
+                 "", 0, 84, 103, 62, 12},
                 label("Temperature [\xB0"
                       "C]:",
-                      101),
-                field(SIM_TEMPERATURE, 84, 101, 40),
+                      119),
+                field(SIM_TEMPERATURE, 84, 119, 40),
                 spin(),
-                group("History report", 124, 52),
-                label("Marked offset:", 139),
-                field(SIM_HISTORY_POSITION, 84, 139, 30),
+                group("History report", 142, 52),
+                label("Marked offset:", 157),
+                field(SIM_HISTORY_POSITION, 84, 157, 30),
                 spin(),
-                button(SIM_SEND_HISTORY, "Send &history", 84, 156, 62),
-                button(SIM_UNPLUG, "&Unplug the controller", 7, 182, 146),
+                button(SIM_SEND_HISTORY, "Send &history", 84, 174, 62),
+                button(SIM_UNPLUG, "&Unplug the controller", 7, 200, 146),
             }};
 }
 
@@ -192,15 +194,20 @@ INT_PTR SimControlWindow::handleMessage(UINT message, WPARAM wParam) {
             }
             if (id == SIM_MAJOR && code == CBN_SELCHANGE) {
                 const auto index = SendMessageA(control(SIM_MAJOR), CB_GETCURSEL, 0, 0);
-                m_panel.setMajor(SimPanel::MAJOR_FIRST +
+                m_panel.setMajor(m_panel.majorFirst() +
                                  static_cast<int>(std::max<LRESULT>(index, 0)));
-                showVolts();  // the new scaling may carry less
+                showMajors();  // an older one may be offered no more
+                showVolts();   // the same volts in the new scaling's counts
             } else if (id == SIM_MINOR && code == EN_CHANGE) {
                 m_panel.setMinor(number(SIM_MINOR));
             } else if (id == SIM_INPUT_VOLTAGE && code == EN_CHANGE) {
                 if (m_panel.setInputVoltsText(text(SIM_INPUT_VOLTAGE))) {
                     showCounts();
                 }
+            } else if ((id == SIM_INPUT_VOLTAGE && code == EN_KILLFOCUS) || id == IDOK) {
+                // Typed volts done with (the focus gone, or Enter): the field shows what the
+                // counts stand for.
+                showVolts();
             } else if (id == SIM_TEMPERATURE && code == EN_CHANGE) {
                 m_panel.setTemperature(number(SIM_TEMPERATURE));
             } else if (id == SIM_SEND_HISTORY && code == BN_CLICKED) {
@@ -230,12 +237,7 @@ void SimControlWindow::initControls() {
          child = GetWindow(child, GW_HWNDNEXT)) {
         m_children.push_back(child);
     }
-    for (int major = SimPanel::MAJOR_FIRST; major <= SimPanel::MAJOR_LAST; ++major) {
-        SendMessageA(control(SIM_MAJOR), CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(SimPanel::majorText(major).c_str()));
-    }
-    SendMessageA(control(SIM_MAJOR), CB_SETCURSEL,
-                 static_cast<WPARAM>(m_panel.major() - SimPanel::MAJOR_FIRST), 0);
+    showMajors();
     setNumberRange(control(SIM_MINOR), SimPanel::MINOR_FIRST, SimPanel::MINOR_LAST,
                    m_panel.minor());
     setNumberRange(control(SIM_TEMPERATURE), SimPanel::TEMPERATURE_FIRST,
@@ -244,6 +246,18 @@ void SimControlWindow::initControls() {
                    SimPanel::HISTORY_FIRST);
     showVolts();
     m_ready = true;
+}
+
+void SimControlWindow::showMajors() {
+    // Only the versions the panel still offers.
+    HWND major = control(SIM_MAJOR);
+    SendMessageA(major, CB_RESETCONTENT, 0, 0);
+    for (int offered = m_panel.majorFirst(); offered <= SimPanel::MAJOR_LAST; ++offered) {
+        SendMessageA(major, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(SimPanel::majorText(offered).c_str()));
+    }
+    SendMessageA(major, CB_SETCURSEL, static_cast<WPARAM>(m_panel.major() - m_panel.majorFirst()),
+                 0);
 }
 
 void SimControlWindow::showVolts() {

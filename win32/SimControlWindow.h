@@ -21,6 +21,7 @@ inline constexpr int SIM_TEMPERATURE = 204;
 inline constexpr int SIM_HISTORY_POSITION = 205;
 inline constexpr int SIM_SEND_HISTORY = 206;
 inline constexpr int SIM_UNPLUG = 207;
+inline constexpr int SIM_MAJOR_NOTE = 208;
 
 class SimControlWindow {
 public:
@@ -43,6 +44,7 @@ private:
     void setKeyFilter(bool on);
     void initControls();
     void placeBesideAnchor();
+    void showMajors();
     void showVolts();
     void showCounts();
     HWND control(int id) const;
