@@ -232,7 +232,8 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     std::ifstream file;
     if (path != "-") {
         std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        const std::filesystem::path named = filePath(path);
+        const std::filesystem::file_status status = std::filesystem::status(named, error);
         if (error || !std::filesystem::exists(status)) {
             fail(context, EXIT_USAGE, path + ": no such file");
             return false;
@@ -243,14 +244,14 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
         }
         // A pipe (restore <(...)) or a device has no size: read like "-", up to the limit.
         const bool sized = std::filesystem::is_regular_file(status);
-        const std::uintmax_t size = sized ? std::filesystem::file_size(path, error) : 0;
+        const std::uintmax_t size = sized ? std::filesystem::file_size(named, error) : 0;
         if (error || size > BACKUP_FILE_LIMIT) {
             fail(context, EXIT_USAGE,
                  path + ": too large for a backup file (at most " +
                      std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
             return false;
         }
-        file.open(path, std::ios::binary);
+        file.open(named, std::ios::binary);
         if (!file) {
             fail(context, EXIT_USAGE, path + ": cannot be opened");
             return false;

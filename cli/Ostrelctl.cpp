@@ -13,6 +13,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Completion.h"
+#include "cli/OutputFile.h"
 #include "cli/Selection.h"
 
 namespace ctl {
@@ -390,7 +391,7 @@ int CommandLine::runOnEvery(CommandContext& context) {
     }
     if (backupCommand->parsed()) {
         std::error_code error;
-        if (!std::filesystem::is_directory(backupFile, error)) {
+        if (!std::filesystem::is_directory(filePath(backupFile), error)) {
             return refuse(context, backupFile +
                                        ": not a folder; backup --all writes one file a controller "
                                        "into an existing folder");

@@ -110,7 +110,7 @@ std::string replaceFile(const std::string& path, const std::wstring& target,
 }  // namespace
 
 std::string writeWholeFile(const std::string& path, std::string_view content) {
-    const std::wstring target = std::filesystem::path(path).wstring();
+    const std::wstring target = filePath(path).wstring();
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return path + ": is a folder";
@@ -238,5 +238,14 @@ std::string writeWholeFile(const std::string& path, std::string_view content) {
 }
 
 #endif
+
+std::filesystem::path filePath(const std::string& name) {
+#ifdef _WIN32
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+#else
+    return std::filesystem::path(name);
+#endif
+}
 
 }  // namespace ctl

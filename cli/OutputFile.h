@@ -2,10 +2,15 @@
 // nothing but the named path changes.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace ctl {
+
+// The file a name of the command line names: its texts are UTF-8 on every system, which
+// Windows' file names are not (std::filesystem reads a char string there byte by byte).
+std::filesystem::path filePath(const std::string& name);
 
 // A missing path or a regular file (also through a symbolic link, which stays) is replaced
 // in one step: the content goes to a temporary file created exclusively beside it, under a

@@ -1,13 +1,23 @@
 // ostrelctl: the controller from the command line. Chooses the HID system (this machine's,
 // or a simulated controller's with --simulated) and turns Ctrl-C into a flag. On Windows the
 // C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an atomic.
+// The program's texts are UTF-8 everywhere: on Windows the arguments are taken from the
+// wide command line, and text for a console is handed over as UTF-16.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first.
+#include <shellapi.h>
+#endif
 
 #include "cli/Ostrelctl.h"
 #include "platform/NativeHidPlatform.h"
@@ -57,11 +67,117 @@ private:
     std::vector<std::unique_ptr<sim::SimulatedOstrel>> m_controllers;
 };
 
+#ifdef _WIN32
+// The arguments as the user typed them, in UTF-8: the C runtime's argv holds them in the
+// ANSI code page, which loses every character outside it and would mix encodings in one
+// line. Empty when the wide command line cannot be had.
+std::vector<std::string> utf8Arguments() {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(static_cast<std::size_t>(std::max(size, 1)), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+        argument.pop_back();  // the terminating zero
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+// The program's UTF-8 text for a console: a console shows bytes in its own code page, and
+// even set to UTF-8 some (Wine's, older Windows ones) mangle it, so the text goes to
+// WriteConsoleW as UTF-16, whole characters at a time. A file or a pipe gets the bytes as
+// they are, as on Linux.
+class ConsoleBuffer final : public std::streambuf {
+public:
+    explicit ConsoleBuffer(DWORD which) : m_console(GetStdHandle(which)) {
+        DWORD mode = 0;
+        if (m_console == INVALID_HANDLE_VALUE || !GetConsoleMode(m_console, &mode)) {
+            m_console = nullptr;
+        }
+    }
+    ~ConsoleBuffer() override { sync(); }
+    ConsoleBuffer(const ConsoleBuffer&) = delete;
+    ConsoleBuffer& operator=(const ConsoleBuffer&) = delete;
+
+    bool isConsole() const { return m_console != nullptr; }
+
+protected:
+    int_type overflow(int_type ch) override {
+        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+            m_pending.push_back(traits_type::to_char_type(ch));
+        }
+        return traits_type::not_eof(ch);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        m_pending.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int sync() override {
+        // A character cut by the end of the buffer waits for its other bytes.
+        std::size_t whole = m_pending.size();
+        std::size_t lead = whole;
+        while (lead > 0 && whole - lead < 4 && (m_pending[lead - 1] & 0xC0) == 0x80) {
+            --lead;
+        }
+        if (lead > 0) {
+            const auto first = static_cast<unsigned char>(m_pending[lead - 1]);
+            const std::size_t length = first >= 0xF0   ? 4
+                                       : first >= 0xE0 ? 3
+                                       : first >= 0xC0 ? 2
+                                                       : 1;
+            if (whole - (lead - 1) < length) {
+                whole = lead - 1;
+            }
+        }
+        const int units =
+            MultiByteToWideChar(CP_UTF8, 0, m_pending.data(), static_cast<int>(whole), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(std::max(units, 0)), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, m_pending.data(), static_cast<int>(whole), wide.data(),
+                            units);
+        DWORD written = 0;
+        const bool done =
+            wide.empty() || WriteConsoleW(m_console, wide.data(), static_cast<DWORD>(wide.size()),
+                                          &written, nullptr);
+        m_pending.erase(0, whole);
+        return done ? 0 : -1;
+    }
+
+private:
+    HANDLE m_console;
+    std::string m_pending;
+};
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     std::signal(SIGINT, onInterrupt);
     Platforms platforms;
+#ifdef _WIN32
+    std::vector<std::string> arguments = utf8Arguments();
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    if (!arguments.empty()) {
+        argc = static_cast<int>(pointers.size());
+        pointers.push_back(nullptr);
+        argv = pointers.data();
+    }
+    ConsoleBuffer outConsole(STD_OUTPUT_HANDLE);
+    ConsoleBuffer errConsole(STD_ERROR_HANDLE);
+    std::ostream out(outConsole.isConsole() ? &outConsole : std::cout.rdbuf());
+    std::ostream err(errConsole.isConsole() ? &errConsole : std::cerr.rdbuf());
+    err.setf(std::ios::unitbuf);
+    const int status =
+        ctl::runOstrelctl(argc, argv, {std::cin, out, err, stderr}, platforms, g_interrupted);
+    out.flush();
+    return status;
+#else
     return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr}, platforms,
                              g_interrupted);
+#endif
 }
