@@ -5,9 +5,9 @@
 # The package's udev rule under the host's own systemd-udevd: the controller's hidraw node
 # gets the uaccess tag, a HID gadget with another vendor id does not, and with a seat
 # marked active the user at it can open the controller's node and not the other one. Then
-# the metrics service's command, exactly as its unit runs it, as an unprivileged member of
-# plugdev and of the package's ostrel-metrics group (the folder given to it as postinst
-# does): the file holds the controller as up with the gadget's voltages.
+# the metrics service's command, exactly as its unit runs it: as root without any
+# capability, into node_exporter's folder as its package leaves it (root's, mode 755): the
+# file holds the controller as up with the gadget's voltages.
 source "$(dirname "$0")/lib.sh"
 
 RULE=$OSTREL_SOURCE/dist/udev/70-ostrel.rules
@@ -42,13 +42,11 @@ check "but not the other vendor's node" sh -c "! setpriv --reuid=1000 --regid=10
 UNITS=$OSTREL_SOURCE/dist/systemd
 textfile=/var/lib/prometheus/node-exporter
 mkdir -p "$textfile"
-systemd-sysusers "$UNITS/ostrel-metrics.sysusers"
-chgrp -h ostrel-metrics "$textfile" && chmod g+w "$textfile"
-say "textfile folder: $(stat -c '%A %U:%G' "$textfile")"
+chmod 755 "$textfile"
+say "textfile folder: $(stat -c '%A %U:%G' "$textfile"), node: $(stat -c '%A %U:%G' "$ostrel_node")"
 exec_start=$(sed -n 's|^ExecStart=/usr/bin/ostrelctl ||p' "$UNITS/ostrel-metrics.service")
-groups=$(getent group plugdev | cut -d: -f3),$(getent group ostrel-metrics | cut -d: -f3)
 # shellcheck disable=SC2086 # the unit's arguments, split as systemd splits them (no quotes)
-setpriv --reuid=61000 --regid=61000 --groups="$groups" --no-new-privs \
+setpriv --bounding-set=-all --inh-caps=-all --no-new-privs \
     sh -c "umask 0022 && exec $OSTREL_BUILD/cli/ostrelctl $exec_start"
 check "the metrics command as the service runs it is exit 0 (got $?)" test "$?" -eq 0
 prom=$textfile/ostrel.prom
