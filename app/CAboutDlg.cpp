@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
-#if !defined(OSTREL_VERSION) || !defined(OSTREL_LICENSE) || !defined(OSTREL_HOMEPAGE)
-#error "OSTREL_VERSION, OSTREL_LICENSE and OSTREL_HOMEPAGE must be defined by the build"
+#if !defined(OSTREL_VERSION) || !defined(OSTREL_LICENSE)
+#error "OSTREL_VERSION and OSTREL_LICENSE must be defined by the build"
 #endif
 
 std::string CAboutDlg::programLine() {
@@ -9,6 +9,5 @@ std::string CAboutDlg::programLine() {
 }
 
 std::string CAboutDlg::descriptionLine() {
-    return std::string("For the Ostrel power-supply controller.\nLicense: ") + OSTREL_LICENSE +
-           "\n" + OSTREL_HOMEPAGE;
+    return std::string("For the Ostrel power-supply controller.\nLicense: ") + OSTREL_LICENSE;
 }

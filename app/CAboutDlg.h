@@ -16,6 +16,6 @@ public:
     static constexpr const char* CAPTION = "About Ostrel";
     // First label: program name and version.
     static std::string programLine();
-    // Second label: what the program does, its license and the project's home.
+    // Second label: what the program does and its license.
     static std::string descriptionLine();
 };

@@ -2,7 +2,7 @@
 # (NSIS installer and zip in build/windows) for Windows.
 set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VENDOR "Ostrel project")
-set(CPACK_PACKAGE_CONTACT "Ostrel maintainers <maintainers@ostrel.invalid>")
+set(CPACK_PACKAGE_CONTACT "${OSTREL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Ostrel power-supply controller")
 # The long description as dpkg shows it: one paragraph per line group, wrapped.
 set(CPACK_PACKAGE_DESCRIPTION [[
@@ -33,10 +33,16 @@ endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OSTREL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+
+# A package needs its maintainer: said before anything is packed.
+if(OSTREL_MAINTAINER STREQUAL "")
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/CPackNoMaintainer.cmake)
+  file(WRITE ${CPACK_PRE_BUILD_SCRIPTS} "message(FATAL_ERROR \"The packages need a maintainer: \
+set DEBFULLNAME and DEBEMAIL, git's user.name and user.email, or OSTREL_PACKAGE_MAINTAINER\")\n")
+endif()
 
 # Stripped programs, their debug symbols in a separate ostrel-dbgsym package (by build id
 # under /usr/lib/debug, as Debian's own -dbgsym packages). CPack splits and strips the

@@ -33,10 +33,9 @@ set(CPACK_NSIS_MUI_HEADERIMAGE "${PROJECT_SOURCE_DIR}/dist/windows/header.bmp")
 set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/windows/welcome.bmp")
 set(CPACK_NSIS_MUI_UNWELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/windows/welcome.bmp")
 # What Settings > Apps shows of the installation beside the name, the publisher
-# (CPACK_PACKAGE_VENDOR) and the version: the icon and where to get help.
+# (CPACK_PACKAGE_VENDOR) and the version: the icon and who built it. No help link: the
+# project has no site.
 set(CPACK_NSIS_INSTALLED_ICON_NAME "ostrel.exe")
-set(CPACK_NSIS_HELP_LINK "${OSTREL_BUGTRACKER}")
-set(CPACK_NSIS_URL_INFO_ABOUT "${OSTREL_HOMEPAGE}")
 set(CPACK_NSIS_CONTACT "${CPACK_PACKAGE_CONTACT}")
 # makensis builds 32-bit installers unless told otherwise; the programs are 64-bit.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
@@ -78,7 +77,6 @@ if(OSTREL_PACKAGED_PROGRAMS AND OSTREL_MAKENSIS AND OSTREL_TEST_UNDER_WINE)
             --build ${CMAKE_BINARY_DIR} --run ${CMAKE_BINARY_DIR}/wine-run.sh
             --prefix ${OSTREL_WINEPREFIX} --setup ostrel-${PROJECT_VERSION}-setup.exe
             --version ${PROJECT_VERSION} --publisher "${CPACK_PACKAGE_VENDOR}"
-            --help-link "${CPACK_NSIS_HELP_LINK}"
             --menu-entries ${menu_entries} ${OSTREL_PACKAGED_FILES})
   set_tests_properties(windows_installer PROPERTIES LABELS "package;wine" FIXTURES_REQUIRED wine
                        TIMEOUT 300)
