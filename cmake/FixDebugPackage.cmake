@@ -1,11 +1,14 @@
 # Run by CPack after it made the packages (CPACK_POST_BUILD_SCRIPTS). CPack's debug-symbol
 # package lists its files in md5sums by their absolute staging path and leaves them
 # executable. Rebuilt as Debian's own -dbgsym packages are: md5sums relative to the root,
-# the files 0644, the documentation folder a link to the main package's.
+# the files 0644, the documentation folder a link to that of the package it serves
+# (ostrelctl-dbgsym_... serves ostrelctl).
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT package MATCHES "\\.ddeb$")
     continue()
   endif()
+  get_filename_component(name "${package}" NAME)
+  string(REGEX REPLACE "-dbgsym_.*$" "" served "${name}")
   set(root "${CPACK_TOPLEVEL_DIRECTORY}/debug-package")
   file(REMOVE_RECURSE "${root}")
   execute_process(COMMAND dpkg-deb -R "${package}" "${root}" COMMAND_ERROR_IS_FATAL ANY)
@@ -21,8 +24,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   file(GLOB_RECURSE debugFiles "${root}/usr/lib/debug/*")
   file(CHMOD ${debugFiles} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   file(MAKE_DIRECTORY "${root}/usr/share/doc")
-  file(CREATE_LINK "${CPACK_PACKAGE_NAME}" "${root}/usr/share/doc/${CPACK_PACKAGE_NAME}-dbgsym"
-       SYMBOLIC)
+  file(CREATE_LINK "${served}" "${root}/usr/share/doc/${served}-dbgsym" SYMBOLIC)
 
   execute_process(COMMAND dpkg-deb --root-owner-group -b "${root}" "${package}"
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)

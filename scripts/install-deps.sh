@@ -22,8 +22,9 @@ build_packages=(
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
 # manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
-# fuzzers (clang's libFuzzer), the benchmarks, the package's checks (lintian,
-# hardening-check from devscripts, systemd-analyze from systemd), the metrics against
+# fuzzers (clang's libFuzzer), the benchmarks, the packages' checks (lintian,
+# hardening-check from devscripts, systemd-analyze from systemd, debootstrap for the bare
+# root they are installed into), the metrics against
 # Debian's Prometheus tools (promtool, node_exporter, curl), the completions in their
 # shells, the screenshots (a small window manager, openbox), and the Windows build
 # (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
@@ -33,7 +34,7 @@ all_packages=(
   clang clang-format clang-tidy shellcheck git libgmock-dev libbenchmark-dev
   qemu-system-x86 busybox-static
   xvfb xauth imagemagick xdotool openbox x11-utils
-  lintian devscripts man-db groff-base
+  lintian devscripts man-db groff-base debootstrap
   desktop-file-utils appstream
   udev libhidapi-dev systemd
   prometheus prometheus-node-exporter curl
