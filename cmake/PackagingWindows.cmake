@@ -37,6 +37,12 @@ set(CPACK_NSIS_MUI_UNWELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/window
 # project has no site.
 set(CPACK_NSIS_INSTALLED_ICON_NAME "ostrel.exe")
 set(CPACK_NSIS_CONTACT "${CPACK_PACKAGE_CONTACT}")
+# A page offers to put the folder bin, where ostrelctl.exe is alone, on the PATH (for all
+# users or the current one); by default, and in a silent installation, it stays off. The
+# page's texts are ours (dist/windows/NSIS.InstallOptions.ini.in), without CPack's desktop
+# icon choice, which has no program here to act on. Uninstalling takes the folder off.
+set(CPACK_NSIS_MODIFY_PATH ON)
+set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/dist/windows")
 # makensis builds 32-bit installers unless told otherwise; the programs are 64-bit.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # The installer leaves its own key below the vendor's; the vendor's key goes with it.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Screenshots of the Windows installer under Wine, to look at what a user sees: its welcome
-# and licence pages, the uninstaller, and the installation in Wine's Add/Remove Programs with
-# its support information (the uninstall entry's publisher, version, contact and help link).
+# Screenshots of the Windows installer under Wine, to look at what a user sees: its welcome,
+# licence and PATH pages, the uninstaller, and the installation in Wine's Add/Remove Programs
+# with its support information (the uninstall entry's publisher, version and contact).
 #   scripts/screenshots-installer.sh [output-dir]   (default: build/windows/installer-screenshots)
 # Needs the windows preset built (cmake --build --preset windows), makensis, wine64,
 # fonts-wine, Xvfb, xdotool and ImageMagick. Works in a Wine prefix of its own, made afresh.
@@ -59,6 +59,9 @@ shot installer-welcome
 xdotool key Return  # Next
 sleep 2
 shot installer-licence
+xdotool key Return  # I Agree
+sleep 2
+shot installer-path
 xdotool key Escape  # Cancel, and yes
 sleep 1
 xdotool key Return

@@ -3,10 +3,14 @@
 # Start-menu entries and the uninstall entry (what Settings > Apps shows: name, publisher,
 # version, icon, and no help link, there being no site), uninstalls silently and checks
 # that nothing it installed is left: no file of the prefix's drive C and no registry key.
+# The PATH stays as it was. Then the same installer with "on the PATH for all users"
+# chosen on its options page: ostrelctl runs by its name from a command prompt, until the
+# uninstaller takes its folder off the PATH again.
 #
 #   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe
 #                     --version V --publisher NAME --menu-entries N PROGRAM.exe...
-# N: the programs that have a Start-menu entry (console programs have none).
+# N: the programs that have a Start-menu entry (console programs have none). PROGRAM: the
+# path in the installation folder, bin/ostrelctl.exe for a console program.
 set -euo pipefail
 
 while [ $# -gt 0 ]; do
@@ -47,14 +51,27 @@ snapshot() {
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ostrel'
 vendor_key='HKLM\Software\Ostrel project'
+system_environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+user_environment='HKCU\Environment'
 has_key() { "$run" reg query "$1" >/dev/null 2>&1; }
+# The PATH values of the system and the user, one line each ("" when there is none).
+paths() {
+  local key
+  for key in "$system_environment" "$user_environment"; do
+    "$run" reg query "$key" /v PATH 2>/dev/null | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p' |
+      grep . || echo '""'
+  done
+}
+bin='C:\Program Files\Ostrel\bin'
 
 snapshot >"$work/before"
+paths >"$work/paths-before"
 has_key "$uninstall_key" && fail "an Ostrel installation is already in the prefix"
 
 start=$(date +%s%N)
 "$run" "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
 echo "installed in $((($(date +%s%N) - start) / 1000000)) ms"
+paths | diff "$work/paths-before" - >&2 || fail "the installer changed the PATH unasked"
 snapshot >"$work/installed"
 comm -13 "$work/before" "$work/installed" >"$work/added"
 echo "installed files:"; sed 's/^/  /' "$work/added"
@@ -94,3 +111,34 @@ fi
 has_key "$uninstall_key" && fail "uninstall entry left behind"
 has_key "$vendor_key" && fail "registry key $vendor_key left behind"
 echo "uninstalled, nothing left behind"
+
+# The options page with "for all users" chosen: the same installer script, built again with
+# that choice as the page's default, which a silent installation takes.
+nsis=$(dirname "$(find "$work/package/_CPack_Packages" -name project.nsi | head -n 1)")
+[ -f "$nsis/NSIS.InstallOptions.ini" ] || fail "the installer has no options page"
+grep -q '^Text=Put ostrelctl.exe on the PATH for all users$' "$nsis/NSIS.InstallOptions.ini" ||
+  fail "the options page offers no PATH for all users"
+awk '/^\[Field/ { field = $0 } /^State=/ {
+       $0 = "State=" (field == "[Field 3]" ? 1 : 0) } { print }' \
+  "$nsis/NSIS.InstallOptions.ini" >"$work/options.ini"
+cp "$work/options.ini" "$nsis/NSIS.InstallOptions.ini"
+(cd "$nsis" && makensis -V2 project.nsi >"$work/makensis.log" 2>&1) ||
+  { cat "$work/makensis.log" >&2; fail "makensis could not build the installer again"; }
+# makensis writes where CPack's script says, not where cpack then copied the installer.
+chosen=$(sed -n 's/^ *OutFile *"\(.*\)"/\1/p' "$nsis/project.nsi")
+[ -f "$chosen" ] || fail "makensis wrote no $chosen"
+"$run" "$chosen" /S >/dev/null 2>&1 || fail "the installer failed with the PATH chosen"
+paths >"$work/paths-installed"
+head -n 1 "$work/paths-installed" | tr ';' '\n' | grep -qixF "$bin" ||
+  fail "$bin is not on the system PATH: $(head -n 1 "$work/paths-installed")"
+version_said=$("$run" cmd /c ostrelctl --version 2>&1 | tr -d '\r')
+grep -qF "$version" <<<"$version_said" || fail "ostrelctl by its name: $version_said"
+echo "on the PATH for all users: ostrelctl --version says $version_said"
+"$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
+for _ in $(seq 300); do
+  [ -e "$prefix/drive_c/Program Files/Ostrel" ] || break
+  sleep 0.1
+done
+"$run" cmd /c exit >/dev/null 2>&1
+paths | diff "$work/paths-before" - >&2 || fail "the uninstaller left the PATH changed"
+echo "uninstalled, the PATH as before"
