@@ -5,7 +5,7 @@
 #                  tsan and windows presets (windows: mingw-w64 cross build, tests under Wine)
 #   make run       install and build only what the window needs, then start ostrel-sim, the
 #                  programmer on a simulated controller
-#   make package   build the Debian package
+#   make package   build the Debian packages (ostrelctl, ostrel)
 #   make package-windows  build the Windows installer and zip (build/windows)
 #   make lint      clang-tidy (.clang-tidy) over the default preset's compile database
 #   make bench     run the benchmarks; when build/windows exists, also those of the Windows
