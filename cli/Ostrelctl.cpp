@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/CommandLine.h"
-#include "cli/Commands.h"
-#include "cli/Completion.h"
-#include "cli/Selection.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/commands/Commands.h"
+#include "cli/help/CompletionScript.h"
+#include "cli/selection/Selection.h"
 
 namespace ctl {
 namespace {

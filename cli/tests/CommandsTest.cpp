@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/BackupFile.h"
-#include "cli/ParamNames.h"
+#include "cli/files/BackupFile.h"
+#include "cli/names/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/OutputFile.h"
+#include "cli/files/OutputFile.h"
 #include "cli/tests/CtlFixture.h"
 
 #ifndef _WIN32

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "cli/CommandLine.h"
-#include "cli/Commands.h"
-#include "cli/Selection.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/commands/Commands.h"
+#include "cli/selection/Selection.h"
 #include "cli/tests/CtlFixture.h"
 #include "device/OstrelIdentity.h"
 

@@ -1,4 +1,4 @@
-#include "cli/Selection.h"
+#include "cli/selection/Selection.h"
 
 #include <algorithm>
 

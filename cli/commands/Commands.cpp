@@ -1,4 +1,4 @@
-#include "cli/Commands.h"
+#include "cli/commands/Commands.h"
 
 #include <algorithm>
 #include <array>
@@ -22,13 +22,13 @@
 #include "app/OutsideText.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
-#include "cli/BackupFile.h"
-#include "cli/Controller.h"
-#include "cli/Metrics.h"
-#include "cli/OutputFile.h"
-#include "cli/ParamNames.h"
-#include "cli/Selection.h"
-#include "cli/StrictValue.h"
+#include "cli/commands/Metrics.h"
+#include "cli/files/BackupFile.h"
+#include "cli/files/OutputFile.h"
+#include "cli/names/ParamNames.h"
+#include "cli/names/StrictValue.h"
+#include "cli/selection/Selection.h"
+#include "cli/session/Controller.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

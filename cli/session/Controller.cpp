@@ -1,11 +1,11 @@
-#include "cli/Controller.h"
+#include "cli/session/Controller.h"
 
 #include <algorithm>
 #include <thread>
 #include <utility>
 
-#include "cli/BackupFile.h"
-#include "cli/Selection.h"
+#include "cli/files/BackupFile.h"
+#include "cli/selection/Selection.h"
 
 namespace ctl {
 

@@ -1,4 +1,4 @@
-#include "cli/ParamNames.h"
+#include "cli/names/ParamNames.h"
 
 #include <algorithm>
 #include <cstdlib>

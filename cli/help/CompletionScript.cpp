@@ -1,10 +1,10 @@
-#include "cli/Completion.h"
+#include "cli/help/CompletionScript.h"
 
 #include <algorithm>
 #include <sstream>
 #include <vector>
 
-#include "cli/ParamNames.h"
+#include "cli/names/ParamNames.h"
 #include "params/ParamTable.h"
 
 namespace ctl {

@@ -8,9 +8,9 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/CommandLine.h"
-#include "cli/Commands.h"
-#include "cli/Selection.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/commands/Commands.h"
+#include "cli/selection/Selection.h"
 #include "device/HIDDescriptor.h"
 
 namespace ctl {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/StatusText.h"
-#include "cli/Commands.h"
+#include "cli/commands/Commands.h"
 #include "device/Wire.h"
 
 namespace ctl {

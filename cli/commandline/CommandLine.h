@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/Commands.h"
 #include "cli/Ostrelctl.h"
+#include "cli/commands/Commands.h"
 
 namespace ctl {
 

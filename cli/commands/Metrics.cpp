@@ -1,11 +1,11 @@
-#include "cli/Metrics.h"
+#include "cli/commands/Metrics.h"
 
 #include <array>
 #include <chrono>
 #include <memory>
 
-#include "cli/Controller.h"
-#include "cli/Selection.h"
+#include "cli/selection/Selection.h"
+#include "cli/session/Controller.h"
 
 namespace ctl {
 namespace {

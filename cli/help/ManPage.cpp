@@ -1,11 +1,11 @@
-#include "cli/ManPage.h"
+#include "cli/help/ManPage.h"
 
 #include <cctype>
 #include <sstream>
 #include <vector>
 
-#include "cli/BackupFile.h"
-#include "cli/CommandLine.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/files/BackupFile.h"
 
 namespace ctl {
 namespace {

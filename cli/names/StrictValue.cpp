@@ -1,11 +1,11 @@
-#include "cli/StrictValue.h"
+#include "cli/names/StrictValue.h"
 
 #include <charconv>
 #include <limits>
 #include <system_error>
 
 #include "app/Cp1252.h"
-#include "cli/ParamNames.h"
+#include "cli/names/ParamNames.h"
 
 namespace ctl {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/OutputFile.h"
+#include "cli/files/OutputFile.h"
 
 #include <algorithm>
 #include <chrono>

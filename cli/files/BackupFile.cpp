@@ -1,10 +1,10 @@
-#include "cli/BackupFile.h"
+#include "cli/files/BackupFile.h"
 
 #include <optional>
 
 #include "app/Cp1252.h"
-#include "cli/ParamNames.h"
-#include "cli/StrictValue.h"
+#include "cli/names/ParamNames.h"
+#include "cli/names/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {
