@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/StatusText.h"
-#include "cli/commands/Commands.h"
+#include "cli/context/Context.h"
 #include "device/Wire.h"
 
 namespace ctl {

@@ -4,8 +4,9 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/commandline/CommandLine.h"
+#include "cli/context/ExitStatus.h"
 #include "cli/files/BackupFile.h"
+#include "cli/help/HelpText.h"
 
 namespace ctl {
 namespace {

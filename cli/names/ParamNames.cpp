@@ -176,6 +176,10 @@ ParamMatch resolveParam(const ParamTable& table, std::string_view query) {
     return match;
 }
 
+std::string utf8(const char* cp1252Text) {
+    return cp1252::toUtf8(cp1252Text);
+}
+
 std::string quotedUtf8(std::string_view cp1252Text) {
     // Appended: "\"" + text draws a false -Wrestrict from GCC 12 at -O3 (the Windows build).
     std::string quoted = "\"";

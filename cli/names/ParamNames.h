@@ -28,6 +28,10 @@ ParamMatch resolveParam(const ParamTable& table, std::string_view query);
 // Only exact names, addresses and short names: what a backup file must use.
 int resolveParamExactly(const ParamTable& table, std::string_view query);
 
+// A Windows-1252 text of the table (a name, a unit, a description) as UTF-8, as every text
+// leaves ostrelctl.
+std::string utf8(const char* cp1252Text);
+
 // A Windows-1252 text in double quotes, as UTF-8: how messages name a parameter.
 std::string quotedUtf8(std::string_view cp1252Text);
 

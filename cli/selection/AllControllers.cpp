@@ -2,14 +2,15 @@
 // thread, channel, parameter table and claim (a Session inside the command), and its own
 // output buffers, printed grouped once every controller is done, so that no two
 // controllers' lines interleave.
+#include "cli/selection/AllControllers.h"
+
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
 #include <thread>
 
-#include "cli/commandline/CommandLine.h"
-#include "cli/commands/Commands.h"
+#include "cli/context/ExitStatus.h"
 #include "cli/selection/Selection.h"
 #include "device/HIDDescriptor.h"
 
@@ -66,27 +67,6 @@ void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs
 
 }  // namespace
 
-std::span<const int> worstExitOrder() {
-    // A controller that may be left part-written first, then one that refused the work,
-    // then one that was never reached, then a difference found.
-    static constexpr int ORDER[] = {EXIT_LOST,      EXIT_TIMEOUT, EXIT_USAGE, EXIT_CLAIMED,
-                                    EXIT_NO_DEVICE, EXIT_DIFFERS, EXIT_OK};
-    return ORDER;
-}
-
-int worstExit(const std::vector<int>& codes) {
-    const std::span<const int> order = worstExitOrder();
-    std::size_t worst = order.size() - 1;
-    for (const int code : codes) {
-        const auto found = std::find(order.begin(), order.end(), code);
-        // A code outside the table is a failure of its own: as bad as the worst.
-        const std::size_t rank =
-            found == order.end() ? 0 : static_cast<std::size_t>(found - order.begin());
-        worst = std::min(worst, rank);
-    }
-    return order[worst];
-}
-
 int runOnAll(CommandContext& context, bool asJson, const std::string& input,
              const std::function<int(CommandContext&)>& command) {
     platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
@@ -113,7 +93,8 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
                                    context.global,
                                    context.interrupted,
                                    run.descriptor.get(),
-                                   &run.tally};
+                                   &run.tally,
+                                   context.claims};
                 try {
                     run.code = command(own);
                 } catch (const std::exception& error) {

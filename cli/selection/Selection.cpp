@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/Ostrelctl.h"
+#include "cli/context/Context.h"
 #include "device/HIDDevices.h"
 
 namespace ctl {

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "cli/commandline/CommandLine.h"
-#include "cli/commands/Commands.h"
+#include "cli/commands/GetSet.h"
+#include "cli/context/ExitStatus.h"
 #include "cli/selection/Selection.h"
 #include "cli/tests/CtlFixture.h"
 #include "device/OstrelIdentity.h"
