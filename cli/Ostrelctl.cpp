@@ -43,7 +43,7 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     bool watching = false;
     int code = EXIT_USAGE;
     try {
-        CommandLine line;
+        CommandLine line(CommandLine::Definitions::Named);
         code = line.run(argc, argv, {console.in, console.out, err, console.diagnostics}, platforms,
                         interrupted);
         watching = line.watching();

@@ -27,7 +27,7 @@ std::string verbsOnEach() {
 
 }  // namespace
 
-CommandLine::CommandLine()
+CommandLine::CommandLine(Definitions definitions)
     : app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
           "over USB, shows its status, and saves, restores and compares its settings.",
           "ostrelctl"} {
@@ -76,8 +76,30 @@ CommandLine::CommandLine()
             // For the package's build: hidden from --help and the manual page.
             command->group("");
         }
-        m_entries.push_back({verb, command, verb->define(*command, *this)});
+        m_entries.push_back({verb, command, nullptr});
     }
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (definitions == Definitions::Every) {
+            define(m_entries[i]);
+        } else {
+            // Before the parser reads the words after the verb.
+            m_entries[i].command->preparse_callback(
+                [this, i](std::size_t) { define(m_entries[i]); });
+        }
+    }
+}
+
+void CommandLine::define(Entry& entry) {
+    if (!entry.values) {
+        entry.values = entry.verb->define(*entry.command, *this);
+    }
+}
+
+const CLI::App& CommandLine::everyOption() {
+    for (Entry& entry : m_entries) {
+        define(entry);
+    }
+    return app;
 }
 
 int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
@@ -85,6 +107,9 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        if (dynamic_cast<const CLI::CallForAllHelp*>(&error) != nullptr) {
+            everyOption();
+        }
         const int code = app.exit(error, console.out, console.err);
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }

@@ -17,7 +17,12 @@ namespace ctl {
 
 class CommandLine final : public Program {
 public:
-    CommandLine();
+    // Which verbs' options the constructor defines: every one (the manual page, the tests), or
+    // only the one the command line names, once the parser meets it (the program, whose start
+    // then pays for one verb's; --help-all and the completions define the others then).
+    enum class Definitions { Every, Named };
+
+    explicit CommandLine(Definitions definitions = Definitions::Every);
     CommandLine(const CommandLine&) = delete;
     CommandLine& operator=(const CommandLine&) = delete;
 
@@ -27,7 +32,8 @@ public:
     // Whether the command run ends when its reader goes (status --watch).
     bool watching() const { return m_watching; }
 
-    const CLI::App& everyOption() override { return app; }
+    // The parser with every verb's options defined.
+    const CLI::App& everyOption() override;
 
     CLI::App app;
 
@@ -38,6 +44,7 @@ private:
         std::unique_ptr<Command> values;
     };
 
+    void define(Entry& entry);
     int runOnEvery(Entry& entry, CommandContext& context);
 
     GlobalOptions m_global;

@@ -146,6 +146,7 @@ public:
     int run(CommandContext& context) override {
         return commandGet(context, m_params, m_all, m_json);
     }
+    // No parameter named, or --all beside names: refused once, not once a controller.
     int beforeAll(CommandContext& context, std::string&) override {
         if (m_all == !m_params.empty()) {
             return run(context);
