@@ -5,9 +5,11 @@
 #include <optional>
 #include <utility>
 
+#include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
+#include "app/StrictValue.h"
 #include "app/StringTable.h"
 #include "device/HIDDevices.h"
 #include "device/Wire.h"
@@ -307,7 +309,11 @@ void COstrelDlg::OnSendClicked() {
     if (row == nullptr || row->size == 0) {
         return;
     }
-    const std::optional<EncodedValue> value = encodeParamValue(*row, text);
+    // As strictly as ostrelctl: the codec alone would write 255 for "300" and 0 for "abc".
+    // The factory reset takes no value; its frame carries 0xFF whatever the edit holds.
+    const std::optional<EncodedValue> value =
+        row->kind == PK_ACTION ? encodeParamValue(*row, text)
+                               : parseStrictValue(*row, cp1252::toUtf8(text)).value;
     if (!value) {
         m_window.messageBox(TEXT_INVALID_VALUE);
         return;
