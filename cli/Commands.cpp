@@ -22,13 +22,13 @@
 #include "app/OutsideText.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
+#include "app/StrictValue.h"
 #include "cli/BackupFile.h"
 #include "cli/Controller.h"
 #include "cli/Metrics.h"
 #include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
 #include "cli/Selection.h"
-#include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

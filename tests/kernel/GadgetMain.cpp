@@ -9,10 +9,12 @@
 // Once the host has enumerated it, the hidraw node's path is written to the --ready file.
 // Every frame the firmware receives is appended to --log as "<ms since start> <hex bytes>".
 // --frame-delay holds the gadget for MS after each frame it answered, a slow controller, so
-// that a script can act while a program is between two of its frames.
+// that a script can act while a program is between two of its frames; SIGUSR2 ends the
+// delay, so that a script can keep a program busy for as long as it needs, then let it go.
 // SIGUSR1 pulls the gadget out (unbinds the UDC), as a user pulling the cable would;
 // SIGTERM or SIGINT ends the program, after writing the firmware's parameter memory to
 // --memory as "<address hex> <value hex>" lines.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -106,6 +108,7 @@ int run(const Options& options) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     // Blocked before any thread starts, so that only sigwait below takes them.
@@ -119,6 +122,7 @@ int run(const Options& options) {
         throw std::runtime_error("cannot write " + options.log);
     }
 
+    std::atomic<long> frameDelayMs{options.frameDelayMs};
     sim::OstrelFirmware firmware;
     firmware.setFirmwareVersion(options.version);
     sim::Measurements measurements = firmware.measurements();
@@ -139,8 +143,8 @@ int run(const Options& options) {
                     std::fflush(log);
                 }
             }
-            if (options.frameDelayMs > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(options.frameDelayMs));
+            if (const long delay = frameDelayMs.load(); delay > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             }
         });
     const std::string& hidraw = plugged.hidraw;
@@ -154,6 +158,10 @@ int run(const Options& options) {
     for (;;) {
         int signal = 0;
         sigwait(&signals, &signal);
+        if (signal == SIGUSR2) {
+            frameDelayMs = 0;
+            continue;
+        }
         if (signal != SIGUSR1) {
             break;
         }

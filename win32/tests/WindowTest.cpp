@@ -196,6 +196,13 @@ struct Win32Traits {
         return pumpUntil(window.hwnd(), done);
     }
     static void pumpAWhile(Window& window) { pumpFor(window.hwnd(), 100); }
+    static void userClicksSend(Window& window) {
+        SendMessageA(GetDlgItem(window.hwnd(), IDC_SEND), BM_CLICK, 0, 0);
+    }
+    // Through the dialog manager, which presses the default button.
+    static void userPressesEnter(Window& window) {
+        PostMessageA(GetDlgItem(window.hwnd(), IDC_VALUE_EDIT), WM_KEYDOWN, VK_RETURN, 0);
+    }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DialogWindowContract, Win32Traits);
