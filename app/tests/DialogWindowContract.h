@@ -186,18 +186,21 @@ TYPED_TEST_P(DialogWindowContract, MovesTheWindowItsRectSays) {
 // disabled Send takes neither a click nor Enter, the default button's key.
 TYPED_TEST_P(DialogWindowContract, ADisabledSendTakesNeitherAClickNorEnter) {
     auto& window = *this->m_window;
+    const contract::ScriptedDialog& dialog = this->m_dialog;
     this->run([&] {
         window.enableControl(IDC_SEND, false);
         TypeParam::userClicksSend(window);
+        TypeParam::pumpAWhile(window);
+        EXPECT_EQ(dialog.count("send"), 0) << "a click";
         TypeParam::userPressesEnter(window);
         TypeParam::pumpAWhile(window);
-        EXPECT_EQ(this->m_dialog.count("send"), 0);
+        EXPECT_EQ(dialog.count("send"), 0) << "Enter";
 
         window.enableControl(IDC_SEND, true);
         TypeParam::userClicksSend(window);
+        EXPECT_TRUE(TypeParam::waitUntil(window, [&] { return dialog.count("send") == 1; }));
         TypeParam::userPressesEnter(window);
-        EXPECT_TRUE(
-            TypeParam::waitUntil(window, [&] { return this->m_dialog.count("send") == 2; }));
+        EXPECT_TRUE(TypeParam::waitUntil(window, [&] { return dialog.count("send") == 2; }));
     });
 }
 

@@ -196,8 +196,18 @@ struct Win32Traits {
         return pumpUntil(window.hwnd(), done);
     }
     static void pumpAWhile(Window& window) { pumpFor(window.hwnd(), 100); }
+    // A click of the mouse, which the system hands to the window under it: a disabled one
+    // gets none. (BM_CLICK would reach a disabled button under Wine.)
     static void userClicksSend(Window& window) {
-        SendMessageA(GetDlgItem(window.hwnd(), IDC_SEND), BM_CLICK, 0, 0);
+        RECT send{};
+        GetWindowRect(GetDlgItem(window.hwnd(), IDC_SEND), &send);
+        SetCursorPos((send.left + send.right) / 2, (send.top + send.bottom) / 2);
+        INPUT clicks[2] = {};
+        clicks[0].type = INPUT_MOUSE;
+        clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        clicks[1].type = INPUT_MOUSE;
+        clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, clicks, sizeof(INPUT));
     }
     // Through the dialog manager, which presses the default button.
     static void userPressesEnter(Window& window) {
