@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/StrictValue.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
 #include "cli/names/ParamNames.h"
-#include "cli/names/StrictValue.h"
 #include "cli/session/BackupPlan.h"
 #include "cli/session/Session.h"
 #include "params/ValueCodec.h"

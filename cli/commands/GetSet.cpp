@@ -5,10 +5,10 @@
 #include <ostream>
 
 #include "app/Cp1252.h"
+#include "app/StrictValue.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/names/ParamNames.h"
-#include "cli/names/StrictValue.h"
 #include "cli/session/Session.h"
 #include "params/ValueCodec.h"
 

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "app/Cp1252.h"
+#include "app/StrictValue.h"
 #include "cli/names/ParamNames.h"
-#include "cli/names/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

@@ -180,14 +180,6 @@ std::string utf8(const char* cp1252Text) {
     return cp1252::toUtf8(cp1252Text);
 }
 
-std::string quotedUtf8(std::string_view cp1252Text) {
-    // Appended: "\"" + text draws a false -Wrestrict from GCC 12 at -O3 (the Windows build).
-    std::string quoted = "\"";
-    quoted += cp1252::toUtf8(cp1252Text);
-    quoted += '"';
-    return quoted;
-}
-
 std::string describeMismatch(const ParamTable& table, std::string_view query,
                              const ParamMatch& match) {
     std::string text = quotedUtf8(query);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Cp1252.h"
 #include "params/ParamTable.h"
 
 namespace ctl {
@@ -33,7 +34,7 @@ int resolveParamExactly(const ParamTable& table, std::string_view query);
 std::string utf8(const char* cp1252Text);
 
 // A Windows-1252 text in double quotes, as UTF-8: how messages name a parameter.
-std::string quotedUtf8(std::string_view cp1252Text);
+using cp1252::quotedUtf8;
 
 // "unknown parameter "x"; close matches: a, b" or "... matches several parameters: ...".
 std::string describeMismatch(const ParamTable& table, std::string_view query,

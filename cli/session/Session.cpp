@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "app/OutsideText.h"
+#include "app/StrictValue.h"
 #include "cli/files/BackupFile.h"
 #include "cli/names/ParamNames.h"
-#include "cli/names/StrictValue.h"
 #include "cli/selection/Selection.h"
 
 namespace ctl {

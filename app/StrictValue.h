@@ -1,7 +1,8 @@
-// Values as ostrelctl takes them: strictly. The window's codec reads any text (no number
-// reads as 0, a value out of range is limited); scripts need a refusal instead. A text is
-// taken only when it is wholly one number in the row's unit (for the timers, Never or
-// hh:mm:ss) that the row can hold; it is then stored as the codec rounds it.
+// Typed values, taken strictly by the window's Send and by ostrelctl alike. The codec reads
+// any text (no number reads as 0, a value out of range is limited), which would write a
+// value nobody meant. A text is taken only when it is wholly one number in the row's unit
+// (for the timers, Never or hh:mm:ss) that the row can hold; it is then stored as the codec
+// rounds it.
 #pragma once
 
 #include <optional>
@@ -10,8 +11,6 @@
 
 #include "params/ParamTable.h"
 #include "params/ValueCodec.h"
-
-namespace ctl {
 
 struct StrictValue {
     std::optional<EncodedValue> value;  // nullopt: refused
@@ -22,7 +21,7 @@ struct StrictValue {
 };
 
 // `text` (UTF-8, as typed or as a backup file holds it) against the row with its factors as
-// they stand.
+// they stand. An action row (the factory reset) takes no value: refused.
 StrictValue parseStrictValue(const ParamDef& row, std::string_view text);
 
 // Before the controller's firmware is known: the refusal when no firmware family takes the
@@ -38,5 +37,3 @@ std::string withUnit(const ParamDef& row, const std::string& text);
 // The row's value as the codec shows it: "12.47"; and with its unit: "12.47 [V]".
 std::string plainValueText(const ParamDef& row, const EncodedValue& value);
 std::string valueText(const ParamDef& row, const EncodedValue& value);
-
-}  // namespace ctl

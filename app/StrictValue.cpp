@@ -1,13 +1,11 @@
-#include "cli/names/StrictValue.h"
+#include "app/StrictValue.h"
 
 #include <charconv>
 #include <limits>
 #include <system_error>
 
 #include "app/Cp1252.h"
-#include "cli/names/ParamNames.h"
 
-namespace ctl {
 namespace {
 
 // Far beyond every row's range: the codec limits these to the row's lowest and highest value.
@@ -135,7 +133,7 @@ std::string acceptedRange(const ParamDef& row) {
 StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
     StrictValue result;
     if (row.kind == PK_ACTION) {
-        result.message = quotedUtf8(row.name) + " is an action, not a value";
+        result.message = cp1252::quotedUtf8(row.name) + " is an action, not a value";
         return result;
     }
     if (row.kind == PK_TIME) {
@@ -194,5 +192,3 @@ std::string refusalOnEveryFirmware(int index, std::string_view text) {
         (shape ? "a number from " : "") + firstRange + " on firmware 1.x, " + lastRange + " on 2.x",
         text, shape);
 }
-
-}  // namespace ctl
