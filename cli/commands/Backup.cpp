@@ -87,7 +87,9 @@ public:
                 return static_cast<int>(EXIT_USAGE);
             }
         }
-        return commandBackup(own, (std::filesystem::path(m_file) / name).string());
+        // Joined as UTF-8: a char path on Windows would go through the ANSI code page.
+        const std::u8string joined = (filePath(m_file) / name).u8string();
+        return commandBackup(own, std::string(joined.begin(), joined.end()));
     }
 
 private:
