@@ -51,7 +51,8 @@ CommandLine::CommandLine(Definitions definitions)
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
                                   "when several are attached");
-    device->option_text("SELECTOR");
+    // LOCATION: the completions offer the locations "devices --plain" lists.
+    device->option_text("LOCATION");
     app.add_flag("--all", m_global.all,
                  verbsOnEach() +
                      " on every attached controller at once, output grouped by location, then a "

@@ -17,6 +17,19 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
+// What --device takes for each controller, one a line (its path where it has no location),
+// and nothing when none is found: for scripts and the completions, so no controller is asked.
+int commandDevicesPlain(CommandContext& context) {
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    for (const auto& descriptor : findControllers(
+             platform, context.global.verbose ? context.console.diagnostics : nullptr)) {
+        context.console.out << (descriptor->location.empty() ? descriptor->path
+                                                             : descriptor->location)
+                            << '\n';
+    }
+    return EXIT_OK;
+}
+
 int commandDevices(CommandContext& context, bool asJson) {
     platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     const std::vector<std::unique_ptr<HIDDescriptor>> found =
@@ -62,18 +75,26 @@ int commandDevices(CommandContext& context, bool asJson) {
 
 class DevicesCommand final : public Command {
 public:
-    explicit DevicesCommand(CLI::App& command) { command.add_flag("--json", m_json, "as JSON"); }
+    explicit DevicesCommand(CLI::App& command) {
+        auto* json = command.add_flag("--json", m_json, "as JSON");
+        command
+            .add_flag("--plain", m_plain,
+                      "only what --device takes, one controller a line, no header; nothing when "
+                      "none is found (no controller is asked)")
+            ->excludes(json);
+    }
 
     int run(CommandContext& context) override {
         if (!context.global.device.empty()) {
             return fail(context, EXIT_USAGE,
                         "devices lists every controller: it takes no --device");
         }
-        return commandDevices(context, m_json);
+        return m_plain ? commandDevicesPlain(context) : commandDevices(context, m_json);
     }
 
 private:
     bool m_json = false;
+    bool m_plain = false;
 };
 
 }  // namespace

@@ -158,21 +158,33 @@ std::vector<std::string> valueOptionsOf(const Model& model, Kind kind) {
     return result;
 }
 
-// The locations: the first word of each line `ostrelctl devices` prints; nothing when it
-// fails or does not exist.
-constexpr const char* DEVICES = "ostrelctl devices 2>/dev/null | awk 'NF { print $1 }'";
+// The locations `devices --plain` lists, for the controllers the line being completed talks
+// to: its --simulated[=N] (in `simulated`) included. Nothing when the program fails.
+constexpr const char* LOCATIONS =
+    "ostrelctl ${simulated:+\"$simulated\"} devices --plain 2>/dev/null";
 
 // The command and the index of the positional word being completed, "get:0", from the words
-// before it: shared by bash and zsh, which differ only in how words are numbered.
+// before it, and the --simulated word: shared by bash and zsh, which differ in how words are
+// numbered and in that bash splits --name=value into three words.
 void scanWords(std::ostream& out, const Model& model, const char* first, const char* word) {
-    out << "    local command= positional=0 skip=0 word i\n"
+    out << "    local command= positional=0 skip=0 simulated= last= word i\n"
         << "    for ((i = " << first << "; i < cword; i++)); do\n"
         << "        word=" << word << "\n"
-        << "        if ((skip)); then\n"
-        << "            skip=0\n"
+        << "        if [[ $word == = ]]; then\n"
+        << "            skip=1\n"
         << "            continue\n"
         << "        fi\n"
-        << "        case $word in\n";
+        << "        if ((skip)); then\n"
+        << "            skip=0\n"
+        << "            [[ $last == --simulated ]] && simulated=--simulated=$word\n"
+        << "            continue\n"
+        << "        fi\n"
+        << "        last=$word\n"
+        << "        case $word in\n"
+        << "            --simulated | --simulated=*)\n"
+        << "                simulated=$word\n"
+        << "                continue\n"
+        << "                ;;\n";
     if (!model.valueOptions.empty()) {
         out << "            " << joined(model.valueOptions, "|") << ")\n"
             << "                skip=1\n"
@@ -255,7 +267,7 @@ std::string bash(const Model& model) {
         << "            ;;\n"
         << "        param) COMPREPLY=($(compgen -W \"" << joined(model.params)
         << "\" -- \"$cur\")) ;;\n"
-        << "        location) COMPREPLY=($(compgen -W \"$(" << DEVICES << ")\" -- \"$cur\")) ;;\n"
+        << "        location) COMPREPLY=($(compgen -W \"$(" << LOCATIONS << ")\" -- \"$cur\")) ;;\n"
         << "    esac\n"
         << "}\n"
         << "complete -F _ostrelctl ostrelctl\n";
@@ -269,15 +281,23 @@ std::string zsh(const Model& model) {
         << "_ostrelctl() {\n"
         << "    local cur=${words[CURRENT]} cword=$CURRENT\n";
     scanWords(out, model, "2", "${words[i]}");
-    out << "    if ((skip)); then\n"
-        << "        case ${words[CURRENT - 1]} in\n";
+    // The option whose value is being completed: the word before, or this one's --name=.
+    out << "    local option=\n"
+        << "    if ((skip)); then\n"
+        << "        option=${words[CURRENT - 1]}\n"
+        << "    elif [[ $cur == --*=* ]]; then\n"
+        << "        option=${cur%%=*}\n"
+        << "        compset -P '*='\n"
+        << "    fi\n"
+        << "    if [[ -n $option ]]; then\n"
+        << "        case $option in\n";
     const std::vector<std::string> files = valueOptionsOf(model, Kind::File);
     const std::vector<std::string> locations = valueOptionsOf(model, Kind::Location);
     if (!files.empty()) {
         out << "            " << joined(files, "|") << ") _files ;;\n";
     }
     if (!locations.empty()) {
-        out << "            " << joined(locations, "|") << ") compadd -- ${(f)\"$(" << DEVICES
+        out << "            " << joined(locations, "|") << ") compadd -- ${(f)\"$(" << LOCATIONS
             << ")\"} ;;\n";
     }
     out << "        esac\n"
@@ -327,12 +347,11 @@ void fishOption(std::ostream& out, const Option& option, const std::string& cond
     for (const std::string& name : option.names) {
         out << (name.starts_with("--") ? " -l " + name.substr(2) : " -s " + name.substr(1));
     }
+    // Files only where a file is wanted.
     if (option.takesValue) {
-        out << " -r";
-        if (option.kind == Kind::File) {
-            out << " -F";
-        } else if (option.kind == Kind::Location) {
-            out << " -a " << fishQuoted(std::string("(") + DEVICES + ")");
+        out << (option.kind == Kind::File ? " -r -F" : " -x");
+        if (option.kind == Kind::Location) {
+            out << " -a " << fishQuoted("(__ostrelctl_locations)");
         }
     }
     out << " -d " << fishQuoted(option.help) << '\n';
@@ -375,6 +394,17 @@ std::string fish(const Model& model) {
         << "        string match -q -- $pattern $at; and return 0\n"
         << "    end\n"
         << "    return 1\n"
+        << "end\n"
+        << "# The locations for --device, of the controllers the line talks to.\n"
+        << "function __ostrelctl_locations\n"
+        << "    set -l simulated\n"
+        << "    for word in (commandline -opc)[2..-1]\n"
+        << "        switch $word\n"
+        << "            case --simulated '--simulated=*'\n"
+        << "                set simulated $word\n"
+        << "        end\n"
+        << "    end\n"
+        << "    ostrelctl $simulated devices --plain 2>/dev/null\n"
         << "end\n"
         << "complete -c ostrelctl -f\n";
     for (const Command& command : model.commands) {

@@ -11,7 +11,8 @@ namespace ctl {
 
 // The completion script of `shell` ("bash", "zsh" or "fish") for `app`; none for another.
 // It completes the commands (not the hidden ones), the options, parameter short names for a
-// PARAM, file paths for a FILE, and locations, from `ostrelctl devices` when it is run, for
+// PARAM, file paths for a FILE, and locations, from `ostrelctl devices --plain` for the
+// controllers the line talks to (its --simulated included) when it is run, for
 // an option whose value is a LOCATION.
 std::optional<std::string> completionScript(const CLI::App& app, std::string_view shell);
 

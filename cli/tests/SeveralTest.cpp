@@ -110,6 +110,9 @@ TEST_F(Several, NoControllerIsExitTwoForEveryWayOfChoosing) {
     const RunResult none = run({"devices", "--json"});
     EXPECT_EQ(none.code, 0);
     EXPECT_EQ(json::parse(none.out), json::array());
+    const RunResult plain = run({"devices", "--plain"});
+    EXPECT_EQ(plain.code, 0);
+    EXPECT_EQ(plain.out + plain.err, "");
 }
 
 TEST_F(Several, AControllerReplacedAfterTheChoiceGetsNothing) {
@@ -145,6 +148,8 @@ TEST_F(Several, DevicesListsEachWithItsAnswer) {
         << text.out;
     EXPECT_NE(text.out.find("sim-2  /dev/sim-hidraw1  0x0002  no answer\n"), std::string::npos)
         << text.out;
+    // For scripts: what --device takes, the silent one too, and nothing else.
+    EXPECT_EQ(run({"--timeout", "50", "devices", "--plain"}).out, "sim-1\nsim-2\n");
     const json list = json::parse(run({"--timeout", "50", "devices", "--json"}).out);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["location"], "sim-1");
