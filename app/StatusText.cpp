@@ -46,11 +46,14 @@ void formatStatusFields(const ParamTable& table, const StatusReport& status, Sta
     view.m_outputFlags = FormatFlagBits(status.outputFlags);
 }
 
+std::string formatMode(const StatusReport& status) {
+    return twoDigitDecimal(static_cast<int>(status.mode));
+}
+
 std::string formatCaption(const StatusReport& status) {
     char text[64];
-    std::snprintf(text, sizeof text, "Ostrel ver: %d.%d mode: %02d", status.major(), status.minor(),
-                  static_cast<int>(status.mode));
-    return text;
+    std::snprintf(text, sizeof text, "Ostrel ver: %d.%d mode: ", status.major(), status.minor());
+    return text + formatMode(status);
 }
 
 std::string formatHistoryLine(const HistoryReport& history) {

@@ -35,6 +35,9 @@ std::string FormatFlagBits(std::uint8_t byte);
 // with the table's factors as they stand: the caller applies the firmware switch first.
 void formatStatusFields(const ParamTable& table, const StatusReport& status, StatusView& view);
 
+// The mode as the caption shows it: two decimal digits, "01".
+std::string formatMode(const StatusReport& status);
+
 // "Ostrel ver: %d.%d mode: %02d".
 std::string formatCaption(const StatusReport& status);
 

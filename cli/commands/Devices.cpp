@@ -7,7 +7,9 @@
 #include <ostream>
 #include <vector>
 
+#include "app/StatusText.h"
 #include "cli/commands/Verb.h"
+#include "cli/context/Columns.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
 #include "cli/session/Session.h"
@@ -37,10 +39,8 @@ int commandDevices(CommandContext& context, bool asJson) {
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
     json list = json::array();
-    std::ostream& out = context.console.out;
-    if (!asJson && !found.empty()) {
-        out << "LOCATION  DEVICE  PRODUCT  FIRMWARE  MODE\n";
-    }
+    std::vector<std::vector<std::string>> rows{
+        {"LOCATION", "DEVICE", "PRODUCT", "FIRMWARE", "MODE"}};
     for (const auto& descriptor : found) {
         // One status request each, unclaimed as status is: harmless to whoever holds it.
         ParamTable table;
@@ -58,17 +58,20 @@ int commandDevices(CommandContext& context, bool asJson) {
             item["firmware"] = answered ? json(firmwareText(status)) : json(nullptr);
             item["mode"] = answered ? json(status.mode) : json(nullptr);
             list.push_back(std::move(item));
+        } else if (answered) {
+            rows.push_back({locationText(*descriptor), descriptor->path, product,
+                            firmwareText(status), formatMode(status)});
         } else {
-            out << locationText(*descriptor) << "  " << descriptor->path << "  " << product << "  "
-                << (answered ? firmwareText(status) + "  " + std::to_string(status.mode)
-                             : std::string("no answer"))
-                << '\n';
+            rows.push_back({locationText(*descriptor), descriptor->path, product, "no answer"});
         }
     }
+    std::ostream& out = context.console.out;
     if (asJson) {
         out << list.dump(2) << '\n';
     } else if (found.empty()) {
         out << "no controller found\n";
+    } else {
+        out << alignedColumns(rows);
     }
     return EXIT_OK;
 }

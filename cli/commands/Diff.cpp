@@ -65,6 +65,9 @@ int commandDiff(CommandContext& context, const std::string& file, const DiffOpti
                 << ", controller " << withUnit(row, controllerText) << '\n';
         }
     }
+    if (context.tally != nullptr) {
+        context.tally->differing = static_cast<int>(count);
+    }
     if (options.json) {
         out << json{{"compared", plan.size()}, {"differences", differences}}.dump(2) << '\n';
     } else {

@@ -34,6 +34,7 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             return code;
         }
         if (context.tally != nullptr) {
+            context.tally->counted = true;
             context.tally->written = 1;
         }
         context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';

@@ -121,6 +121,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
     }
     const std::string held = currentText(row, readBack);
     if (context.tally != nullptr) {
+        context.tally->counted = true;
         context.tally->written = 1;
         (holds(row, readBack, encoded) ? context.tally->verified : context.tally->failed) = 1;
     }

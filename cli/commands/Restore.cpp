@@ -164,6 +164,7 @@ int commandRestore(CommandContext& context, const std::string& file,
     }
     printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
     if (context.tally != nullptr) {
+        context.tally->counted = true;
         context.tally->written = static_cast<int>(verified.size() + failed.size());
         context.tally->verified = static_cast<int>(verified.size());
         context.tally->failed = static_cast<int>(failed.size() + notWritten.size());

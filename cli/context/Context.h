@@ -49,11 +49,14 @@ struct GlobalOptions {
     bool all = false;        // --all: every attached controller
 };
 
-// What a command wrote to one controller, for the summary of --all.
+// What a command did to one controller, for the summary of --all: its columns show only
+// where some controller has them.
 struct WriteTally {
+    bool counted = false;  // a command that writes filled the three counts (zeros too)
     int written = 0;
     int verified = 0;
-    int failed = 0;  // written and not read back, or left unwritten after a failure
+    int failed = 0;      // written and not read back, or left unwritten after a failure
+    int differing = -1;  // diff: how many values differ from the file; -1: none compared
 };
 
 struct CommandContext {

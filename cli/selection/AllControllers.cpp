@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/context/Columns.h"
 #include "cli/context/ExitStatus.h"
 #include "cli/selection/Selection.h"
 #include "device/HIDDescriptor.h"
@@ -47,22 +48,36 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// The summary: each controller's exit status, and the columns some controller has: what a
+// writing command wrote, how many values a diff found different.
 void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs) {
-    std::size_t width = 8;
-    for (const auto& run : runs) {
-        width = std::max(width, locationText(*run->descriptor).size());
+    const bool wrote =
+        std::any_of(runs.begin(), runs.end(), [](const auto& run) { return run->tally.counted; });
+    const bool compared = std::any_of(runs.begin(), runs.end(),
+                                      [](const auto& run) { return run->tally.differing >= 0; });
+    std::vector<std::vector<std::string>> rows{{"LOCATION", "RESULT"}};
+    if (wrote) {
+        rows[0].insert(rows[0].end(), {"WRITTEN", "VERIFIED", "FAILED"});
     }
-    auto pad = [](std::string text, std::size_t to) {
-        text.resize(std::max(text.size(), to), ' ');
-        return text;
-    };
-    out << pad("LOCATION", width) << "  " << pad("RESULT", 14) << "  WRITTEN  VERIFIED  FAILED\n";
-    for (const auto& run : runs) {
-        const std::string result = std::to_string(run->code) + " " + exitWord(run->code);
-        out << pad(locationText(*run->descriptor), width) << "  " << pad(result, 14) << "  "
-            << pad(std::to_string(run->tally.written), 7) << "  "
-            << pad(std::to_string(run->tally.verified), 8) << "  " << run->tally.failed << '\n';
+    if (compared) {
+        rows[0].emplace_back("DIFFERING");
     }
+    for (const auto& run : runs) {
+        const WriteTally& tally = run->tally;
+        // A diff without --exit-code ends 0 on a difference: no "ok" for that.
+        const char* word =
+            run->code == EXIT_OK && tally.differing > 0 ? "differs" : exitWord(run->code);
+        std::vector<std::string>& row = rows.emplace_back(std::vector<std::string>{
+            locationText(*run->descriptor), std::to_string(run->code) + " " + word});
+        if (wrote) {
+            row.insert(row.end(), {std::to_string(tally.written), std::to_string(tally.verified),
+                                   std::to_string(tally.failed)});
+        }
+        if (compared) {
+            row.push_back(tally.differing >= 0 ? std::to_string(tally.differing) : "-");
+        }
+    }
+    out << alignedColumns(rows);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ loc_one=$(location_of "$one_node")
 loc_two=$(location_of "$two_node")
 say "one: $one_node at $loc_one; two: $two_node at $loc_two"
 check "devices lists both, each with a USB port chain" \
-    test "$(grep -c ' 2\.1  3$' /tmp/devices.txt)" -eq 2 -a -n "$loc_one" -a -n "$loc_two"
+    test "$(grep -cE ' 2\.1 +03$' /tmp/devices.txt)" -eq 2 -a -n "$loc_one" -a -n "$loc_two"
 check "their locations differ" test "$loc_one" != "$loc_two" -a "$loc_one" != "-"
 
 writes() { grep -c ' a4 a0 ' "/tmp/$1.log"; }
