@@ -87,6 +87,24 @@ std::unique_ptr<HIDDescriptor> HIDDevices::find(const char* manufacturer, const 
 
 bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
                            const char* product, std::uint16_t vendorId, std::uint16_t productId) {
+    return enumerate(list, manufacturer, product, vendorId, {productId});
+}
+
+bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
+                           const char* product, std::uint16_t vendorId,
+                           std::initializer_list<std::uint16_t> productIds) {
+    const bool whole = scan(list, manufacturer, product, vendorId, productIds);
+    if (!whole) {
+        say(m_searchLog, "the search ended early: interfaces after that were not looked at\n");
+    }
+    if (m_searchLog != nullptr) {
+        std::fflush(m_searchLog);
+    }
+    return whole;
+}
+
+bool HIDDevices::scan(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
+                      std::uint16_t vendorId, std::initializer_list<std::uint16_t> productIds) {
     const std::unique_ptr<platform::HidInterfaceSet> set = m_platform.presentInterfaces();
     if (!set) {
         say(m_diagnostics, "SetupDiGetClassDevs failed with error: %d\n",
@@ -98,6 +116,7 @@ bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
     for (std::uint32_t index = 0;; ++index) {
         const platform::Status present = set->interfaceAt(index);
         if (present == platform::Status::NoMoreItems) {
+            say(m_searchLog, "HID interfaces present: %u\n", static_cast<unsigned>(index));
             return true;
         }
         if (present != platform::Status::Ok) {
@@ -130,12 +149,15 @@ bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
         std::unique_ptr<platform::HidHandle> probe =
             m_platform.open(path.get(), platform::OpenMode::Probe);
         if (!probe) {
+            say(m_searchLog, "%s: not taken: cannot be opened (system error %u)\n", path.get(),
+                static_cast<unsigned>(m_platform.lastError()));
             continue;
         }
         // A device whose attributes cannot be read is skipped rather than ending the
         // scan: one odd device must not hide the controller behind it.
         platform::HidAttributes attributes;
         if (!probe->attributes(attributes)) {
+            say(m_searchLog, "%s: not taken: its ids cannot be read\n", path.get());
             continue;
         }
         auto descriptor = std::make_unique<HIDDescriptor>();
@@ -145,12 +167,22 @@ bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
         const bool hasCaps = probe->capabilities(caps);
         probe.reset();
 
-        const bool matches =
-            hasCaps && attributes.vendorId == vendorId && attributes.productId == productId &&
-            sameText(descriptor->manufacturer, manufacturer) &&
-            sameText(descriptor->product, product) && caps.inputReportByteLength == REPORT_SIZE &&
-            caps.outputReportByteLength == REPORT_SIZE;
-        if (!matches) {
+        const bool ours = attributes.vendorId == vendorId &&
+                          std::find(productIds.begin(), productIds.end(), attributes.productId) !=
+                              productIds.end();
+        const bool named = sameText(descriptor->manufacturer, manufacturer) &&
+                           sameText(descriptor->product, product);
+        const bool sized = hasCaps && caps.inputReportByteLength == REPORT_SIZE &&
+                           caps.outputReportByteLength == REPORT_SIZE;
+        const char* why = !ours    ? "not a controller's vendor and product id"
+                          : !named ? "a controller's ids, other names"
+                          : !sized ? "a controller's ids and names, other report sizes"
+                                   : nullptr;
+        say(m_searchLog, "%s: vendor 0x%04x product 0x%04x \"%s\" \"%s\": %s%s\n", path.get(),
+            attributes.vendorId, attributes.productId, descriptor->manufacturer,
+            descriptor->product,
+            why == nullptr ? "taken" : "not taken: ", why == nullptr ? "" : why);
+        if (why != nullptr) {
             continue;
         }
         descriptor->vendorId = attributes.vendorId;
@@ -175,12 +207,10 @@ std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices) {
 
 std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices, bool* complete) {
     HList<HIDDescriptor> list;
-    bool whole = true;
-    for (const std::uint16_t productId : {OSTREL_PRODUCT_ID, OSTREL_PRODUCT_ID_ALT}) {
-        whole = devices.enumerate(list, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
-                                  productId) &&
-                whole;
-    }
+    // One scan for both ids, so that each interface is looked at (and told of) once.
+    const bool whole =
+        devices.enumerate(list, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
+                          {OSTREL_PRODUCT_ID, OSTREL_PRODUCT_ID_ALT});
     if (complete != nullptr) {
         *complete = whole;
     }
@@ -189,5 +219,7 @@ std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices, 
         found.emplace_back(item);
     }
     list.removeAll();
+    std::stable_partition(found.begin(), found.end(),
+                          [](const auto& item) { return item->productId == OSTREL_PRODUCT_ID; });
     return found;
 }

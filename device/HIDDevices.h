@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -26,10 +27,21 @@ public:
     // then devices after the failure were not looked at.
     bool enumerate(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
                    std::uint16_t vendorId, std::uint16_t productId);
+    // The same for any of `productIds`, in one scan.
+    bool enumerate(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
+                   std::uint16_t vendorId, std::initializer_list<std::uint16_t> productIds);
+
+    // Where the scans say what they saw: how many HID interfaces, and for each its ids and
+    // why it was taken or not (ostrelctl --verbose). Null, the default: nothing.
+    void logSearch(std::FILE* log) { m_searchLog = log; }
 
 private:
+    bool scan(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
+              std::uint16_t vendorId, std::initializer_list<std::uint16_t> productIds);
+
     platform::HidPlatform& m_platform;
     std::FILE* m_diagnostics;
+    std::FILE* m_searchLog = nullptr;
 };
 
 // The controller as the programs look for it: product id OSTREL_PRODUCT_ID, and when that
@@ -38,6 +50,6 @@ std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices);
 
 // Every device the same rules accept, of either product id (OSTREL_PRODUCT_ID first), each
 // with its location, in the platform's order within each product id. `complete`, when
-// given, tells whether both scans went through to the end.
+// given, tells whether the scan went through to the end.
 std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices,
                                                            bool* complete = nullptr);

@@ -71,6 +71,7 @@ std::string fileSafeLocation(const std::string& location) {
 std::vector<std::unique_ptr<HIDDescriptor>> findControllers(platform::HidPlatform& platform,
                                                             std::FILE* diagnostics) {
     HIDDevices devices(platform, diagnostics);
+    devices.logSearch(diagnostics);
     std::vector<std::unique_ptr<HIDDescriptor>> found = findAllOstrels(devices);
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
         if (a->location.empty() != b->location.empty()) {

@@ -46,11 +46,12 @@ protected:
         return devices.find(manufacturer, product, productId);
     }
 
-    std::string output() {
-        std::fflush(m_out);
-        std::rewind(m_out);
+    std::string output() { return output(m_out); }
+    static std::string output(std::FILE* file) {
+        std::fflush(file);
+        std::rewind(file);
         std::string text;
-        for (int c = std::fgetc(m_out); c != EOF; c = std::fgetc(m_out)) {
+        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
             text.push_back(static_cast<char>(c));
         }
         return text;
@@ -144,6 +145,7 @@ struct Mismatch {
     const char* name;
     std::function<void(SimIdentity&)> change;
     std::function<void(platform::SimBehaviour&)> behave;
+    const char* why;  // what the search log says of it
 };
 
 void PrintTo(const Mismatch& value, std::ostream* out) {
@@ -159,6 +161,16 @@ TEST_P(DiscoveryMismatch, IsNotTaken) {
     device->setBehaviour(behaviour);
     EXPECT_EQ(find(), nullptr);
     EXPECT_EQ(output(), NO_DEVICE);
+    // The search log (ostrelctl --verbose) names the interface and why it was not taken.
+    std::FILE* file = std::tmpfile();
+    HIDDevices logged(m_platform, nullptr);
+    logged.logSearch(file);
+    EXPECT_TRUE(findAllOstrels(logged).empty());
+    const std::string log = output(file);
+    std::fclose(file);
+    EXPECT_TRUE(log.starts_with(device->identity().path + ": ")) << log;
+    EXPECT_NE(log.find(std::string(": not taken: ") + GetParam().why), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("\nHID interfaces present: 1\n")) << log;
 }
 
 auto same = [](SimIdentity&) {};
@@ -166,25 +178,37 @@ auto plain = [](platform::SimBehaviour&) {};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DiscoveryMismatch,
-    ::testing::Values(
-        Mismatch{"OtherVendor", [](SimIdentity& id) { id.vendorId = 0x04D9; }, plain},
-        Mismatch{"OtherProduct", [](SimIdentity& id) { id.productId = 0x0003; }, plain},
-        Mismatch{"ManufacturerCase", [](SimIdentity& id) { id.manufacturer = u"Tavren Inc"; },
-                 plain},
-        Mismatch{"ProductTrailingSpace", [](SimIdentity& id) { id.product = u"Ostrel PSU "; },
-                 plain},
-        Mismatch{"NoManufacturer", [](SimIdentity& id) { id.manufacturer.reset(); }, plain},
-        Mismatch{"NoProduct", [](SimIdentity& id) { id.product.reset(); }, plain},
-        Mismatch{"Input23", [](SimIdentity& id) { id.inputReportByteLength = 23; }, plain},
-        Mismatch{"Input25", [](SimIdentity& id) { id.inputReportByteLength = 25; }, plain},
-        Mismatch{"Output65", [](SimIdentity& id) { id.outputReportByteLength = 65; }, plain},
-        Mismatch{"Output0", [](SimIdentity& id) { id.outputReportByteLength = 0; }, plain},
-        Mismatch{"NoCapabilities", same,
-                 [](platform::SimBehaviour& b) { b.capabilitiesFail = true; }},
-        Mismatch{"ProbeDoesNotOpen", same,
-                 [](platform::SimBehaviour& b) { b.openProbeFails = true; }},
-        Mismatch{"AttributesUnreadable", same,
-                 [](platform::SimBehaviour& b) { b.attributesFail = true; }}),
+    ::testing::Values(Mismatch{"OtherVendor", [](SimIdentity& id) { id.vendorId = 0x04D9; }, plain,
+                               "not a controller's vendor and product id"},
+                      Mismatch{"OtherProduct", [](SimIdentity& id) { id.productId = 0x0003; },
+                               plain, "not a controller's vendor and product id"},
+                      Mismatch{"ManufacturerCase",
+                               [](SimIdentity& id) { id.manufacturer = u"Tavren Inc"; }, plain,
+                               "a controller's ids, other names"},
+                      Mismatch{"ProductTrailingSpace",
+                               [](SimIdentity& id) { id.product = u"Ostrel PSU "; }, plain,
+                               "a controller's ids, other names"},
+                      Mismatch{"NoManufacturer", [](SimIdentity& id) { id.manufacturer.reset(); },
+                               plain, "a controller's ids, other names"},
+                      Mismatch{"NoProduct", [](SimIdentity& id) { id.product.reset(); }, plain,
+                               "a controller's ids, other names"},
+                      Mismatch{"Input23", [](SimIdentity& id) { id.inputReportByteLength = 23; },
+                               plain, "a controller's ids and names, other report sizes"},
+                      Mismatch{"Input25", [](SimIdentity& id) { id.inputReportByteLength = 25; },
+                               plain, "a controller's ids and names, other report sizes"},
+                      Mismatch{"Output65", [](SimIdentity& id) { id.outputReportByteLength = 65; },
+                               plain, "a controller's ids and names, other report sizes"},
+                      Mismatch{"Output0", [](SimIdentity& id) { id.outputReportByteLength = 0; },
+                               plain, "a controller's ids and names, other report sizes"},
+                      Mismatch{"NoCapabilities", same,
+                               [](platform::SimBehaviour& b) { b.capabilitiesFail = true; },
+                               "a controller's ids and names, other report sizes"},
+                      Mismatch{"ProbeDoesNotOpen", same,
+                               [](platform::SimBehaviour& b) { b.openProbeFails = true; },
+                               "cannot be opened (system error"},
+                      Mismatch{"AttributesUnreadable", same,
+                               [](platform::SimBehaviour& b) { b.attributesFail = true; },
+                               "its ids cannot be read"}),
     [](const auto& param) { return param.param.name; });
 
 TEST_F(Discovery, OddDevicesBeforeTheControllerDoNotHideIt) {
