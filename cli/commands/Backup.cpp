@@ -45,7 +45,8 @@ int commandBackup(CommandContext& context, const std::string& file) {
     }
     std::ostream& report = file == "-" ? context.console.err : context.console.out;
     report << values.size() << " parameters of firmware " << firmwareText(info.status)
-           << " saved to " << file << " in " << info.durationMs << " ms\n";
+           << " saved to " << (file == "-" ? "standard output" : file) << " in " << info.durationMs
+           << " ms\n";
     return EXIT_OK;
 }
 

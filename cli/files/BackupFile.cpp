@@ -234,8 +234,18 @@ Backup parseBackup(std::string_view content, std::vector<std::string>& faults) {
     json root;
     try {
         root = json::parse(content.begin(), content.end());
-    } catch (const json::exception& error) {
-        faults.push_back(std::string("not a backup file: ") + error.what());
+    } catch (const json::parse_error& error) {
+        // Said plainly: the library's own text names its exception and internals.
+        faults.push_back(content.find_first_not_of(" \t\r\n") == std::string_view::npos
+                             ? "not a backup file: it is empty"
+                             : "not a backup file: not JSON (it fails at byte " +
+                                   std::to_string(error.byte) + ")");
+        return backup;
+    } catch (const json::out_of_range&) {
+        faults.emplace_back("not a backup file: a number too large for JSON");
+        return backup;
+    } catch (const json::exception&) {
+        faults.emplace_back("not a backup file: not JSON");
         return backup;
     }
     if (!root.is_object()) {

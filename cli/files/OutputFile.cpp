@@ -29,6 +29,8 @@ namespace {
 // else is wrong.
 constexpr int TEMPORARY_ATTEMPTS = 100;
 
+constexpr const char* MISSING_FOLDER = "its folder does not exist";
+
 // ".NAME.1a2b3c4d5e6f7a8b.tmp" beside the target: hidden, and recognisably ours.
 std::filesystem::path temporaryName(const std::filesystem::path& target) {
     static thread_local std::mt19937_64 random = [] {
@@ -76,6 +78,9 @@ std::string replaceFile(const std::string& path, const std::wstring& target,
         temporary = temporaryName(std::filesystem::path(target));
         handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+            return path + ": " + MISSING_FOLDER;
+        }
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             return describe(path, "cannot create a temporary file beside it", lastError());
@@ -175,6 +180,9 @@ std::string replaceFile(const std::string& path, const std::filesystem::path& ta
         temporary = temporaryName(target);
         // O_EXCL: never through a link or a file someone put there first.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == ENOENT) {
+            return path + ": " + MISSING_FOLDER;
+        }
         if (fd < 0 && errno != EEXIST) {
             return describe(path, "cannot create a temporary file beside it", lastError());
         }

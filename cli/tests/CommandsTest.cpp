@@ -298,6 +298,9 @@ TEST_F(Ctl, FactoryResetNeedsYesAndSendsTheResetFrame) {
 
 TEST_F(Ctl, BackupRecordsFirmwareModeAndEveryValue) {
     plug();
+    const RunResult console = run({"backup", "-"});
+    EXPECT_TRUE(json::parse(console.out).is_object());
+    EXPECT_NE(console.err.find(" saved to standard output in "), std::string::npos) << console.err;
     TempFile file("ostrelctl-backup");
     const RunResult result = run({"backup", file.path()});
     ASSERT_EQ(result.code, 0) << result.err;
@@ -522,13 +525,23 @@ TEST_F(Restore, AFileWithOneBadEntryWritesNothingAtAll) {
         EXPECT_NE(result.err.find("nothing was written"), std::string::npos) << c.what;
     }
     const std::string deep = std::string(400000, '[') + std::string(400000, ']');
-    for (const std::string& text : {std::string(), std::string("{"), std::string("not json"),
-                                    std::string("{\"format\": \"ostrel-backup\",}"),
-                                    std::string("[1e99999]"), std::string("\xFF\xFE{}"), deep}) {
+    // One line each, in words rather than the JSON library's.
+    for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
+             {"", "it is empty"},
+             {" \n", "it is empty"},
+             {"{", "not JSON (it fails at byte 2)"},
+             {"not json", "not JSON (it fails at byte 2)"},
+             {"{\"format\": \"ostrel-backup\",}", "not JSON (it fails at byte 28)"},
+             {"[1e99999]", "a number too large for JSON"},
+             {"\xFF\xFE{}", "not JSON (it fails at byte 1)"},
+             {deep, "the top level must be an object"}}) {
         m_file.write(text);
         const RunResult result = run({"diff", m_file.path()});
         EXPECT_EQ(result.code, 1) << text.substr(0, 40);
-        EXPECT_NE(result.err.find("not a backup file"), std::string::npos) << result.err;
+        EXPECT_TRUE(
+            result.err.starts_with("ostrelctl: " + m_file.path() + ": not a backup file: " + why))
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
     EXPECT_TRUE(paramWrites().empty());
 }
