@@ -22,9 +22,12 @@
 #include "cli/Ostrelctl.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
+#include "sim/SimPanel.h"
 #include "sim/SimulatedOstrel.h"
 
 namespace {
+
+static_assert(ctl::SIMULATED_MAJOR_LAST == sim::SimPanel::MAJOR_LAST);
 
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -37,7 +40,7 @@ extern "C" void onInterrupt(int) {
 
 class Platforms final : public ctl::PlatformSource {
 public:
-    platform::HidPlatform& platform(int simulated) override {
+    platform::HidPlatform& platform(int simulated, std::uint8_t firmware) override {
         // --all asks from each controller's thread: made once, the same one for all.
         std::lock_guard lock(m_mutex);
         if (m_native) {
@@ -55,6 +58,13 @@ public:
             // sim-1, sim-2, ...: each made on this platform gets the next location.
             m_controllers.push_back(std::make_unique<sim::SimulatedOstrel>(*m_sim));
             m_controllers.back()->setBusTiming(true);  // as fast as over the bus, no faster
+            if (firmware != 0) {
+                // As the demo's panel switches it: the measurements keep the volts they
+                // stand for under the new scaling.
+                sim::SimPanel panel(*m_controllers.back());
+                panel.setMajor(firmware >> 4);
+                panel.setMinor(firmware & 0x0F);
+            }
         }
         return *m_sim;
     }

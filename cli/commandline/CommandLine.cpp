@@ -5,6 +5,7 @@
 
 #include "cli/commands/Verbs.h"
 #include "cli/selection/AllControllers.h"
+#include "cli/session/Session.h"
 
 namespace ctl {
 namespace {
@@ -44,9 +45,26 @@ CommandLine::CommandLine(Definitions definitions)
 
     app.add_flag("--simulated{1}", m_global.simulated,
                  "talk to N simulated controllers (default 1, at most 16) at the locations "
-                 "sim-1, sim-2, ... instead of those on USB")
+                 "sim-1, sim-2, ... instead of those on USB; each run starts from fresh "
+                 "controllers with the factory values")
         ->option_text("[=N]")
         ->check(CLI::Range(1, 16));
+    app.add_option_function<std::string>(
+           "--simulated-firmware",
+           [this](const std::string& text) {
+               m_global.simulatedFirmware = firmwareVersion(text).value_or(0);
+           },
+           "the firmware version of the simulated controllers, as 2.1 (default 1.2)")
+        ->option_text("VERSION")
+        ->check(
+            [](const std::string& text) {
+                const std::optional<std::uint8_t> version = firmwareVersion(text);
+                return version && *version >> 4 <= SIMULATED_MAJOR_LAST
+                           ? std::string()
+                           : "\"" + text + "\" is no firmware version a simulated controller " +
+                                 "can have: 1.0 to " + std::to_string(SIMULATED_MAJOR_LAST) + ".15";
+            },
+            "VERSION");
     auto* device = app.add_option("--device", m_global.device,
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
@@ -115,6 +133,10 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
+    if (m_global.simulatedFirmware != 0 && m_global.simulated == 0) {
+        console.err << "ostrelctl: --simulated-firmware is for the controllers of --simulated\n";
+        return EXIT_USAGE;
+    }
     for (Entry& entry : m_entries) {
         if (!entry.command->parsed()) {
             continue;

@@ -22,7 +22,8 @@ using json = nlohmann::ordered_json;
 // What --device takes for each controller, one a line (its path where it has no location),
 // and nothing when none is found: for scripts and the completions, so no controller is asked.
 int commandDevicesPlain(CommandContext& context) {
-    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    platform::HidPlatform& platform =
+        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
     for (const auto& descriptor : findControllers(
              platform, context.global.verbose ? context.console.diagnostics : nullptr)) {
         context.console.out << (descriptor->location.empty() ? descriptor->path
@@ -33,7 +34,8 @@ int commandDevicesPlain(CommandContext& context) {
 }
 
 int commandDevices(CommandContext& context, bool asJson) {
-    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    platform::HidPlatform& platform =
+        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
     const std::vector<std::unique_ptr<HIDDescriptor>> found =
         findControllers(platform, context.global.verbose ? context.console.diagnostics : nullptr);
     Controller::Options options;

@@ -149,7 +149,8 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
 }
 
 int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
-    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    platform::HidPlatform& platform =
+        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
     std::FILE* diagnostics = context.global.verbose ? context.console.diagnostics : nullptr;
     std::vector<std::unique_ptr<HIDDescriptor>> chosen;
     if (context.global.device.empty()) {

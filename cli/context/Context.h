@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <iosfwd>
 #include <string>
@@ -28,9 +29,11 @@ enum ExitCode : int {
 class PlatformSource {
 public:
     virtual ~PlatformSource() = default;
-    // The machine's devices (simulated 0), or those of `simulated` simulated controllers.
-    // Called more than once only with the same argument, which returns the same platform.
-    virtual platform::HidPlatform& platform(int simulated) = 0;
+    // The machine's devices (simulated 0), or those of `simulated` simulated controllers,
+    // each of firmware version `firmware` (major in the high nibble; 0: the simulator's
+    // own). Called more than once only with the same arguments, which return the same
+    // platform.
+    virtual platform::HidPlatform& platform(int simulated, std::uint8_t firmware) = 0;
 };
 
 struct Console {
@@ -40,8 +43,13 @@ struct Console {
     std::FILE* diagnostics;  // the device search's lines under --verbose
 };
 
+// The last firmware major version a simulated controller can have (the simulator's panel
+// offers 1.x and 2.x).
+inline constexpr int SIMULATED_MAJOR_LAST = 2;
+
 struct GlobalOptions {
     int simulated = 0;  // how many simulated controllers to talk to; 0: those on USB
+    std::uint8_t simulatedFirmware = 0;  // their firmware version; 0: the simulator's own
     int timeoutMs = 1000;
     bool verbose = false;
     double waitSeconds = 0;  // how long to wait for a controller another program holds

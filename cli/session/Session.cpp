@@ -16,7 +16,8 @@ namespace ctl {
 int Session::start() {
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
-    platform::HidPlatform& platform = m_context.platforms.platform(m_context.global.simulated);
+    platform::HidPlatform& platform = m_context.platforms.platform(
+        m_context.global.simulated, m_context.global.simulatedFirmware);
     m_controller = std::make_unique<Controller>(platform, m_table, options);
     std::unique_ptr<HIDDescriptor> selected;
     const HIDDescriptor* chosen = m_context.target;
@@ -112,6 +113,26 @@ int Session::takeClaim() {
 
 std::string firmwareText(const StatusReport& status) {
     return std::to_string(status.major()) + "." + std::to_string(status.minor());
+}
+
+std::optional<std::uint8_t> firmwareVersion(std::string_view text) {
+    const std::size_t dot = text.find('.');
+    auto number = [](std::string_view digits) -> int {
+        if (digits.empty() || digits.size() > 2 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            return -1;
+        }
+        return std::stoi(std::string(digits));
+    };
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const int major = number(text.substr(0, dot));
+    const int minor = number(text.substr(dot + 1));
+    if (major < 1 || major > 15 || minor < 0 || minor > 15) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(major << 4 | minor);
 }
 
 std::string currentText(const ParamDef& row, const ParamReport& value) {

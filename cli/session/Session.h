@@ -4,8 +4,11 @@
 // Ok becomes its exit code, said on the error stream.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/context/Context.h"
 #include "cli/session/Controller.h"
@@ -48,6 +51,9 @@ private:
 
 // "1.2": the firmware version a status report gives.
 std::string firmwareText(const StatusReport& status);
+// The version byte (major in the high nibble) of "MAJOR.MINOR" as firmwareText writes it,
+// each a number of 0 to 15, the major at least 1; none for anything else.
+std::optional<std::uint8_t> firmwareVersion(std::string_view text);
 
 // The value as read, with its unit, in UTF-8: "5 [s]".
 std::string currentText(const ParamDef& row, const ParamReport& value);

@@ -77,6 +77,44 @@ TEST(OstrelctlProgram, ABackupOnStandardOutputRestoresUnchanged) {
         << restore.out;
 }
 
+TEST(OstrelctlProgram, SimulatedFirmwareOfAnyVersionTheSimulatorHas) {
+    struct Case {
+        const char* args;
+        int code;
+        const char* caption;  // of status --json; null: none
+    };
+    for (const Case& c : {
+             Case{"--simulated --simulated-firmware 2.1", 0, "Ostrel ver: 2.1 mode: 01"},
+             Case{"--simulated=2 --simulated-firmware=1.0", 0, "Ostrel ver: 1.0 mode: 01"},
+             Case{"--simulated --simulated-firmware 2.15", 0, "Ostrel ver: 2.15 mode: 01"},
+             Case{"--simulated --simulated-firmware 3.0", 1, nullptr},
+             Case{"--simulated --simulated-firmware 0.9", 1, nullptr},
+             Case{"--simulated --simulated-firmware 2.16", 1, nullptr},
+             Case{"--simulated --simulated-firmware 2", 1, nullptr},
+             Case{"--simulated --simulated-firmware 2.x", 1, nullptr},
+             Case{"--simulated --simulated-firmware ' 2.1'", 1, nullptr},
+             Case{"--simulated-firmware 2.1", 1, nullptr},  // no simulated controller
+         }) {
+        const Ran ran = ostrelctl(std::string(c.args) + " --device sim-1 status --json");
+        EXPECT_EQ(ran.code, c.code) << c.args;
+        if (c.caption != nullptr && ran.code == 0) {
+            EXPECT_EQ(json::parse(ran.out)["caption"], c.caption) << c.args;
+        }
+    }
+    // The volts stay what the demo's controller stands for; only their counts change.
+    const json one = json::parse(ostrelctl("--simulated status --json").out);
+    const json two =
+        json::parse(ostrelctl("--simulated --simulated-firmware 2.1 status --json").out);
+    for (const char* rail : {"voltageIn", "ignition", "voltage3V", "voltage5V", "voltage12V"}) {
+        EXPECT_NEAR(one[rail].get<double>(), two[rail].get<double>(), 0.15) << rail;
+    }
+    // A 1.x backup goes onto a 2.x controller only converted.
+    const std::string pipe = "--simulated backup - | '" + std::string(OSTRELCTL) +
+                             "' --simulated --simulated-firmware 2.1 restore ";
+    EXPECT_EQ(ostrelctl(pipe + "-").code, 1);
+    EXPECT_EQ(ostrelctl(pipe + "--convert -").code, 0);
+}
+
 TEST(OstrelctlProgram, CtrlCEndsWatchCleanly) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -37,7 +37,7 @@ protected:
         m_gadget.reset();
     }
 
-    platform::HidPlatform& platform(int simulated) override {
+    platform::HidPlatform& platform(int simulated, std::uint8_t) override {
         EXPECT_EQ(simulated, 0);
         return m_platform;
     }
