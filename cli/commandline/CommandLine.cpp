@@ -1,5 +1,6 @@
 #include "cli/commandline/CommandLine.h"
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -26,7 +27,57 @@ std::string verbsOnEach() {
     return text;
 }
 
+// Edits that make one text the other (insert, delete or change a character).
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1u : 0u)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 }  // namespace
+
+std::string CommandLine::unknownCommand(int argc, const char* const* argv) const {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            return {};
+        }
+        if (word.starts_with('-')) {
+            // A value of its own word follows an option that takes one.
+            const CLI::Option* option = app.get_option_no_throw(word);
+            i += option != nullptr && option->get_expected_max() > 0 ? 1 : 0;
+            continue;
+        }
+        std::string nearest;
+        std::size_t best = 3;  // farther than two edits is no likely slip
+        for (const Verb* verb : verbs()) {
+            if (word == verb->name) {
+                return {};
+            }
+            const std::size_t distance = editDistance(word, verb->name);
+            if (!verb->hidden && distance < best) {
+                best = distance;
+                nearest = verb->name;
+            }
+        }
+        return "\"" + word + "\" is no command" +
+               (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?") +
+               " (--help lists the commands)";
+    }
+    return {};
+}
 
 CommandLine::CommandLine(Definitions definitions)
     : app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
@@ -36,6 +87,8 @@ CommandLine::CommandLine(Definitions definitions)
     app.set_help_all_flag("--help-all",
                           "Print this help message with every command's options and exit");
     app.footer(helpFooter());
+    // Before the commands are added: they take the program's formatter.
+    app.formatter(helpFormatter());
     // One line, as every other failure says why.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
         return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
@@ -91,6 +144,7 @@ CommandLine::CommandLine(Definitions definitions)
     m_entries.reserve(verbs().size());
     for (const Verb* verb : verbs()) {
         CLI::App* command = app.add_subcommand(verb->name, verb->summary);
+        command->group("Commands");
         if (verb->hidden) {
             // For the package's build: hidden from --help and the manual page.
             command->group("");
@@ -123,6 +177,10 @@ const CLI::App& CommandLine::everyOption() {
 
 int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                      const std::atomic<bool>& interrupted) {
+    if (const std::string unknown = unknownCommand(argc, argv); !unknown.empty()) {
+        console.err << "ostrelctl: " << unknown << '\n';
+        return EXIT_USAGE;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

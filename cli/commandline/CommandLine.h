@@ -45,6 +45,9 @@ private:
     };
 
     void define(Entry& entry);
+    // What to say of a first word that is no command, naming the nearest; empty when the
+    // first word is a command or there is none.
+    std::string unknownCommand(int argc, const char* const* argv) const;
     int runOnEvery(Entry& entry, CommandContext& context);
 
     GlobalOptions m_global;

@@ -11,6 +11,7 @@
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
 #include "cli/files/OutputFile.h"
+#include "cli/help/HelpText.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Session.h"
 #include "device/HIDDescriptor.h"
@@ -107,6 +108,7 @@ extern const Verb BACKUP{"backup",
                          Claims::TheController,
                          UnderAll::EachController,
                          [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                             command.footer(helpFooter({.controller = true, .all = true}));
                              return std::make_unique<BackupCommand>(command);
                          }};
 

@@ -5,6 +5,7 @@
 
 #include "cli/commands/Verb.h"
 #include "cli/help/CompletionScript.h"
+#include "cli/help/HelpText.h"
 
 namespace ctl {
 namespace {
@@ -35,6 +36,7 @@ extern const Verb COMPLETION{"completion",
                              Claims::Nothing,
                              UnderAll::Refused,
                              [](CLI::App& command, Program& program) -> std::unique_ptr<Command> {
+                                 command.footer(helpFooter({}));
                                  return std::make_unique<CompletionCommand>(command, program);
                              }};
 

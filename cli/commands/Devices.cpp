@@ -10,6 +10,7 @@
 #include "app/StatusText.h"
 #include "cli/commands/Verb.h"
 #include "cli/context/Columns.h"
+#include "cli/help/HelpText.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
 #include "cli/session/Session.h"
@@ -113,6 +114,7 @@ extern const Verb DEVICES{
     Claims::Nothing,
     UnderAll::Refused,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({}));
         return std::make_unique<DevicesCommand>(command);
     }};
 

@@ -9,6 +9,7 @@
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/BackupPlan.h"
 #include "cli/session/Session.h"
@@ -112,6 +113,8 @@ extern const Verb DIFF{"diff",
                        Claims::TheController,
                        UnderAll::EachController,
                        [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                           command.footer(helpFooter(
+                               {.value = true, .controller = true, .differs = true, .all = true}));
                            return std::make_unique<DiffCommand>(command);
                        }};
 

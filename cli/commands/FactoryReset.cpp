@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/commands/Verb.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/Session.h"
 #include "params/ValueCodec.h"
@@ -66,6 +67,7 @@ extern const Verb FACTORY_RESET{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.controller = true, .all = true}));
         return std::make_unique<FactoryResetCommand>(command);
     }};
 

@@ -8,6 +8,7 @@
 #include "app/StrictValue.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/Session.h"
 #include "params/ValueCodec.h"
@@ -185,14 +186,16 @@ private:
 
 }  // namespace
 
-extern const Verb GET{"get",
-                      "reads parameters from the controller",
-                      false,
-                      Claims::TheController,
-                      UnderAll::EachController,
-                      [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-                          return std::make_unique<GetCommand>(command);
-                      }};
+extern const Verb GET{
+    "get",
+    "reads parameters from the controller",
+    false,
+    Claims::TheController,
+    UnderAll::EachController,
+    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.param = true, .controller = true, .all = true}));
+        return std::make_unique<GetCommand>(command);
+    }};
 
 extern const Verb SET{
     "set",
@@ -201,6 +204,7 @@ extern const Verb SET{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.param = true, .value = true, .controller = true, .all = true}));
         return std::make_unique<SetCommand>(command);
     }};
 

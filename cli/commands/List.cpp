@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "cli/commands/Verb.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "params/ParamTable.h"
 
@@ -69,6 +70,7 @@ extern const Verb LIST{"list",
                        Claims::Nothing,
                        UnderAll::Refused,
                        [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                           command.footer(helpFooter({}));
                            return std::make_unique<ListCommand>(command);
                        }};
 

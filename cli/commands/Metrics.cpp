@@ -8,6 +8,7 @@
 
 #include "cli/commands/Verb.h"
 #include "cli/files/OutputFile.h"
+#include "cli/help/HelpText.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
 
@@ -236,6 +237,7 @@ extern const Verb METRICS{
     Claims::Nothing,
     UnderAll::ItsOwnWay,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({}));
         return std::make_unique<MetricsCommand>(command);
     }};
 

@@ -9,6 +9,7 @@
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/BackupPlan.h"
 #include "cli/session/Session.h"
@@ -211,6 +212,7 @@ extern const Verb RESTORE{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.value = true, .controller = true, .all = true}));
         return std::make_unique<RestoreCommand>(command);
     }};
 

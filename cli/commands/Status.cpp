@@ -13,6 +13,7 @@
 #include "app/Resource.h"
 #include "app/StatusText.h"
 #include "cli/commands/Verb.h"
+#include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/Session.h"
 
@@ -237,6 +238,7 @@ extern const Verb STATUS{
     Claims::Nothing,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.controller = true, .all = true}));
         return std::make_unique<StatusCommand>(command);
     }};
 

@@ -1,5 +1,6 @@
 #include "cli/help/HelpText.h"
 
+#include "cli/context/Context.h"
 #include "cli/context/ExitStatus.h"
 
 namespace ctl {
@@ -49,15 +50,87 @@ std::string ostrelctlVersion() {
     return std::string("ostrelctl ") + OSTREL_VERSION;
 }
 
-std::string helpFooter() {
+std::string helpFooter(const FooterParts& parts) {
     constexpr std::size_t width = 90;
-    std::string footer =
-        wrap(PARAM_SYNTAX, width, 0) + "\n\n" + wrap(VALUE_SYNTAX, width, 0) + "\n\nExit status:";
-    for (const ExitStatus& status : exitStatuses()) {
-        footer += "\n  " + wrap(std::to_string(status.code) + "  " + status.meaning, width - 2, 5);
+    std::string footer;
+    auto paragraph = [&footer](const std::string& text) {
+        footer += (footer.empty() ? "" : "\n\n") + text;
+    };
+    if (parts.param) {
+        paragraph(wrap(PARAM_SYNTAX, width, 0));
     }
-    footer += "\n\n" + wrap(allExitText(), width, 0);
+    if (parts.value) {
+        paragraph(wrap(VALUE_SYNTAX, width, 0));
+    }
+    std::string statuses = "Exit status:";
+    for (const ExitStatus& status : exitStatuses()) {
+        const bool shown = status.code == EXIT_OK || status.code == EXIT_USAGE ||
+                           (status.code == EXIT_DIFFERS ? parts.differs : parts.controller);
+        if (shown) {
+            statuses +=
+                "\n  " + wrap(std::to_string(status.code) + "  " + status.meaning, width - 2, 5);
+        }
+    }
+    paragraph(statuses);
+    if (parts.all) {
+        paragraph(wrap(allExitText(), width, 0));
+    }
     return footer;
+}
+
+namespace {
+
+class HelpFormatter final : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        if (positional) {
+            return option->get_name(true, false);
+        }
+        std::string names;
+        for (const std::string& name : option->get_snames()) {
+            names += (names.empty() ? "-" : ", -") + name;
+        }
+        for (const std::string& name : option->get_lnames()) {
+            names += (names.empty() ? "--" : ", --") + name;
+        }
+        return names;
+    }
+
+    // The value's placeholder alone: "[=N]" follows the name, as it is typed.
+    std::string make_option_opts(const CLI::Option* option) const override {
+        const std::string& text = option->get_option_text();
+        if (option->get_positional() || text.empty()) {
+            return {};
+        }
+        return text.starts_with("[=") ? text : " " + text;
+    }
+
+    // A command's help ends with the options it takes from the program, then its footer.
+    std::string make_footer(const CLI::App* app) const override {
+        const CLI::App* program = app->get_parent();
+        if (program == nullptr) {
+            return CLI::Formatter::make_footer(app);
+        }
+        std::vector<const CLI::Option*> globals =
+            program->get_options([program](const CLI::Option* option) {
+                return option->nonpositional() && option != program->get_help_ptr() &&
+                       option != program->get_help_all_ptr() && option->get_name() != "--version";
+            });
+        std::string group =
+            make_group("Options of every command (before or after it)", false, globals);
+        if (group.starts_with('\n')) {
+            group.erase(0, 1);
+        }
+        return group + "\n" + CLI::Formatter::make_footer(app);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<CLI::Formatter> helpFormatter() {
+    auto formatter = std::make_shared<HelpFormatter>();
+    formatter->label("SUBCOMMAND", "COMMAND");
+    return formatter;
 }
 
 }  // namespace ctl

@@ -2,6 +2,8 @@
 // and the footer of every --help.
 #pragma once
 
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <string>
 
 namespace ctl {
@@ -13,7 +15,22 @@ extern const char* const VALUE_SYNTAX;
 // "ostrelctl 1.0.0".
 std::string ostrelctlVersion();
 
-// PARAM_SYNTAX, VALUE_SYNTAX and the exit statuses, wrapped at 90 columns, as --help ends.
-std::string helpFooter();
+// What the end of a command's --help tells: only what concerns the command.
+struct FooterParts {
+    bool param = false;       // how PARAM is written (it takes one)
+    bool value = false;       // which VALUE texts are taken (it takes one, or a backup's)
+    bool controller = false;  // the exit statuses of a command that talks to a controller
+    bool differs = false;     // exit status 6 (diff --exit-code)
+    bool all = false;         // the exit status under --all
+};
+
+// PARAM_SYNTAX, VALUE_SYNTAX and the exit statuses `parts` asks for, wrapped at 90 columns,
+// as --help ends; by default all of them, as the program's --help ends.
+std::string helpFooter(const FooterParts& parts = {true, true, true, true, true});
+
+// --help as people read it: options named as typed ("-h, --help", "--simulated[=N]"), with
+// no notes of the parser's own ("Excludes:", "TEXT REQUIRED"), and a command's help with
+// the options that go before or after every command.
+std::shared_ptr<CLI::Formatter> helpFormatter();
 
 }  // namespace ctl

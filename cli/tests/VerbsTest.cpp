@@ -2,12 +2,14 @@
 // manual page and the completion scripts, its options in its own --help, in --help-all and
 // in the completions (the program defines a verb's options only once it needs them), and
 // --all names, runs or refuses it as its row says.
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "cli/commandline/CommandLine.h"
 #include "cli/commands/Verbs.h"
+#include "cli/help/HelpText.h"
 #include "cli/help/ManPage.h"
 #include "cli/tests/CtlFixture.h"
 
@@ -75,6 +77,82 @@ TEST_F(Ctl, EveryVerbIsWhereItsRowSaysItIs) {
         }
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
+}
+
+TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
+    const ctl::CommandLine line;
+    // What each command's footer tells: how PARAM and VALUE are written, the exit statuses
+    // of a command that talks to a controller (2 to 5), 6, and the order under --all.
+    struct Footer {
+        const char* verb;
+        bool param, value, controller, differs;
+    };
+    const std::vector<Footer> footers{{"status", false, false, true, false},
+                                      {"list", false, false, false, false},
+                                      {"devices", false, false, false, false},
+                                      {"get", true, false, true, false},
+                                      {"set", true, true, true, false},
+                                      {"backup", false, false, true, false},
+                                      {"restore", false, true, true, false},
+                                      {"diff", false, true, true, true},
+                                      {"factory-reset", false, false, true, false},
+                                      {"metrics", false, false, false, false},
+                                      {"completion", false, false, false, false}};
+    std::vector<std::string> globals;
+    for (const CLI::Option* option : line.app.get_options()) {
+        if (option->nonpositional() && option != line.app.get_help_ptr() &&
+            option != line.app.get_help_all_ptr() && option->get_name() != "--version") {
+            globals.push_back(option->get_lnames().front());
+        }
+    }
+    ASSERT_GE(globals.size(), 7u);
+    auto tellsFreely = [](const std::string& help) {
+        for (const char* artefact :
+             {"{", "Excludes", "Needs", "REQUIRED", " TEXT", " INT", "SUBCOMMAND"}) {
+            EXPECT_EQ(help.find(artefact), std::string::npos) << artefact << " in\n" << help;
+        }
+    };
+    const RunResult program = run({"--help"});
+    tellsFreely(program.out);
+    EXPECT_NE(program.out.find("\n  --simulated[=N]  "), std::string::npos) << program.out;
+    EXPECT_NE(program.out.find(std::string(ctl::PARAM_SYNTAX).substr(0, 40)), std::string::npos);
+    for (const ctl::Verb* verb : ctl::verbs()) {
+        SCOPED_TRACE(verb->name);
+        const auto footer = std::find_if(footers.begin(), footers.end(), [verb](const Footer& f) {
+            return std::string(f.verb) == verb->name;
+        });
+        ASSERT_NE(footer, footers.end()) << "a new verb: say what its help's footer tells";
+        const std::string help = run({verb->name, "--help"}).out;
+        tellsFreely(help);
+        for (const std::string& global : globals) {
+            EXPECT_NE(help.find("\n  --" + global), std::string::npos) << global;
+        }
+        EXPECT_EQ(help.find("PARAM is a parameter") != std::string::npos, footer->param);
+        EXPECT_EQ(help.find("A VALUE (of set") != std::string::npos, footer->value);
+        EXPECT_EQ(help.find("\n  2  no controller found") != std::string::npos, footer->controller);
+        EXPECT_EQ(help.find("\n  6  the file and the controller differ") != std::string::npos,
+                  footer->differs);
+        EXPECT_EQ(help.find("With --all the exit status") != std::string::npos,
+                  verb->all == ctl::UnderAll::EachController);
+        EXPECT_NE(help.find("\n  1  bad usage"), std::string::npos);
+    }
+}
+
+TEST_F(Ctl, AWordThatIsNoCommandIsNamedWithTheNearestOne) {
+    const std::string tail = " (--help lists the commands)\n";
+    for (const auto& [args, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"staus"}, "\"staus\" is no command; did you mean \"status\"?"},
+             {{"--timeout", "50", "lsit"}, "\"lsit\" is no command; did you mean \"list\"?"},
+             {{"--simulated", "gte", "0x03"}, "\"gte\" is no command; did you mean \"get\"?"},
+             {{"factory_reset"},
+              "\"factory_reset\" is no command; did you mean \"factory-reset\"?"},
+             {{"--device", "status", "xyzzy"}, "\"xyzzy\" is no command"},
+             {{"completio"}, "\"completio\" is no command"},  // hidden: never offered
+         }) {
+        const RunResult result = run(args);
+        EXPECT_EQ(result.code, 1) << args.back();
+        EXPECT_EQ(result.err, "ostrelctl: " + said + tail);
+    }
 }
 
 }  // namespace
