@@ -17,6 +17,14 @@ struct Example {
 };
 
 constexpr Example EXAMPLES[] = {
+    {"ostrelctl metrics", "The status of every controller found, in the Prometheus text format."},
+    {"ostrelctl metrics --output /var/lib/prometheus/node-exporter/ostrel.prom",
+     "The same into node_exporter's textfile folder, replaced whole, as the timer writes it."},
+    {"ostrelctl --all diff unit1.json",
+     "What differs on each attached controller, then a table of how many values differ."},
+    {"ostrelctl --simulated --simulated-firmware 2.1 restore --convert unit1.json",
+     "A 1.x backup onto a simulated 2.x controller, without hardware; each --simulated run "
+     "starts from fresh controllers."},
     {"ostrelctl status", "The controller's status, with the texts the window shows."},
     {"ostrelctl status --watch 1 --csv > log.csv", "One status line a second until Ctrl-C."},
     {"ostrelctl get delay-before-psu-startup 0x1c",
@@ -170,8 +178,10 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
          << roffEscape(app.get_description()) << '\n'
          << ".PP\n"
          << "It finds the controller as the window, \\fBostrel\\fR(1), does, prints the window's "
-            "texts (UTF\\-8), and runs one command a call. Each command but \\fBlist\\fR talks "
-            "to the one controller attached; the window may stay open meanwhile.\n";
+            "texts (UTF\\-8), and runs one command a call. \\fBlist\\fR talks to no "
+            "controller; \\fBdevices\\fR and \\fBmetrics\\fR to every one attached; any "
+            "other command to the one attached, the one \\fB\\-\\-device\\fR names, or with "
+            "\\fB\\-\\-all\\fR to every one at once. The window may stay open meanwhile.\n";
 
     page << ".SH OPTIONS\nThese go before the command.\n";
     listOptions(page, app.get_options());
@@ -186,6 +196,21 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
     page << ".SH PARAMETERS\n"
          << roffEscape(PARAM_SYNTAX) << "\n.PP\n"
          << roffEscape(VALUE_SYNTAX) << '\n';
+
+    page
+        << ".SH MONITORING\n"
+        << "The package brings \\fBostrel\\-metrics.timer\\fR, disabled; enabled (\\fBsystemctl "
+           "enable \\-\\-now ostrel\\-metrics.timer\\fR), it runs \\fBostrel\\-metrics.service\\fR "
+           "every 15 seconds: \\fBostrelctl metrics \\-\\-output "
+           "/var/lib/prometheus/node\\-exporter/ostrel.prom\\fR, as root with no capabilities, "
+           "no network, only hidraw devices and only that folder writable. The folder is "
+           "\\fBprometheus\\-node\\-exporter\\fR's, whose textfile collector reads the file; "
+           "until it is installed each run fails. "
+           "\\fI/usr/share/doc/ostrelctl/prometheus/ostrel.rules.yml\\fR holds alert rules "
+           "for the Prometheus server: a controller that stops answering, a host whose file "
+           "never appeared or went stale. On Windows, a scheduled task writes the file into "
+           "windows_exporter's \\fItextfile_inputs\\fR folder (by default "
+           "C:\\eProgram Files\\ewindows_exporter\\etextfile_inputs\\eostrel.prom).\n";
 
     page << ".SH FILES\n"
          << ".TP\n.I /dev/hidraw*\n"
