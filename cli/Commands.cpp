@@ -100,8 +100,14 @@ std::string currentText(const ParamDef& row, const ParamReport& value) {
     return withUnit(row, utf8(decodeParamValue(row, value.first, value.second).c_str()));
 }
 
+// One line on the error stream. Its texts from outside (paths, selectors, holders, a file's
+// contents) may hold control bytes.
+void say(CommandContext& context, const std::string& message) {
+    context.console.err << "ostrelctl: " << escapeControls(message) << '\n';
+}
+
 int fail(CommandContext& context, int code, const std::string& message) {
-    context.console.err << "ostrelctl: " << message << '\n';
+    say(context, message);
     return code;
 }
 
@@ -127,7 +133,7 @@ public:
             if (selection.code != EXIT_OK) {
                 fail(m_context, selection.code, selection.message);
                 for (const std::string& line : selection.listing) {
-                    m_context.console.err << "  " << line << '\n';
+                    m_context.console.err << "  " << escapeControls(line) << '\n';
                 }
                 return selection.code;
             }
@@ -302,11 +308,11 @@ bool parseChecked(CommandContext& context, const std::string& path, const std::s
         return true;
     }
     for (std::size_t i = 0; i < faults.size() && i < MAX_FAULTS_SHOWN; ++i) {
-        context.console.err << "ostrelctl: " << path << ": " << faults[i] << '\n';
+        say(context, path + ": " + faults[i]);
     }
     if (faults.size() > MAX_FAULTS_SHOWN) {
-        context.console.err << "ostrelctl: " << path << ": and " << faults.size() - MAX_FAULTS_SHOWN
-                            << " faults more\n";
+        say(context,
+            path + ": and " + std::to_string(faults.size() - MAX_FAULTS_SHOWN) + " faults more");
     }
     return false;
 }
@@ -492,7 +498,8 @@ int commandDevices(CommandContext& context, bool asJson) {
             item["mode"] = answered ? json(status.mode) : json(nullptr);
             list.push_back(std::move(item));
         } else {
-            out << locationText(*descriptor) << "  " << descriptor->path << "  " << product << "  "
+            out << locationText(*descriptor) << "  " << escapeControls(descriptor->path) << "  "
+                << product << "  "
                 << (answered ? firmwareText(status) + "  " + std::to_string(status.mode)
                              : std::string("no answer"))
                 << '\n';
@@ -769,7 +776,7 @@ int checkConversions(CommandContext& context, Session& session, const Backup& ba
         if (convert) {
             context.console.out << "converted " << line << '\n';
         } else {
-            context.console.err << "ostrelctl: " << line << '\n';
+            say(context, line);
         }
     }
     if (inexact == 0 || convert) {
@@ -992,8 +999,7 @@ int commandMetrics(CommandContext& context, const std::string& output) {
     // the run still succeeds, as its file is what the monitoring reads.
     for (const Reading& reading : readings) {
         if (!reading.answered) {
-            context.console.err << "ostrelctl: the controller at " << reading.location
-                                << " did not answer\n";
+            say(context, "the controller at " + reading.location + " did not answer");
         }
     }
     const std::string exposition = formatMetrics(readings);

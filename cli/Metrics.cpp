@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/OutsideText.h"
 #include "cli/Controller.h"
 #include "cli/Selection.h"
 
@@ -156,14 +157,15 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
         Selection selection =
             selectControllers(platform, context.global.device, context.global.all, diagnostics);
         if (selection.code != EXIT_OK) {
-            context.console.err << "ostrelctl: " << selection.message << '\n';
+            context.console.err << "ostrelctl: " << escapeControls(selection.message) << '\n';
             return selection.code;
         }
         chosen = std::move(selection.chosen);
     }
     for (std::unique_ptr<HIDDescriptor>& descriptor : chosen) {
         Reading& reading = readings.emplace_back();
-        reading.location = descriptor->location.empty() ? descriptor->path : descriptor->location;
+        reading.location =
+            escapeControls(descriptor->location.empty() ? descriptor->path : descriptor->location);
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
         // A table each: the status switches it to that controller's firmware.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OutsideText.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Completion.h"
@@ -149,7 +150,7 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
                         interrupted);
         watching = line.watching();
     } catch (const std::exception& error) {
-        err << "ostrelctl: " << error.what() << '\n';
+        err << "ostrelctl: " << escapeControls(error.what()) << '\n';
     } catch (...) {
         err << "ostrelctl: an unexpected error\n";
     }
@@ -176,7 +177,7 @@ CommandLine::CommandLine()
     app.footer(helpFooter());
     // One line, as every other failure says why.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
+        return "ostrelctl: " + escapeControls(error.what()) + " (--help shows the usage)\n";
     });
     app.require_subcommand(1);
     app.fallthrough();
@@ -299,7 +300,7 @@ CommandLine::CommandLine()
 namespace {
 
 int refuse(CommandContext& context, const std::string& message) {
-    context.console.err << "ostrelctl: " << message << '\n';
+    context.console.err << "ostrelctl: " << escapeControls(message) << '\n';
     return EXIT_USAGE;
 }
 
