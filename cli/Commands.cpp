@@ -282,7 +282,8 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
 }
 
 // "-" is the console's output; any other path is written whole or not at all.
-bool writeOutput(CommandContext& context, const std::string& path, const std::string& content) {
+bool writeOutput(CommandContext& context, const std::string& path, const std::string& content,
+                 OutputName named) {
     if (path == "-") {
         context.console.out << content;
         context.console.out.flush();
@@ -292,9 +293,18 @@ bool writeOutput(CommandContext& context, const std::string& path, const std::st
         }
         return true;
     }
-    if (const std::string error = writeWholeFile(path, content); !error.empty()) {
+    std::error_code ignored;
+    const bool link = named == OutputName::MadeUp && std::filesystem::is_symlink(path, ignored);
+    if (const std::string error = named == OutputName::MadeUp ? writeMadeUpFile(path, content)
+                                                              : writeWholeFile(path, content);
+        !error.empty()) {
         fail(context, EXIT_USAGE, error);
         return false;
+    }
+    if (link) {
+        say(context, "warning: " + path +
+                         " was a symbolic link; the link was replaced by the file, its target "
+                         "left as it was");
     }
     return true;
 }
@@ -691,32 +701,40 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
     return EXIT_OK;
 }
 
-int commandBackup(CommandContext& context, const std::string& file) {
+int commandBackup(CommandContext& context, const std::string& file, OutputName named) {
     const auto started = Clock::now();
-    Session session(context);
-    if (const int code = session.start(); code != EXIT_OK) {
-        return code;
-    }
-    std::vector<ReadValue> values;
-    for (const int index : valueRows(session.table())) {
-        ParamReport value;
-        if (const int code = session.read(index, value); code != EXIT_OK) {
-            context.console.err << "ostrelctl: no file was written\n";
+    std::size_t count = 0;
+    BackupInfo info;
+    std::string content;
+    {
+        Session session(context);
+        if (const int code = session.start(); code != EXIT_OK) {
             return code;
         }
-        values.push_back({index, value.first, value.second});
+        std::vector<ReadValue> values;
+        for (const int index : valueRows(session.table())) {
+            ParamReport value;
+            if (const int code = session.read(index, value); code != EXIT_OK) {
+                context.console.err << "ostrelctl: no file was written\n";
+                return code;
+            }
+            values.push_back({index, value.first, value.second});
+        }
+        info.status = session.status();
+        info.takenAt = utcNow();
+        info.durationMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        count = values.size();
+        content = backupJson(session.table(), info, values).dump(2) + "\n";
     }
-    BackupInfo info;
-    info.status = session.status();
-    info.takenAt = utcNow();
-    info.durationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-    if (!writeOutput(context, file, backupJson(session.table(), info, values).dump(2) + "\n")) {
+    // The claim and the channel are gone before the output is opened: a FIFO that nobody
+    // reads holds up this command only, never the controller.
+    if (!writeOutput(context, file, content, named)) {
         return EXIT_USAGE;
     }
     std::ostream& report = file == "-" ? context.console.err : context.console.out;
-    report << values.size() << " parameters of firmware " << firmwareText(info.status)
-           << " saved to " << file << " in " << info.durationMs << " ms\n";
+    report << count << " parameters of firmware " << firmwareText(info.status) << " saved to "
+           << escapeControls(file) << " in " << info.durationMs << " ms\n";
     return EXIT_OK;
 }
 

@@ -53,7 +53,12 @@ int commandDevices(CommandContext& context, bool json);
 int commandGet(CommandContext& context, const std::vector<std::string>& params, bool all,
                bool json);
 int commandSet(CommandContext& context, const std::string& param, const std::string& value);
-int commandBackup(CommandContext& context, const std::string& file);
+// Who named the output file: the user (written as writeWholeFile does), or the program
+// (backup --all's ostrel-LOCATION.json, written as writeMadeUpFile does).
+enum class OutputName { User, MadeUp };
+// Reads every value and lets the controller go before the output is opened.
+int commandBackup(CommandContext& context, const std::string& file,
+                  OutputName named = OutputName::User);
 struct RestoreOptions {
     bool dryRun = false;
     bool convert = false;  // across firmware families: write the nearest values

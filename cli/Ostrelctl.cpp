@@ -249,7 +249,9 @@ CommandLine::CommandLine()
         ->add_option("FILE", backupFile,
                      "the file to write (- for standard output): a file is replaced whole or "
                      "left as it was; a FIFO or a device is written straight; with --all an "
-                     "existing folder, which gets one file ostrel-LOCATION.json a controller")
+                     "existing folder, which gets one file ostrel-LOCATION.json a controller (a "
+                     "link at such a name is replaced itself, anything there but a file or a "
+                     "link to one refused)")
         ->required();
 
     restoreCommand = app.add_subcommand(
@@ -416,7 +418,8 @@ int CommandLine::runOnEvery(CommandContext& context) {
                     return static_cast<int>(EXIT_USAGE);
                 }
             }
-            return commandBackup(own, (std::filesystem::path(backupFile) / name).string());
+            return commandBackup(own, (std::filesystem::path(backupFile) / name).string(),
+                                 OutputName::MadeUp);
         }
         if (restoreCommand->parsed()) {
             return commandRestore(own, "-", restore);
