@@ -19,6 +19,13 @@
 namespace ctl {
 namespace {
 
+// `what`, given as an empty text, is refused by name rather than taken as not given.
+CLI::Validator notEmpty(const std::string& what) {
+    return CLI::Validator(
+        [what](std::string& text) { return text.empty() ? "an empty " + what : std::string(); }, "",
+        "NONEMPTY");
+}
+
 constexpr ExitStatus EXIT_STATUSES[] = {
     {EXIT_OK, "ok", "success"},
     {EXIT_USAGE, "bad input",
@@ -191,7 +198,7 @@ CommandLine::CommandLine()
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
                                   "when several are attached");
-    device->option_text("SELECTOR");
+    device->option_text("SELECTOR")->check(notEmpty("selector: give a location or a device path"));
     app.add_flag("--all", global.all,
                  "status, get, set, backup, restore, diff and factory-reset on every attached "
                  "controller at once, output grouped by location, then a summary table")
@@ -252,7 +259,8 @@ CommandLine::CommandLine()
                      "existing folder, which gets one file ostrel-LOCATION.json a controller (a "
                      "link at such a name is replaced itself, anything there but a file or a "
                      "link to one refused)")
-        ->required();
+        ->required()
+        ->check(notEmpty("file name"));
 
     restoreCommand = app.add_subcommand(
         "restore",
@@ -260,7 +268,8 @@ CommandLine::CommandLine()
         "whole file is checked first, and nothing is written when any entry is refused");
     restoreCommand
         ->add_option("FILE", restoreFile, "the backup file (- or a pipe for standard input)")
-        ->required();
+        ->required()
+        ->check(notEmpty("file name"));
     restoreCommand->add_flag("--dry-run", restore.dryRun,
                              "say what would be written; write nothing");
     restoreCommand->add_flag(
@@ -272,7 +281,8 @@ CommandLine::CommandLine()
     diffCommand =
         app.add_subcommand("diff", "what differs between a backup file and the controller");
     diffCommand->add_option("FILE", diffFile, "the backup file (- or a pipe for standard input)")
-        ->required();
+        ->required()
+        ->check(notEmpty("file name"));
     diffCommand->add_flag("--json", diff.json, "as JSON");
     diffCommand->add_flag("--exit-code", diff.exitCode,
                           "exit with status 6 when a value differs (0 when none does)");
@@ -289,7 +299,8 @@ CommandLine::CommandLine()
     metricsCommand
         ->add_option("--output", metricsOutput,
                      "write to FILE, replaced whole in one step (default: standard output)")
-        ->option_text("FILE");
+        ->option_text("FILE")
+        ->check(notEmpty("file name"));
 
     // For the package's build, which installs the scripts: hidden from --help and the manual.
     completionCommand =

@@ -77,7 +77,7 @@ TEST_F(Several, ASelectorChoosesOneControllerOrSaysWhyNone) {
          false},
         {{"--device", "3-1", "status"}, 2, "3-1 is not a controller", false, false},
         {{"--device", "9-9", "status"}, 2, "--device 9-9 matches 2 controllers", false, false},
-        {{"--device", "", "status"}, 2, "4 controllers found", false, false},
+        {{"--device", "", "status"}, 1, "--device: an empty selector", false, false},
         {{"--device", "sim-1", "--all", "status"}, 1, "--device excludes --all", false, false},
         {{"--device", "sim-1", "devices"}, 1, "takes no --device", false, false},
         {{"--all", "list"}, 1, "--all works with status, get", false, false},
