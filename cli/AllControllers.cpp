@@ -68,10 +68,11 @@ void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs
 }  // namespace
 
 std::span<const int> worstExitOrder() {
-    // A controller that may be left part-written first, then one that refused the work,
-    // then one that was never reached, then a difference found.
-    static constexpr int ORDER[] = {EXIT_LOST,      EXIT_TIMEOUT, EXIT_USAGE, EXIT_CLAIMED,
-                                    EXIT_NO_DEVICE, EXIT_DIFFERS, EXIT_OK};
+    // A controller that may be left part-written first, then one stopped part way by Ctrl-C
+    // (what it wrote is known), one that refused the work, one that was never reached, then
+    // a difference found.
+    static constexpr int ORDER[] = {EXIT_LOST,    EXIT_TIMEOUT,   EXIT_INTERRUPTED, EXIT_USAGE,
+                                    EXIT_CLAIMED, EXIT_NO_DEVICE, EXIT_DIFFERS,     EXIT_OK};
     return ORDER;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "app/Cp1252.h"
@@ -120,6 +122,9 @@ public:
     // `claim`: the command reads or writes parameters, and another program of ours that
     // does so too (the window, another ostrelctl) would mix its traffic with ours.
     int start(bool claim = true) {
+        if (m_context.interrupted.load()) {
+            return fail(m_context, EXIT_INTERRUPTED, "interrupted; nothing was sent");
+        }
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
         platform::HidPlatform& platform = m_context.platforms.platform(m_context.global.simulated);
@@ -181,7 +186,11 @@ public:
         return EXIT_LOST;
     }
 
+    // Ctrl-C stops a command before its next read (a read-back is not one).
     int read(int row, ParamReport& value) {
+        if (m_context.interrupted.load()) {
+            return fail(m_context, EXIT_INTERRUPTED, "interrupted");
+        }
         return check(m_controller->read(m_table.row(row), value),
                      "the read of \"" + utf8(m_table.row(row).name) + "\"");
     }
@@ -213,6 +222,10 @@ private:
                 break;
         }
         const std::string holder = holderText(claimed.holder);
+        if (m_context.interrupted.load()) {
+            return fail(m_context, EXIT_INTERRUPTED,
+                        "interrupted while the controller was in use by " + holder);
+        }
         if (m_context.global.waitSeconds <= 0) {
             return fail(m_context, EXIT_CLAIMED,
                         "the controller is in use by " + holder + "; close it or use --wait");
@@ -472,6 +485,33 @@ std::string join(const std::vector<std::string>& names) {
     return text;
 }
 
+// What a command that writes parameters did and did not write, and how to finish, when it
+// stopped part way (the controller lost, Ctrl-C): `command` is its name.
+void printLists(std::ostream& out, const char* command, const std::vector<std::string>& verified,
+                const std::vector<std::string>& failed,
+                const std::vector<std::string>& notWritten) {
+    if (!verified.empty()) {
+        out << "Written and verified: " << join(verified) << '\n';
+    }
+    if (!failed.empty()) {
+        out << "Failed: " << join(failed) << '\n';
+    }
+    if (!notWritten.empty()) {
+        out << "Not written: " << join(notWritten) << '\n';
+    }
+    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
+        out << "Run the same " << command << " again to write the " << left
+            << (left == 1 ? " parameter" : " parameters") << " left\n";
+    }
+}
+
+// The first Ctrl-C, seen once the write in progress and its read-back are done.
+int interruptedAfterWriting(CommandContext& context) {
+    return fail(context, EXIT_INTERRUPTED,
+                "interrupted; stopped before the next write, after the one in progress and its "
+                "read-back");
+}
+
 }  // namespace
 
 bool readBackupText(CommandContext& context, const std::string& path, std::string& content) {
@@ -549,10 +589,20 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         std::chrono::duration<double>(options.watchSeconds));
     auto next = Clock::now();
     for (;;) {
+        errno = 0;
         printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
                     true);
         if (!out) {
-            return EXIT_OK;  // nobody reads any more
+            // A closed pipe: the reader went, and --watch ends with it. Anything else (a full
+            // disk, an I/O error) is a failure that says so.
+            const int error = errno;
+            if (error == EPIPE) {
+                return EXIT_OK;
+            }
+            return fail(context, EXIT_USAGE,
+                        "the standard output cannot be written" +
+                            (error != 0 ? " (" + std::generic_category().message(error) + ")"
+                                        : std::string()));
         }
         next += period;
         if (!pause(context, next)) {
@@ -678,6 +728,13 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
     if (!strict.message.empty()) {
         context.console.out << utf8(row.name) << ": " << strict.message << '\n';
     }
+    if (context.interrupted.load()) {
+        if (context.tally != nullptr) {
+            context.tally->failed = 1;
+        }
+        printLists(context.console.out, "set", {}, {}, {utf8(row.name)});
+        return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+    }
     if (const int code = session.check(session.controller().write(row, encoded),
                                        "the write of \"" + utf8(row.name) + "\"");
         code != EXIT_OK) {
@@ -698,7 +755,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
                         valueText(row, encoded) + ", the controller holds " + held);
     }
     context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
-    return EXIT_OK;
+    return context.interrupted.load() ? interruptedAfterWriting(context) : EXIT_OK;
 }
 
 int commandBackup(CommandContext& context, const std::string& file, OutputName named) {
@@ -819,19 +876,7 @@ void printSummary(std::ostream& out, std::size_t unchanged,
         out << ", " << notWritten.size() << " not written";
     }
     out << '\n';
-    if (!verified.empty() && stopped) {
-        out << "Written and verified: " << join(verified) << '\n';
-    }
-    if (!failed.empty()) {
-        out << "Failed: " << join(failed) << '\n';
-    }
-    if (!notWritten.empty()) {
-        out << "Not written: " << join(notWritten) << '\n';
-    }
-    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
-        out << "Run the same restore again to write the " << left
-            << (left == 1 ? " parameter" : " parameters") << " left\n";
-    }
+    printLists(out, "restore", stopped ? verified : std::vector<std::string>{}, failed, notWritten);
 }
 
 }  // namespace
@@ -881,6 +926,9 @@ int commandRestore(CommandContext& context, const std::string& file,
             notWritten.push_back(name);
             continue;
         }
+        if (code == EXIT_OK && context.interrupted.load()) {
+            code = EXIT_INTERRUPTED;
+        }
         if (code != EXIT_OK) {
             notWritten.push_back(name);
             continue;
@@ -898,8 +946,9 @@ int commandRestore(CommandContext& context, const std::string& file,
             continue;
         }
         if (holds(row, readBack, item.value.wanted)) {
+            // On record at once: a second Ctrl-C ends the program without the summary.
             out << "written " << name << ": " << currentText(row, item.current) << " -> "
-                << currentText(row, readBack) << '\n';
+                << currentText(row, readBack) << std::endl;
             verified.push_back(name);
         } else {
             failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
@@ -912,17 +961,21 @@ int commandRestore(CommandContext& context, const std::string& file,
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
+    // Ctrl-C during the last write counts too: the user asked to stop.
+    if (code == EXIT_OK && context.interrupted.load()) {
+        code = EXIT_INTERRUPTED;
+    }
     printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
     if (context.tally != nullptr) {
         context.tally->written = static_cast<int>(verified.size() + failed.size());
         context.tally->verified = static_cast<int>(verified.size());
         context.tally->failed = static_cast<int>(failed.size() + notWritten.size());
     }
-    if (code == EXIT_OK && !failed.empty()) {
+    if ((code == EXIT_OK || code == EXIT_INTERRUPTED) && !failed.empty()) {
         return fail(context, EXIT_TIMEOUT,
                     std::to_string(failed.size()) + " written values did not read back");
     }
-    return code;
+    return code == EXIT_INTERRUPTED ? interruptedAfterWriting(context) : code;
 }
 
 int commandDiff(CommandContext& context, const std::string& file, const DiffOptions& options) {
@@ -992,6 +1045,13 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             continue;
         }
         const std::optional<EncodedValue> value = encodeParamValue(row, "");
+        if (context.interrupted.load()) {
+            if (context.tally != nullptr) {
+                context.tally->failed = 1;
+            }
+            printLists(context.console.out, "factory-reset", {}, {}, {utf8(row.name)});
+            return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+        }
         if (const int code =
                 session.check(session.controller().write(row, *value), "the factory reset");
             code != EXIT_OK) {
@@ -1001,7 +1061,9 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             context.tally->written = 1;
         }
         context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
-        return EXIT_OK;
+        return context.interrupted.load()
+                   ? fail(context, EXIT_INTERRUPTED, "interrupted once the factory reset was sent")
+                   : EXIT_OK;
     }
     return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
 }

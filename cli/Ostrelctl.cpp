@@ -19,6 +19,28 @@
 namespace ctl {
 namespace {
 
+// Seconds and milliseconds are taken as digits with at most one decimal point: the number
+// reader behind the options would also take nan, inf, 1e999 and 0x10, and read 010 as octal,
+// so leading zeros go before it sees the text.
+const CLI::Validator DECIMAL(
+    [](std::string& text) -> std::string {
+        const std::size_t point = text.find('.');
+        const bool decimal =
+            text.find_first_not_of("0123456789.") == std::string::npos &&
+            (point == std::string::npos || text.find('.', point + 1) == std::string::npos) &&
+            text.find_first_of("0123456789") != std::string::npos;
+        if (!decimal) {
+            return "\"" + text + "\" is not a decimal number (digits with at most one point)";
+        }
+        std::size_t zeros = 0;  // all but the one before the point, or of 0 itself
+        while (zeros + 1 < text.size() && text[zeros] == '0' && text[zeros + 1] != '.') {
+            ++zeros;
+        }
+        text.erase(0, zeros);
+        return {};
+    },
+    "", "DECIMAL");
+
 // `what`, given as an empty text, is refused by name rather than taken as not given.
 CLI::Validator notEmpty(const std::string& what) {
     return CLI::Validator(
@@ -42,6 +64,9 @@ constexpr ExitStatus EXIT_STATUSES[] = {
      "the controller is in use by another of our programs (the window or another ostrelctl); "
      "--wait SECONDS waits for it, and only status runs beside them"},
     {EXIT_DIFFERS, "differs", "the file and the controller differ (diff --exit-code)"},
+    {EXIT_INTERRUPTED, "interrupted",
+     "stopped by Ctrl-C or SIGTERM after the write in progress and its read-back, with what "
+     "was and was not written listed (a second one ends at once; status --watch ends with 0)"},
 };
 
 // `text` broken at spaces into lines of at most `width` characters, each line after the
@@ -108,8 +133,8 @@ std::string allExitText() {
     return "With --all the exit status is the worst of the controllers' statuses, from worst to "
            "best: " +
            order +
-           " (a controller that may be left part-written first, then one that refused the "
-           "work, one never reached, a difference found).";
+           " (a controller that may be left part-written first, then one stopped part way by "
+           "Ctrl-C, one that refused the work, one never reached, a difference found).";
 }
 
 std::string ostrelctlVersion() {
@@ -207,12 +232,14 @@ CommandLine::CommandLine()
                    "how long one answer of the controller may take, retries included "
                    "(default 1000)")
         ->option_text("MS")
+        ->transform(DECIMAL)
         ->check(CLI::Range(10, 600000));
     app.add_flag("--verbose", global.verbose, "show the device search's findings on stderr");
     app.add_option("--wait", global.waitSeconds,
                    "wait up to SECONDS while the window or another ostrelctl holds the "
                    "controller (default 0: exit 5 at once)")
         ->option_text("SECONDS")
+        ->transform(DECIMAL)
         ->check(CLI::Range(0.0, 86400.0));
 
     statusCommand = app.add_subcommand(
@@ -222,6 +249,7 @@ CommandLine::CommandLine()
     statusCommand
         ->add_option("--watch", status.watchSeconds, "one status every SECONDS until Ctrl-C")
         ->option_text("SECONDS")
+        ->transform(DECIMAL)
         ->check(CLI::Range(0.1, 86400.0));
 
     listCommand =
