@@ -1,12 +1,13 @@
 // Output files: replaced whole or written straight, never through a planted link, never a
 // FIFO or device turned into a file; concurrent writers both succeed.
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/OutputFile.h"
+#include "cli/files/OutputFile.h"
 #include "cli/tests/CtlFixture.h"
 
 #ifndef _WIN32
@@ -42,7 +43,7 @@ protected:
         fs::remove_all(m_folder, ignored);
     }
     // How many files the folder holds: a leftover temporary file shows.
-    long files() const {
+    std::ptrdiff_t files() const {
         return std::distance(fs::directory_iterator(m_folder), fs::directory_iterator());
     }
     fs::path m_folder;

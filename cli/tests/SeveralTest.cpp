@@ -3,9 +3,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "cli/CommandLine.h"
-#include "cli/Commands.h"
-#include "cli/Selection.h"
+#include "cli/commands/GetSet.h"
+#include "cli/context/ExitStatus.h"
+#include "cli/selection/Selection.h"
 #include "cli/tests/CtlFixture.h"
 #include "device/OstrelIdentity.h"
 
