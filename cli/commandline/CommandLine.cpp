@@ -4,6 +4,8 @@
 #include <ostream>
 #include <string>
 
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
 #include "cli/selection/AllControllers.h"
 #include "cli/session/Session.h"
@@ -91,7 +93,7 @@ CommandLine::CommandLine(Definitions definitions)
     app.formatter(helpFormatter());
     // One line, as every other failure says why.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
+        return "ostrelctl: " + escapeControls(error.what()) + " (--help shows the usage)\n";
     });
     app.require_subcommand(1);
     app.fallthrough();
@@ -123,7 +125,7 @@ CommandLine::CommandLine(Definitions definitions)
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
                                   "when several are attached");
     // LOCATION: the completions offer the locations "devices --plain" lists.
-    device->option_text("LOCATION");
+    device->option_text("LOCATION")->check(notEmpty("selector: give a location or a device path"));
     app.add_flag("--all", m_global.all,
                  verbsOnEach() +
                      " on every attached controller at once, output grouped by location, then a "
@@ -133,12 +135,14 @@ CommandLine::CommandLine(Definitions definitions)
                    "how long one answer of the controller may take, retries included "
                    "(default 1000)")
         ->option_text("MS")
+        ->transform(decimalNumber())
         ->check(CLI::Range(10, 600000));
     app.add_flag("--verbose", m_global.verbose, "show the device search's findings on stderr");
     app.add_option("--wait", m_global.waitSeconds,
                    "wait up to SECONDS while the window or another ostrelctl holds the "
                    "controller (default 0: exit 5 at once)")
         ->option_text("SECONDS")
+        ->transform(decimalNumber())
         ->check(CLI::Range(0.0, 86400.0));
 
     m_entries.reserve(verbs().size());

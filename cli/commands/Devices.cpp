@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "app/OutsideText.h"
 #include "app/StatusText.h"
 #include "cli/commands/Verb.h"
 #include "cli/context/Columns.h"
@@ -27,8 +28,8 @@ int commandDevicesPlain(CommandContext& context) {
         context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
     for (const auto& descriptor : findControllers(
              platform, context.global.verbose ? context.console.diagnostics : nullptr)) {
-        context.console.out << (descriptor->location.empty() ? descriptor->path
-                                                             : descriptor->location)
+        context.console.out << escapeControls(descriptor->location.empty() ? descriptor->path
+                                                                           : descriptor->location)
                             << '\n';
     }
     return EXIT_OK;
@@ -62,10 +63,11 @@ int commandDevices(CommandContext& context, bool asJson) {
             item["mode"] = answered ? json(status.mode) : json(nullptr);
             list.push_back(std::move(item));
         } else if (answered) {
-            rows.push_back({locationText(*descriptor), descriptor->path, product,
+            rows.push_back({locationText(*descriptor), escapeControls(descriptor->path), product,
                             firmwareText(status), formatMode(status)});
         } else {
-            rows.push_back({locationText(*descriptor), descriptor->path, product, "no answer"});
+            rows.push_back({locationText(*descriptor), escapeControls(descriptor->path), product,
+                            "no answer"});
         }
     }
     std::ostream& out = context.console.out;

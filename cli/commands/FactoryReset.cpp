@@ -29,6 +29,13 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             continue;
         }
         const std::optional<EncodedValue> value = encodeParamValue(row, "");
+        if (context.interrupted.load()) {
+            if (context.tally != nullptr) {
+                context.tally->failed = 1;
+            }
+            printLists(context.console.out, "factory-reset", {}, {}, {utf8(row.name)});
+            return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+        }
         if (const int code =
                 session.check(session.controller().write(row, *value), "the factory reset");
             code != EXIT_OK) {
@@ -39,7 +46,9 @@ int commandFactoryReset(CommandContext& context, bool yes) {
             context.tally->written = 1;
         }
         context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
-        return EXIT_OK;
+        return context.interrupted.load()
+                   ? fail(context, EXIT_INTERRUPTED, "interrupted once the factory reset was sent")
+                   : EXIT_OK;
     }
     return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <ostream>
 
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/OutputFile.h"
 #include "cli/help/HelpText.h"
@@ -162,14 +164,15 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
         Selection selection =
             selectControllers(platform, context.global.device, context.global.all, diagnostics);
         if (selection.code != EXIT_OK) {
-            context.console.err << "ostrelctl: " << selection.message << '\n';
+            say(context, selection.message);
             return selection.code;
         }
         chosen = std::move(selection.chosen);
     }
     for (std::unique_ptr<HIDDescriptor>& descriptor : chosen) {
         Reading& reading = readings.emplace_back();
-        reading.location = descriptor->location.empty() ? descriptor->path : descriptor->location;
+        reading.location =
+            escapeControls(descriptor->location.empty() ? descriptor->path : descriptor->location);
         Controller::Options options;
         options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
         // A table each: the status switches it to that controller's firmware.
@@ -195,8 +198,7 @@ int commandMetrics(CommandContext& context, const std::string& output) {
     // the run still succeeds, as its file is what the monitoring reads.
     for (const Reading& reading : readings) {
         if (!reading.answered) {
-            context.console.err << "ostrelctl: the controller at " << reading.location
-                                << " did not answer\n";
+            say(context, "the controller at " + reading.location + " did not answer");
         }
     }
     const std::string exposition = formatMetrics(readings);
@@ -216,7 +218,8 @@ public:
         command
             .add_option("--output", m_output,
                         "write to FILE, replaced whole in one step (default: standard output)")
-            ->option_text("FILE");
+            ->option_text("FILE")
+            ->check(notEmpty("file name"));
     }
 
     int run(CommandContext& context) override { return commandMetrics(context, m_output); }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/StrictValue.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
@@ -21,14 +22,6 @@ struct RestoreOptions {
     bool dryRun = false;
     bool convert = false;  // across firmware families: write the nearest values
 };
-
-std::string join(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ", ") + name;
-    }
-    return text;
-}
 
 // Across firmware families: every value this controller cannot hold exactly, with both
 // values. Without --convert that refuses the whole restore.
@@ -47,7 +40,7 @@ int checkConversions(CommandContext& context, Session& session, const Backup& ba
         if (convert) {
             context.console.out << "converted " << line << '\n';
         } else {
-            context.console.err << "ostrelctl: " << line << '\n';
+            say(context, line);
         }
     }
     if (inexact == 0 || convert) {
@@ -72,19 +65,7 @@ void printSummary(std::ostream& out, std::size_t unchanged,
         out << ", " << notWritten.size() << " not written";
     }
     out << '\n';
-    if (!verified.empty() && stopped) {
-        out << "Written and verified: " << join(verified) << '\n';
-    }
-    if (!failed.empty()) {
-        out << "Failed: " << join(failed) << '\n';
-    }
-    if (!notWritten.empty()) {
-        out << "Not written: " << join(notWritten) << '\n';
-    }
-    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
-        out << "Run the same restore again to write the " << left
-            << (left == 1 ? " parameter" : " parameters") << " left\n";
-    }
+    printLists(out, "restore", stopped ? verified : std::vector<std::string>{}, failed, notWritten);
 }
 
 int commandRestore(CommandContext& context, const std::string& file,
@@ -132,6 +113,9 @@ int commandRestore(CommandContext& context, const std::string& file,
             notWritten.push_back(name);
             continue;
         }
+        if (code == EXIT_OK && context.interrupted.load()) {
+            code = EXIT_INTERRUPTED;
+        }
         if (code != EXIT_OK) {
             notWritten.push_back(name);
             continue;
@@ -149,8 +133,9 @@ int commandRestore(CommandContext& context, const std::string& file,
             continue;
         }
         if (holds(row, readBack, item.value.wanted)) {
+            // On record at once: a second Ctrl-C ends the program without the summary.
             out << "written " << name << ": " << currentText(row, item.current) << " -> "
-                << currentText(row, readBack) << '\n';
+                << currentText(row, readBack) << std::endl;
             verified.push_back(name);
         } else {
             failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
@@ -163,6 +148,10 @@ int commandRestore(CommandContext& context, const std::string& file,
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
+    // Ctrl-C during the last write counts too: the user asked to stop.
+    if (code == EXIT_OK && context.interrupted.load()) {
+        code = EXIT_INTERRUPTED;
+    }
     printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
     if (context.tally != nullptr) {
         context.tally->counted = true;
@@ -170,18 +159,19 @@ int commandRestore(CommandContext& context, const std::string& file,
         context.tally->verified = static_cast<int>(verified.size());
         context.tally->failed = static_cast<int>(failed.size() + notWritten.size());
     }
-    if (code == EXIT_OK && !failed.empty()) {
+    if ((code == EXIT_OK || code == EXIT_INTERRUPTED) && !failed.empty()) {
         return fail(context, EXIT_TIMEOUT,
                     std::to_string(failed.size()) + " written values did not read back");
     }
-    return code;
+    return code == EXIT_INTERRUPTED ? interruptedAfterWriting(context) : code;
 }
 
 class RestoreCommand final : public Command {
 public:
     explicit RestoreCommand(CLI::App& command) {
         command.add_option("FILE", m_file, "the backup file (- or a pipe for standard input)")
-            ->required();
+            ->required()
+            ->check(notEmpty("file name"));
         command.add_flag("--dry-run", m_options.dryRun, "say what would be written; write nothing");
         command.add_flag(
             "--convert", m_options.convert,

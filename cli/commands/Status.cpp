@@ -3,15 +3,18 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <system_error>
 #include <thread>
 
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
@@ -186,10 +189,20 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         std::chrono::duration<double>(options.watchSeconds));
     auto next = Clock::now();
     for (;;) {
+        errno = 0;
         printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
                     true);
         if (!out) {
-            return EXIT_OK;  // nobody reads any more
+            // A closed pipe: the reader went, and --watch ends with it. Anything else (a full
+            // disk, an I/O error) is a failure that says so.
+            const int error = errno;
+            if (error == EPIPE) {
+                return EXIT_OK;
+            }
+            return fail(context, EXIT_USAGE,
+                        "the standard output cannot be written" +
+                            (error != 0 ? " (" + std::generic_category().message(error) + ")"
+                                        : std::string()));
         }
         next += period;
         if (!pause(context, next)) {
@@ -211,6 +224,7 @@ public:
         command
             .add_option("--watch", m_options.watchSeconds, "one status every SECONDS until Ctrl-C")
             ->option_text("SECONDS")
+            ->transform(decimalNumber())
             ->check(CLI::Range(0.1, 86400.0));
     }
 

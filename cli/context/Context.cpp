@@ -4,10 +4,16 @@
 #include <ctime>
 #include <ostream>
 
+#include "app/OutsideText.h"
+
 namespace ctl {
 
+void say(CommandContext& context, const std::string& message) {
+    context.console.err << "ostrelctl: " << escapeControls(message) << '\n';
+}
+
 int fail(CommandContext& context, int code, const std::string& message) {
-    context.console.err << "ostrelctl: " << message << '\n';
+    say(context, message);
     return code;
 }
 
