@@ -11,6 +11,7 @@
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
 #include "cli/session/Session.h"
+#include "cli/session/StatusOfAll.h"
 
 namespace ctl {
 namespace {
@@ -23,32 +24,36 @@ int commandDevices(CommandContext& context, bool asJson) {
         findControllers(platform, context.global.verbose ? context.console.diagnostics : nullptr);
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
+    std::vector<const HIDDescriptor*> asked;
+    for (const auto& descriptor : found) {
+        asked.push_back(descriptor.get());
+    }
+    // All at once: a silent controller costs one timeout, not one each.
+    const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
     json list = json::array();
     std::ostream& out = context.console.out;
     if (!asJson && !found.empty()) {
         out << "LOCATION  DEVICE  PRODUCT  FIRMWARE  MODE\n";
     }
-    for (const auto& descriptor : found) {
-        // One status request each, unclaimed as status is: harmless to whoever holds it.
-        ParamTable table;
-        Controller controller(platform, table, options);
-        StatusReport status;
-        const bool answered = controller.open(*descriptor) == Controller::Found::One &&
-                              controller.status(status) == Outcome::Ok;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const HIDDescriptor& descriptor = *found[i];
+        const StatusAnswer& answer = answers[i];
+        const bool answered = answer.answered();
         char product[8];
-        std::snprintf(product, sizeof product, "0x%04x", descriptor->productId);
+        std::snprintf(product, sizeof product, "0x%04x", descriptor.productId);
         if (asJson) {
-            json item = {{"location", descriptor->location},
-                         {"path", descriptor->path},
-                         {"productId", descriptor->productId},
+            json item = {{"location", descriptor.location},
+                         {"path", descriptor.path},
+                         {"productId", descriptor.productId},
                          {"answered", answered}};
-            item["firmware"] = answered ? json(firmwareText(status)) : json(nullptr);
-            item["mode"] = answered ? json(status.mode) : json(nullptr);
+            item["firmware"] = answered ? json(firmwareText(answer.status)) : json(nullptr);
+            item["mode"] = answered ? json(answer.status.mode) : json(nullptr);
             list.push_back(std::move(item));
         } else {
-            out << locationText(*descriptor) << "  " << descriptor->path << "  " << product << "  "
-                << (answered ? firmwareText(status) + "  " + std::to_string(status.mode)
-                             : std::string("no answer"))
+            out << locationText(descriptor) << "  " << descriptor.path << "  " << product << "  "
+                << (answered
+                        ? firmwareText(answer.status) + "  " + std::to_string(answer.status.mode)
+                        : std::string("no answer"))
                 << '\n';
         }
     }
@@ -78,7 +83,7 @@ private:
 
 }  // namespace
 
-// One status request each, unclaimed: harmless to whoever holds a controller.
+// One status request each, all at once, unclaimed: harmless to whoever holds a controller.
 extern const Verb DEVICES{
     "devices",
     "every attached controller: location, device path, product id, firmware and mode "
