@@ -5,6 +5,7 @@
 
 #include "cli/commands/Verbs.h"
 #include "cli/selection/AllControllers.h"
+#include "sim/PlugPlan.h"
 
 namespace ctl {
 namespace {
@@ -25,6 +26,34 @@ std::string verbsOnEach() {
     return text;
 }
 
+// --simulated's value: a count of controllers plugged in from the start, or a plug plan (a
+// value that holds ':'). Empty when `simulation` took it, else why not.
+std::string readSimulation(const std::string& text, Simulation& simulation) {
+    if (text.find(':') != std::string::npos) {
+        std::string error;
+        if (!sim::parsePlugPlan(text, error)) {
+            return error;
+        }
+        simulation = {0, text};
+        return {};
+    }
+    int count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || count > sim::SIM_MAX_CONTROLLERS) {
+            count = 0;
+            break;
+        }
+        count = count * 10 + (c - '0');
+    }
+    if (count < 1 || count > sim::SIM_MAX_CONTROLLERS) {
+        return "\"" + text + "\" is neither a number of controllers from 1 to " +
+               std::to_string(sim::SIM_MAX_CONTROLLERS) +
+               " nor a plug plan (plug:N@SECONDS,unplug:N@SECONDS,...)";
+    }
+    simulation = {count, {}};
+    return {};
+}
+
 }  // namespace
 
 CommandLine::CommandLine(Definitions definitions)
@@ -42,11 +71,19 @@ CommandLine::CommandLine(Definitions definitions)
     app.require_subcommand(1);
     app.fallthrough();
 
-    app.add_flag("--simulated{1}", m_global.simulated,
-                 "talk to N simulated controllers (default 1, at most 16) at the locations "
-                 "sim-1, sim-2, ... instead of those on USB")
-        ->option_text("[=N]")
-        ->check(CLI::Range(1, 16));
+    app.add_flag("--simulated{1}", m_simulated,
+                 "talk to N simulated controllers (default 1, at most " +
+                     std::to_string(sim::SIM_MAX_CONTROLLERS) +
+                     ") at the locations sim-1, sim-2, ... instead of those on USB; or to those "
+                     "a PLAN plugs in and pulls out, a comma list of plug:N@SECONDS and "
+                     "unplug:N@SECONDS (sim-N, so many seconds after the start)")
+        ->option_text("[=N|PLAN]")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                Simulation unused;
+                return readSimulation(text, unused);
+            },
+            "N|PLAN"));
     auto* device = app.add_option("--device", m_global.device,
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
@@ -114,6 +151,10 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
+    if (!m_simulated.empty()) {
+        // Checked by the parser already.
+        readSimulation(m_simulated, m_global.simulated);
+    }
     for (Entry& entry : m_entries) {
         if (!entry.command->parsed()) {
             continue;

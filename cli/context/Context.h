@@ -24,13 +24,22 @@ enum ExitCode : int {
     EXIT_DIFFERS = 6,    // diff --exit-code: the file and the controller differ
 };
 
+// --simulated: simulated controllers instead of the machine's, either so many plugged in
+// from the start or plugged in and pulled out on a clock by a plug plan (its text, checked
+// by the command line).
+struct Simulation {
+    int controllers = 0;
+    std::string plan;
+    bool on() const { return controllers > 0 || !plan.empty(); }
+};
+
 // Where the program's HID devices come from.
 class PlatformSource {
 public:
     virtual ~PlatformSource() = default;
-    // The machine's devices (simulated 0), or those of `simulated` simulated controllers.
-    // Called more than once only with the same argument, which returns the same platform.
-    virtual platform::HidPlatform& platform(int simulated) = 0;
+    // The machine's devices (simulation off), or the simulated ones. Called more than once
+    // only with the same argument, which returns the same platform.
+    virtual platform::HidPlatform& platform(const Simulation& simulated) = 0;
 };
 
 struct Console {
@@ -38,10 +47,11 @@ struct Console {
     std::ostream& out;       // data
     std::ostream& err;       // errors, warnings, progress
     std::FILE* diagnostics;  // the device search's lines under --verbose
+    bool colour = false;     // `out` is a terminal that may show colours (not under NO_COLOR)
 };
 
 struct GlobalOptions {
-    int simulated = 0;  // how many simulated controllers to talk to; 0: those on USB
+    Simulation simulated;  // off: the controllers on USB
     int timeoutMs = 1000;
     bool verbose = false;
     double waitSeconds = 0;  // how long to wait for a controller another program holds

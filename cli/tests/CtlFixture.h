@@ -53,7 +53,7 @@ inline bool definedFrame(const Bytes& frame) {
 
 class Ctl : public ::testing::Test, public ctl::PlatformSource {
 protected:
-    platform::HidPlatform& platform(int) override { return m_platform; }
+    platform::HidPlatform& platform(const ctl::Simulation&) override { return m_platform; }
 
     void TearDown() override {
         for (const auto& device : m_platform.devices()) {
