@@ -1,12 +1,10 @@
 // factory-reset: every parameter back to its factory value, with --yes.
 #include <CLI/CLI.hpp>
-#include <optional>
 #include <ostream>
 
 #include "cli/commands/Verb.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/Session.h"
-#include "params/ValueCodec.h"
 
 namespace ctl {
 namespace {
@@ -21,25 +19,15 @@ int commandFactoryReset(CommandContext& context, bool yes) {
     if (const int code = session.start(); code != EXIT_OK) {
         return code;
     }
-    const ParamTable& table = session.table();
-    for (const int index : table.offeredRows()) {
-        const ParamDef& row = table.row(index);
-        if (row.kind != PK_ACTION) {
-            continue;
-        }
-        const std::optional<EncodedValue> value = encodeParamValue(row, "");
-        if (const int code =
-                session.check(session.controller().write(row, *value), "the factory reset");
-            code != EXIT_OK) {
-            return code;
-        }
-        if (context.tally != nullptr) {
-            context.tally->written = 1;
-        }
-        context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
-        return EXIT_OK;
+    const ParamDef* row = nullptr;
+    if (const int code = session.factoryReset(row); code != EXIT_OK) {
+        return code;
     }
-    return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
+    if (context.tally != nullptr) {
+        context.tally->written = 1;
+    }
+    context.console.out << "Factory reset sent. " << utf8(row->description) << '\n';
+    return EXIT_OK;
 }
 
 class FactoryResetCommand final : public Command {

@@ -16,14 +16,6 @@
 namespace ctl {
 namespace {
 
-std::string join(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ", ") + name;
-    }
-    return text;
-}
-
 // The restore's summary, and how to finish one that stopped part way.
 void printSummary(std::ostream& out, std::size_t unchanged,
                   const std::vector<std::string>& verified, const std::vector<std::string>& failed,
@@ -35,13 +27,13 @@ void printSummary(std::ostream& out, std::size_t unchanged,
     }
     out << '\n';
     if (!verified.empty() && stopped) {
-        out << "Written and verified: " << join(verified) << '\n';
+        out << "Written and verified: " << joinNames(verified) << '\n';
     }
     if (!failed.empty()) {
-        out << "Failed: " << join(failed) << '\n';
+        out << "Failed: " << joinNames(failed) << '\n';
     }
     if (!notWritten.empty()) {
-        out << "Not written: " << join(notWritten) << '\n';
+        out << "Not written: " << joinNames(notWritten) << '\n';
     }
     if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
         out << "Run the same restore again to write the " << left

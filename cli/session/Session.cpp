@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -82,6 +83,18 @@ int Session::read(int row, ParamReport& value) {
 int Session::readBack(int row, const EncodedValue& wanted, ParamReport& value) {
     return check(m_controller->readBack(m_table.row(row), wanted, value),
                  "the read of \"" + utf8(m_table.row(row).name) + "\"");
+}
+
+int Session::factoryReset(const ParamDef*& row) {
+    for (const int index : m_table.offeredRows()) {
+        row = &m_table.row(index);
+        if (row->kind != PK_ACTION) {
+            continue;
+        }
+        const std::optional<EncodedValue> value = encodeParamValue(*row, "");
+        return check(m_controller->write(*row, *value), "the factory reset");
+    }
+    return fail(m_context, EXIT_USAGE, "the parameter table has no factory reset");
 }
 
 int Session::takeClaim() {
