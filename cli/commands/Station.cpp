@@ -230,6 +230,7 @@ private:
         std::snprintf(product, sizeof product, "0x%04x", controller.productId);
         const std::string location = locationText(controller);
         std::lock_guard lock(m_mutex);
+        bool logged = !m_log.isOpen();
         if (m_log.isOpen() && !m_broken.load()) {
             const json line = {
                 {"time", utcNow()},
@@ -251,6 +252,8 @@ private:
                 m_context.console.err << "ostrelctl: " << error
                                       << "; the station stops: no unit is programmed that the "
                                          "log cannot tell of\n";
+            } else {
+                logged = true;
             }
         }
         std::ostream& out = m_context.console.out;
@@ -267,7 +270,7 @@ private:
             m_codes.push_back(result.code == EXIT_OK ? EXIT_TIMEOUT : result.code);
             out << (colour ? "\x1b[1;31mFAIL\x1b[0m" : "FAIL") << "  " << result.reason;
         }
-        out << std::endl;
+        out << (logged ? "" : "  (not in the log)") << std::endl;
     }
 
     CommandContext& m_context;
@@ -305,18 +308,20 @@ int commandStation(CommandContext& context, const StationOptions& options) {
     ControllerWatch watch(platform);
     Station station(context, options, profile, sha256Hex(content), log);
     const std::vector<HIDDescriptor> attached = watch.attached();
-    if (options.includeAttached) {
-        for (const HIDDescriptor& controller : attached) {
-            station.arrive(controller);
-        }
-    } else if (!attached.empty()) {
+    if (!options.includeAttached && !attached.empty()) {
         context.console.err << "ostrelctl: " << attached.size()
                             << " controllers already attached are left alone "
                                "(--include-attached programs them too)\n";
     }
-    // Said once the watch is listening: any controller plugged in from now on is programmed.
+    // Said once the watch is listening, before any unit can print: any controller plugged in
+    // from now on is programmed.
     context.console.out << "Programming each controller plugged in from " << options.profile
                         << "; Ctrl-C ends" << std::endl;
+    if (options.includeAttached) {
+        for (const HIDDescriptor& controller : attached) {
+            station.arrive(controller);
+        }
+    }
     while (!context.interrupted.load() && !station.broken()) {
         for (const ControllerEvent& event : watch.next(CTRL_C_LATENCY)) {
             if (event.kind == ControllerEvent::Kind::Arrived && !station.broken()) {

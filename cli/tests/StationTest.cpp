@@ -252,6 +252,33 @@ TEST_F(Station, OtherFamilyWithoutConvertFailsEveryArrivalAndLeavesTheAttachedAl
     EXPECT_TRUE(m_runner->controller(1)->device().writes().empty());
 }
 
+// With --convert the other family's profile is written as the nearest values and verified as
+// such; --factory-reset-first sends the reset before the first write.
+TEST_F(Station, ConvertAndFactoryResetFirstPass) {
+    takeProfile(0x21);
+    plan("plug:1@0");
+    sim::SimulatedOstrel& unit = *m_runner->controller(1);
+    unit.firmware().setParamByte(ADDR_DELAY, 200);
+    start(
+        {"station", "--include-attached", "--convert", "--factory-reset-first", m_profile.path()});
+    const std::vector<std::string> units = waitForUnits(1);
+    const RunResult result = stop();
+    ASSERT_EQ(units.size(), 1u) << result.err;
+    EXPECT_TRUE(std::regex_match(
+        units[0], std::regex("sim-1  PASS  firmware 1\\.2, \\d+ written, 37 verified, .*")))
+        << units[0];
+    EXPECT_EQ(result.code, 0);
+    std::vector<Bytes> writes;
+    for (const Bytes& frame : frames(unit)) {
+        if (isParamWrite(frame)) {
+            writes.push_back(frame);
+        }
+    }
+    ASSERT_GT(writes.size(), 1u);
+    EXPECT_EQ(writes.front(), (Bytes{0xA4, 0xA0, 0xFF, 0x01, 0xFF, 0x00}));
+    EXPECT_EQ(unit.firmware().paramByte(ADDR_DELAY), 9);
+}
+
 // A unit another ostrelctl holds and a silent one fail, each with why and nothing written,
 // while the one beside them passes; each is programmed once while it stays plugged in.
 TEST_F(Station, AClaimedAndASilentUnitFailWhileTheOtherPasses) {
