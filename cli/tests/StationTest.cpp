@@ -219,7 +219,9 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
 #ifndef _WIN32
     struct stat status {};
     ASSERT_EQ(::stat(m_log.path().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u & ~static_cast<unsigned>(::umask(022)));
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(status.st_mode & 0777, 0644u & ~mask);
 #endif
 }
 
