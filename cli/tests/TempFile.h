@@ -14,7 +14,7 @@ public:
     explicit TempFile(const std::string& name)
         : m_path(std::filesystem::temp_directory_path() /
                  (name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
+                  "-" + testName())) {}
     ~TempFile() {
         std::error_code ignored;
         std::filesystem::remove(m_path, ignored);
@@ -29,5 +29,14 @@ public:
     }
 
 private:
+    // A parameterised test's name holds '/'.
+    static std::string testName() {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name) {
+            c = c == '/' ? '_' : c;
+        }
+        return name;
+    }
+
     std::filesystem::path m_path;
 };
