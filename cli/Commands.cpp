@@ -28,6 +28,7 @@
 #include "cli/OutputFile.h"
 #include "cli/ParamNames.h"
 #include "cli/Selection.h"
+#include "cli/StatusJson.h"
 #include "cli/StrictValue.h"
 #include "params/ValueCodec.h"
 
@@ -37,63 +38,10 @@ namespace {
 using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
-// The status fields in the order ostrelctl prints them, with their JSON keys. `number` is the
-// field's JSON number: volts as the text shows them, the others the report's raw value.
-struct StatusField {
-    int control;
-    std::string StatusView::*text;
-    const char* key;
-    int (*raw)(const StatusReport&);  // null: volts, the number the text shows
-};
-
-constexpr std::array STATUS_FIELDS{
-    StatusField{IDC_VOLTAGE_IN, &StatusView::m_voltageIn, "voltageIn", nullptr},
-    StatusField{IDC_IGNITION, &StatusView::m_ignition, "ignition", nullptr},
-    StatusField{IDC_VOLTAGE_3V, &StatusView::m_voltage3V, "voltage3V", nullptr},
-    StatusField{IDC_VOLTAGE_5V, &StatusView::m_voltage5V, "voltage5V", nullptr},
-    StatusField{IDC_VOLTAGE_12V, &StatusView::m_voltage12V, "voltage12V", nullptr},
-    StatusField{IDC_TEMPERATURE, &StatusView::m_temperature, "temperature",
-                [](const StatusReport& s) { return int{s.temperature}; }},
-    StatusField{IDC_STATE, &StatusView::m_state, "state",
-                [](const StatusReport& s) { return int{s.state}; }},
-    StatusField{IDC_VOLTAGE_FLAGS, &StatusView::m_voltageFlags, "voltageFlags",
-                [](const StatusReport& s) { return int{s.voltageFlags}; }},
-    StatusField{IDC_STATUS_FLAGS1, &StatusView::m_statusFlags1, "statusFlags1",
-                [](const StatusReport& s) { return int{s.statusFlags1}; }},
-    StatusField{IDC_STATUS_FLAGS2, &StatusView::m_statusFlags2, "statusFlags2",
-                [](const StatusReport& s) { return int{s.statusFlags2}; }},
-    StatusField{IDC_TIMER_FLAGS, &StatusView::m_timerFlags, "timerFlags",
-                [](const StatusReport& s) { return int{s.timerFlags}; }},
-    StatusField{IDC_INPUT_FLAGS, &StatusView::m_inputFlags, "inputFlags",
-                [](const StatusReport& s) { return int{s.inputFlags}; }},
-    StatusField{IDC_OUTPUT_FLAGS, &StatusView::m_outputFlags, "outputFlags",
-                [](const StatusReport& s) { return int{s.outputFlags}; }},
-};
-
 constexpr std::size_t MAX_FAULTS_SHOWN = 20;
 
 std::string utf8(const char* cp1252Text) {
     return cp1252::toUtf8(cp1252Text);
-}
-
-std::string firmwareText(const StatusReport& status) {
-    return std::to_string(status.major()) + "." + std::to_string(status.minor());
-}
-
-std::string utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    char text[32] = "";
-    // Not std::gmtime: its one shared result would race between the threads of --all.
-    std::tm utc{};
-#ifdef _WIN32
-    const bool converted = gmtime_s(&utc, &now) == 0;
-#else
-    const bool converted = gmtime_r(&now, &utc) != nullptr;
-#endif
-    if (converted) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    }
-    return text;
 }
 
 std::string currentText(const ParamDef& row, const ParamReport& value) {
@@ -328,18 +276,6 @@ void warnFirmware(CommandContext& context, const Backup& backup, const StatusRep
 
 // --- status ------------------------------------------------------------------------------
 
-struct StatusTexts {
-    StatusView view;
-    std::string caption;
-};
-
-StatusTexts statusTexts(const ParamTable& table, const StatusReport& status) {
-    StatusTexts texts;
-    formatStatusFields(table, status, texts.view);
-    texts.caption = formatCaption(status);
-    return texts;
-}
-
 std::string fieldLabel(const StatusField& field) {
     return utf8(ui::mainControlLabel(field.control));
 }
@@ -348,25 +284,6 @@ std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
     const std::string unit = utf8(ui::mainControlUnit(field.control));
     const std::string& text = texts.view.*field.text;
     return unit.empty() ? text : text + " " + unit;
-}
-
-json statusJson(const StatusReport& status, const StatusTexts& texts, bool stamped) {
-    json object = {
-        {"caption", texts.caption}, {"firmware", firmwareText(status)}, {"mode", status.mode}};
-    if (stamped) {
-        object["time"] = utcNow();
-    }
-    for (const StatusField& field : STATUS_FIELDS) {
-        const std::string& text = texts.view.*field.text;
-        if (field.raw != nullptr) {
-            object[field.key] = field.raw(status);
-        } else {
-            // The volts as shown: "12.58" is 12.58, never 12.579999.
-            object[field.key] = std::strtod(text.c_str(), nullptr);
-        }
-        object[std::string(field.key) + "Text"] = text;
-    }
-    return object;
 }
 
 std::string csvHeader() {
