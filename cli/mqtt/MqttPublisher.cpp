@@ -279,8 +279,7 @@ void Publisher::sendState(Tracked& tracked, const PollResult& result) {
     publish(tracked.topics.state,
             statePayload(result.status, result.texts, result.taken, m_config.texts), false, true);
     // A change published at once keeps the interval's beat; a reading due by it moves the beat.
-    const Wall::time_point tolerance = result.taken + m_period / 2;
-    if (!tracked.published || tolerance >= tracked.nextDue) {
+    if (!tracked.published || result.taken + m_period / 2 >= tracked.nextDue) {
         tracked.nextDue =
             tracked.published ? tracked.nextDue + m_interval : result.taken + m_interval;
         if (tracked.nextDue <= result.taken) {
@@ -509,9 +508,13 @@ int Publisher::run() {
             m_discoveryAt.reset();
             // The discovery again, then what it describes: availability and state.
             for (auto& [location, tracked] : m_tracked) {
-                if (tracked.latest) {
-                    sendDiscovery(location, tracked, tracked.latest->status);
-                    setAvailability(location, tracked.topics, true, true);
+                if (!tracked.latest) {
+                    continue;  // its discovery goes with its first answer
+                }
+                const bool available = m_available[location];
+                sendDiscovery(location, tracked, tracked.latest->status);
+                setAvailability(location, tracked.topics, available, true);
+                if (available) {
                     publish(tracked.topics.state,
                             statePayload(tracked.latest->status, tracked.latest->texts,
                                          tracked.latest->taken, m_config.texts),

@@ -316,8 +316,46 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveInOrderAcrossARestart) {
     EXPECT_NE(said().find("messages of an earlier run are still to be delivered"),
               std::string::npos)
         << said();
+    // Ended normally, it leaves with its last will too.
     successor->signal(SIGINT);
     EXPECT_EQ(successor->wait(20s), 0) << said();
+    ASSERT_TRUE(rig::waitUntil(
+        [&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
+}
+
+TEST_F(MqttBroker, ABufferFolderThatCannotBeWrittenIsSaidAndReadingsWaitInMemory) {
+    const std::string conf = config("interval = 0.2\nhomeassistant = no\n");
+    const auto live = subscribe("live", {"ostrel/#"});
+    const std::string topic = "ostrel/car7/sim-1/state";
+    // At the start: a file where the folder should be.
+    rig::writeFile(m_folder / "state", "not a folder\n");
+    auto process = publisher(1, conf);
+    ASSERT_TRUE(rig::waitUntil([&] { return !live->on(topic).empty(); }, LIMIT)) << said();
+    EXPECT_NE(said().find("cannot write the buffer folder " + (m_folder / "state")),
+              std::string::npos)
+        << said();
+    EXPECT_NE(said().find("messages are kept in memory"), std::string::npos) << said();
+    process->signal(SIGINT);
+    EXPECT_EQ(process->wait(20s), 0) << said();
+
+    // Later, while the broker is away: Paho's folder of this client turns into a file.
+    std::filesystem::remove(m_folder / "state");
+    std::filesystem::remove(m_folder / "publisher.err");
+    process = publisher(1, conf);
+    ASSERT_TRUE(rig::waitUntil([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
+    m_broker->stop();
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder / "state")) {
+        std::filesystem::remove_all(entry.path());
+        rig::writeFile(entry.path().string(), "in the way\n");
+    }
+    const std::size_t before = logged(topic).size();
+    ASSERT_TRUE(rig::waitUntil([&] { return logged(topic).size() >= before + 5; }, LIMIT));
+    EXPECT_NE(said().find("cannot write the buffer folder"), std::string::npos) << said();
+    ASSERT_TRUE(m_broker->start());
+    const std::vector<std::string> taken = logged(topic);
+    ASSERT_TRUE(rig::waitUntil(
+        [&] { return firstArrivals(live->on(topic)).size() >= taken.size(); }, LIMIT))
+        << said();
 }
 
 TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
