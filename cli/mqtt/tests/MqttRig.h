@@ -7,8 +7,10 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,19 +163,26 @@ public:
         waitUntil(
             [&] {
                 int status = 0;
-                if (m_status || ::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+                rusage usage{};
+                if (m_status || ::wait4(m_pid, &status, WNOHANG, &usage) != m_pid) {
                     return m_status.has_value();
                 }
                 m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                m_cpuSeconds =
+                    static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
                 return true;
             },
             limit);
         return m_status;
     }
+    // The processor time it used, user and system, once it has ended.
+    double cpuSeconds() const { return m_cpuSeconds; }
 
 private:
     pid_t m_pid = -1;
     std::optional<int> m_status;
+    double m_cpuSeconds = 0;
 };
 
 inline bool run(const std::string& command) {
