@@ -30,8 +30,10 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         m_port = rig::freePort();
         address.sin_port = htons(static_cast<std::uint16_t>(m_port));
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 4);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 4) != 0) {
+            std::perror("the proxy cannot listen");
+        }
         m_thread = std::thread([this] { run(); });
     }
     ~CountingProxy() {
@@ -116,7 +118,7 @@ std::size_t lines(const std::string& path, const std::string& start, std::size_t
 
 std::string configFile(const rig::TempFolder& folder, const std::string& name,
                        const std::string& broker, const std::string& extra) {
-    const std::string path = folder / name;
+    std::string path = folder / name;
     rig::writeFile(path, "broker = " + broker + "\nclient_id = car7\nusername = " + rig::USER +
                              "\npassword_file = " + (folder / "password") + "\n" + extra);
     return path;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 
@@ -293,8 +294,11 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         {"texts", [&](const std::string& v) { return yesNo(v, config.texts); }},
     };
 
-    auto fail = [&](int line, const std::string& message) {
-        result.error = source + ":" + std::to_string(line) + ": " + message;
+    auto fail = [&](int line, std::initializer_list<std::string_view> parts) {
+        result.error = source + ":" + std::to_string(line) + ": ";
+        for (const std::string_view part : parts) {
+            result.error += part;
+        }
         return result;
     };
     if (text.find('\0') != std::string_view::npos) {
@@ -319,7 +323,7 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         }
         const auto equals = line.find('=');
         if (equals == std::string_view::npos) {
-            return fail(lineNumber, "not a 'key = value' line");
+            return fail(lineNumber, {"not a 'key = value' line"});
         }
         const std::string key = trim(line.substr(0, equals));
         const std::string value = trim(line.substr(equals + 1));
@@ -327,20 +331,21 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         if (setter == keys.end()) {
             std::string known;
             for (const auto& [name, unused] : keys) {
-                known += (known.empty() ? "" : ", ") + name;
+                known += known.empty() ? "" : ", ";
+                known += name;
             }
-            return fail(lineNumber, "unknown key '" + key + "' (the keys are " + known + ")");
+            return fail(lineNumber, {"unknown key '", key, "' (the keys are ", known, ")"});
         }
         if (const auto first = seen.find(key); first != seen.end()) {
-            return fail(lineNumber, key + " is given twice (first on line " +
-                                        std::to_string(first->second) + ")");
+            return fail(lineNumber, {key, " is given twice (first on line ",
+                                     std::to_string(first->second), ")"});
         }
         seen.emplace(key, lineNumber);
         if (value.empty()) {
-            return fail(lineNumber, key + ": no value");
+            return fail(lineNumber, {key, ": no value"});
         }
         if (const std::string refusal = setter->second(value); !refusal.empty()) {
-            return fail(lineNumber, key + ": " + refusal);
+            return fail(lineNumber, {key, ": ", refusal});
         }
     }
 
@@ -408,7 +413,8 @@ ConfigResult loadMqttConfig(const std::string& path, const ConfigEnvironment& en
         }
         if (std::string refusal = checkFile(named, key, secret); !refusal.empty()) {
             result.config.reset();
-            result.error = path + ": " + refusal;
+            result.error = path;
+            result.error += ": " + refusal;
             return result;
         }
     }

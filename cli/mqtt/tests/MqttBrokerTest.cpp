@@ -88,7 +88,7 @@ protected:
     // then `extra` lines.
     std::string config(const std::string& extra, const std::string& name = "mqtt.conf",
                        const std::string& broker = "", const std::string& password = "password") {
-        const std::string path = m_folder / name;
+        std::string path = m_folder / name;
         rig::writeFile(
             path, "# the test's broker\nbroker = " + (broker.empty() ? m_broker->url() : broker) +
                       "\nclient_id = car7\nusername = " + rig::USER +
@@ -443,10 +443,11 @@ TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetriedWithBackoff) {
     const std::string otherCa = config("ca_file = " + (m_folder / "other-ca.crt") + "\n",
                                        "other-ca.conf", m_broker->tlsUrl());
 
-    for (const auto& [conf, expected] :
+    for (const auto& [conf, line] :
          {std::pair{wrongPassword, "the broker refused the connection: Not authorized"},
           std::pair{otherCa, "certificate verify failed"}}) {
         SCOPED_TRACE(conf);
+        const std::string expected = line;
         std::filesystem::remove(m_folder / "publisher.err");
         const std::size_t connectsBefore = [&] {
             const std::string log = m_broker->log();

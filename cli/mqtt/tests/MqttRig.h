@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
 
 namespace rig {
@@ -118,7 +119,8 @@ public:
             }
         }
         for (const auto& [name, value] : environment) {
-            env.push_back(name + "=" + value);
+            env.push_back(name);
+            env.back() += "=" + value;
         }
         std::vector<char*> args;
         for (std::string& arg : argv) {
@@ -196,7 +198,7 @@ public:
     explicit Broker(const TempFolder& folder) : m_folder(folder) {
         m_port = freePort();
         m_tlsPort = freePort();
-        const std::string dir = folder.path();
+        const std::string& dir = folder.path();
         // EC keys: quick to make. The server's certificate names 127.0.0.1.
         const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
         writeFile(dir + "/san.cnf", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
