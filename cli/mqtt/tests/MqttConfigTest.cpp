@@ -212,28 +212,4 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
     }
 }
 
-TEST(MqttMessages, OnlyStateModeFirmwareAndFlagsArePublishedAtOnce) {
-    const StatusReport base;
-    struct Case {
-        std::uint8_t StatusReport::*field;
-        bool atOnce;
-    };
-    for (const Case& c :
-         {Case{&StatusReport::mode, true}, Case{&StatusReport::version, true},
-          Case{&StatusReport::voltageFlags, true}, Case{&StatusReport::statusFlags1, true},
-          Case{&StatusReport::statusFlags2, true}, Case{&StatusReport::timerFlags, true},
-          Case{&StatusReport::inputFlags, true}, Case{&StatusReport::outputFlags, true},
-          Case{&StatusReport::inputVoltage, false}, Case{&StatusReport::rail12V, false}}) {
-        StatusReport changed = base;
-        changed.*c.field = 1;
-        EXPECT_EQ(changedAtOnce(base, changed), c.atOnce);
-    }
-    StatusReport state = base;
-    state.state = 3;
-    EXPECT_TRUE(changedAtOnce(base, state));
-    StatusReport warmer = base;
-    warmer.temperature = 40;
-    EXPECT_FALSE(changedAtOnce(base, warmer));
-}
-
 }  // namespace
