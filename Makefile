@@ -7,7 +7,8 @@
 #                  programmer on a simulated controller
 #   make package   build the Debian package
 #   make package-windows  build the Windows installer and zip (build/windows)
-#   make lint      clang-tidy (.clang-tidy) over the default preset's compile database
+#   make lint      clang-tidy (.clang-tidy) over the default preset's compile database, and
+#                  over the Windows sources in the windows preset's (the mingw-w64 target)
 #   make bench     run the benchmarks; when build/windows exists, also those of the Windows
 #                  programs under Wine
 JOBS ?= 2
@@ -70,6 +71,7 @@ bench: build
 
 lint: deps
 	cmake --preset default
+	cmake --preset windows
 	scripts/lint.sh
 
 clean:

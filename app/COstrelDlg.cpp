@@ -5,9 +5,12 @@
 #include <optional>
 #include <utility>
 
+#include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
+#include "app/OutsideText.h"
 #include "app/Resource.h"
 #include "app/StatusText.h"
+#include "app/StrictValue.h"
 #include "app/StringTable.h"
 #include "device/HIDDevices.h"
 #include "device/Wire.h"
@@ -145,7 +148,7 @@ bool COstrelDlg::OnInitDialog() {
         m_pollTimerId = m_window.setTimer(TIMER_POLL, TIMER_POLL_PERIOD_MS);
         m_deviceInterface->sendCommand(CMD_STATUS);
         m_window.enableControl(IDC_VALUE_EDIT, false);
-        m_window.enableControl(IDC_PARAM_LIST, true);
+        m_window.enableControl(IDC_PARAM_LIST, m_inUseBy.empty());
     } else {
         releaseDevice();
         m_window.messageBox(TEXT_DEVICE_NOT_FOUND);
@@ -225,6 +228,14 @@ void COstrelDlg::showStatus(std::span<const std::uint8_t> report) {
 
 void COstrelDlg::showParam(std::span<const std::uint8_t> report) {
     const ParamReport param = decodeParamReport(report);
+    // Another program's reads bring these too; they must not choose the row the user's
+    // next Send writes.
+    if (!m_paramReportsOurs) {
+        if (param.address != m_firstRead) {
+            return;
+        }
+        m_paramReportsOurs = true;
+    }
 
     // Item 0 is the placeholder and never matches.
     const int count = m_window.listCount(IDC_PARAM_LIST);
@@ -279,7 +290,9 @@ const ParamDef* COstrelDlg::rowOfItem(int item) const {
 
 void COstrelDlg::OnParamSelChange() {
     const int selection = m_window.listSelection(IDC_PARAM_LIST);
-    if (selection < 0) {
+    // The list is disabled while the controller is in use; a choice that still arrives
+    // sends nothing.
+    if (selection < 0 || !m_inUseBy.empty()) {
         return;
     }
     if (selection == 0) {
@@ -291,6 +304,9 @@ void COstrelDlg::OnParamSelChange() {
         if (m_deviceInterface) {
             m_deviceInterface->sendParam(row->size, static_cast<std::uint8_t>(row->address & 0xFF),
                                          false, 0, 0);
+            if (!m_paramReportsOurs) {
+                m_firstRead = row->address & 0xFF;
+            }
         }
     }
     m_window.setControlText(IDC_VALUE_EDIT, "");
@@ -300,14 +316,18 @@ void COstrelDlg::OnParamSelChange() {
 void COstrelDlg::OnSendClicked() {
     const std::string text = m_window.controlText(IDC_VALUE_EDIT);
     const int selection = m_window.listSelection(IDC_PARAM_LIST);
-    if (selection <= 0) {
+    if (selection <= 0 || !m_inUseBy.empty()) {
         return;
     }
     const ParamDef* row = rowOfItem(selection);
     if (row == nullptr || row->size == 0) {
         return;
     }
-    const std::optional<EncodedValue> value = encodeParamValue(*row, text);
+    // As strictly as ostrelctl: the codec alone would write 255 for "300" and 0 for "abc".
+    // The factory reset takes no value; its frame carries 0xFF whatever the edit holds.
+    const std::optional<EncodedValue> value =
+        row->kind == PK_ACTION ? encodeParamValue(*row, text)
+                               : parseStrictValue(*row, cp1252::toUtf8(text)).value;
     if (!value) {
         m_window.messageBox(TEXT_INVALID_VALUE);
         return;
@@ -383,7 +403,31 @@ void COstrelDlg::releaseDevice() {
 }
 
 void COstrelDlg::claimDevice() {
-    m_claim = m_platform.claim(m_devicePath.c_str(), CLAIM_PROGRAM).claim;
+    platform::ClaimResult result = m_platform.claim(m_devicePath.c_str(), CLAIM_PROGRAM);
+    m_claim = std::move(result.claim);
+    // Only a holder keeps the editor off. A claim the system cannot take at all names
+    // nobody; the window then works as it would without claims and tries again each tick.
+    std::string inUseBy;
+    if (result.status == platform::ClaimStatus::Busy) {
+        inUseBy = cp1252::fromUtf8(TEXT_IN_USE_BY + holderText(result.holder));
+    }
+    if (inUseBy != m_inUseBy) {
+        m_inUseBy = std::move(inUseBy);
+        resetEditor();
+    }
+}
+
+void COstrelDlg::resetEditor() {
+    const bool usable = m_inUseBy.empty();
+    m_window.setListSelection(IDC_PARAM_LIST, 0);
+    m_window.setControlText(IDC_DESCRIPTION, m_inUseBy);
+    m_window.setControlText(IDC_UNIT_LABEL, TEXT_NO_UNIT);
+    m_window.setControlText(IDC_VALUE_EDIT, "");
+    m_window.enableControl(IDC_VALUE_EDIT, false);
+    m_window.enableControl(IDC_PARAM_LIST, usable);
+    m_window.enableControl(IDC_SEND, usable);
+    m_paramReportsOurs = false;
+    m_firstRead = -1;
 }
 
 std::unique_ptr<HIDDevice> COstrelDlg::createChannel(platform::HidPlatform& platform,

@@ -99,8 +99,11 @@ private:
     void updateFocusHint();
     void releaseDevice();
     // Takes the claim of the open controller when it is free; the window never waits for
-    // it and never refuses to run without it.
+    // it. While another program of ours holds it, the editor is off (see m_inUseBy).
     void claimDevice();
+    // The editor as at start: placeholder, empty value; usable unless the controller is in
+    // use by another program of ours, whose holder the description then names.
+    void resetEditor();
 
     platform::HidPlatform& m_platform;
     ParamTable& m_table;
@@ -116,6 +119,16 @@ private:
     // after opening, released after the channel.
     std::string m_devicePath;
     std::unique_ptr<platform::HidClaim> m_claim;
+    // "In use by ostrelctl (pid 4711)" while another program of ours holds the controller:
+    // its answers reach our channel too, and a write now would race its work. Empty when
+    // it is free, and when the system cannot take claims at all (then nobody holds one).
+    std::string m_inUseBy;
+    // Whether parameter reports may change the editor: not while another program of ours
+    // holds the controller, and after that not until the answer to the window's own first
+    // read (m_firstRead, its address once sent), since the holder's last answers may still
+    // be on their way.
+    bool m_paramReportsOurs = true;
+    int m_firstRead = -1;
     std::uint32_t m_pumpTimerId = 0xFFFFFFFFu;
     std::uint32_t m_pollTimerId = 0xFFFFFFFFu;
     int m_hIcon;

@@ -22,4 +22,7 @@ std::string toUtf8(std::string_view text);
 // malformed sequence become '?'.
 std::string fromUtf8(std::string_view text);
 
+// The text in double quotes, as UTF-8: how messages name a parameter.
+std::string quotedUtf8(std::string_view text);
+
 }  // namespace cp1252

@@ -22,6 +22,9 @@ inline constexpr const char* TEXT_NO_UNIT = "[---]";
 inline constexpr const char* TEXT_DEVICE_NOT_FOUND = "Device not found";
 inline constexpr const char* TEXT_DEVICE_DISCONNECTED = "Device disconnected!";
 inline constexpr const char* TEXT_INVALID_VALUE = "Invalid or too big value!";
+// The description while another program of ours holds the controller, before its holder
+// ("ostrelctl (pid 4711)").
+inline constexpr const char* TEXT_IN_USE_BY = "In use by ";
 
 // The focus hint's state of the Auto refresh toggle.
 inline constexpr const char* TEXT_HINT_ON = "on";

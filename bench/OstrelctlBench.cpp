@@ -1,7 +1,7 @@
-// ostrelctl as a user runs it: whole processes on the simulated controller, timed from start
-// to exit. Prints the median of several runs of a backup of every parameter and of one get,
-// beside the floor the bus sets and their ratio, and of a backup --all of four controllers
-// beside that of one.
+// ostrelctl as a user runs it: whole processes, timed from start to exit. Prints the median of
+// many runs of --version beside /bin/true's (the start alone), of one get and of a backup of
+// every parameter on the simulated controller beside the floor the bus sets, and of a backup
+// --all of four controllers beside that of one.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -20,10 +20,12 @@ extern char** environ;
 namespace {
 
 constexpr int RUNS = 9;
+// The short runs, many times: their medians are what is compared.
+constexpr int QUICK_RUNS = 101;
 
-// Milliseconds from spawn to exit, or a negative value when the run failed.
-double timedRun(std::vector<std::string> args) {
-    args.insert(args.begin(), OSTRELCTL);
+// Milliseconds from spawn to exit of `program`, or a negative value when the run failed.
+double timedRun(std::vector<std::string> args, const char* program = OSTRELCTL) {
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -34,7 +36,7 @@ double timedRun(std::vector<std::string> args) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, OSTRELCTL, &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
@@ -51,10 +53,10 @@ struct Figures {
     double max = 0;
 };
 
-// The median, fastest and slowest of RUNS runs; nothing when a run failed.
-bool measure(const std::vector<std::string>& args, Figures& figures) {
+// The median, fastest and slowest of `runs` runs; nothing when a run failed.
+bool measure(const std::vector<std::string>& args, Figures& figures, int runs = RUNS) {
     std::vector<double> times;
-    for (int i = 0; i < RUNS; ++i) {
+    for (int i = 0; i < runs; ++i) {
         const double ms = timedRun(args);
         if (ms < 0) {
             return false;
@@ -72,19 +74,44 @@ bool measure(const std::vector<std::string>& args, Figures& figures) {
 constexpr double POLL_INTERVAL_MS = 2.0;
 
 // One line: the figures, the floor of `roundTrips` round trips, their ratio and the target.
-bool report(const char* what, const std::vector<std::string>& args, int roundTrips,
-            double targetMs) {
+bool report(const char* what, const std::vector<std::string>& args, int roundTrips, double targetMs,
+            int runs = RUNS) {
     Figures f;
-    if (!measure(args, f)) {
+    if (!measure(args, f, runs)) {
         std::printf("%-40s FAILED (a run did not end with exit code 0)\n", what);
         return false;
     }
     const double floor = roundTrips * POLL_INTERVAL_MS;
     std::printf(
-        "%-40s median %6.1f ms (min %.1f, max %.1f, %d runs); floor %.0f ms (%d round trips x "
+        "%-40s median %6.2f ms (min %.2f, max %.1f, %d runs); floor %.0f ms (%d round trips x "
         "%.0f ms): %.2f x floor; target < %.0f ms (%.1f x floor)\n",
-        what, f.median, f.min, f.max, RUNS, floor, roundTrips, POLL_INTERVAL_MS, f.median / floor,
+        what, f.median, f.min, f.max, runs, floor, roundTrips, POLL_INTERVAL_MS, f.median / floor,
         targetMs, targetMs / floor);
+    return true;
+}
+
+// The start alone: --version, which reads no device, beside the least a process costs here,
+// the two taken in turn so that a change of the machine's load meets both alike.
+bool reportStart() {
+    std::vector<double> version;
+    std::vector<double> nothing;
+    for (int i = 0; i < QUICK_RUNS; ++i) {
+        nothing.push_back(timedRun({}, "/bin/true"));
+        version.push_back(timedRun({"--version"}));
+        if (nothing.back() < 0 || version.back() < 0) {
+            std::printf("ostrelctl --version FAILED\n");
+            return false;
+        }
+    }
+    std::sort(version.begin(), version.end());
+    std::sort(nothing.begin(), nothing.end());
+    const double median = version[version.size() / 2];
+    const double floor = nothing[nothing.size() / 2];
+    std::printf(
+        "%-40s median %6.2f ms (min %.2f, max %.1f, %d runs); /bin/true %.2f ms (min %.2f): "
+        "+%.2f ms; target < +2 ms\n",
+        "ostrelctl --version", median, version.front(), version.back(), QUICK_RUNS, floor,
+        nothing.front(), median - floor);
     return true;
 }
 
@@ -129,12 +156,13 @@ int parametersIn(const std::string& file) {
 }  // namespace
 
 int main() {
+    bool ok = reportStart();
     const std::string file = "/tmp/ostrelctl-bench-" + std::to_string(getpid()) + ".json";
     // One run first, to learn how many parameters a backup holds: a status request and
     // then one read per parameter.
     const int parameters = timedRun({"--simulated", "backup", file}) < 0 ? 0 : parametersIn(file);
-    bool ok = parameters > 0;
-    if (ok) {
+    ok = parameters > 0 && ok;
+    if (parameters > 0) {
         const std::string what =
             "ostrelctl --simulated backup (" + std::to_string(parameters) + " parameters)";
         const int roundTrips = parameters + 1;
@@ -145,7 +173,7 @@ int main() {
     }
     // A status request, then the read.
     ok = report("ostrelctl --simulated get (one parameter)",
-                {"--simulated", "get", "delay-before-psu-startup"}, 2, 10.0) &&
+                {"--simulated", "get", "delay-before-psu-startup"}, 2, 8.0, QUICK_RUNS) &&
          ok;
     const std::string folder = "/tmp/ostrelctl-bench-" + std::to_string(getpid()) + ".d";
     if (mkdir(folder.c_str(), 0700) == 0) {

@@ -1,9 +1,11 @@
 // ostrelctl: the controller from the command line. Chooses the HID system (this machine's,
-// or a simulated controller's with --simulated) and turns Ctrl-C into a flag. On Windows the
-// C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an atomic.
+// or a simulated controller's with --simulated) and turns Ctrl-C and SIGTERM into a flag. On
+// Windows the C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an
+// atomic.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -19,10 +21,17 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) {
-    g_interrupted.store(true);
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+// The first asks the command to stop after the write in progress and its read-back, and to
+// say what was and was not written; a second ends the program at once.
+extern "C" void onInterrupt(int signal) {
+    if (g_interrupted.exchange(true)) {
+        std::_Exit(ctl::EXIT_INTERRUPTED);
+    }
+#ifdef _WIN32
+    std::signal(signal, onInterrupt);  // the C runtime resets a handler once it has run
+#else
+    static_cast<void>(signal);
+#endif
 }
 
 class Platforms final : public ctl::PlatformSource {
@@ -61,6 +70,7 @@ private:
 
 int main(int argc, char* argv[]) {
     std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     Platforms platforms;
     return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr}, platforms,
                              g_interrupted);

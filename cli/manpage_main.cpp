@@ -2,8 +2,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "cli/CommandLine.h"
-#include "cli/ManPage.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/help/ManPage.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 4) {

@@ -85,45 +85,45 @@ std::unique_ptr<HIDDescriptor> HIDDevices::find(const char* manufacturer, const 
     return result;
 }
 
-void HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
+bool HIDDevices::enumerate(HList<HIDDescriptor>& list, const char* manufacturer,
                            const char* product, std::uint16_t vendorId, std::uint16_t productId) {
     const std::unique_ptr<platform::HidInterfaceSet> set = m_platform.presentInterfaces();
     if (!set) {
         say(m_diagnostics, "SetupDiGetClassDevs failed with error: %d\n",
             static_cast<int>(m_platform.lastError()));
-        return;
+        return false;
     }
 
     // Every failure of a set-up step ends the scan; what was found before it stays.
     for (std::uint32_t index = 0;; ++index) {
         const platform::Status present = set->interfaceAt(index);
         if (present == platform::Status::NoMoreItems) {
-            break;
+            return true;
         }
         if (present != platform::Status::Ok) {
             say(m_diagnostics, "SetupDiEnumDeviceInterfaces failed with error: %d\n",
                 static_cast<int>(m_platform.lastError()));
-            break;
+            return false;
         }
 
         std::size_t pathSize = 0;
         if (set->pathSize(index, pathSize) != platform::Status::Ok) {
             say(m_diagnostics, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
                 static_cast<int>(m_platform.lastError()));
-            break;
+            return false;
         }
         // At least one byte, so the path always ends in a NUL we put there ourselves.
         const std::size_t bufferSize = std::max<std::size_t>(pathSize, 1);
         const std::unique_ptr<char[]> path(new (std::nothrow) char[bufferSize]);
         if (!path) {
             say(m_diagnostics, "Unable to allocate memory to get the interface detail data.\n");
-            break;
+            return false;
         }
         path[0] = '\0';
         if (set->path(index, path.get(), bufferSize) != platform::Status::Ok) {
             say(m_diagnostics, "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
                 static_cast<int>(m_platform.lastError()));
-            break;
+            return false;
         }
         path[bufferSize - 1] = '\0';
 
@@ -173,10 +173,16 @@ std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices) {
     return descriptor;
 }
 
-std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices) {
+std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices, bool* complete) {
     HList<HIDDescriptor> list;
+    bool whole = true;
     for (const std::uint16_t productId : {OSTREL_PRODUCT_ID, OSTREL_PRODUCT_ID_ALT}) {
-        devices.enumerate(list, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID, productId);
+        whole = devices.enumerate(list, OSTREL_MANUFACTURER, OSTREL_PRODUCT, OSTREL_VENDOR_ID,
+                                  productId) &&
+                whole;
+    }
+    if (complete != nullptr) {
+        *complete = whole;
     }
     std::vector<std::unique_ptr<HIDDescriptor>> found;
     for (HIDDescriptor* item = list.first(); item != nullptr; item = list.next()) {

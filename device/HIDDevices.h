@@ -22,7 +22,9 @@ public:
                                         std::uint16_t productId);
 
     // Appends a new descriptor (owned by whoever takes it out) for every matching device.
-    void enumerate(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
+    // False when the scan ended early (the set could not be had, or a set-up step failed):
+    // then devices after the failure were not looked at.
+    bool enumerate(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
                    std::uint16_t vendorId, std::uint16_t productId);
 
 private:
@@ -35,5 +37,7 @@ private:
 std::unique_ptr<HIDDescriptor> findOstrel(HIDDevices& devices);
 
 // Every device the same rules accept, of either product id (OSTREL_PRODUCT_ID first), each
-// with its location, in the platform's order within each product id.
-std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices);
+// with its location, in the platform's order within each product id. `complete`, when
+// given, tells whether both scans went through to the end.
+std::vector<std::unique_ptr<HIDDescriptor>> findAllOstrels(HIDDevices& devices,
+                                                           bool* complete = nullptr);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -115,6 +116,30 @@ struct ClaimResult {
     ClaimHolder holder;               // when Busy: who holds it
 };
 
+enum class WatchStatus {
+    Changed,    // interfaces may have come or gone: take a new set and compare
+    TimedOut,   // nothing happened within the wait
+    Cancelled,  // cancel() was called
+    Failed,     // the notifications broke down for good; lastError() tells why
+};
+
+// The system's word that HID interfaces came or went. It says that something changed, not
+// what: whoever watches takes presentInterfaces() again and compares. Notifications that
+// arrive between two waits are kept for the next one.
+class HidWatch {
+public:
+    virtual ~HidWatch() = default;
+
+    // Waits up to `timeoutMs` for a change since the last wait (or since the watch was
+    // made). On Changed, appends to `departed` the paths of interfaces that went, where the
+    // system names them: a path that went and came back between two sets is a device
+    // replugged, which the sets alone cannot tell from one that stayed. One thread at a time.
+    virtual WatchStatus wait(std::uint32_t timeoutMs, std::vector<std::string>& departed) = 0;
+    // Ends a wait in progress on another thread, and makes every later one return
+    // Cancelled at once. Safe to call from any thread.
+    virtual void cancel() = 0;
+};
+
 class HidPlatform {
 public:
     virtual ~HidPlatform() = default;
@@ -132,6 +157,10 @@ public:
     // the claim keeps our programs from talking to one device at once, it locks out nobody
     // else. `program` names this process to others where the system cannot tell them.
     virtual ClaimResult claim(const char* path, const char* program) = 0;
+    // Notifications of interfaces coming and going, from now on. Null where the system
+    // gives none (or they cannot be had here): then only comparing sets taken every so
+    // often tells. Destroy the watch before the platform.
+    virtual std::unique_ptr<HidWatch> watch() { return nullptr; }
 };
 
 }  // namespace platform

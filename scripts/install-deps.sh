@@ -8,10 +8,11 @@
 set -euo pipefail
 
 # Building ostrel and ostrel-sim: compiler, CMake, Qt, the dialog fonts, and GoogleTest,
-# CLI11 and nlohmann-json, which configuring the project needs.
+# CLI11, nlohmann-json and libudev (the Linux backend's hotplug watch), which configuring
+# the project needs.
 run_packages=(
   build-essential dpkg-dev cmake ninja-build pkg-config
-  libgtest-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libcli11-dev nlohmann-json3-dev libudev-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
 # The Debian package: file, with which CPack finds the programs whose libraries

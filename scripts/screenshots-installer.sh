@@ -9,40 +9,18 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/windows"
 out="${1:-$build/installer-screenshots}"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+# shellcheck source=lib/wine-desktop.sh
+source "$root/scripts/lib/wine-desktop.sh"
 [ -f "$build/CPackConfig.cmake" ] || { echo "configure and build the windows preset first" >&2; exit 1; }
-for tool in Xvfb xdotool import makensis "$wine"; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: make deps" >&2; exit 1; }
-done
+require_tools Xvfb xdotool import makensis "$wine"
 mkdir -p "$out"
-
-work="$(mktemp -d)"
-xvfb_pid=""
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  "$wineserver" -k 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 (cd "$build" && cpack -G NSIS -B "$work/package" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; exit 1; }
 setup=$(echo "$work"/package/*-setup.exe)
 
-# Wine's own fonts, which Debian's Wine does not find where fonts-wine puts them.
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1
-"$wineserver" -w
-cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
+# A prefix of its own, made afresh.
+wine_desktop "$work/prefix" 800x600x24
 
 # desktop NAME PROGRAM...: starts PROGRAM in a Wine virtual desktop and waits for it.
 desktop() {

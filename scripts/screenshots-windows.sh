@@ -9,41 +9,15 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/docs}"
 program="$root/build/windows/win32/ostrel-sim.exe"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
 magick=/usr/bin/convert  # ImageMagick's own, not a wrapper earlier in PATH
+# shellcheck source=lib/wine-desktop.sh
+source "$root/scripts/lib/wine-desktop.sh"
 [ -f "$program" ] || { echo "build ostrel-sim.exe first: cmake --build --preset windows" >&2; exit 1; }
-for tool in Xvfb xdotool import "$wine" "$magick"; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: make deps" >&2; exit 1; }
-done
+require_tools Xvfb xdotool import "$wine" "$magick"
 mkdir -p "$out"
 
-work="$(mktemp -d)"
-xvfb_pid=""
-export WINEPREFIX="$root/build/windows/screenshots-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  "$wineserver" -k 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A prefix of its own, made once, with Wine's own fonts: Debian's Wine does not find them
-# where fonts-wine puts them, and without them "MS Shell Dlg" is not Tahoma and the caption
-# buttons have no glyphs.
-if [ ! -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
-  "$wine" cmd /c exit </dev/null >/dev/null 2>&1
-  "$wineserver" -w
-fi
-cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
+# A prefix of its own, made once.
+wine_desktop "$root/build/windows/screenshots-prefix" 1280x720x24
 
 shot() {
   import -window root "$work/shot.png"

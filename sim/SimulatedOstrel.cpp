@@ -1,6 +1,8 @@
 #include "sim/SimulatedOstrel.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string_view>
 #include <utility>
 
@@ -20,15 +22,18 @@ constexpr std::string_view SIM_LOCATION_PREFIX = "sim-";
 // The controller's input endpoint is polled every 2 ms (full speed, bInterval 2).
 constexpr std::chrono::microseconds INTERRUPT_INTERVAL = std::chrono::milliseconds(2);
 
-// "sim-<n>", one past the simulated controllers already on the platform.
+// "sim-<n>", one past the highest of the simulated controllers on the platform, so that a
+// controller plugged in again at its place is not counted twice.
 std::string nextLocation(const platform::SimHidPlatform& platform) {
-    std::size_t count = 0;
+    unsigned long highest = 0;
     for (const auto& device : platform.devices()) {
-        if (device->identity().location.starts_with(SIM_LOCATION_PREFIX)) {
-            ++count;
+        const std::string& location = device->identity().location;
+        if (location.starts_with(SIM_LOCATION_PREFIX)) {
+            highest = std::max(
+                highest, std::strtoul(location.c_str() + SIM_LOCATION_PREFIX.size(), nullptr, 10));
         }
     }
-    return std::string(SIM_LOCATION_PREFIX) + std::to_string(count + 1);
+    return std::string(SIM_LOCATION_PREFIX) + std::to_string(highest + 1);
 }
 
 }  // namespace
@@ -49,27 +54,68 @@ platform::SimIdentity SimulatedOstrel::identity(std::uint16_t productId, std::st
 }
 
 SimulatedOstrel::SimulatedOstrel(platform::SimHidPlatform& platform, std::uint16_t productId,
-                                 std::string path)
-    : m_device(platform.addDevice(identity(productId, std::move(path), nextLocation(platform)))) {
-    m_firmware.setSink([device = m_device](const Report& report) { device->queueInput(report); });
-    m_device->setWriteHook([firmware = &m_firmware](std::span<const std::uint8_t> frame) {
-        firmware->receive(frame);
-    });
+                                 std::string path, std::string location)
+    : m_platform(platform), m_givenPath(std::move(path)) {
+    // Answers go to whichever device the controller is plugged in as.
+    m_firmware.setSink([this](const Report& report) { current()->queueInput(report); });
+    if (location.empty()) {
+        location = nextLocation(platform);
+    }
+    plugIn(identity(productId, m_givenPath, std::move(location)));
 }
 
 SimulatedOstrel::~SimulatedOstrel() {
     unplug();
     // After these return no hook or sink call is in progress or can start.
-    m_device->setWriteHook({});
+    current()->setWriteHook({});
     m_firmware.setSink({});
 }
 
+std::shared_ptr<platform::SimDevice> SimulatedOstrel::current() const {
+    std::lock_guard lock(m_mutex);
+    return m_device;
+}
+
+void SimulatedOstrel::plugIn(platform::SimIdentity id) {
+    // No lock of this object is held around the device's own: a frame's hook takes the
+    // firmware's lock and then, for the answer, this object's.
+    m_platform.addDevice(std::move(id), [this](const std::shared_ptr<platform::SimDevice>& made) {
+        bool busTiming = false;
+        {
+            std::lock_guard lock(m_mutex);
+            busTiming = m_busTiming;
+        }
+        made->setInputInterval(busTiming ? INTERRUPT_INTERVAL : std::chrono::microseconds(0));
+        made->setWriteHook([firmware = &m_firmware](std::span<const std::uint8_t> frame) {
+            firmware->receive(frame);
+        });
+        std::lock_guard lock(m_mutex);
+        m_device = made;
+    });
+}
+
 void SimulatedOstrel::setBusTiming(bool on) {
-    m_device->setInputInterval(on ? INTERRUPT_INTERVAL : std::chrono::microseconds(0));
+    {
+        std::lock_guard lock(m_mutex);
+        m_busTiming = on;
+    }
+    current()->setInputInterval(on ? INTERRUPT_INTERVAL : std::chrono::microseconds(0));
 }
 
 void SimulatedOstrel::unplug() {
-    m_device->unplug();
+    current()->unplug();
+}
+
+void SimulatedOstrel::replug() {
+    const std::shared_ptr<platform::SimDevice> old = current();
+    if (old->plugged()) {
+        return;
+    }
+    // No frame reaches the old device any more; its hook goes before the new one's comes.
+    old->setWriteHook({});
+    platform::SimIdentity id = old->identity();
+    id.path = m_givenPath;
+    plugIn(std::move(id));
 }
 
 }  // namespace sim

@@ -10,6 +10,9 @@
 //   static bool waitUntil(Window&, const std::function<bool()>& done);
 //   // Lets them arrive for as long as ten 10 ms timer periods.
 //   static void pumpAWhile(Window&);
+//   // The user clicks Send; presses Enter in the value edit.
+//   static void userClicksSend(Window&);
+//   static void userPressesEnter(Window&);
 #pragma once
 
 #include <gtest/gtest.h>
@@ -179,8 +182,30 @@ TYPED_TEST_P(DialogWindowContract, MovesTheWindowItsRectSays) {
     this->run([&] { EXPECT_FALSE(window.isIconic()); });
 }
 
+// The editor switched off while another program holds the controller rests on this: a
+// disabled Send takes neither a click nor Enter, the default button's key.
+TYPED_TEST_P(DialogWindowContract, ADisabledSendTakesNeitherAClickNorEnter) {
+    auto& window = *this->m_window;
+    const contract::ScriptedDialog& dialog = this->m_dialog;
+    this->run([&] {
+        window.enableControl(IDC_SEND, false);
+        TypeParam::userClicksSend(window);
+        TypeParam::pumpAWhile(window);
+        EXPECT_EQ(dialog.count("send"), 0) << "a click";
+        TypeParam::userPressesEnter(window);
+        TypeParam::pumpAWhile(window);
+        EXPECT_EQ(dialog.count("send"), 0) << "Enter";
+
+        window.enableControl(IDC_SEND, true);
+        TypeParam::userClicksSend(window);
+        EXPECT_TRUE(TypeParam::waitUntil(window, [&] { return dialog.count("send") == 1; }));
+        TypeParam::userPressesEnter(window);
+        EXPECT_TRUE(TypeParam::waitUntil(window, [&] { return dialog.count("send") == 2; }));
+    });
+}
+
 REGISTER_TYPED_TEST_SUITE_P(DialogWindowContract, ListAnswersLikeAWindowsList,
                             TextsAndChecksRoundTripAsWindows1252,
                             RunsInitThenItsLoopThenDestroyAndReturnsTheEndCode,
                             TimersTickWithTheirIdsUntilKilledEvenFromTheirOwnTick,
-                            MovesTheWindowItsRectSays);
+                            MovesTheWindowItsRectSays, ADisabledSendTakesNeitherAClickNorEnter);

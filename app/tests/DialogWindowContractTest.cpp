@@ -26,6 +26,8 @@ struct RecordingTraits {
             tickAll(window);
         }
     }
+    static void userClicksSend(Window& window) { window.userClicksSend(); }
+    static void userPressesEnter(Window& window) { window.userPressesEnter(); }
     // One tick of every running timer; a tick may kill a timer.
     static void tickAll(Window& window) {
         std::vector<unsigned> ids;

@@ -1,6 +1,9 @@
 // Reading and writing one parameter through the list, the value edit and Send, and the
 // Auto refresh box.
+#include <algorithm>
+
 #include "app/tests/DialogFixture.h"
+#include "tests/support/TypedValues.h"
 
 namespace {
 
@@ -98,6 +101,55 @@ TEST_F(ParamEditor, RefusedTextShowsTheMessageAndSendsNothing) {
     EXPECT_EQ(writes(), std::vector<Bytes>{padded({0xA4, 0xA0, 0x24, 0x02, 0xFF, 0xFF})});
 }
 
+// Send takes exactly the texts `ostrelctl set` takes and writes what it would: the codec
+// alone would write 255 for "300" and 0 for "abc".
+TEST_F(ParamEditor, SendTakesAndRefusesTheTextsOstrelctlDoes) {
+    std::vector<typed::TypedValue> cases(std::begin(typed::TYPED_VALUES),
+                                         std::end(typed::TYPED_VALUES));
+    // The firmware's factor switch is one-way: the older firmware's cases first.
+    std::stable_sort(cases.begin(), cases.end(),
+                     [](const auto& a, const auto& b) { return a.version < b.version; });
+    std::uint8_t version = 0;
+    for (const typed::TypedValue& c : cases) {
+        SCOPED_TRACE(std::to_string(c.address) + " \"" + c.text + "\"");
+        if (c.version != version) {
+            version = c.version;
+            m_controller->firmware().setFirmwareVersion(version);
+            const std::string caption = "Ostrel ver: " + std::to_string(version >> 4) + "." +
+                                        std::to_string(version & 0x0F) + " ";
+            ASSERT_TRUE(m_window.tick(TIMER_POLL));
+            ASSERT_TRUE(pumpUntil([&] { return m_window.caption().starts_with(caption); }));
+        }
+        const int index = m_table.findOffered(c.address);
+        const ParamDef& row = m_table.row(index);
+        selectRow(index);
+        ASSERT_TRUE(waitValue());
+        ASSERT_TRUE(m_window.userTypes(c.text));
+        m_controller->device().clearWrites();
+        const std::size_t boxes = m_window.messageBoxes().size();
+        const auto held = [&] {
+            const auto& firmware = m_controller->firmware();
+            return row.size == 1 ? firmware.paramByte(c.address)
+                                 : firmware.paramByte(c.address) * 256 +
+                                       firmware.paramByte(static_cast<std::uint8_t>(c.address + 1));
+        };
+        const int before = held();
+
+        ASSERT_TRUE(m_window.userClicksSend());
+        if (c.outcome == typed::Stored) {
+            EXPECT_EQ(writes().size(), 1u);
+            EXPECT_EQ(held(), c.raw);
+            EXPECT_EQ(m_window.messageBoxes().size(), boxes);
+        } else {
+            EXPECT_TRUE(writes().empty());
+            EXPECT_EQ(held(), before);
+            ASSERT_EQ(m_window.messageBoxes().size(), boxes + 1);
+            EXPECT_EQ(m_window.messageBoxes().back().text, TEXT_INVALID_VALUE);
+            EXPECT_EQ(m_window.text(IDC_VALUE_EDIT), c.text);
+        }
+    }
+}
+
 TEST_F(ParamEditor, FactoryResetIgnoresTheText) {
     selectRow(ROW_FACTORY_RESET);
     EXPECT_EQ(m_window.text(IDC_UNIT_LABEL), "");
@@ -109,14 +161,15 @@ TEST_F(ParamEditor, FactoryResetIgnoresTheText) {
     EXPECT_EQ(writes(), std::vector<Bytes>{padded({0xA4, 0xA0, 0xFF, 0x01, 0xFF, 0x00})});
 }
 
-TEST_F(ParamEditor, SendBeforeTheValueArrivedConvertsTheEmptyText) {
+TEST_F(ParamEditor, SendBeforeTheValueArrivedRefusesTheEmptyText) {
     m_controller->firmware().setParamByte(0x03, 42);
     selectRow(ROW_STARTUP_DELAY);
     m_controller->device().clearWrites();
-    // Still waiting: the edit is empty and disabled; empty text reads as 0.
+    // Still waiting: the edit is empty and disabled; no number, nothing written.
     ASSERT_TRUE(m_window.userClicksSend());
-    EXPECT_EQ(writes(), std::vector<Bytes>{padded({0xA4, 0xA0, 0x03, 0x01, 0x00, 0x00})});
-    EXPECT_TRUE(m_window.messageBoxes().empty());
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(m_window.messageBoxTexts(), std::vector<std::string>{TEXT_INVALID_VALUE});
+    EXPECT_EQ(m_controller->firmware().paramByte(0x03), 42);
 }
 
 TEST_F(ParamEditor, PlaceholderClearsTheEditorAndSendsNothing) {

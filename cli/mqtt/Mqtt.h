@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "cli/Commands.h"
+#include "cli/context/Context.h"
 
 namespace ctl::mqtt {
 

@@ -4,7 +4,7 @@
 
 #include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
-#include "cli/Selection.h"
+#include "cli/selection/Selection.h"
 #include "device/OstrelIdentity.h"
 
 namespace ctl::mqtt {

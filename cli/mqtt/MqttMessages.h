@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/StatusJson.h"
+#include "cli/session/StatusJson.h"
 #include "cli/mqtt/MqttConfig.h"
 #include "device/Wire.h"
 

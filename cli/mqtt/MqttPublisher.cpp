@@ -19,13 +19,14 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/Controller.h"
-#include "cli/Selection.h"
-#include "cli/StatusJson.h"
 #include "cli/mqtt/Mqtt.h"
 #include "cli/mqtt/MqttClient.h"
 #include "cli/mqtt/MqttConfig.h"
 #include "cli/mqtt/MqttMessages.h"
+#include "cli/selection/Selection.h"
+#include "cli/session/Controller.h"
+#include "cli/session/StatusJson.h"
+#include "device/ControllerWatch.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -33,9 +34,9 @@ namespace {
 using Steady = std::chrono::steady_clock;
 using Wall = std::chrono::system_clock;
 
-// How often the attached controllers are searched for; the hotplug watch, once there, tells
-// at once instead (Publisher::rescan).
-constexpr auto RESCAN_PERIOD = std::chrono::seconds(3);
+// How often what Paho holds is compared with what was sent (MqttClient::reconcile). The
+// controllers are searched for again whenever the hotplug watch says some came or went.
+constexpr auto RECONCILE_PERIOD = std::chrono::seconds(3);
 // Each controller is asked at least this often, so a change is published at once.
 constexpr auto LONGEST_POLL = std::chrono::seconds(1);
 // Home Assistant's birth message reaches every publisher at once: each waits a random part
@@ -169,7 +170,8 @@ private:
         ConnectFailed,
         ConnectionLost,
         HomeAssistantOnline,
-        PersistenceFailed
+        PersistenceFailed,
+        ControllersChanged,
     };
     struct Event {
         Kind kind;
@@ -427,6 +429,9 @@ void Publisher::handle(Event& event) {
                 m_discoveryAt = Steady::now() + std::chrono::milliseconds(spread(m_random));
             }
             break;
+        case Kind::ControllersChanged:
+            rescan(false);
+            break;
         case Kind::PersistenceFailed:
             if (!m_persistenceTold ||
                 Steady::now() - *m_persistenceTold > std::chrono::minutes(1)) {
@@ -481,7 +486,17 @@ int Publisher::run() {
     }
     m_client->connect();
 
-    auto nextRescan = Steady::now() + RESCAN_PERIOD;
+    // Controllers plugged in or pulled out: told by the watch's own thread, as an event.
+    ControllerWatch watch(m_context.platforms.platform(m_context.global.simulated));
+    std::thread watching([this, &watch] {
+        while (!watch.cancelled()) {
+            if (!watch.next(std::chrono::seconds(1)).empty()) {
+                post({Kind::ControllersChanged, {}, {}});
+            }
+        }
+    });
+    rescan(false);  // what came between the first search and the watch's start
+    auto nextReconcile = Steady::now() + RECONCILE_PERIOD;
     while (!m_context.interrupted.load()) {
         std::deque<Event> batch;
         {
@@ -522,13 +537,14 @@ int Publisher::run() {
                 }
             }
         }
-        if (now >= nextRescan) {
-            rescan(false);
+        if (now >= nextReconcile) {
             m_client->reconcile();
-            nextRescan = now + RESCAN_PERIOD;
+            nextReconcile = now + RECONCILE_PERIOD;
         }
         reportDrops(false);
     }
+    watch.cancel();
+    watching.join();
 
     m_tracked.clear();  // the pollers end
     if (m_client->isConnected()) {

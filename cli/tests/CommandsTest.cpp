@@ -1,14 +1,16 @@
 // Every command of ostrelctl on simulated controllers: what it prints, what reaches the
 // wire, what the controller holds afterwards, and the exit code.
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/BackupFile.h"
-#include "cli/ParamNames.h"
+#include "cli/files/BackupFile.h"
+#include "cli/names/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
+#include "tests/support/TypedValues.h"
 
 namespace {
 
@@ -167,74 +169,25 @@ TEST_F(Ctl, SetWritesReadsBackAndSaysWhatTheControllerHolds) {
 
 // What a typed value becomes: refused (exit 1, nothing written, before the controller is
 // opened when no firmware takes it), or stored as the codec rounds it, saying so when the
-// stored value differs.
+// stored value differs. The window's Send takes the same table.
 TEST_F(Ctl, ATypedValueIsTakenOnlyWhenItIsWhollyANumberTheRowHolds) {
-    enum When { Stored, RefusedAfterStatus, RefusedBeforeOpening };
-    struct Case {
-        const char* param;
-        const char* text;
-        std::uint8_t version;
-        When when;
-        int raw;  // stored raw value
-        const char* message;
-    };
-    const Case cases[] = {
-        {"0x03", "300", 0x12, RefusedBeforeOpening, 0,
-         "Delay before PSU startup takes 0 to 255 [s]; \"300\" is outside"},
-        {"0x03", "abc", 0x12, RefusedBeforeOpening, 0,
-         "Delay before PSU startup takes a number from 0 to 255 [s]; \"abc\" is not one"},
-        {"0x03", "", 0x12, RefusedBeforeOpening, 0, "\"\" is not one"},
-        {"0x03", "NaN", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"0x03", "inf", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"0x03", "0x10", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"0x03", " 5", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"0x03", "5s", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"0x03", "1e999", 0x12, RefusedBeforeOpening, 0, "is outside"},
-        {"0x03", "-5", 0x12, RefusedBeforeOpening, 0, "\"-5\" is outside"},
-        {"0x03", "1e2", 0x12, Stored, 100, ""},
-        {"0x03", "5.4", 0x12, Stored, 5, "5.4 [s] is stored as 5 [s]"},
-        {"0x00", "12,5", 0x12, RefusedBeforeOpening, 0,
-         "Ignition HIGH limit takes a number from 0.00 to 28.64 [V] on firmware 1.x, 0.00 to "
-         "39.58 [V] on 2.x; \"12,5\" is not one"},
-        {"0x00", "12.5", 0x12, Stored, 111, "12.5 [V] is stored as 12.47 [V]"},
-        {"0x00", "12.47", 0x12, Stored, 111, ""},
-        {"0x00", "30", 0x12, RefusedAfterStatus, 0,
-         "Ignition HIGH limit takes 0.00 to 28.64 [V]; \"30\" is outside"},
-        {"0x00", "30", 0x21, Stored, 193, "30 [V] is stored as 29.95 [V]"},
-        {"0x00", "40", 0x21, RefusedBeforeOpening, 0, "\"40\" is outside"},
-        {"min-temp", "-200", 0x12, RefusedBeforeOpening, 0,
-         "Minimum temperature takes -128 to 127 [\u00B0C]; \"-200\" is outside"},
-        {"min-temp", "-hot", 0x12, RefusedBeforeOpening, 0, "\"-hot\" is not one"},
-        {"min-temp", "--help", 0x12, RefusedBeforeOpening, 0, "\"--help\" is not one"},
-        {"min-temp", "-5", 0x12, Stored, 0xFB, ""},
-        {"min-temp", "-5.7", 0x12, Stored, 0xFB, "-5.7 [\u00B0C] is stored as -5 [\u00B0C]"},
-        {"off-delay-mode-1", "18:00:00", 0x12, RefusedBeforeOpening, 0,
-         "Off-delay MODE 1 takes 00:00:00 to 17:59:59 [hh:mm:ss] or Never; \"18:00:00\" is "
-         "outside"},
-        {"off-delay-mode-1", "1:00:00", 0x12, RefusedBeforeOpening, 0, "is not one"},
-        {"off-delay-mode-1", "01:60:00", 0x12, RefusedBeforeOpening, 0, "is outside"},
-        {"off-delay-mode-1", "17:59:59", 0x12, Stored, 64799, ""},
-        {"off-delay-mode-1", "never", 0x12, Stored, 65535, ""},
-        {"thump", "1005", 0x12, Stored, 101, "1005 [ms] is stored as 1010 [ms]"},
-        {"thump", "655350", 0x12, Stored, 65535, ""},
-        {"thump", "655360", 0x12, RefusedBeforeOpening, 0, "takes 0 to 655350 [ms]"},
-    };
-    for (const Case& c : cases) {
-        const std::string what = std::string(c.param) + " " + c.text;
+    for (const typed::TypedValue& c : typed::TYPED_VALUES) {
+        char address[8];
+        std::snprintf(address, sizeof address, "0x%02x", c.address);
+        const std::string what = std::string(address) + " " + c.text;
         m_controllers.clear();
         sim::SimulatedOstrel& controller = plug();
         controller.firmware().setFirmwareVersion(c.version);
         const ParamTable table;
-        const ParamDef& row = table.row(ctl::resolveParam(table, c.param).row);
-        const auto address = static_cast<std::uint8_t>(row.address);
+        const ParamDef& row = table.row(table.findOffered(c.address));
         auto held = [&] {
-            return ctl::rawValue(row, controller.firmware().paramByte(address),
-                                 controller.firmware().paramByte(address + 1));
+            return ctl::rawValue(row, controller.firmware().paramByte(c.address),
+                                 controller.firmware().paramByte(c.address + 1));
         };
         const int before = held();
-        const RunResult result = run({"set", c.param, c.text});
+        const RunResult result = run({"set", address, c.text});
         const int after = held();
-        if (c.when == Stored) {
+        if (c.outcome == typed::Stored) {
             EXPECT_EQ(result.code, 0) << what << ": " << result.err;
             EXPECT_EQ(after, c.raw) << what;
             EXPECT_NE(result.out.find(c.message), std::string::npos) << what << ": " << result.out;
@@ -248,7 +201,8 @@ TEST_F(Ctl, ATypedValueIsTakenOnlyWhenItIsWhollyANumberTheRowHolds) {
         for (const Bytes& frame : controller.device().writes()) {
             EXPECT_FALSE(isParamWrite(frame)) << what;
         }
-        EXPECT_EQ(controller.device().writeCount() == 0, c.when == RefusedBeforeOpening) << what;
+        EXPECT_EQ(controller.device().writeCount() == 0, c.outcome == typed::RefusedOnEvery)
+            << what;
     }
 }
 
@@ -615,12 +569,17 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
         {"set", "min-temp", "-hot"},
         {"set", "min-temp", "-5", "6"},
         {"diff", "--exit-code"},
+        {"backup", ""},
+        {"metrics", "--output", ""},
     };
     for (const auto& args : cases) {
         const RunResult result = run(args);
         EXPECT_EQ(result.code, 1) << ::testing::PrintToString(args);
         EXPECT_TRUE(result.err.starts_with("ostrelctl: ")) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.err.find(": an empty file name") != std::string::npos,
+                  !args.empty() && args.back().empty())
+            << result.err;
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
 }

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/Completion.h"
+#include "cli/help/CompletionScript.h"
 
 namespace {
 

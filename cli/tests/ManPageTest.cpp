@@ -4,8 +4,8 @@
 #include <regex>
 #include <string>
 
-#include "cli/CommandLine.h"
-#include "cli/ManPage.h"
+#include "cli/commandline/CommandLine.h"
+#include "cli/help/ManPage.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/Metrics.h"
+#include "cli/commands/Metrics.h"
 #include "cli/tests/CtlFixture.h"
 
 namespace {

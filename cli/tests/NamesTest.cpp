@@ -7,7 +7,7 @@
 #include "app/Cp1252.h"
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
-#include "cli/ParamNames.h"
+#include "cli/names/ParamNames.h"
 
 namespace {
 

@@ -463,8 +463,24 @@ private:
 
 }  // namespace
 
-LinuxHidPlatform::LinuxHidPlatform(std::string sysfsRoot, std::string devRoot)
-    : m_sysfsRoot(std::move(sysfsRoot)), m_devRoot(std::move(devRoot)) {}
+LinuxHidPlatform::LinuxHidPlatform(std::string sysfsRoot, std::string devRoot,
+                                   WatchSource watchSource)
+    : m_sysfsRoot(std::move(sysfsRoot)),
+      m_devRoot(std::move(devRoot)),
+      m_watchSource(std::move(watchSource)) {}
+
+std::unique_ptr<HidWatch> LinuxHidPlatform::watch() {
+    if (!m_watchSource) {
+        setLastError(ENOTSUP);
+        return nullptr;
+    }
+    errno = 0;
+    std::unique_ptr<HidWatch> made = m_watchSource();
+    if (!made) {
+        setLastError(errno != 0 ? errno : ENOTSUP);
+    }
+    return made;
+}
 
 std::unique_ptr<HidInterfaceSet> LinuxHidPlatform::presentInterfaces() {
     const std::string classDir = m_sysfsRoot + "/class/hidraw";

@@ -26,6 +26,101 @@ void setLastError(std::uint32_t error) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
+// Watches
+
+// The platform's watches, shared with its devices, which tell of their own unplugging.
+// Lock order: the hub's mutex, then a watch's.
+class SimWatchHub {
+public:
+    class Watch final : public HidWatch {
+    public:
+        explicit Watch(std::shared_ptr<SimWatchHub> hub) : m_hub(std::move(hub)) {}
+        ~Watch() override { m_hub->remove(this); }
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+
+        WatchStatus wait(std::uint32_t timeoutMs, std::vector<std::string>& departed) override {
+            std::unique_lock lock(m_mutex);
+            m_woken.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return m_cancelled || m_failed || m_changed; });
+            if (m_cancelled) {
+                return WatchStatus::Cancelled;
+            }
+            if (m_failed) {
+                setLastError(SIM_ERROR_IO);
+                return WatchStatus::Failed;
+            }
+            if (!m_changed) {
+                return WatchStatus::TimedOut;
+            }
+            m_changed = false;
+            departed.insert(departed.end(), m_departed.begin(), m_departed.end());
+            m_departed.clear();
+            return WatchStatus::Changed;
+        }
+
+        void cancel() override {
+            std::lock_guard lock(m_mutex);
+            m_cancelled = true;
+            m_woken.notify_all();
+        }
+
+        // A device came (no path) or went (its path).
+        void post(const std::string* departed) {
+            std::lock_guard lock(m_mutex);
+            m_changed = true;
+            if (departed != nullptr) {
+                m_departed.push_back(*departed);
+            }
+            m_woken.notify_all();
+        }
+
+        void fail() {
+            std::lock_guard lock(m_mutex);
+            m_failed = true;
+            m_woken.notify_all();
+        }
+
+    private:
+        const std::shared_ptr<SimWatchHub> m_hub;
+        std::mutex m_mutex;
+        std::condition_variable m_woken;
+        bool m_changed = false;
+        bool m_cancelled = false;
+        bool m_failed = false;
+        std::vector<std::string> m_departed;
+    };
+
+    void add(Watch* watch) {
+        std::lock_guard lock(m_mutex);
+        m_list.push_back(watch);
+    }
+
+    void remove(Watch* watch) {
+        std::lock_guard lock(m_mutex);
+        m_list.erase(std::remove(m_list.begin(), m_list.end(), watch), m_list.end());
+    }
+
+    void post(const std::string* departed) {
+        std::lock_guard lock(m_mutex);
+        for (Watch* watch : m_list) {
+            watch->post(departed);
+        }
+    }
+
+    void fail() {
+        std::lock_guard lock(m_mutex);
+        for (Watch* watch : m_list) {
+            watch->fail();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Watch*> m_list;
+};
+
+// ---------------------------------------------------------------------------------------
 // SimDevice
 
 SimDevice::SimDevice(SimIdentity identity) : m_identity(std::move(identity)) {}
@@ -65,10 +160,18 @@ std::size_t SimDevice::pendingInput() const {
 }
 
 void SimDevice::unplug() {
-    std::lock_guard lock(m_mutex);
-    m_plugged = false;
-    m_input.clear();
-    m_inputArrived.notify_all();
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_plugged) {
+            return;
+        }
+        m_plugged = false;
+        m_input.clear();
+        m_inputArrived.notify_all();
+    }
+    if (m_watches) {
+        m_watches->post(&m_identity.path);
+    }
 }
 
 bool SimDevice::plugged() const {
@@ -410,17 +513,26 @@ ClaimHolder SimHidPlatform::claimHolder(const std::string& path) const {
 // ---------------------------------------------------------------------------------------
 // SimHidPlatform
 
-SimHidPlatform::SimHidPlatform() = default;
+SimHidPlatform::SimHidPlatform() : m_watches(std::make_shared<SimWatchHub>()) {}
 
 SimHidPlatform::~SimHidPlatform() = default;
 
-std::shared_ptr<SimDevice> SimHidPlatform::addDevice(SimIdentity identity) {
-    std::lock_guard lock(m_mutex);
+std::shared_ptr<SimDevice> SimHidPlatform::addDevice(
+    SimIdentity identity, const std::function<void(const std::shared_ptr<SimDevice>&)>& prepare) {
     if (identity.path.empty()) {
+        std::lock_guard lock(m_mutex);
         identity.path = "/dev/sim-hidraw" + std::to_string(m_nextPathNumber++);
     }
     auto device = std::make_shared<SimDevice>(std::move(identity));
-    m_devices.push_back(device);
+    device->m_watches = m_watches;
+    if (prepare) {
+        prepare(device);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_devices.push_back(device);
+    }
+    m_watches->post(nullptr);
     return device;
 }
 
@@ -501,6 +613,24 @@ std::unique_ptr<HidHandle> SimHidPlatform::open(const char* path, OpenMode mode)
         return nullptr;
     }
     return std::make_unique<SimHidHandle>(std::move(device), mode);
+}
+
+void SimHidPlatform::setNotifications(bool on) {
+    m_notifications = on;
+}
+
+void SimHidPlatform::failWatches() {
+    m_watches->fail();
+}
+
+std::unique_ptr<HidWatch> SimHidPlatform::watch() {
+    if (!m_notifications) {
+        setLastError(SIM_ERROR_IO);
+        return nullptr;
+    }
+    auto watch = std::make_unique<SimWatchHub::Watch>(m_watches);
+    m_watches->add(watch.get());
+    return watch;
 }
 
 std::uint32_t SimHidPlatform::lastError() const {

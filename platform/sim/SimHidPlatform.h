@@ -58,6 +58,7 @@ struct SimBehaviour {
 };
 
 class SimHidPlatform;
+class SimWatchHub;
 
 class SimDevice {
 public:
@@ -84,7 +85,9 @@ public:
     std::size_t pendingInput() const;
 
     // The device is gone: blocked and later reads return nothing at once, writes fail with
-    // WriteStatus::NotConnected, opening fails, and new interface sets leave it out.
+    // WriteStatus::NotConnected, opening fails, and new interface sets leave it out. The
+    // platform's watches hear of it, with its path. For good: plugging in again is a new
+    // device (SimHidPlatform::addDevice), as the system sees it.
     void unplug();
     bool plugged() const;
 
@@ -136,6 +139,8 @@ private:
 
     std::recursive_mutex m_hookMutex;  // serialises hook calls with replacing the hook
     WriteHook m_hook;
+    // Set by the platform before anyone else sees the device.
+    std::shared_ptr<SimWatchHub> m_watches;
 };
 
 // The set-up steps of a scan, in the order a scan takes them.
@@ -153,8 +158,12 @@ public:
     SimHidPlatform(const SimHidPlatform&) = delete;
     SimHidPlatform& operator=(const SimHidPlatform&) = delete;
 
-    // Plugs in a new device; interface sets list plugged devices in the order they were added.
-    std::shared_ptr<SimDevice> addDevice(SimIdentity identity);
+    // Plugs in a new device; interface sets list plugged devices in the order they were
+    // added. The platform's watches hear of it. `prepare` runs first, before anyone can
+    // find the device (to give it its hook, so that no frame can miss it).
+    std::shared_ptr<SimDevice> addDevice(
+        SimIdentity identity,
+        const std::function<void(const std::shared_ptr<SimDevice>&)>& prepare = {});
     std::vector<std::shared_ptr<SimDevice>> devices() const;
 
     // Makes `step` fail with `error` for the interface at `index` of every later set (for
@@ -173,12 +182,19 @@ public:
     // so two programs on one simulated system exclude each other as two processes would.
     ClaimHolder claimHolder(const std::string& path) const;
 
+    // On (the default): watch() gives a watch that hears of every addDevice and unplug.
+    // Off: watch() gives none, as a system without notifications.
+    void setNotifications(bool on);
+    // Every watch made so far breaks down: its next wait returns WatchStatus::Failed.
+    void failWatches();
+
     // HidPlatform
     std::unique_ptr<HidInterfaceSet> presentInterfaces() override;
     std::unique_ptr<HidHandle> open(const char* path, OpenMode mode) override;
     std::uint32_t lastError() const override;
     void sleepMs(std::uint32_t milliseconds) override;
     ClaimResult claim(const char* path, const char* program) override;
+    std::unique_ptr<HidWatch> watch() override;
 
 private:
     friend class SimClaim;
@@ -197,6 +213,8 @@ private:
     std::map<std::string, ClaimHolder> m_claims;
     std::atomic<bool> m_realSleep{true};
     std::atomic<std::uint64_t> m_sleepCalls{0};
+    std::atomic<bool> m_notifications{true};
+    const std::shared_ptr<SimWatchHub> m_watches;
 };
 
 }  // namespace platform

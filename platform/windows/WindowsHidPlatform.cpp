@@ -530,6 +530,156 @@ ClaimResult WindowsHidPlatform::claim(const char* path, const char* program) {
     return result;
 }
 
+namespace {
+
+using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK,
+                                                PHCMNOTIFICATION);
+using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
+
+// What the configuration manager's thread hands the waiting one.
+struct NotificationState {
+    HANDLE changed = nullptr;  // auto-reset: set by a notification, taken by a wait
+    std::mutex mutex;
+    std::vector<std::string> departed;
+};
+
+// A removed interface's symbolic link, as its path is spelled (ASCII; Windows compares
+// paths without regard to case). The link ends at its NUL or at the end of the event data.
+std::string linkText(const CM_NOTIFY_EVENT_DATA& data, DWORD size) {
+    constexpr std::size_t OFFSET = offsetof(CM_NOTIFY_EVENT_DATA, u.DeviceInterface.SymbolicLink);
+    if (size <= OFFSET) {
+        return {};
+    }
+    const std::size_t units =
+        std::min<std::size_t>((size - OFFSET) / sizeof(WCHAR), MAX_DETAIL_BYTES);
+    std::string text;
+    for (std::size_t i = 0; i < units && data.u.DeviceInterface.SymbolicLink[i] != 0; ++i) {
+        const WCHAR unit = data.u.DeviceInterface.SymbolicLink[i];
+        text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+    return text;
+}
+
+DWORD CALLBACK onInterfaceChange(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
+                                 PCM_NOTIFY_EVENT_DATA data, DWORD size) {
+    auto* state = static_cast<NotificationState*>(context);
+    if (action == CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL && data != nullptr &&
+        data->FilterType == CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE) {
+        std::string path = linkText(*data, size);
+        if (!path.empty()) {
+            std::lock_guard lock(state->mutex);
+            state->departed.push_back(std::move(path));
+        }
+    }
+    if (action == CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL ||
+        action == CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL) {
+        ::SetEvent(state->changed);
+    }
+    return ERROR_SUCCESS;
+}
+
+class WindowsHidWatch final : public HidWatch {
+public:
+    WindowsHidWatch(std::unique_ptr<NotificationState> state, HANDLE cancelled,
+                    HCMNOTIFICATION notification, UnregisterNotification unregister)
+        : m_state(std::move(state)),
+          m_cancelled(cancelled),
+          m_notification(notification),
+          m_unregister(unregister) {}
+    WindowsHidWatch(const WindowsHidWatch&) = delete;
+    WindowsHidWatch& operator=(const WindowsHidWatch&) = delete;
+    ~WindowsHidWatch() override {
+        // Returns once no callback is running any more: the state may go then.
+        m_unregister(m_notification);
+        ::CloseHandle(m_state->changed);
+        ::CloseHandle(m_cancelled);
+    }
+
+    WatchStatus wait(std::uint32_t timeoutMs, std::vector<std::string>& departed) override {
+        // Cancellation first: of two signalled handles the wait names the lower index.
+        const HANDLE handles[2] = {m_cancelled, m_state->changed};
+        switch (::WaitForMultipleObjects(2, handles, FALSE, timeoutMs)) {
+            case WAIT_OBJECT_0:
+                return WatchStatus::Cancelled;
+            case WAIT_OBJECT_0 + 1: {
+                std::lock_guard lock(m_state->mutex);
+                departed.insert(departed.end(), m_state->departed.begin(), m_state->departed.end());
+                m_state->departed.clear();
+                return WatchStatus::Changed;
+            }
+            case WAIT_TIMEOUT:
+                return WatchStatus::TimedOut;
+            default:
+                keepLastError();
+                return WatchStatus::Failed;
+        }
+    }
+
+    void cancel() override { ::SetEvent(m_cancelled); }
+
+private:
+    const std::unique_ptr<NotificationState> m_state;
+    const HANDLE m_cancelled;  // manual reset: once set, every wait sees it
+    const HCMNOTIFICATION m_notification;
+    const UnregisterNotification m_unregister;
+};
+
+// A function of cfgmgr32.dll that older systems lack, looked up rather than imported.
+template <typename Function>
+Function cfgmgrFunction(const char* name) {
+    HMODULE module = ::GetModuleHandleW(L"cfgmgr32.dll");
+    if (module == nullptr) {
+        module = ::LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    if (module == nullptr) {
+        return nullptr;
+    }
+    // Through void (*)(), which converts to and from every function pointer type.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+std::unique_ptr<HidWatch> WindowsHidPlatform::watch() {
+    const auto registerNotification =
+        cfgmgrFunction<RegisterNotification>("CM_Register_Notification");
+    const auto unregisterNotification =
+        cfgmgrFunction<UnregisterNotification>("CM_Unregister_Notification");
+    if (registerNotification == nullptr || unregisterNotification == nullptr) {
+        setLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    auto state = std::make_unique<NotificationState>();
+    state->changed = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE cancelled = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (state->changed == nullptr || cancelled == nullptr) {
+        keepLastError();
+        if (state->changed != nullptr) {
+            ::CloseHandle(state->changed);
+        }
+        if (cancelled != nullptr) {
+            ::CloseHandle(cancelled);
+        }
+        return nullptr;
+    }
+    CM_NOTIFY_FILTER filter{};
+    filter.cbSize = sizeof filter;
+    filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+    ::HidD_GetHidGuid(&filter.u.DeviceInterface.ClassGuid);
+    HCMNOTIFICATION notification = nullptr;
+    const CONFIGRET result =
+        registerNotification(&filter, state.get(), &onInterfaceChange, &notification);
+    if (result != CR_SUCCESS) {
+        // The configuration manager's own codes are no system error codes.
+        setLastError(ERROR_NOT_SUPPORTED);
+        ::CloseHandle(state->changed);
+        ::CloseHandle(cancelled);
+        return nullptr;
+    }
+    return std::make_unique<WindowsHidWatch>(std::move(state), cancelled, notification,
+                                             unregisterNotification);
+}
+
 std::uint32_t WindowsHidPlatform::lastError() const {
     return t_lastError;
 }

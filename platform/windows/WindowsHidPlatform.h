@@ -22,6 +22,10 @@ public:
     // beside it a named file mapping in which the holder leaves its pid and `program`.
     // Released on the thread that claimed: the mutex belongs to that thread.
     ClaimResult claim(const char* path, const char* program) override;
+    // CM_Register_Notification on the HID interface class: arrivals and removals of
+    // interfaces wake the wait, removals with their paths. Null where the system has no
+    // such function (before Windows 8, Wine) or refuses it: lastError() tells which.
+    std::unique_ptr<HidWatch> watch() override;
 };
 
 }  // namespace platform

@@ -48,6 +48,12 @@ struct QtTraits {
         return QTest::qWaitFor(done, 5000);
     }
     static void pumpAWhile(Window&) { QTest::qWait(100); }
+    static void userClicksSend(Window& window) {
+        QTest::mouseClick(window.control(IDC_SEND), Qt::LeftButton);
+    }
+    static void userPressesEnter(Window& window) {
+        QTest::keyClick(window.control(IDC_VALUE_EDIT), Qt::Key_Return);
+    }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, DialogWindowContract, QtTraits);

@@ -10,9 +10,14 @@
 // Every frame the firmware receives is appended to --log as "<ms since start> <hex bytes>".
 // --frame-delay holds the gadget for MS after each frame it answered, a slow controller, so
 // that a script can act while a program is between two of its frames.
-// SIGUSR1 pulls the gadget out (unbinds the UDC), as a user pulling the cable would;
-// SIGTERM or SIGINT ends the program, after writing the firmware's parameter memory to
+// SIGUSR1 pulls the gadget out (unbinds the UDC), as a user pulling the cable would. SIGUSR2
+// while it is plugged ends the delay, so that a script can keep a program busy for as long as
+// it needs, then let it go; while it is pulled out, SIGUSR2 plugs it in again (binds the UDC)
+// with the firmware's memory kept, and once the host has enumerated it writes the --ready file
+// again; SIGTERM or SIGINT ends the program, after writing
+// the firmware's parameter memory to
 // --memory as "<address hex> <value hex>" lines.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -106,6 +111,7 @@ int run(const Options& options) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     // Blocked before any thread starts, so that only sigwait below takes them.
@@ -126,44 +132,56 @@ int run(const Options& options) {
     firmware.setMeasurements(measurements);
 
     UsbGadget gadget(options.gadget);
-    const PluggedController plugged =
-        plugController(gadget, firmware, [&](std::span<const std::uint8_t> frame) {
-            {
-                std::lock_guard lock(logMutex);
-                if (log != nullptr) {
-                    std::fprintf(log, "%lld", msSince(start));
-                    for (std::uint8_t byte : frame) {
-                        std::fprintf(log, " %02x", byte);
-                    }
-                    std::fprintf(log, "\n");
-                    std::fflush(log);
+    std::atomic<long> frameDelayMs{options.frameDelayMs};
+    const GadgetBridge::Handler onFrame = [&](std::span<const std::uint8_t> frame) {
+        {
+            std::lock_guard lock(logMutex);
+            if (log != nullptr) {
+                std::fprintf(log, "%lld", msSince(start));
+                for (std::uint8_t byte : frame) {
+                    std::fprintf(log, " %02x", byte);
                 }
+                std::fprintf(log, "\n");
+                std::fflush(log);
             }
-            if (options.frameDelayMs > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(options.frameDelayMs));
-            }
-        });
-    const std::string& hidraw = plugged.hidraw;
-    {
+        }
+        if (const long delay = frameDelayMs.load(); delay > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        }
+    };
+    const auto note = [&](const char* what) {
+        std::lock_guard lock(logMutex);
+        if (log != nullptr) {
+            std::fprintf(log, "%lld %s\n", msSince(start), what);
+            std::fflush(log);
+        }
+    };
+    const auto ready = [&](const std::string& hidraw) {
         // Written whole, then renamed, so a script polling for it never reads half.
         const std::string partial = options.ready + ".part";
         std::ofstream(partial) << hidraw << "\n";
         std::rename(partial.c_str(), options.ready.c_str());
-    }
+    };
+    PluggedController plugged = plugController(gadget, firmware, onFrame);
+    ready(plugged.hidraw);
 
     for (;;) {
         int signal = 0;
         sigwait(&signals, &signal);
-        if (signal != SIGUSR1) {
-            break;
-        }
-        if (gadget.plugged()) {
+        if (signal == SIGUSR1 && gadget.plugged()) {
             gadget.unplug();
-            std::lock_guard lock(logMutex);
-            if (log != nullptr) {
-                std::fprintf(log, "%lld unplugged\n", msSince(start));
-                std::fflush(log);
-            }
+            note("unplugged");
+        } else if (signal == SIGUSR2 && gadget.plugged()) {
+            frameDelayMs = 0;
+        } else if (signal == SIGUSR2 && !gadget.plugged()) {
+            // The old bridge stopped reading when the device went: a new one on the node.
+            firmware.setSink({});
+            plugged = PluggedController{};
+            plugged = plugController(gadget, firmware, onFrame);
+            note("plugged");
+            ready(plugged.hidraw);
+        } else if (signal != SIGUSR1 && signal != SIGUSR2) {
+            break;
         }
     }
 

@@ -15,7 +15,8 @@
 class ClaimingThread {
 public:
     ClaimingThread(platform::HidPlatform& hid, std::string path, std::string program)
-        : m_thread([this, &hid, path, program, release = m_release.get_future()] {
+        : m_thread([this, &hid, path = std::move(path), program = std::move(program),
+                    release = m_release.get_future()] {
               platform::ClaimResult result = hid.claim(path.c_str(), program.c_str());
               m_taken.set_value({result.status, nullptr, result.holder});
               release.wait();

@@ -196,6 +196,23 @@ struct Win32Traits {
         return pumpUntil(window.hwnd(), done);
     }
     static void pumpAWhile(Window& window) { pumpFor(window.hwnd(), 100); }
+    // A click of the mouse, which the system hands to the window under it: a disabled one
+    // gets none. (BM_CLICK would reach a disabled button under Wine.)
+    static void userClicksSend(Window& window) {
+        RECT send{};
+        GetWindowRect(GetDlgItem(window.hwnd(), IDC_SEND), &send);
+        SetCursorPos((send.left + send.right) / 2, (send.top + send.bottom) / 2);
+        INPUT clicks[2] = {};
+        clicks[0].type = INPUT_MOUSE;
+        clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        clicks[1].type = INPUT_MOUSE;
+        clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, clicks, sizeof(INPUT));
+    }
+    // Through the dialog manager, which presses the default button.
+    static void userPressesEnter(Window& window) {
+        PostMessageA(GetDlgItem(window.hwnd(), IDC_VALUE_EDIT), WM_KEYDOWN, VK_RETURN, 0);
+    }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DialogWindowContract, Win32Traits);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -269,6 +270,42 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
     process->signal(SIGKILL);
     ASSERT_TRUE(rig::waitUntil(
         [&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
+}
+
+// The program itself, as the service starts it: its states and availability arrive, and
+// Ctrl-C takes it offline in order (an ordinary end publishes "offline" itself).
+TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
+    const std::string conf = config("interval = 0.5\nhomeassistant = no\n");
+    const auto live = subscribe("ctl", {"ostrel/#"});
+    rig::Process process({OSTRELCTL, "--simulated=2", "mqtt", "--config", conf},
+                         m_folder / "publisher.out", m_folder / "publisher.err",
+                         {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
+    ASSERT_TRUE(rig::waitUntil(
+        [&] {
+            return live->on("ostrel/car7/sim-1/state").size() >= 2 &&
+                   !live->on("ostrel/car7/sim-2/state").empty();
+        },
+        LIMIT))
+        << said();
+    // The figures of `status --json` from the same program.
+    std::string text;
+    if (std::FILE* status = ::popen(
+            (std::string(OSTRELCTL) + " --simulated=2 --device sim-2 status --json").c_str(),
+            "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, status)) > 0;) {
+            text.append(buffer, n);
+        }
+        ::pclose(status);
+    }
+    const json state = json::parse(live->on("ostrel/car7/sim-2/state").front().payload);
+    for (const char* key : {"voltageIn", "voltage12V", "temperature", "state", "mode"}) {
+        EXPECT_EQ(state.at(key), json::parse(text).at(key)) << key;
+    }
+    EXPECT_EQ(live->on("ostrel/car7/status").front().payload, "online");
+    process.signal(SIGINT);
+    EXPECT_EQ(process.wait(20s), 0) << said();
+    EXPECT_EQ(live->on("ostrel/car7/status").back().payload, "offline");
 }
 
 TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveInOrderAcrossARestart) {

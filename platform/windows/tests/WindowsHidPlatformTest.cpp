@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/ControllerWatch.h"
 #include "device/HIDDevice.h"
 #include "device/HIDDevices.h"
 #include "device/tests/Recorder.h"
@@ -222,6 +223,36 @@ TEST(WindowsHid, AClaimIsANamedMutexOfThePathAndNamesItsHolder) {
     EXPECT_EQ(held.status, ClaimStatus::Held);
     EXPECT_EQ(hid.claim(R"(\\?\HID#CASE)", "ostrelctl").status, ClaimStatus::Busy);
     EXPECT_EQ((*ClaimingThread(hid, R"(\\?\HID#CASE)", "ostrelctl")).status, ClaimStatus::Busy);
+}
+
+// The live set on Wine's HID stack: Wine has no CM_Register_Notification (or one that may
+// refuse), so the watch searches by the clock; it finds no controller among Wine's devices,
+// reports nothing, and a cancel from another thread ends a long wait.
+TEST(WindowsHid, TheWatchRunsOnWinesDevicesAndIsCancelled) {
+    platform::WindowsHidPlatform platform;
+    std::unique_ptr<platform::HidWatch> notifications = platform.watch();
+    if (!notifications) {
+        const std::uint32_t error = platform.lastError();
+        EXPECT_TRUE(error == ERROR_PROC_NOT_FOUND || error == ERROR_NOT_SUPPORTED) << error;
+    } else {
+        std::vector<std::string> departed;
+        EXPECT_EQ(notifications->wait(0, departed), platform::WatchStatus::TimedOut);
+        notifications->cancel();
+        EXPECT_EQ(notifications->wait(60000, departed), platform::WatchStatus::Cancelled);
+    }
+    std::printf("[ NOTE     ] Windows watch: %s\n",
+                notifications ? "CM_Register_Notification" : "searches every 250 ms");
+    notifications.reset();
+
+    ControllerWatch watch(platform);
+    EXPECT_EQ(watch.polling(), !platform.watch());
+    EXPECT_TRUE(watch.attached().empty());
+    EXPECT_TRUE(watch.next(2 * ControllerWatch::POLL_INTERVAL).empty());
+    auto waiting =
+        std::async(std::launch::async, [&] { return watch.next(std::chrono::hours(1)); });
+    watch.cancel();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(waiting.get().empty());
 }
 
 }  // namespace

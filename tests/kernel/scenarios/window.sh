@@ -4,7 +4,8 @@
 # The window program against the gadget, looked at from outside as a user would see it:
 # the caption, the frames the firmware received, a parameter chosen and written with the
 # keyboard and mouse, the unplug message and the program's end; then ostrelctl beside the
-# window, kept off the controller the window holds.
+# window, kept off the controller the window holds; then the window opened while ostrelctl
+# holds the controller, kept off it until the backup ends.
 source "$(dirname "$0")/lib.sh"
 
 OSTREL=$OSTREL_BUILD/qt/ostrel
@@ -78,17 +79,23 @@ check "a status request about each second" test "$count" -ge 3 -a "$period" -ge 
 # type a value and press Enter, which acts as Send. Template positions in dialog units,
 # at the window's 6 x 13 base units: the list at (15, 88), the value at (162, 88).
 # No window manager: focus by hand.
-xdotool windowfocus --sync "$main"
-xdotool mousemove --window "$main" 60 150 click 1
-sleep 1
-xdotool key Down Down Down Return
+choose_delay() {
+    xdotool windowfocus --sync "$1"
+    xdotool mousemove --window "$1" 60 150 click 1
+    sleep 1
+    xdotool key Down Down Down Return
+}
+type_value() {
+    sleep 1
+    xdotool mousemove --window "$1" 270 150 click 1
+    xdotool key ctrl+a
+    xdotool type --delay 50 "$2"
+    xdotool key Return
+}
+choose_delay "$main"
 check "choosing a parameter sends its read frame" \
     wait_until 10 grep -q " a4 a1 03 01$(zeros 20)$" /tmp/ostrel.log
-sleep 1
-xdotool mousemove --window "$main" 270 150 click 1
-xdotool key ctrl+a
-xdotool type --delay 50 "9"
-xdotool key Return
+type_value "$main" 9
 check "Enter writes the typed value" wait_until 10 grep -q " a4 a0 03 01 09 00$(zeros 18)$" /tmp/ostrel.log
 snapshot window-after-write
 
@@ -139,5 +146,48 @@ cp /tmp/ctl-*.out /tmp/ctl-*.err "$OSTREL_OUT/" 2>/dev/null
 stop_gadget again
 stop_gadget ostrel
 check "the firmware stored the written value" grep -qx '03 09' /tmp/ostrel.memory
+
+# 6. The window opened while ostrelctl backs up a slow controller: the status panel goes
+# on, the editor names the holder and sends no parameter frame, whatever the user tries,
+# until the backup ends; then the window claims the controller and reads and writes. The
+# controller takes 2 s a frame until the user's tries are done (SIGUSR2): the backup would
+# take over a minute, longer than the window's start on a busy emulated machine. ostrelctl's
+# --timeout has room for that, so that it asks each question once.
+start_gadget slow --frame-delay 2000 || finish
+"$OSTRELCTL" --timeout 60000 backup /tmp/slow.json >/tmp/ctl-slow.out 2>/tmp/ctl-slow.err &
+backup=$!
+check "the backup reads the slow controller" wait_until 20 grep -q ' a4 a1 ' /tmp/slow.log
+"$OSTREL" >/tmp/beside.out 2>/tmp/beside.err &
+beside=$!
+check "the window opened meanwhile shows the status" \
+    find_window late 60 '^Ostrel ver: 2.1 mode: 03$'
+snapshot window-in-use
+choose_delay "${late:-0}"
+type_value "${late:-0}" 7
+check "the backup still runs after the user's tries" kill -0 "$backup"
+# shellcheck disable=SC2154 # start_gadget sets it through printf -v
+kill -USR2 "$slow_pid"
+ended "$backup" 120
+check "the backup ends with 0 (got $ended_rc)" test "$ended_rc" -eq 0 -a -s /tmp/slow.json
+during=$(wc -l </tmp/slow.log)
+check "no parameter write reached the controller during the backup" \
+    test "$(head -n "$during" /tmp/slow.log | grep -c ' a4 a0 ')" -eq 0
+check "and no parameter read but the backup's own, one each" \
+    test -z "$(head -n "$during" /tmp/slow.log | grep ' a4 a1 ' | cut -d' ' -f2- | sort | uniq -d)"
+# The next poll tick takes the claim; the editor is back as at start.
+sleep 2
+after() { tail -n "+$((during + 1))" /tmp/slow.log | grep -q "$1"; }
+choose_delay "${late:-0}"
+check "once the backup ended, choosing sends the read" \
+    wait_until 10 after " a4 a1 03 01$(zeros 20)$"
+type_value "${late:-0}" 9
+check "and Enter the write" wait_until 10 after " a4 a0 03 01 09 00$(zeros 18)$"
+snapshot window-claimed
+xdotool key --window "${late:-0}" Escape
+ended "$beside" 20
+check "the window ends with 0 (got $ended_rc)" test "$ended_rc" -eq 0
+stop_gadget slow
+check "the slow controller stored the window's value" grep -qx '03 09' /tmp/slow.memory
+cp /tmp/ctl-slow.* /tmp/beside.out /tmp/beside.err "$OSTREL_OUT/" 2>/dev/null
 cp /tmp/window.out /tmp/window.err "$OSTREL_OUT/" 2>/dev/null
 finish

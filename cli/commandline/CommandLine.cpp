@@ -1,0 +1,149 @@
+#include "cli/commandline/CommandLine.h"
+
+#include <ostream>
+#include <string>
+
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
+#include "cli/commands/Verbs.h"
+#include "cli/selection/AllControllers.h"
+
+namespace ctl {
+namespace {
+
+// "status, get, set, backup, restore, diff and factory-reset": the verbs --all runs on every
+// controller, in the table's order.
+std::string verbsOnEach() {
+    std::vector<std::string> names;
+    for (const Verb* verb : verbs()) {
+        if (verb->all == UnderAll::EachController) {
+            names.emplace_back(verb->name);
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+CommandLine::CommandLine(Definitions definitions)
+    : app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
+          "over USB, shows its status, and saves, restores and compares its settings.",
+          "ostrelctl"} {
+    app.set_version_flag("--version", ostrelctlVersion());
+    app.set_help_all_flag("--help-all",
+                          "Print this help message with every command's options and exit");
+    app.footer(helpFooter());
+    // One line, as every other failure says why.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return "ostrelctl: " + escapeControls(error.what()) + " (--help shows the usage)\n";
+    });
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    app.add_flag("--simulated{1}", m_global.simulated,
+                 "talk to N simulated controllers (default 1, at most 16) at the locations "
+                 "sim-1, sim-2, ... instead of those on USB")
+        ->option_text("[=N]")
+        ->check(CLI::Range(1, 16));
+    auto* device = app.add_option("--device", m_global.device,
+                                  "the controller to work on: its location as \"ostrelctl "
+                                  "devices\" prints it (1-1.4.2), or its device path; needed "
+                                  "when several are attached");
+    device->option_text("SELECTOR")->check(notEmpty("selector: give a location or a device path"));
+    app.add_flag("--all", m_global.all,
+                 verbsOnEach() +
+                     " on every attached controller at once, output grouped by location, then a "
+                     "summary table")
+        ->excludes(device);
+    app.add_option("--timeout", m_global.timeoutMs,
+                   "how long one answer of the controller may take, retries included "
+                   "(default 1000)")
+        ->option_text("MS")
+        ->transform(decimalNumber())
+        ->check(CLI::Range(10, 600000));
+    app.add_flag("--verbose", m_global.verbose, "show the device search's findings on stderr");
+    app.add_option("--wait", m_global.waitSeconds,
+                   "wait up to SECONDS while the window or another ostrelctl holds the "
+                   "controller (default 0: exit 5 at once)")
+        ->option_text("SECONDS")
+        ->transform(decimalNumber())
+        ->check(CLI::Range(0.0, 86400.0));
+
+    m_entries.reserve(verbs().size());
+    for (const Verb* verb : verbs()) {
+        CLI::App* command = app.add_subcommand(verb->name, verb->summary);
+        if (verb->hidden) {
+            // For the package's build: hidden from --help and the manual page.
+            command->group("");
+        }
+        m_entries.push_back({verb, command, nullptr});
+    }
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (definitions == Definitions::Every) {
+            define(m_entries[i]);
+        } else {
+            // Before the parser reads the words after the verb.
+            m_entries[i].command->preparse_callback(
+                [this, i](std::size_t) { define(m_entries[i]); });
+        }
+    }
+}
+
+void CommandLine::define(Entry& entry) {
+    if (!entry.values) {
+        entry.values = entry.verb->define(*entry.command, *this);
+    }
+}
+
+const CLI::App& CommandLine::everyOption() {
+    for (Entry& entry : m_entries) {
+        define(entry);
+    }
+    return app;
+}
+
+int CommandLine::run(int argc, const char* const* argv, Console console, PlatformSource& platforms,
+                     const std::atomic<bool>& interrupted) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (dynamic_cast<const CLI::CallForAllHelp*>(&error) != nullptr) {
+            everyOption();
+        }
+        const int code = app.exit(error, console.out, console.err);
+        return code == 0 ? EXIT_OK : EXIT_USAGE;
+    }
+
+    for (Entry& entry : m_entries) {
+        if (!entry.command->parsed()) {
+            continue;
+        }
+        m_watching = entry.values->endsWithItsReader();
+        CommandContext context{console, platforms, m_global, interrupted};
+        context.claims = entry.verb->claims == Claims::TheController;
+        if (m_global.all && entry.verb->all != UnderAll::ItsOwnWay) {
+            return runOnEvery(entry, context);
+        }
+        return entry.values->run(context);
+    }
+    return EXIT_USAGE;
+}
+
+int CommandLine::runOnEvery(Entry& entry, CommandContext& context) {
+    if (entry.verb->all == UnderAll::Refused) {
+        return fail(context, EXIT_USAGE, "--all works with " + verbsOnEach());
+    }
+    std::string input;
+    if (const int code = entry.values->beforeAll(context, input); code != EXIT_OK) {
+        return code;
+    }
+    Command& command = *entry.values;
+    return runOnAll(context, command.json(), input,
+                    [&command](CommandContext& own) { return command.runOnEach(own); });
+}
+
+}  // namespace ctl

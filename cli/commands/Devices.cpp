@@ -1,0 +1,95 @@
+// devices: every attached controller, where it is plugged and what it answers.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <vector>
+
+#include "app/OutsideText.h"
+#include "cli/commands/Verb.h"
+#include "cli/selection/Selection.h"
+#include "cli/session/Controller.h"
+#include "cli/session/Session.h"
+
+namespace ctl {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+int commandDevices(CommandContext& context, bool asJson) {
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    const std::vector<std::unique_ptr<HIDDescriptor>> found =
+        findControllers(platform, context.global.verbose ? context.console.diagnostics : nullptr);
+    Controller::Options options;
+    options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
+    json list = json::array();
+    std::ostream& out = context.console.out;
+    if (!asJson && !found.empty()) {
+        out << "LOCATION  DEVICE  PRODUCT  FIRMWARE  MODE\n";
+    }
+    for (const auto& descriptor : found) {
+        // One status request each, unclaimed as status is: harmless to whoever holds it.
+        ParamTable table;
+        Controller controller(platform, table, options);
+        StatusReport status;
+        const bool answered = controller.open(*descriptor) == Controller::Found::One &&
+                              controller.status(status) == Outcome::Ok;
+        char product[8];
+        std::snprintf(product, sizeof product, "0x%04x", descriptor->productId);
+        if (asJson) {
+            json item = {{"location", descriptor->location},
+                         {"path", descriptor->path},
+                         {"productId", descriptor->productId},
+                         {"answered", answered}};
+            item["firmware"] = answered ? json(firmwareText(status)) : json(nullptr);
+            item["mode"] = answered ? json(status.mode) : json(nullptr);
+            list.push_back(std::move(item));
+        } else {
+            out << locationText(*descriptor) << "  " << escapeControls(descriptor->path) << "  "
+                << product << "  "
+                << (answered ? firmwareText(status) + "  " + std::to_string(status.mode)
+                             : std::string("no answer"))
+                << '\n';
+        }
+    }
+    if (asJson) {
+        out << list.dump(2) << '\n';
+    } else if (found.empty()) {
+        out << "no controller found\n";
+    }
+    return EXIT_OK;
+}
+
+class DevicesCommand final : public Command {
+public:
+    explicit DevicesCommand(CLI::App& command) { command.add_flag("--json", m_json, "as JSON"); }
+
+    int run(CommandContext& context) override {
+        if (!context.global.device.empty()) {
+            return fail(context, EXIT_USAGE,
+                        "devices lists every controller: it takes no --device");
+        }
+        return commandDevices(context, m_json);
+    }
+
+private:
+    bool m_json = false;
+};
+
+}  // namespace
+
+// One status request each, unclaimed: harmless to whoever holds a controller.
+extern const Verb DEVICES{
+    "devices",
+    "every attached controller: location, device path, product id, firmware and mode "
+    "(\"no answer\" when it gives no status)",
+    false,
+    Claims::Nothing,
+    UnderAll::Refused,
+    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        return std::make_unique<DevicesCommand>(command);
+    }};
+
+}  // namespace ctl

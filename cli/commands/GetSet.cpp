@@ -1,0 +1,213 @@
+#include "cli/commands/GetSet.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "app/Cp1252.h"
+#include "app/StrictValue.h"
+#include "cli/commands/Verb.h"
+#include "cli/files/BackupFile.h"
+#include "cli/names/ParamNames.h"
+#include "cli/session/Session.h"
+#include "params/ValueCodec.h"
+
+namespace ctl {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+bool resolveAll(CommandContext& context, const ParamTable& table,
+                const std::vector<std::string>& queries, std::vector<int>& rows) {
+    bool ok = true;
+    for (const std::string& query : queries) {
+        const ParamMatch match = resolveParam(table, cp1252::fromUtf8(query));
+        if (match.row < 0) {
+            fail(context, EXIT_USAGE, describeMismatch(table, cp1252::fromUtf8(query), match));
+            ok = false;
+        } else {
+            rows.push_back(match.row);
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+int commandGet(CommandContext& context, const std::vector<std::string>& params, bool all,
+               bool asJson) {
+    if (all == !params.empty()) {
+        return fail(context, EXIT_USAGE, "name the parameters to read, or give --all");
+    }
+    std::vector<int> rows;
+    {
+        const ParamTable names;
+        if (all) {
+            rows = valueRows(names);
+        } else if (!resolveAll(context, names, params, rows)) {
+            return EXIT_USAGE;
+        }
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    json values = json::array();
+    for (const int index : rows) {
+        ParamReport value;
+        if (const int code = session.read(index, value); code != EXIT_OK) {
+            return code;
+        }
+        const ParamDef& row = session.table().row(index);
+        const std::string text = utf8(decodeParamValue(row, value.first, value.second).c_str());
+        if (asJson) {
+            values.push_back({{"row", index},
+                              {"address", row.address},
+                              {"name", utf8(row.name)},
+                              {"raw", rawValue(row, value.first, value.second)},
+                              {"text", text},
+                              {"unit", utf8(row.unit)}});
+        } else {
+            context.console.out << utf8(row.name) << ": " << withUnit(row, text) << '\n';
+        }
+    }
+    if (asJson) {
+        context.console.out << values.dump(2) << '\n';
+    }
+    return EXIT_OK;
+}
+
+int commandSet(CommandContext& context, const std::string& param, const std::string& value) {
+    int index = -1;
+    {
+        const ParamTable names;
+        std::vector<int> rows;
+        if (!resolveAll(context, names, {param}, rows)) {
+            return EXIT_USAGE;
+        }
+        index = rows.front();
+        if (names.row(index).kind == PK_ACTION) {
+            return fail(context, EXIT_USAGE,
+                        quotedUtf8(names.row(index).name) +
+                            " is an action; \"ostrelctl factory-reset --yes\" sends it");
+        }
+        // Refused by every firmware: refused before the controller is even looked for.
+        if (const std::string refusal = refusalOnEveryFirmware(index, value); !refusal.empty()) {
+            return fail(context, EXIT_USAGE, refusal);
+        }
+    }
+    Session session(context);
+    if (const int code = session.start(); code != EXIT_OK) {
+        return code;
+    }
+    // Now with this controller's factors, before anything is written.
+    const ParamDef& row = session.table().row(index);
+    const StrictValue strict = parseStrictValue(row, value);
+    if (!strict.value) {
+        return fail(context, EXIT_USAGE, strict.message);
+    }
+    const EncodedValue encoded = *strict.value;
+    if (!strict.message.empty()) {
+        context.console.out << utf8(row.name) << ": " << strict.message << '\n';
+    }
+    if (context.interrupted.load()) {
+        if (context.tally != nullptr) {
+            context.tally->failed = 1;
+        }
+        printLists(context.console.out, "set", {}, {}, {utf8(row.name)});
+        return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+    }
+    if (const int code = session.check(session.controller().write(row, encoded),
+                                       "the write of \"" + utf8(row.name) + "\"");
+        code != EXIT_OK) {
+        return code;
+    }
+    ParamReport readBack;
+    if (const int code = session.readBack(index, encoded, readBack); code != EXIT_OK) {
+        return code;
+    }
+    const std::string held = currentText(row, readBack);
+    if (context.tally != nullptr) {
+        context.tally->written = 1;
+        (holds(row, readBack, encoded) ? context.tally->verified : context.tally->failed) = 1;
+    }
+    if (!holds(row, readBack, encoded)) {
+        return fail(context, EXIT_TIMEOUT,
+                    quotedUtf8(row.name) + " did not read back: written " +
+                        valueText(row, encoded) + ", the controller holds " + held);
+    }
+    context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
+    return context.interrupted.load() ? interruptedAfterWriting(context) : EXIT_OK;
+}
+
+namespace {
+
+class GetCommand final : public Command {
+public:
+    explicit GetCommand(CLI::App& command) {
+        command.add_option("PARAM", m_params, "the parameters to read");
+        command.add_flag("--all", m_all, "every parameter but the factory reset action");
+        command.add_flag("--json", m_json, "as JSON");
+    }
+
+    int run(CommandContext& context) override {
+        return commandGet(context, m_params, m_all, m_json);
+    }
+    // No parameter named, or --all beside names: refused once, not once a controller.
+    int beforeAll(CommandContext& context, std::string&) override {
+        if (m_all == !m_params.empty()) {
+            return run(context);
+        }
+        return EXIT_OK;
+    }
+    bool json() const override { return m_json; }
+
+private:
+    std::vector<std::string> m_params;
+    bool m_all = false;
+    bool m_json = false;
+};
+
+class SetCommand final : public Command {
+public:
+    explicit SetCommand(CLI::App& command) {
+        command.add_option("PARAM", m_param, "the parameter")->required();
+        command
+            .add_option("VALUE", m_value,
+                        "the value in the parameter's unit (5, 12.5, -20; for the timers "
+                        "hh:mm:ss or Never); a value that starts with - is a value, never an "
+                        "option")
+            ->required();
+        // After PARAM everything is the value: "set min-temp -5" and "set min-temp -hot" alike.
+        command.positionals_at_end();
+    }
+
+    int run(CommandContext& context) override { return commandSet(context, m_param, m_value); }
+
+private:
+    std::string m_param;
+    std::string m_value;
+};
+
+}  // namespace
+
+extern const Verb GET{"get",
+                      "reads parameters from the controller",
+                      false,
+                      Claims::TheController,
+                      UnderAll::EachController,
+                      [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                          return std::make_unique<GetCommand>(command);
+                      }};
+
+extern const Verb SET{
+    "set",
+    "writes one parameter, reads it back and says whether the controller holds it",
+    false,
+    Claims::TheController,
+    UnderAll::EachController,
+    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        return std::make_unique<SetCommand>(command);
+    }};
+
+}  // namespace ctl

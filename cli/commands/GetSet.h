@@ -1,0 +1,17 @@
+// get and set: parameters read, and one written and read back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/context/Context.h"
+
+namespace ctl {
+
+// Reads the named parameters, or (all) every parameter but the factory reset action.
+int commandGet(CommandContext& context, const std::vector<std::string>& params, bool all,
+               bool json);
+// Writes one parameter, reads it back and says whether the controller holds it.
+int commandSet(CommandContext& context, const std::string& param, const std::string& value);
+
+}  // namespace ctl

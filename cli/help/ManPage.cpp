@@ -1,0 +1,224 @@
+#include "cli/help/ManPage.h"
+
+#include <cctype>
+#include <sstream>
+#include <vector>
+
+#include "cli/context/ExitStatus.h"
+#include "cli/files/BackupFile.h"
+#include "cli/help/HelpText.h"
+
+namespace ctl {
+namespace {
+
+struct Example {
+    const char* command;
+    const char* meaning;
+};
+
+constexpr Example EXAMPLES[] = {
+    {"ostrelctl status", "The controller's status, with the texts the window shows."},
+    {"ostrelctl status --watch 1 --csv > log.csv", "One status line a second until Ctrl-C."},
+    {"ostrelctl get delay-before-psu-startup 0x1c",
+     "Two parameters, by short name and by address."},
+    {"ostrelctl set min-temp -20",
+     "Writes a value, reads it back and says whether the controller holds it."},
+    {"ostrelctl backup unit1.json", "Every parameter into a JSON file."},
+    {"ostrelctl restore --dry-run unit1.json",
+     "What a restore would write to this controller; then without --dry-run to write it."},
+    {"ostrelctl diff --exit-code unit1.json",
+     "What differs between the file and the controller; exit status 6 when anything does."},
+    {"ostrelctl restore --convert unit1.json",
+     "A backup of the other firmware family, written as the nearest values this controller "
+     "holds."},
+    {"ostrelctl --wait 30 backup unit1.json",
+     "Waits up to 30 seconds while the window or another ostrelctl holds the controller, "
+     "instead of ending at once with exit status 5."},
+    {"ostrelctl --simulated get --all", "Everything on a simulated controller, without hardware."},
+    {"ostrelctl devices",
+     "Every attached controller: where it is plugged, its device path, "
+     "product id, firmware and mode."},
+    {"ostrelctl --device 1-1.4.2 set min-temp -20",
+     "Writes to the controller plugged in at 1-1.4.2, and to no other."},
+    {"ostrelctl --all backup bench/",
+     "Every attached controller at once, each into its own file "
+     "bench/ostrel-LOCATION.json, then a summary table."},
+    {"ostrelctl --all restore unit1.json",
+     "One file to every attached controller at once; the exit status is the worst of theirs."},
+    {"ostrelctl --simulated=4 --all status", "Four simulated controllers, without hardware."},
+};
+
+bool isHelp(const CLI::App& app, const CLI::Option* option) {
+    return option == app.get_help_ptr() || option == app.get_help_all_ptr();
+}
+
+// " \fISECONDS\fR" after an option that takes a value, else nothing.
+std::string valueName(const CLI::Option& option) {
+    if (option.get_expected_max() <= 0) {
+        return {};
+    }
+    const std::string& text = option.get_option_text();
+    return " \\fI" + roffEscape(text.empty() ? option.get_type_name() : text) + "\\fR";
+}
+
+// "\fB\-\-watch\fR \fISECONDS\fR", "\fIPARAM\fR ...", "\fB\-h\fR, \fB\-\-help\fR".
+std::string optionSyntax(const CLI::Option& option) {
+    if (option.get_positional()) {
+        std::string syntax = "\\fI" + roffEscape(option.get_name(true)) + "\\fR";
+        if (option.get_items_expected_max() > 1) {
+            syntax += " .\\|.\\|.";
+        }
+        return syntax;
+    }
+    std::string syntax;
+    for (const std::string& name : option.get_snames()) {
+        syntax += (syntax.empty() ? "" : ", ") + ("\\fB" + roffEscape("-" + name) + "\\fR");
+    }
+    for (const std::string& name : option.get_lnames()) {
+        syntax += (syntax.empty() ? "" : ", ") + ("\\fB" + roffEscape("--" + name) + "\\fR");
+    }
+    return syntax + valueName(option);
+}
+
+// One word of a synopsis: the first name only, optional ones in brackets.
+std::string synopsisWord(const CLI::Option& option) {
+    std::string word;
+    if (option.get_positional()) {
+        word = optionSyntax(option);
+    } else {
+        const std::string name = option.get_lnames().empty() ? "-" + option.get_snames().front()
+                                                             : "--" + option.get_lnames().front();
+        word = "\\fB" + roffEscape(name) + "\\fR" + valueName(option);
+    }
+    return option.get_required() ? word : "[" + word + "]";
+}
+
+// The options of `app` that a page lists, without the help flags: options first, then the
+// positionals in their order.
+std::vector<const CLI::Option*> pageOptions(const CLI::App& app) {
+    std::vector<const CLI::Option*> options;
+    for (const CLI::Option* option : app.get_options()) {
+        if (!isHelp(app, option) && option->nonpositional()) {
+            options.push_back(option);
+        }
+    }
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_positional()) {
+            options.push_back(option);
+        }
+    }
+    return options;
+}
+
+std::string sentence(std::string text) {
+    if (!text.empty()) {
+        text.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(text.front())));
+    }
+    return roffEscape(text) + ".";
+}
+
+void listOptions(std::ostream& page, const std::vector<const CLI::Option*>& options) {
+    for (const CLI::Option* option : options) {
+        page << ".TP\n" << optionSyntax(*option) << '\n';
+        page << sentence(option->get_description()) << '\n';
+    }
+}
+
+}  // namespace
+
+std::string roffEscape(std::string_view text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '\\') {
+            escaped += "\\e";
+        } else if (c == '-') {
+            escaped += "\\-";
+        } else {
+            if ((c == '.' || c == '\'') && (escaped.empty() || escaped.back() == '\n')) {
+                escaped += "\\&";
+            }
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std::string_view date) {
+    // A hidden command (no group) is for the build, not for the reader.
+    const std::vector<const CLI::App*> commands =
+        app.get_subcommands([](const CLI::App* command) { return !command->get_group().empty(); });
+    std::ostringstream page;
+    page << ".\\\" Written by ostrelctl-manpage from the program's own command definitions.\n"
+         << ".TH OSTRELCTL 1 \"" << date << "\" \"Ostrel programmer " << version
+         << "\" \"User Commands\"\n";
+
+    page << ".SH NAME\nostrelctl \\- the Ostrel power\\-supply controller from the command line\n";
+
+    page << ".SH SYNOPSIS\n";
+    for (const CLI::App* command : commands) {
+        page << ".SY ostrelctl\n[\\fIOPTIONS\\fR]\n\\fB" << roffEscape(command->get_name())
+             << "\\fR\n";
+        for (const CLI::Option* option : pageOptions(*command)) {
+            page << synopsisWord(*option) << '\n';
+        }
+        page << ".YS\n";
+    }
+    page << ".SY ostrelctl\n\\fB\\-\\-help\\fR | \\fB\\-\\-help\\-all\\fR | "
+            "\\fB\\-\\-version\\fR\n.YS\n";
+
+    page << ".SH DESCRIPTION\n"
+         << roffEscape(app.get_description()) << '\n'
+         << ".PP\n"
+         << "It finds the controller as the window, \\fBostrel\\fR(1), does, prints the window's "
+            "texts (UTF\\-8), and runs one command a call. Each command but \\fBlist\\fR talks "
+            "to the one controller attached; the window may stay open meanwhile.\n";
+
+    page << ".SH OPTIONS\nThese go before the command.\n";
+    listOptions(page, app.get_options());
+
+    page << ".SH COMMANDS\n";
+    for (const CLI::App* command : commands) {
+        page << ".SS " << roffEscape(command->get_name()) << '\n'
+             << sentence(command->get_description()) << '\n';
+        listOptions(page, pageOptions(*command));
+    }
+
+    page << ".SH PARAMETERS\n"
+         << roffEscape(PARAM_SYNTAX) << "\n.PP\n"
+         << roffEscape(VALUE_SYNTAX) << '\n';
+
+    page << ".SH FILES\n"
+         << ".TP\n.I /dev/hidraw*\n"
+            "The controller's node; the udev rule of the package lets the user at the seat "
+            "open it.\n"
+         << ".TP\n.I backup files\n"
+         << roffEscape(std::string("A backup is a JSON object (UTF-8): \"format\": \"") +
+                       BACKUP_FORMAT +
+                       "\", \"formatVersion\": " + std::to_string(BACKUP_FORMAT_VERSION) +
+                       ", \"firmware\" with the \"version\" and its \"major\" and \"minor\" "
+                       "numbers, the \"mode\", \"takenAt\" (UTC, ISO 8601), \"durationMs\", and "
+                       "\"parameters\": one object a parameter, with its \"row\", \"address\", "
+                       "\"name\" as list shows it, the \"raw\" number stored, the \"text\" the "
+                       "window shows and the \"unit\". restore and diff go by \"name\" and "
+                       "\"text\", so a file from one firmware family fits the other; \"row\" "
+                       "and \"address\", when there, must be the named parameter's. A file over "
+                       "1 MiB is refused.")
+         << '\n';
+
+    page << ".SH \"EXIT STATUS\"\n";
+    for (const ExitStatus& status : exitStatuses()) {
+        page << ".TP\n.B " << status.code << '\n' << sentence(status.meaning) << '\n';
+    }
+    page << ".PP\n" << roffEscape(allExitText()) << '\n';
+
+    page << ".SH EXAMPLES\n";
+    for (const Example& example : EXAMPLES) {
+        page << ".TP\n.B " << roffEscape(example.command) << '\n'
+             << roffEscape(example.meaning) << '\n';
+    }
+
+    page << ".SH \"SEE ALSO\"\n.BR ostrel (1),\n.BR ostrel\\-sim (1)\n";
+    return page.str();
+}
+
+}  // namespace ctl

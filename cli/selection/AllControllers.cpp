@@ -1,0 +1,149 @@
+// --all: one command on every attached controller at once. Each controller gets its own
+// thread, channel, parameter table and claim (a Session inside the command), and its own
+// output buffers, printed grouped once every controller is done, so that no two
+// controllers' lines interleave.
+#include "cli/selection/AllControllers.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "app/OutsideText.h"
+#include "cli/context/ExitStatus.h"
+#include "cli/selection/Selection.h"
+#include "device/HIDDescriptor.h"
+
+namespace ctl {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+struct Run {
+    std::unique_ptr<HIDDescriptor> descriptor;
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    WriteTally tally;
+    int code = EXIT_USAGE;
+};
+
+const char* exitWord(int code) {
+    for (const ExitStatus& status : exitStatuses()) {
+        if (status.code == code) {
+            return status.word;
+        }
+    }
+    return "failed";
+}
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs) {
+    std::size_t width = 8;
+    for (const auto& run : runs) {
+        width = std::max(width, locationText(*run->descriptor).size());
+    }
+    auto pad = [](std::string text, std::size_t to) {
+        text.resize(std::max(text.size(), to), ' ');
+        return text;
+    };
+    out << pad("LOCATION", width) << "  " << pad("RESULT", 14) << "  WRITTEN  VERIFIED  FAILED\n";
+    for (const auto& run : runs) {
+        const std::string result = std::to_string(run->code) + " " + exitWord(run->code);
+        out << pad(locationText(*run->descriptor), width) << "  " << pad(result, 14) << "  "
+            << pad(std::to_string(run->tally.written), 7) << "  "
+            << pad(std::to_string(run->tally.verified), 8) << "  " << run->tally.failed << '\n';
+    }
+}
+
+}  // namespace
+
+int runOnAll(CommandContext& context, bool asJson, const std::string& input,
+             const std::function<int(CommandContext&)>& command) {
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
+    Selection selection =
+        selectControllers(platform, context.global.device, true,
+                          context.global.verbose ? context.console.diagnostics : nullptr);
+    if (selection.code != EXIT_OK) {
+        say(context, selection.message);
+        return selection.code;
+    }
+    std::vector<std::unique_ptr<Run>> runs;
+    for (auto& descriptor : selection.chosen) {
+        auto run = std::make_unique<Run>();
+        run->descriptor = std::move(descriptor);
+        run->in.str(input);
+        runs.push_back(std::move(run));
+    }
+    {
+        std::vector<std::jthread> threads;
+        for (const auto& run : runs) {
+            threads.emplace_back([&context, &command, &run = *run] {
+                CommandContext own{{run.in, run.out, run.err, nullptr},
+                                   context.platforms,
+                                   context.global,
+                                   context.interrupted,
+                                   run.descriptor.get(),
+                                   &run.tally,
+                                   context.claims};
+                try {
+                    run.code = command(own);
+                } catch (const std::exception& error) {
+                    run.err << "ostrelctl: " << escapeControls(error.what()) << '\n';
+                    run.code = EXIT_USAGE;
+                }
+            });
+        }
+    }
+
+    std::vector<int> codes;
+    std::ostream& out = context.console.out;
+    json array = json::array();
+    for (const auto& run : runs) {
+        codes.push_back(run->code);
+        const std::string location = locationText(*run->descriptor);
+        if (asJson) {
+            json item = {{"location", run->descriptor->location},
+                         {"path", run->descriptor->path},
+                         {"exitStatus", run->code}};
+            item["result"] = json::parse(run->out.str(), nullptr, false);
+            if (item["result"].is_discarded()) {
+                item["result"] = nullptr;
+            }
+            item["errors"] = lines(run->err.str());
+            array.push_back(std::move(item));
+            continue;
+        }
+        out << "== " << location << " (" << escapeControls(run->descriptor->path) << ") ==\n"
+            << run->out.str();
+        for (const std::string& line : lines(run->err.str())) {
+            out << line << '\n';
+        }
+    }
+    if (asJson) {
+        out << array.dump(2) << '\n';
+    }
+    // With --json the output stays one JSON document; the table goes beside it.
+    printTable(asJson ? context.console.err : out, runs);
+    const int worst = worstExit(codes);
+    if (worst != EXIT_OK) {
+        context.console.err << "ostrelctl: "
+                            << std::count_if(codes.begin(), codes.end(),
+                                             [](int c) { return c != EXIT_OK; })
+                            << " of " << codes.size()
+                            << " controllers failed; the worst exit status is " << worst << '\n';
+    }
+    return worst;
+}
+
+}  // namespace ctl
