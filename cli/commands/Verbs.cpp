@@ -9,7 +9,7 @@ extern const Verb STATUS, LIST, DEVICES, GET, SET, BACKUP, RESTORE, DIFF, FACTOR
 namespace {
 
 constexpr const Verb* VERBS[] = {
-    &STATUS,  &LIST, &DEVICES,       &GET,     &SET,        &BACKUP,
+    &STATUS,  &LIST, &DEVICES,       &GET,     &SET,  &BACKUP,
     &RESTORE, &DIFF, &FACTORY_RESET, &METRICS, &MQTT, &COMPLETION,
 };
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/session/StatusJson.h"
 #include "cli/mqtt/MqttConfig.h"
+#include "cli/session/StatusJson.h"
 #include "device/Wire.h"
 
 namespace ctl::mqtt {
