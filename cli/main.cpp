@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Ostrelctl.h"
+#include "cli/mqtt/Mqtt.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimulatedOstrel.h"
@@ -69,6 +70,9 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef OSTREL_MQTT
+    ctl::mqtt::useRunner(&ctl::mqtt::runMqtt);
+#endif
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     Platforms platforms;

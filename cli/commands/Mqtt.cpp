@@ -8,6 +8,36 @@
 #include "cli/commands/Verb.h"
 
 namespace ctl {
+namespace mqtt {
+namespace {
+
+int notBuilt(CommandContext& context, const MqttOptions&) {
+#ifdef _WIN32
+    return fail(context, EXIT_USAGE,
+                "mqtt is not available on Windows; \"ostrelctl metrics\" gives the same figures "
+                "to windows_exporter's textfile collector");
+#else
+    return fail(context, EXIT_USAGE,
+                "mqtt is not built into this program (Eclipse Paho C was missing when it was "
+                "built); \"ostrelctl metrics\" gives the same figures to Prometheus");
+#endif
+}
+
+// Set once, before the command line is parsed.
+Runner g_runner = &notBuilt;
+
+}  // namespace
+
+void useRunner(Runner runner) {
+    g_runner = runner;
+}
+
+Runner runner() {
+    return g_runner;
+}
+
+}  // namespace mqtt
+
 namespace {
 
 class MqttCommand final : public Command {
@@ -20,7 +50,7 @@ public:
             ->check(notEmpty("file name"));
     }
 
-    int run(CommandContext& context) override { return mqtt::runMqtt(context, m_options); }
+    int run(CommandContext& context) override { return mqtt::runner()(context, m_options); }
 
 private:
     mqtt::MqttOptions m_options;

@@ -22,8 +22,15 @@ struct MqttOptions {
 };
 
 // Runs until context.interrupted: EXIT_OK then. EXIT_USAGE at once, after one line, for a
-// configuration it cannot take, and on a system it is not built for (Windows: the line names
-// `metrics` instead).
+// configuration it cannot take. In ostrel_mqtt, on Eclipse Paho C.
 int runMqtt(CommandContext& context, const MqttOptions& options);
+
+// What `ostrelctl mqtt` runs. The command line holds no MQTT client: a program that has one
+// (ostrelctl's main, where Paho is built) hands runMqtt over before it parses anything.
+// Until then the command says in one line that it is not built here, names `metrics`
+// instead (on Windows, where Paho is not built, always), and ends with EXIT_USAGE.
+using Runner = int (*)(CommandContext& context, const MqttOptions& options);
+void useRunner(Runner runner);
+Runner runner();
 
 }  // namespace ctl::mqtt
