@@ -4,6 +4,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include "app/OutsideText.h"
 #include "cli/commandline/CommandLine.h"
 
 namespace ctl {
@@ -49,7 +50,7 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
                         platforms, interrupted);
         watching = line.watching();
     } catch (const std::exception& error) {
-        err << "ostrelctl: " << error.what() << '\n';
+        err << "ostrelctl: " << escapeControls(error.what()) << '\n';
     } catch (...) {
         err << "ostrelctl: an unexpected error\n";
     }

@@ -10,7 +10,9 @@
 
 namespace ctl {
 
-// Runs the command line; `interrupted` becomes true on Ctrl-C.
+// Runs the command line; `interrupted` becomes true on the first Ctrl-C or SIGTERM, after
+// which a command stops at its next read or write, finishing the write in progress and its
+// read-back first. (A second one is the caller's: it ends the program at once.)
 int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSource& platforms,
                  const std::atomic<bool>& interrupted);
 

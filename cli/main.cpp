@@ -1,6 +1,7 @@
 // ostrelctl: the controller from the command line. Chooses the HID system (this machine's,
-// or a simulated controller's with --simulated) and turns Ctrl-C into a flag. On Windows the
-// C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an atomic.
+// or a simulated controller's with --simulated) and turns Ctrl-C and SIGTERM into a flag. On
+// Windows the C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an
+// atomic.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -20,6 +21,7 @@
 #endif
 
 #include "cli/Ostrelctl.h"
+#include "cli/mqtt/Mqtt.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/PlugPlan.h"
@@ -30,10 +32,17 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) {
-    g_interrupted.store(true);
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+// The first asks the command to stop after the write in progress and its read-back, and to
+// say what was and was not written; a second ends the program at once.
+extern "C" void onInterrupt(int signal) {
+    if (g_interrupted.exchange(true)) {
+        std::_Exit(ctl::EXIT_INTERRUPTED);
+    }
+#ifdef _WIN32
+    std::signal(signal, onInterrupt);  // the C runtime resets a handler once it has run
+#else
+    static_cast<void>(signal);
+#endif
 }
 
 class Platforms final : public ctl::PlatformSource {
@@ -99,7 +108,11 @@ bool colourOut() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef OSTREL_MQTT
+    ctl::mqtt::useRunner(&ctl::mqtt::runMqtt);
+#endif
     std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     Platforms platforms;
     return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr, colourOut()},
                              platforms, g_interrupted);

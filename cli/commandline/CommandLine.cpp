@@ -3,6 +3,8 @@
 #include <ostream>
 #include <string>
 
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
 #include "cli/selection/AllControllers.h"
 #include "sim/PlugPlan.h"
@@ -66,7 +68,7 @@ CommandLine::CommandLine(Definitions definitions)
     app.footer(helpFooter());
     // One line, as every other failure says why.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return std::string("ostrelctl: ") + error.what() + " (--help shows the usage)\n";
+        return "ostrelctl: " + escapeControls(error.what()) + " (--help shows the usage)\n";
     });
     app.require_subcommand(1);
     app.fallthrough();
@@ -88,7 +90,7 @@ CommandLine::CommandLine(Definitions definitions)
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
                                   "when several are attached");
-    device->option_text("SELECTOR");
+    device->option_text("SELECTOR")->check(notEmpty("selector: give a location or a device path"));
     app.add_flag("--all", m_global.all,
                  verbsOnEach() +
                      " on every attached controller at once, output grouped by location, then a "
@@ -98,12 +100,14 @@ CommandLine::CommandLine(Definitions definitions)
                    "how long one answer of the controller may take, retries included "
                    "(default 1000)")
         ->option_text("MS")
+        ->transform(decimalNumber())
         ->check(CLI::Range(10, 600000));
     app.add_flag("--verbose", m_global.verbose, "show the device search's findings on stderr");
     app.add_option("--wait", m_global.waitSeconds,
                    "wait up to SECONDS while the window or another ostrelctl holds the "
                    "controller (default 0: exit 5 at once)")
         ->option_text("SECONDS")
+        ->transform(decimalNumber())
         ->check(CLI::Range(0.0, 86400.0));
 
     m_entries.reserve(verbs().size());

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <set>
 
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
@@ -19,32 +21,42 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int commandBackup(CommandContext& context, const std::string& file) {
+// Reads every value and lets the controller go before the output is opened.
+int commandBackup(CommandContext& context, const std::string& file,
+                  OutputName named = OutputName::User) {
     const auto started = Clock::now();
-    Session session(context);
-    if (const int code = session.start(); code != EXIT_OK) {
-        return code;
-    }
-    std::vector<ReadValue> values;
-    for (const int index : valueRows(session.table())) {
-        ParamReport value;
-        if (const int code = session.read(index, value); code != EXIT_OK) {
-            context.console.err << "ostrelctl: no file was written\n";
+    std::size_t count = 0;
+    BackupInfo info;
+    std::string content;
+    {
+        Session session(context);
+        if (const int code = session.start(); code != EXIT_OK) {
             return code;
         }
-        values.push_back({index, value.first, value.second});
+        std::vector<ReadValue> values;
+        for (const int index : valueRows(session.table())) {
+            ParamReport value;
+            if (const int code = session.read(index, value); code != EXIT_OK) {
+                context.console.err << "ostrelctl: no file was written\n";
+                return code;
+            }
+            values.push_back({index, value.first, value.second});
+        }
+        info.status = session.status();
+        info.takenAt = utcNow();
+        info.durationMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        count = values.size();
+        content = backupJson(session.table(), info, values).dump(2) + "\n";
     }
-    BackupInfo info;
-    info.status = session.status();
-    info.takenAt = utcNow();
-    info.durationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-    if (!writeOutput(context, file, backupJson(session.table(), info, values).dump(2) + "\n")) {
+    // The claim and the channel are gone before the output is opened: a FIFO that nobody
+    // reads holds up this command only, never the controller.
+    if (!writeOutput(context, file, content, named)) {
         return EXIT_USAGE;
     }
     std::ostream& report = file == "-" ? context.console.err : context.console.out;
-    report << values.size() << " parameters of firmware " << firmwareText(info.status)
-           << " saved to " << file << " in " << info.durationMs << " ms\n";
+    report << count << " parameters of firmware " << firmwareText(info.status) << " saved to "
+           << escapeControls(file) << " in " << info.durationMs << " ms\n";
     return EXIT_OK;
 }
 
@@ -55,8 +67,11 @@ public:
             .add_option("FILE", m_file,
                         "the file to write (- for standard output): a file is replaced whole or "
                         "left as it was; a FIFO or a device is written straight; with --all an "
-                        "existing folder, which gets one file ostrel-LOCATION.json a controller")
-            ->required();
+                        "existing folder, which gets one file ostrel-LOCATION.json a controller (a "
+                        "link at such a name is replaced itself, anything there but a file or a "
+                        "link to one refused)")
+            ->required()
+            ->check(notEmpty("file name"));
     }
 
     int run(CommandContext& context) override { return commandBackup(context, m_file); }
@@ -86,7 +101,8 @@ public:
                 return static_cast<int>(EXIT_USAGE);
             }
         }
-        return commandBackup(own, (std::filesystem::path(m_file) / name).string());
+        return commandBackup(own, (std::filesystem::path(m_file) / name).string(),
+                             OutputName::MadeUp);
     }
 
 private:

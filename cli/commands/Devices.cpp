@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "app/OutsideText.h"
 #include "cli/commands/Verb.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
@@ -50,7 +51,8 @@ int commandDevices(CommandContext& context, bool asJson) {
             item["mode"] = answered ? json(answer.status.mode) : json(nullptr);
             list.push_back(std::move(item));
         } else {
-            out << locationText(descriptor) << "  " << descriptor.path << "  " << product << "  "
+            out << locationText(descriptor) << "  " << escapeControls(descriptor.path) << "  "
+                << product << "  "
                 << (answered
                         ? firmwareText(answer.status) + "  " + std::to_string(answer.status.mode)
                         : std::string("no answer"))

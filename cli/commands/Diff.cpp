@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/StrictValue.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
@@ -82,7 +83,8 @@ class DiffCommand final : public Command {
 public:
     explicit DiffCommand(CLI::App& command) {
         command.add_option("FILE", m_file, "the backup file (- or a pipe for standard input)")
-            ->required();
+            ->required()
+            ->check(notEmpty("file name"));
         command.add_flag("--json", m_options.json, "as JSON");
         command.add_flag("--exit-code", m_options.exitCode,
                          "exit with status 6 when a value differs (0 when none does)");

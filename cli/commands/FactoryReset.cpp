@@ -19,6 +19,15 @@ int commandFactoryReset(CommandContext& context, bool yes) {
     if (const int code = session.start(); code != EXIT_OK) {
         return code;
     }
+    if (context.interrupted.load()) {
+        if (context.tally != nullptr) {
+            context.tally->failed = 1;
+        }
+        if (const ParamDef* reset = session.factoryResetRow(); reset != nullptr) {
+            printLists(context.console.out, "factory-reset", {}, {}, {utf8(reset->name)});
+        }
+        return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+    }
     const ParamDef* row = nullptr;
     if (const int code = session.factoryReset(row); code != EXIT_OK) {
         return code;
@@ -27,7 +36,9 @@ int commandFactoryReset(CommandContext& context, bool yes) {
         context.tally->written = 1;
     }
     context.console.out << "Factory reset sent. " << utf8(row->description) << '\n';
-    return EXIT_OK;
+    return context.interrupted.load()
+               ? fail(context, EXIT_INTERRUPTED, "interrupted once the factory reset was sent")
+               : EXIT_OK;
 }
 
 class FactoryResetCommand final : public Command {

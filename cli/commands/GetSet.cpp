@@ -110,6 +110,13 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
     if (!strict.message.empty()) {
         context.console.out << utf8(row.name) << ": " << strict.message << '\n';
     }
+    if (context.interrupted.load()) {
+        if (context.tally != nullptr) {
+            context.tally->failed = 1;
+        }
+        printLists(context.console.out, "set", {}, {}, {utf8(row.name)});
+        return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
+    }
     if (const int code = session.check(session.controller().write(row, encoded),
                                        "the write of \"" + utf8(row.name) + "\"");
         code != EXIT_OK) {
@@ -130,7 +137,7 @@ int commandSet(CommandContext& context, const std::string& param, const std::str
                         valueText(row, encoded) + ", the controller holds " + held);
     }
     context.console.out << utf8(row.name) << ": " << held << " (written and read back)\n";
-    return EXIT_OK;
+    return context.interrupted.load() ? interruptedAfterWriting(context) : EXIT_OK;
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <ostream>
 
+#include "app/OutsideText.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/OutputFile.h"
 #include "cli/selection/Selection.h"
@@ -161,7 +163,7 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
         Selection selection =
             selectControllers(platform, context.global.device, context.global.all, diagnostics);
         if (selection.code != EXIT_OK) {
-            context.console.err << "ostrelctl: " << selection.message << '\n';
+            say(context, selection.message);
             return selection.code;
         }
         chosen = std::move(selection.chosen);
@@ -177,7 +179,8 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
     const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         Reading& reading = readings.emplace_back();
-        reading.location = chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location;
+        reading.location =
+            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location);
         if (answers[i].answered()) {
             reading.answered = true;
             reading.status = answers[i].status;
@@ -198,8 +201,7 @@ int commandMetrics(CommandContext& context, const std::string& output) {
     // the run still succeeds, as its file is what the monitoring reads.
     for (const Reading& reading : readings) {
         if (!reading.answered) {
-            context.console.err << "ostrelctl: the controller at " << reading.location
-                                << " did not answer\n";
+            say(context, "the controller at " + reading.location + " did not answer");
         }
     }
     const std::string exposition = formatMetrics(readings);
@@ -219,7 +221,8 @@ public:
         command
             .add_option("--output", m_output,
                         "write to FILE, replaced whole in one step (default: standard output)")
-            ->option_text("FILE");
+            ->option_text("FILE")
+            ->check(notEmpty("file name"));
     }
 
     int run(CommandContext& context) override { return commandMetrics(context, m_output); }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/StrictValue.h"
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
@@ -26,19 +27,7 @@ void printSummary(std::ostream& out, std::size_t unchanged,
         out << ", " << notWritten.size() << " not written";
     }
     out << '\n';
-    if (!verified.empty() && stopped) {
-        out << "Written and verified: " << joinNames(verified) << '\n';
-    }
-    if (!failed.empty()) {
-        out << "Failed: " << joinNames(failed) << '\n';
-    }
-    if (!notWritten.empty()) {
-        out << "Not written: " << joinNames(notWritten) << '\n';
-    }
-    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
-        out << "Run the same restore again to write the " << left
-            << (left == 1 ? " parameter" : " parameters") << " left\n";
-    }
+    printLists(out, "restore", stopped ? verified : std::vector<std::string>{}, failed, notWritten);
 }
 
 int commandRestore(CommandContext& context, const std::string& file,
@@ -54,7 +43,7 @@ int commandRestore(CommandContext& context, const std::string& file,
         return code;
     }
     Restored result;
-    const int code = writeBackup(context, session, backup, options, result);
+    int code = writeBackup(context, session, backup, options, result);
     if (code != EXIT_OK && result.stoppedAt.empty()) {
         return code;  // refused before the first write
     }
@@ -64,6 +53,10 @@ int commandRestore(CommandContext& context, const std::string& file,
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
+    // Ctrl-C between two writes, or during the last one: the user asked to stop.
+    if (code == EXIT_OK && (result.interrupted || context.interrupted.load())) {
+        code = EXIT_INTERRUPTED;
+    }
     printSummary(out, result.unchanged, result.verified, result.failed, result.notWritten,
                  code != EXIT_OK);
     if (context.tally != nullptr) {
@@ -71,18 +64,20 @@ int commandRestore(CommandContext& context, const std::string& file,
         context.tally->verified = static_cast<int>(result.verified.size());
         context.tally->failed = static_cast<int>(result.failed.size() + result.notWritten.size());
     }
-    if (code == EXIT_OK && !result.failed.empty()) {
+    if ((code == EXIT_OK || code == EXIT_INTERRUPTED) && !result.failed.empty()) {
         return fail(context, EXIT_TIMEOUT,
                     std::to_string(result.failed.size()) + " written values did not read back");
     }
-    return code;
+    return code == EXIT_INTERRUPTED ? interruptedAfterWriting(context) : code;
 }
 
 class RestoreCommand final : public Command {
 public:
     explicit RestoreCommand(CLI::App& command) {
         command.add_option("FILE", m_file, "the backup file (- or a pipe for standard input)")
-            ->required();
+            ->required()
+            ->check(notEmpty("file name"));
+        m_options.stopOnInterrupt = true;
         command.add_flag("--dry-run", m_options.dryRun, "say what would be written; write nothing");
         command.add_flag(
             "--convert", m_options.convert,

@@ -4,13 +4,13 @@ namespace ctl {
 
 // Each row is defined in its command's own file of this folder.
 extern const Verb STATUS, LIST, DEVICES, GET, SET, BACKUP, RESTORE, DIFF, FACTORY_RESET, STATION,
-    METRICS, COMPLETION;
+    METRICS, MQTT, COMPLETION;
 
 namespace {
 
 constexpr const Verb* VERBS[] = {
-    &STATUS,  &LIST, &DEVICES,       &GET,     &SET,     &BACKUP,
-    &RESTORE, &DIFF, &FACTORY_RESET, &STATION, &METRICS, &COMPLETION,
+    &STATUS, &LIST,          &DEVICES, &GET,     &SET,  &BACKUP,     &RESTORE,
+    &DIFF,   &FACTORY_RESET, &STATION, &METRICS, &MQTT, &COMPLETION,
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <iosfwd>
 #include <string>
@@ -16,12 +17,13 @@ namespace ctl {
 
 enum ExitCode : int {
     EXIT_OK = 0,
-    EXIT_USAGE = 1,      // bad usage or bad input
-    EXIT_NO_DEVICE = 2,  // no controller found, or several
-    EXIT_LOST = 3,       // the controller was lost during the command
-    EXIT_TIMEOUT = 4,    // a read timed out, or a write was refused or did not read back
-    EXIT_CLAIMED = 5,    // another program of ours is using the controller
-    EXIT_DIFFERS = 6,    // diff --exit-code: the file and the controller differ
+    EXIT_USAGE = 1,          // bad usage or bad input
+    EXIT_NO_DEVICE = 2,      // no controller found, or several
+    EXIT_LOST = 3,           // the controller was lost during the command
+    EXIT_TIMEOUT = 4,        // a read timed out, or a write was refused or did not read back
+    EXIT_CLAIMED = 5,        // another program of ours is using the controller
+    EXIT_DIFFERS = 6,        // diff --exit-code: the file and the controller differ
+    EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT) or SIGTERM stopped the command part way
 };
 
 // --simulated: simulated controllers instead of the machine's, either so many plugged in
@@ -79,9 +81,15 @@ struct CommandContext {
     bool claims = true;
 };
 
-// Says `message` on the error stream, as the program's, and returns `code`.
+// Says `message` on the error stream, as the program's. Its texts from outside (paths,
+// selectors, holders, a file's contents) may hold control bytes: they are escaped.
+void say(CommandContext& context, const std::string& message);
+// Says `message` as say() does, and returns `code`.
 int fail(CommandContext& context, int code, const std::string& message);
 
+// `when` in UTC, ISO 8601: "2026-12-08T10:15:00Z", or with milliseconds
+// "2026-12-08T10:15:00.250Z".
+std::string utcText(std::chrono::system_clock::time_point when, bool milliseconds);
 // Now in UTC, ISO 8601 ("2026-12-08T10:11:12Z"): the stamps of status lines and backups.
 std::string utcNow();
 

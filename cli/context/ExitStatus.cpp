@@ -23,6 +23,9 @@ constexpr ExitStatus EXIT_STATUSES[] = {
      "the controller is in use by another of our programs (the window or another ostrelctl); "
      "--wait SECONDS waits for it, and only status runs beside them"},
     {EXIT_DIFFERS, "differs", "the file and the controller differ (diff --exit-code)"},
+    {EXIT_INTERRUPTED, "interrupted",
+     "stopped by Ctrl-C or SIGTERM after the write in progress and its read-back, with what "
+     "was and was not written listed (a second one ends at once; status --watch ends with 0)"},
 };
 
 }  // namespace
@@ -39,15 +42,16 @@ std::string allExitText() {
     return "With --all the exit status is the worst of the controllers' statuses, from worst to "
            "best: " +
            order +
-           " (a controller that may be left part-written first, then one that refused the "
-           "work, one never reached, a difference found).";
+           " (a controller that may be left part-written first, then one stopped part way by "
+           "Ctrl-C, one that refused the work, one never reached, a difference found).";
 }
 
 std::span<const int> worstExitOrder() {
-    // A controller that may be left part-written first, then one that refused the work,
-    // then one that was never reached, then a difference found.
-    static constexpr int ORDER[] = {EXIT_LOST,      EXIT_TIMEOUT, EXIT_USAGE, EXIT_CLAIMED,
-                                    EXIT_NO_DEVICE, EXIT_DIFFERS, EXIT_OK};
+    // A controller that may be left part-written first, then one stopped part way by Ctrl-C
+    // (what it wrote is known), one that refused the work, one that was never reached, then
+    // a difference found.
+    static constexpr int ORDER[] = {EXIT_LOST,    EXIT_TIMEOUT,   EXIT_INTERRUPTED, EXIT_USAGE,
+                                    EXIT_CLAIMED, EXIT_NO_DEVICE, EXIT_DIFFERS,     EXIT_OK};
     return ORDER;
 }
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <system_error>
 #include <vector>
 
 #include "cli/files/OutputFile.h"
@@ -22,11 +23,11 @@ bool parseChecked(CommandContext& context, const std::string& path, const std::s
         return true;
     }
     for (std::size_t i = 0; i < faults.size() && i < MAX_FAULTS_SHOWN; ++i) {
-        context.console.err << "ostrelctl: " << path << ": " << faults[i] << '\n';
+        say(context, path + ": " + faults[i]);
     }
     if (faults.size() > MAX_FAULTS_SHOWN) {
-        context.console.err << "ostrelctl: " << path << ": and " << faults.size() - MAX_FAULTS_SHOWN
-                            << " faults more\n";
+        say(context,
+            path + ": and " + std::to_string(faults.size() - MAX_FAULTS_SHOWN) + " faults more");
     }
     return false;
 }
@@ -81,7 +82,8 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     return true;
 }
 
-bool writeOutput(CommandContext& context, const std::string& path, const std::string& content) {
+bool writeOutput(CommandContext& context, const std::string& path, const std::string& content,
+                 OutputName named) {
     if (path == "-") {
         context.console.out << content;
         context.console.out.flush();
@@ -91,9 +93,18 @@ bool writeOutput(CommandContext& context, const std::string& path, const std::st
         }
         return true;
     }
-    if (const std::string error = writeWholeFile(path, content); !error.empty()) {
+    std::error_code ignored;
+    const bool link = named == OutputName::MadeUp && std::filesystem::is_symlink(path, ignored);
+    if (const std::string error = named == OutputName::MadeUp ? writeMadeUpFile(path, content)
+                                                              : writeWholeFile(path, content);
+        !error.empty()) {
         fail(context, EXIT_USAGE, error);
         return false;
+    }
+    if (link) {
+        say(context, "warning: " + path +
+                         " was a symbolic link; the link was replaced by the file, its target "
+                         "left as it was");
     }
     return true;
 }

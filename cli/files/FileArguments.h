@@ -13,8 +13,13 @@ namespace ctl {
 // The whole file at `path` ("-": the console's input) into `content`; false after saying why.
 bool readInput(CommandContext& context, const std::string& path, std::string& content);
 
+// Who named an output file: the user (written as writeWholeFile does), or the program
+// (backup --all's ostrel-LOCATION.json, written as writeMadeUpFile does).
+enum class OutputName { User, MadeUp };
+
 // `content` to `path` ("-": the console's output), whole or not at all; false after saying why.
-bool writeOutput(CommandContext& context, const std::string& path, const std::string& content);
+bool writeOutput(CommandContext& context, const std::string& path, const std::string& content,
+                 OutputName named = OutputName::User);
 
 // The backup file at `path`, read and checked; false after listing its faults. The file's
 // bytes go to `content` when given.

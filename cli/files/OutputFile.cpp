@@ -49,6 +49,12 @@ std::string describe(const std::string& path, const std::string& what, std::erro
     return path + ": " + what + " (" + error.message() + ")";
 }
 
+std::string notAFile(const std::string& path) {
+    return path +
+           ": not a regular file (a folder, a FIFO, a device or a link to one); left as it is, "
+           "nothing written";
+}
+
 #ifdef _WIN32
 
 std::error_code lastError() {
@@ -126,6 +132,25 @@ std::string writeWholeFile(const std::string& path, std::string_view content) {
             return written ? std::string() : describe(path, "cannot be written", error);
         }
         CloseHandle(handle);
+    }
+    return replaceFile(path, target, content);
+}
+
+std::string writeMadeUpFile(const std::string& path, std::string_view content) {
+    const std::wstring target = std::filesystem::path(path).wstring();
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return notAFile(path);
+    }
+    // Asking for no access opens nothing but lets the type be read, through a link too.
+    HANDLE handle = CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+        CloseHandle(handle);
+        if (!disk) {
+            return notAFile(path);
+        }
     }
     return replaceFile(path, target, content);
 }
@@ -235,6 +260,20 @@ std::string writeWholeFile(const std::string& path, std::string_view content) {
         return describe(path, "cannot be resolved", error);
     }
     return replaceFile(path, target, content);
+}
+
+std::string writeMadeUpFile(const std::string& path, std::string_view content) {
+    struct stat followed {};
+    if (::stat(path.c_str(), &followed) != 0) {
+        if (errno != ENOENT) {
+            return describe(path, "cannot be looked at", lastError());
+        }
+    } else if (!S_ISREG(followed.st_mode)) {
+        return notAFile(path);
+    }
+    // The rename acts on the name: a link there is replaced, its target left alone. Whatever
+    // is put there meanwhile is replaced likewise, never written into.
+    return replaceFile(path, path, content);
 }
 
 #endif

@@ -17,4 +17,11 @@ namespace ctl {
 // Returns the error, naming `path`; empty when everything was written. "-" is no name here.
 std::string writeWholeFile(const std::string& path, std::string_view content);
 
+// For a name the program made up (backup --all's files), where whatever is there was put by
+// somebody else: the content goes to a temporary file beside it as above and is renamed
+// over the name itself, which replaces a symbolic link, never its target. An entry that is
+// no regular file, nor a link to one or to nothing (a folder, a FIFO, a terminal or another
+// device, or a link to one), is refused and left as it is; nothing is ever written into it.
+std::string writeMadeUpFile(const std::string& path, std::string_view content);
+
 }  // namespace ctl

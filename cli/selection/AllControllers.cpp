@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/OutsideText.h"
 #include "cli/context/ExitStatus.h"
 #include "cli/selection/Selection.h"
 #include "device/HIDDescriptor.h"
@@ -74,7 +75,7 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
         selectControllers(platform, context.global.device, true,
                           context.global.verbose ? context.console.diagnostics : nullptr);
     if (selection.code != EXIT_OK) {
-        context.console.err << "ostrelctl: " << selection.message << '\n';
+        say(context, selection.message);
         return selection.code;
     }
     std::vector<std::unique_ptr<Run>> runs;
@@ -98,7 +99,7 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
                 try {
                     run.code = command(own);
                 } catch (const std::exception& error) {
-                    run.err << "ostrelctl: " << error.what() << '\n';
+                    run.err << "ostrelctl: " << escapeControls(error.what()) << '\n';
                     run.code = EXIT_USAGE;
                 }
             });
@@ -123,7 +124,8 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
             array.push_back(std::move(item));
             continue;
         }
-        out << "== " << location << " (" << run->descriptor->path << ") ==\n" << run->out.str();
+        out << "== " << location << " (" << escapeControls(run->descriptor->path) << ") ==\n"
+            << run->out.str();
         for (const std::string& line : lines(run->err.str())) {
             out << line << '\n';
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/OutsideText.h"
 #include "cli/context/Context.h"
 #include "device/HIDDevices.h"
 
@@ -48,7 +49,7 @@ bool namesOtherDevice(platform::HidPlatform& platform, const std::string& select
 }  // namespace
 
 std::string locationText(const HIDDescriptor& descriptor) {
-    return descriptor.location.empty() ? "-" : descriptor.location;
+    return descriptor.location.empty() ? "-" : escapeControls(descriptor.location);
 }
 
 std::string fileSafeLocation(const std::string& location) {

@@ -35,7 +35,7 @@ Selection selectControllers(platform::HidPlatform& platform, const std::string& 
 std::vector<std::unique_ptr<HIDDescriptor>> findControllers(platform::HidPlatform& platform,
                                                             std::FILE* diagnostics);
 
-// "1-1.4.2", or "-" for a device of no known location.
+// "1-1.4.2", or "-" for a device of no known location; as printed, control bytes escaped.
 std::string locationText(const HIDDescriptor& descriptor);
 
 // `location` as a part of a file name: letters, digits, '.', '-' and '_' stay, every other

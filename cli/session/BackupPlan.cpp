@@ -26,7 +26,7 @@ int checkConversions(CommandContext& context, Session& session, const Backup& ba
         if (convert) {
             context.console.out << "converted " << line << '\n';
         } else {
-            context.console.err << "ostrelctl: " << line << '\n';
+            say(context, line);
         }
     }
     if (inexact.empty() || convert) {
@@ -130,8 +130,9 @@ int writeBackup(CommandContext& context, Session& session, const Backup& backup,
             continue;
         }
         if (holds(row, readBack, item.value.wanted)) {
+            // On record at once: a second Ctrl-C ends the program without the summary.
             out << "written " << name << ": " << currentText(row, item.current) << " -> "
-                << currentText(row, readBack) << '\n';
+                << currentText(row, readBack) << std::endl;
             result.verified.push_back(name);
         } else {
             result.failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +

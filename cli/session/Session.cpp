@@ -15,6 +15,9 @@
 namespace ctl {
 
 int Session::start() {
+    if (m_context.interrupted.load()) {
+        return fail(m_context, EXIT_INTERRUPTED, "interrupted; nothing was sent");
+    }
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
     platform::HidPlatform& platform = m_context.platforms.platform(m_context.global.simulated);
@@ -28,7 +31,7 @@ int Session::start() {
         if (selection.code != EXIT_OK) {
             fail(m_context, selection.code, selection.message);
             for (const std::string& line : selection.listing) {
-                m_context.console.err << "  " << line << '\n';
+                m_context.console.err << "  " << escapeControls(line) << '\n';
             }
             return selection.code;
         }
@@ -76,6 +79,9 @@ int Session::check(Outcome outcome, const std::string& what) {
 }
 
 int Session::read(int row, ParamReport& value) {
+    if (m_context.interrupted.load()) {
+        return fail(m_context, EXIT_INTERRUPTED, "interrupted");
+    }
     return check(m_controller->read(m_table.row(row), value),
                  "the read of \"" + utf8(m_table.row(row).name) + "\"");
 }
@@ -85,16 +91,22 @@ int Session::readBack(int row, const EncodedValue& wanted, ParamReport& value) {
                  "the read of \"" + utf8(m_table.row(row).name) + "\"");
 }
 
-int Session::factoryReset(const ParamDef*& row) {
+const ParamDef* Session::factoryResetRow() const {
     for (const int index : m_table.offeredRows()) {
-        row = &m_table.row(index);
-        if (row->kind != PK_ACTION) {
-            continue;
+        if (m_table.row(index).kind == PK_ACTION) {
+            return &m_table.row(index);
         }
-        const std::optional<EncodedValue> value = encodeParamValue(*row, "");
-        return check(m_controller->write(*row, *value), "the factory reset");
     }
-    return fail(m_context, EXIT_USAGE, "the parameter table has no factory reset");
+    return nullptr;
+}
+
+int Session::factoryReset(const ParamDef*& row) {
+    row = factoryResetRow();
+    if (row == nullptr) {
+        return fail(m_context, EXIT_USAGE, "the parameter table has no factory reset");
+    }
+    const std::optional<EncodedValue> value = encodeParamValue(*row, "");
+    return check(m_controller->write(*row, *value), "the factory reset");
 }
 
 int Session::takeClaim() {
@@ -113,6 +125,10 @@ int Session::takeClaim() {
             break;
     }
     const std::string holder = holderText(claimed.holder);
+    if (m_context.interrupted.load()) {
+        return fail(m_context, EXIT_INTERRUPTED,
+                    "interrupted while the controller was in use by " + holder);
+    }
     if (m_context.global.waitSeconds <= 0) {
         return fail(m_context, EXIT_CLAIMED,
                     "the controller is in use by " + holder + "; close it or use --wait");
@@ -133,6 +149,42 @@ std::string currentText(const ParamDef& row, const ParamReport& value) {
 
 bool holds(const ParamDef& row, const ParamReport& value, const EncodedValue& wanted) {
     return rawValue(row, value.first, value.second) == rawValue(row, wanted);
+}
+
+namespace {
+
+std::string join(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+}  // namespace
+
+void printLists(std::ostream& out, const char* command, const std::vector<std::string>& verified,
+                const std::vector<std::string>& failed,
+                const std::vector<std::string>& notWritten) {
+    if (!verified.empty()) {
+        out << "Written and verified: " << join(verified) << '\n';
+    }
+    if (!failed.empty()) {
+        out << "Failed: " << join(failed) << '\n';
+    }
+    if (!notWritten.empty()) {
+        out << "Not written: " << join(notWritten) << '\n';
+    }
+    if (const std::size_t left = failed.size() + notWritten.size(); left > 0) {
+        out << "Run the same " << command << " again to write the " << left
+            << (left == 1 ? " parameter" : " parameters") << " left\n";
+    }
+}
+
+int interruptedAfterWriting(CommandContext& context) {
+    return fail(context, EXIT_INTERRUPTED,
+                "interrupted; stopped before the next write, after the one in progress and its "
+                "read-back");
 }
 
 }  // namespace ctl

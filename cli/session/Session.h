@@ -4,8 +4,10 @@
 // Ok becomes its exit code, said on the error stream.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/context/Context.h"
 #include "cli/session/Controller.h"
@@ -28,6 +30,7 @@ public:
     // EXIT_OK, or the outcome's exit code after saying what went wrong.
     int check(Outcome outcome, const std::string& what);
 
+    // Ctrl-C stops a command before its next read (a read-back is not one).
     int read(int row, ParamReport& value);
 
     // The read after writing `wanted`: a late answer is not taken for it.
@@ -36,6 +39,8 @@ public:
     // Sends the factory reset (the write of the table's action row), whose row is then in
     // `row`. EXIT_OK, or the exit code after saying why.
     int factoryReset(const ParamDef*& row);
+    // The row of the factory reset in this controller's table; null when it has none.
+    const ParamDef* factoryResetRow() const;
 
     Controller& controller() { return *m_controller; }
     ParamTable& table() { return m_table; }
@@ -58,5 +63,14 @@ std::string currentText(const ParamDef& row, const ParamReport& value);
 
 // Whether the value read is the raw value `wanted`.
 bool holds(const ParamDef& row, const ParamReport& value, const EncodedValue& wanted);
+
+// What a command that writes parameters did and did not write, and how to finish, when it
+// stopped part way (the controller lost, Ctrl-C): `command` is its name.
+void printLists(std::ostream& out, const char* command, const std::vector<std::string>& verified,
+                const std::vector<std::string>& failed, const std::vector<std::string>& notWritten);
+
+// The first Ctrl-C, seen once the write in progress and its read-back are done: says so and
+// returns EXIT_INTERRUPTED.
+int interruptedAfterWriting(CommandContext& context);
 
 }  // namespace ctl

@@ -543,12 +543,17 @@ TEST_F(Ctl, BadArgumentsAreExitOneWithAMessage) {
         {"set", "min-temp", "-hot"},
         {"set", "min-temp", "-5", "6"},
         {"diff", "--exit-code"},
+        {"backup", ""},
+        {"metrics", "--output", ""},
     };
     for (const auto& args : cases) {
         const RunResult result = run(args);
         EXPECT_EQ(result.code, 1) << ::testing::PrintToString(args);
         EXPECT_TRUE(result.err.starts_with("ostrelctl: ")) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.err.find(": an empty file name") != std::string::npos,
+                  !args.empty() && args.back().empty())
+            << result.err;
     }
     EXPECT_EQ(m_controllers.front()->device().writeCount(), 0u);
 }

@@ -1,5 +1,6 @@
 // Output files: replaced whole or written straight, never through a planted link, never a
 // FIFO or device turned into a file; concurrent writers both succeed.
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace {
@@ -146,6 +149,69 @@ TEST_F(OutputFile, AFifoIsWrittenStraightAndARestoreReadsAPipe) {
     ::close(ends[0]);
     EXPECT_EQ(restore.code, 0) << restore.err;
     EXPECT_NE(restore.out.find("Restore: 37 unchanged"), std::string::npos) << restore.out;
+}
+
+// backup --all names its files itself, so whatever stands at those names is somebody else's:
+// a link is replaced itself; a terminal, a FIFO (a write would hang without a reader) and a
+// folder are refused by name and never written into; the other controllers go on.
+TEST_F(OutputFile, BackupAllWritesItsMadeUpNamesOnlyOverFiles) {
+    for (int i = 0; i < 4; ++i) {
+        plug();
+    }
+    auto at = [&](int n) { return m_folder / ("ostrel-sim-" + std::to_string(n) + ".json"); };
+    std::ofstream(m_folder / "victim") << "precious";
+    fs::create_symlink(m_folder / "victim", at(1));
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);  // keeps it a terminal
+    fs::create_symlink(::ptsname(terminal), at(2));
+    ASSERT_EQ(::mkfifo(at(3).c_str(), 0600), 0);
+    const int fifo = ::open(at(3).c_str(), O_RDONLY | O_NONBLOCK);
+    fs::create_directory(at(4));
+
+    const RunResult result = run({"--all", "backup", m_folder.string()});
+    char byte = 0;
+    EXPECT_EQ(::read(terminal, &byte, 1), -1) << "the terminal was written to";
+    EXPECT_LE(::read(fifo, &byte, 1), 0) << "the FIFO was written to";
+    for (const int fd : {side, terminal, fifo}) {
+        ::close(fd);
+    }
+    EXPECT_EQ(result.code, 1) << result.out << result.err;
+    EXPECT_EQ(slurp(m_folder / "victim"), "precious");
+    EXPECT_EQ(nlohmann::json::parse(slurp(at(1)))["parameters"].size(), 37u);
+    EXPECT_NE(result.out.find(at(1).string() + " was a symbolic link; the link was replaced"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(at(2)) && fs::is_fifo(at(3)) && fs::is_directory(at(4)));
+    for (int n = 2; n <= 4; ++n) {
+        EXPECT_NE(result.out.find(at(n).string() + ": not a regular file (a folder, a FIFO, a "
+                                                   "device or a link to one); left as it is"),
+                  std::string::npos)
+            << result.out;
+    }
+    EXPECT_EQ(files(), 5) << "a temporary file was left";
+}
+
+// The controller is let go before the output is opened: a FIFO that nobody reads holds up
+// the backup alone, and another program may take the controller meanwhile.
+TEST_F(OutputFile, ABackupWaitingForItsReaderHoldsNoClaim) {
+    sim::SimulatedOstrel& controller = plug();
+    const fs::path fifo = m_folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RunResult backup;
+    std::thread running([&] { backup = run({"backup", fifo.string()}); });
+    // The status request and 37 reads sent, and the channel closed.
+    for (int i = 0; i < 2000 && (controller.device().writeCount() < 38 ||
+                                 controller.device().openHandles() != 0);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(m_platform.claim(controller.path().c_str(), "ostrel").status,
+              platform::ClaimStatus::Held);
+    std::ifstream reader(fifo);  // the backup goes on
+    const nlohmann::json received = nlohmann::json::parse(reader);
+    running.join();
+    EXPECT_EQ(backup.code, 0) << backup.err;
+    EXPECT_EQ(received["parameters"].size(), 37u);
 }
 
 #endif

@@ -1,5 +1,5 @@
 // The ostrelctl program itself, on its simulated controller: exit codes, JSON parsed back,
-// Ctrl-C.
+// signals, and standard output that fails.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX's kill and sigaction
@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 // NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
@@ -77,21 +80,114 @@ TEST(OstrelctlProgram, ABackupOnStandardOutputRestoresUnchanged) {
         << restore.out;
 }
 
-TEST(OstrelctlProgram, CtrlCEndsWatchCleanly) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {OSTRELCTL, "--simulated", "status", "--watch", "0.1", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, OSTRELCTL, &actions, nullptr, const_cast<char**>(argv), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ASSERT_EQ(kill(pid, SIGINT), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal, not by itself";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+// Whether `pid` catches `signal` (SigCgt), or has it pending (SigPnd, ShdPnd).
+bool signalState(pid_t pid, int signal, bool pending) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if ((pending ? line.starts_with("SigPnd:") || line.starts_with("ShdPnd:")
+                     : line.starts_with("SigCgt:")) &&
+            ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+// How a run ends when its output fails, and when Ctrl-C or SIGTERM come once (the command
+// stops before its next read or write and says so; --watch just ends) or twice (at once,
+// nothing said). The signals arrive while restore waits for its input, given afterwards.
+TEST(OstrelctlProgram, EveryEndOfARunIsSaid) {
+    enum Output { PIPE, FULL, CLOSED };
+    struct Case {
+        std::vector<const char*> args;
+        Output output;
+        std::vector<int> signals;
+        int code;
+        std::string err;  // all of standard error
+    };
+    const std::string nothing =
+        "ostrelctl: interrupted; nothing was sent\n"
+        "ostrelctl: nothing was written\n";
+    const std::vector<const char*> watch = {"--simulated", "status", "--watch", "0.1"};
+    const std::vector<const char*> restore = {"--simulated", "restore", "-"};
+    const Case cases[] = {
+        {watch,
+         FULL,
+         {},
+         1,
+         "ostrelctl: the standard output cannot be written (No space left on device)\n"},
+        {{"--simulated", "status"},
+         FULL,
+         {},
+         1,
+         "ostrelctl: the standard output cannot be written\n"},
+        {watch, CLOSED, {}, 0, ""},  // the reader went, SIGPIPE ignored as a parent may leave it
+        {watch, PIPE, {SIGINT}, 0, ""},
+        {restore, PIPE, {SIGINT}, 130, nothing},
+        {restore, PIPE, {SIGTERM}, 130, nothing},
+        {restore, PIPE, {SIGINT, SIGINT}, 130, ""},
+        {restore, PIPE, {SIGTERM, SIGINT}, 130, ""},
+    };
+    const std::string backup = ostrelctl("--simulated backup -").out;
+    std::signal(SIGPIPE, SIG_IGN);  // inherited by the program
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args) + " " + std::to_string(c.signals.size()));
+        int in[2], out[2], err[2];
+        ASSERT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC) | ::pipe2(err, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        if (c.output == FULL) {
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+        }
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<char*> argv{const_cast<char*>(OSTRELCTL)};
+        for (const char* arg : c.args) {
+            argv.push_back(const_cast<char*>(arg));
+        }
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, OSTRELCTL, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        for (const int fd : {in[0], out[1], err[1], c.output == CLOSED ? out[0] : -1}) {
+            ::close(fd);
+        }
+        char first = 0;  // --watch is stopped once it has printed
+        EXPECT_TRUE(c.args != watch || c.signals.empty() || ::read(out[0], &first, 1) == 1);
+        for (const int signal : c.signals) {
+            // Once the program catches it, and only after the one before has arrived.
+            for (int i = 0; i < 5000 && !signalState(pid, signal, false); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            ASSERT_EQ(::kill(pid, signal), 0);
+            for (int i = 0; i < 5000 && signalState(pid, signal, true); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        if (c.args == restore && c.signals.size() == 1) {  // it goes on and finds the flag
+            EXPECT_EQ(::write(in[1], backup.data(), backup.size()), ssize_t(backup.size()));
+        }
+        ::close(in[1]);
+        const std::string printed = c.output == CLOSED ? "" : drain(out[0]);
+        EXPECT_EQ(drain(err[0]), c.err);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), c.code);
+        EXPECT_TRUE(c.args != restore || printed.empty()) << printed;
+    }
+    std::signal(SIGPIPE, SIG_DFL);
 }
 
 }  // namespace
