@@ -5,6 +5,7 @@
 // the wide command line, and text for a console is handed over as UTF-16.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,17 +13,22 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 // windows.h first.
 #include <shellapi.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "cli/Ostrelctl.h"
+#include "cli/mqtt/Mqtt.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
+#include "sim/PlugPlan.h"
 #include "sim/SimPanel.h"
 #include "sim/SimulatedOstrel.h"
 
@@ -48,7 +54,7 @@ extern "C" void onInterrupt(int signal) {
 
 class Platforms final : public ctl::PlatformSource {
 public:
-    platform::HidPlatform& platform(int simulated, std::uint8_t firmware) override {
+    platform::HidPlatform& platform(const ctl::Simulation& simulated) override {
         // --all asks from each controller's thread: made once, the same one for all.
         std::lock_guard lock(m_mutex);
         if (m_native) {
@@ -57,21 +63,30 @@ public:
         if (m_sim) {
             return *m_sim;
         }
-        if (simulated <= 0) {
+        if (!simulated.on()) {
             m_native = std::make_unique<platform::NativeHidPlatform>();
             return *m_native;
         }
         m_sim = std::make_unique<platform::SimHidPlatform>();
-        for (int i = 0; i < simulated; ++i) {
+        for (int i = 0; i < simulated.controllers; ++i) {
             // sim-1, sim-2, ...: each made on this platform gets the next location.
             m_controllers.push_back(std::make_unique<sim::SimulatedOstrel>(*m_sim));
             m_controllers.back()->setBusTiming(true);  // as fast as over the bus, no faster
-            if (firmware != 0) {
+            if (simulated.firmware != 0) {
                 // As the demo's panel switches it: the measurements keep the volts they
                 // stand for under the new scaling.
                 sim::SimPanel panel(*m_controllers.back());
-                panel.setMajor(firmware >> 4);
-                panel.setMinor(firmware & 0x0F);
+                panel.setMajor(simulated.firmware >> 4);
+                panel.setMinor(simulated.firmware & 0x0F);
+            }
+        }
+        if (!simulated.plan.empty()) {
+            std::string error;
+            // The command line has checked the plan; its clock starts with the platform.
+            if (auto plan = sim::parsePlugPlan(simulated.plan, error)) {
+                m_runner = std::make_unique<sim::PlugPlanRunner>(*m_sim, std::move(*plan), true);
+                m_runner->applyUntil(std::chrono::milliseconds(0));  // in before anyone looks
+                m_runner->start();
             }
         }
         return *m_sim;
@@ -83,6 +98,7 @@ private:
     std::unique_ptr<platform::NativeHidPlatform> m_native;
     std::unique_ptr<platform::SimHidPlatform> m_sim;
     std::vector<std::unique_ptr<sim::SimulatedOstrel>> m_controllers;
+    std::unique_ptr<sim::PlugPlanRunner> m_runner;
 };
 
 #ifdef _WIN32
@@ -169,9 +185,30 @@ private:
 };
 #endif
 
+// Colour for a person at a terminal, not for a file or a pipe, and never under NO_COLOR
+// (set and not empty). Windows' console shows the escapes once asked to.
+bool colourOut() {
+    const char* noColour = std::getenv("NO_COLOR");
+    if (noColour != nullptr && *noColour != '\0') {
+        return false;
+    }
+#ifdef _WIN32
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(out, &mode) != 0 &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+            SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0);
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef OSTREL_MQTT
+    ctl::mqtt::useRunner(&ctl::mqtt::runMqtt);
+#endif
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     Platforms platforms;
@@ -191,12 +228,12 @@ int main(int argc, char* argv[]) {
     std::ostream out(outConsole.isConsole() ? &outConsole : std::cout.rdbuf());
     std::ostream err(errConsole.isConsole() ? &errConsole : std::cerr.rdbuf());
     err.setf(std::ios::unitbuf);
-    const int status =
-        ctl::runOstrelctl(argc, argv, {std::cin, out, err, stderr}, platforms, g_interrupted);
+    const int status = ctl::runOstrelctl(argc, argv, {std::cin, out, err, stderr, colourOut()},
+                                         platforms, g_interrupted);
     out.flush();
     return status;
 #else
-    return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr}, platforms,
-                             g_interrupted);
+    return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr, colourOut()},
+                             platforms, g_interrupted);
 #endif
 }

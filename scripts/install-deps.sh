@@ -16,18 +16,20 @@ run_packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
 # The Debian package: file, with which CPack finds the programs whose libraries
-# dpkg-shlibdeps (dpkg-dev, above) turns into dependencies.
+# dpkg-shlibdeps (dpkg-dev, above) turns into dependencies; Eclipse Paho C (with OpenSSL's
+# headers, which its CMake package needs) for ostrelctl mqtt.
 build_packages=(
   "${run_packages[@]}"
-  file
+  file libpaho-mqtt-dev libssl-dev
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
 # manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
 # fuzzers (clang's libFuzzer), the benchmarks, the packages' checks (lintian,
 # hardening-check from devscripts, systemd-analyze from systemd, debootstrap for the bare
-# root they are installed into), the metrics against
-# Debian's Prometheus tools (promtool, node_exporter, curl), the completions in their
-# shells, the screenshots (a small window manager, openbox), and the Windows build
+# root they are installed into), the metrics against Debian's Prometheus tools (promtool,
+# node_exporter, curl), ostrelctl mqtt against a real broker and subscriber (mosquitto, its
+# clients, openssl for the test's certificates), the completions in their shells, the
+# screenshots (a small window manager, openbox), and the Windows build
 # (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
 # installer).
 all_packages=(
@@ -39,6 +41,7 @@ all_packages=(
   desktop-file-utils appstream
   udev libhidapi-dev systemd
   prometheus prometheus-node-exporter curl
+  mosquitto mosquitto-clients openssl
   bash-completion zsh fish
   g++-mingw-w64-x86-64-posix wine64 nsis
   fonts-wine

@@ -9,6 +9,7 @@
 #include "cli/commands/Verbs.h"
 #include "cli/selection/AllControllers.h"
 #include "cli/session/Session.h"
+#include "sim/PlugPlan.h"
 
 namespace ctl {
 namespace {
@@ -46,6 +47,36 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
         }
     }
     return row[b.size()];
+}
+
+// --simulated's value: a count of controllers plugged in from the start, or a plug plan (a
+// value that holds ':'). Empty when `simulation` took it, else why not.
+std::string readSimulation(const std::string& text, Simulation& simulation) {
+    if (text.find(':') != std::string::npos) {
+        std::string error;
+        if (!sim::parsePlugPlan(text, error)) {
+            return error;
+        }
+        simulation.controllers = 0;
+        simulation.plan = text;
+        return {};
+    }
+    int count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || count > sim::SIM_MAX_CONTROLLERS) {
+            count = 0;
+            break;
+        }
+        count = count * 10 + (c - '0');
+    }
+    if (count < 1 || count > sim::SIM_MAX_CONTROLLERS) {
+        return "\"" + text + "\" is neither a number of controllers from 1 to " +
+               std::to_string(sim::SIM_MAX_CONTROLLERS) +
+               " nor a plug plan (plug:N@SECONDS,unplug:N@SECONDS,...)";
+    }
+    simulation.controllers = count;
+    simulation.plan.clear();
+    return {};
 }
 
 }  // namespace
@@ -98,16 +129,25 @@ CommandLine::CommandLine(Definitions definitions)
     app.require_subcommand(1);
     app.fallthrough();
 
-    app.add_flag("--simulated{1}", m_global.simulated,
-                 "talk to N simulated controllers (default 1, at most 16) at the locations "
-                 "sim-1, sim-2, ... instead of those on USB; each run starts from fresh "
-                 "controllers with the factory values")
-        ->option_text("[=N]")
-        ->check(CLI::Range(1, 16));
+    app.add_flag(
+           "--simulated{1}", m_simulated,
+           "talk to N simulated controllers (default 1, at most " +
+               std::to_string(sim::SIM_MAX_CONTROLLERS) +
+               ") at the locations sim-1, sim-2, ... instead of those on USB; or to those "
+               "a PLAN plugs in and pulls out, a comma list of plug:N@SECONDS and "
+               "unplug:N@SECONDS (sim-N, so many seconds after the start); each run starts from "
+               "fresh controllers with the factory values")
+        ->option_text("[=N|PLAN]")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                Simulation unused;
+                return readSimulation(text, unused);
+            },
+            "N|PLAN"));
     app.add_option_function<std::string>(
            "--simulated-firmware",
            [this](const std::string& text) {
-               m_global.simulatedFirmware = firmwareVersion(text).value_or(0);
+               m_global.simulated.firmware = firmwareVersion(text).value_or(0);
            },
            "the firmware version of the simulated controllers, as 2.1 (default 1.2)")
         ->option_text("VERSION")
@@ -195,7 +235,11 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
 
-    if (m_global.simulatedFirmware != 0 && m_global.simulated == 0) {
+    if (!m_simulated.empty()) {
+        // Checked by the parser already.
+        readSimulation(m_simulated, m_global.simulated);
+    }
+    if (m_global.simulated.firmware != 0 && !m_global.simulated.on()) {
         console.err << "ostrelctl: --simulated-firmware is for the controllers of --simulated\n";
         return EXIT_USAGE;
     }

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/commands/Verb.h"
@@ -51,6 +52,7 @@ private:
     int runOnEvery(Entry& entry, CommandContext& context);
 
     GlobalOptions m_global;
+    std::string m_simulated;  // --simulated's text
     std::vector<Entry> m_entries;
     bool m_watching = false;
 };

@@ -15,6 +15,7 @@
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
 #include "cli/session/Session.h"
+#include "cli/session/StatusOfAll.h"
 
 namespace ctl {
 namespace {
@@ -24,8 +25,7 @@ using json = nlohmann::ordered_json;
 // What --device takes for each controller, one a line (its path where it has no location),
 // and nothing when none is found: for scripts and the completions, so no controller is asked.
 int commandDevicesPlain(CommandContext& context) {
-    platform::HidPlatform& platform =
-        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     for (const auto& descriptor : findControllers(
              platform, context.global.verbose ? context.console.diagnostics : nullptr)) {
         context.console.out << escapeControls(descriptor->location.empty() ? descriptor->path
@@ -36,38 +36,40 @@ int commandDevicesPlain(CommandContext& context) {
 }
 
 int commandDevices(CommandContext& context, bool asJson) {
-    platform::HidPlatform& platform =
-        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     const std::vector<std::unique_ptr<HIDDescriptor>> found =
         findControllers(platform, context.global.verbose ? context.console.diagnostics : nullptr);
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
+    std::vector<const HIDDescriptor*> asked;
+    for (const auto& descriptor : found) {
+        asked.push_back(descriptor.get());
+    }
+    // All at once: a silent controller costs one timeout, not one each.
+    const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
     json list = json::array();
     std::vector<std::vector<std::string>> rows{
         {"LOCATION", "DEVICE", "PRODUCT", "FIRMWARE", "MODE"}};
-    for (const auto& descriptor : found) {
-        // One status request each, unclaimed as status is: harmless to whoever holds it.
-        ParamTable table;
-        Controller controller(platform, table, options);
-        StatusReport status;
-        const bool answered = controller.open(*descriptor) == Controller::Found::One &&
-                              controller.status(status) == Outcome::Ok;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const HIDDescriptor& descriptor = *found[i];
+        const StatusAnswer& answer = answers[i];
+        const bool answered = answer.answered();
         char product[8];
-        std::snprintf(product, sizeof product, "0x%04x", descriptor->productId);
+        std::snprintf(product, sizeof product, "0x%04x", descriptor.productId);
         if (asJson) {
-            json item = {{"location", descriptor->location},
-                         {"path", descriptor->path},
-                         {"productId", descriptor->productId},
+            json item = {{"location", descriptor.location},
+                         {"path", descriptor.path},
+                         {"productId", descriptor.productId},
                          {"answered", answered}};
-            item["firmware"] = answered ? json(firmwareText(status)) : json(nullptr);
-            item["mode"] = answered ? json(status.mode) : json(nullptr);
+            item["firmware"] = answered ? json(firmwareText(answer.status)) : json(nullptr);
+            item["mode"] = answered ? json(answer.status.mode) : json(nullptr);
             list.push_back(std::move(item));
         } else if (answered) {
-            rows.push_back({locationText(*descriptor), escapeControls(descriptor->path), product,
-                            firmwareText(status), formatMode(status)});
+            rows.push_back({locationText(descriptor), escapeControls(descriptor.path), product,
+                            firmwareText(answer.status), formatMode(answer.status)});
         } else {
-            rows.push_back({locationText(*descriptor), escapeControls(descriptor->path), product,
-                            "no answer"});
+            rows.push_back(
+                {locationText(descriptor), escapeControls(descriptor.path), product, "no answer"});
         }
     }
     std::ostream& out = context.console.out;
@@ -107,7 +109,7 @@ private:
 
 }  // namespace
 
-// One status request each, unclaimed: harmless to whoever holds a controller.
+// One status request each, all at once, unclaimed: harmless to whoever holds a controller.
 extern const Verb DEVICES{
     "devices",
     "every attached controller: location, device path, product id, firmware and mode "

@@ -1,13 +1,11 @@
 // factory-reset: every parameter back to its factory value, with --yes.
 #include <CLI/CLI.hpp>
-#include <optional>
 #include <ostream>
 
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
 #include "cli/names/ParamNames.h"
 #include "cli/session/Session.h"
-#include "params/ValueCodec.h"
 
 namespace ctl {
 namespace {
@@ -22,35 +20,28 @@ int commandFactoryReset(CommandContext& context, bool yes) {
     if (const int code = session.start(); code != EXIT_OK) {
         return code;
     }
-    const ParamTable& table = session.table();
-    for (const int index : table.offeredRows()) {
-        const ParamDef& row = table.row(index);
-        if (row.kind != PK_ACTION) {
-            continue;
-        }
-        const std::optional<EncodedValue> value = encodeParamValue(row, "");
-        if (context.interrupted.load()) {
-            if (context.tally != nullptr) {
-                context.tally->failed = 1;
-            }
-            printLists(context.console.out, "factory-reset", {}, {}, {utf8(row.name)});
-            return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
-        }
-        if (const int code =
-                session.check(session.controller().write(row, *value), "the factory reset");
-            code != EXIT_OK) {
-            return code;
-        }
+    if (context.interrupted.load()) {
         if (context.tally != nullptr) {
             context.tally->counted = true;
-            context.tally->written = 1;
+            context.tally->failed = 1;
         }
-        context.console.out << "Factory reset sent. " << utf8(row.description) << '\n';
-        return context.interrupted.load()
-                   ? fail(context, EXIT_INTERRUPTED, "interrupted once the factory reset was sent")
-                   : EXIT_OK;
+        if (const ParamDef* reset = session.factoryResetRow(); reset != nullptr) {
+            printLists(context.console.out, "factory-reset", {}, {}, {utf8(reset->name)});
+        }
+        return fail(context, EXIT_INTERRUPTED, "interrupted; nothing was written");
     }
-    return fail(context, EXIT_USAGE, "the parameter table has no factory reset");
+    const ParamDef* row = nullptr;
+    if (const int code = session.factoryReset(row); code != EXIT_OK) {
+        return code;
+    }
+    if (context.tally != nullptr) {
+        context.tally->counted = true;
+        context.tally->written = 1;
+    }
+    context.console.out << "Factory reset sent. " << utf8(row->description) << '\n';
+    return context.interrupted.load()
+               ? fail(context, EXIT_INTERRUPTED, "interrupted once the factory reset was sent")
+               : EXIT_OK;
 }
 
 class FactoryResetCommand final : public Command {

@@ -13,6 +13,7 @@
 #include "cli/help/HelpText.h"
 #include "cli/selection/Selection.h"
 #include "cli/session/Controller.h"
+#include "cli/session/StatusOfAll.h"
 
 namespace ctl {
 namespace {
@@ -152,8 +153,7 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
 }
 
 int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
-    platform::HidPlatform& platform =
-        context.platforms.platform(context.global.simulated, context.global.simulatedFirmware);
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     std::FILE* diagnostics = context.global.verbose ? context.console.diagnostics : nullptr;
     std::vector<std::unique_ptr<HIDDescriptor>> chosen;
     if (context.global.device.empty()) {
@@ -169,19 +169,23 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
         }
         chosen = std::move(selection.chosen);
     }
-    for (std::unique_ptr<HIDDescriptor>& descriptor : chosen) {
+    Controller::Options options;
+    options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
+    std::vector<const HIDDescriptor*> asked;
+    for (const std::unique_ptr<HIDDescriptor>& descriptor : chosen) {
+        asked.push_back(descriptor.get());
+    }
+    // All at once, each with a table of its own, which its status switches to that
+    // controller's firmware.
+    const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
         Reading& reading = readings.emplace_back();
         reading.location =
-            escapeControls(descriptor->location.empty() ? descriptor->path : descriptor->location);
-        Controller::Options options;
-        options.timeout = std::chrono::milliseconds(context.global.timeoutMs);
-        // A table each: the status switches it to that controller's firmware.
-        ParamTable table;
-        Controller controller(platform, table, options);
-        if (controller.open(*descriptor) == Controller::Found::One &&
-            controller.status(reading.status) == Outcome::Ok) {
+            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location);
+        if (answers[i].answered()) {
             reading.answered = true;
-            formatStatusFields(table, reading.status, reading.texts);
+            reading.status = answers[i].status;
+            formatStatusFields(answers[i].table, reading.status, reading.texts);
         }
     }
     return EXIT_OK;

@@ -18,43 +18,6 @@
 namespace ctl {
 namespace {
 
-struct RestoreOptions {
-    bool dryRun = false;
-    bool convert = false;  // across firmware families: write the nearest values
-};
-
-// Across firmware families: every value this controller cannot hold exactly, with both
-// values. Without --convert that refuses the whole restore.
-int checkConversions(CommandContext& context, Session& session, const Backup& backup,
-                     const std::vector<Planned>& plan, bool convert) {
-    std::size_t inexact = 0;
-    for (const Planned& item : plan) {
-        if (item.value.exact) {
-            continue;
-        }
-        ++inexact;
-        const ParamDef& row = session.table().row(item.row);
-        const std::string line = utf8(row.name) + ": file " + withUnit(row, item.value.fileText) +
-                                 ", nearest on this controller " +
-                                 valueText(row, item.value.wanted);
-        if (convert) {
-            context.console.out << "converted " << line << '\n';
-        } else {
-            say(context, line);
-        }
-    }
-    if (inexact == 0 || convert) {
-        return EXIT_OK;
-    }
-    return fail(context, EXIT_USAGE,
-                std::to_string(inexact) + " values of firmware " +
-                    std::to_string(backup.firmwareMajor) + "." +
-                    std::to_string(backup.firmwareMinor) +
-                    " cannot be held exactly by this controller (firmware " +
-                    firmwareText(session.status()) +
-                    "); nothing was written; --convert writes the nearest values");
-}
-
 // The restore's summary, and how to finish one that stopped part way.
 void printSummary(std::ostream& out, std::size_t unchanged,
                   const std::vector<std::string>& verified, const std::vector<std::string>& failed,
@@ -80,88 +43,32 @@ int commandRestore(CommandContext& context, const std::string& file,
         context.console.err << "ostrelctl: nothing was written\n";
         return code;
     }
-    warnFirmware(context, backup, session.status());
-    std::vector<Planned> plan;
-    if (const int code = planEntries(context, session, backup, plan); code != EXIT_OK) {
-        context.console.err << "ostrelctl: nothing was written\n";
-        return code;
+    Restored result;
+    int code = writeBackup(context, session, backup, options, result);
+    if (code != EXIT_OK && result.stoppedAt.empty()) {
+        return code;  // refused before the first write
     }
-    if (const int code = checkConversions(context, session, backup, plan, options.convert);
-        code != EXIT_OK) {
-        return code;
-    }
-
     std::ostream& out = context.console.out;
-    std::size_t unchanged = 0;
-    std::vector<std::string> verified;
-    std::vector<std::string> failed;
-    std::vector<std::string> notWritten;
-    int code = EXIT_OK;
-    for (const Planned& item : plan) {
-        const ParamDef& row = session.table().row(item.row);
-        const std::string name = utf8(row.name);
-        if (!item.value.message.empty()) {
-            out << name << ": " << item.value.message << '\n';
-        }
-        if (holds(row, item.current, item.value.wanted)) {
-            ++unchanged;
-            continue;
-        }
-        if (options.dryRun) {
-            out << "would write " << name << ": " << currentText(row, item.current) << " -> "
-                << valueText(row, item.value.wanted) << '\n';
-            notWritten.push_back(name);
-            continue;
-        }
-        if (code == EXIT_OK && context.interrupted.load()) {
-            code = EXIT_INTERRUPTED;
-        }
-        if (code != EXIT_OK) {
-            notWritten.push_back(name);
-            continue;
-        }
-        code = session.check(session.controller().write(row, item.value.wanted),
-                             "the write of \"" + name + "\"");
-        if (code != EXIT_OK) {
-            notWritten.push_back(name);
-            continue;
-        }
-        ParamReport readBack;
-        code = session.readBack(item.row, item.value.wanted, readBack);
-        if (code != EXIT_OK) {
-            failed.push_back(name + " (written, not read back)");
-            continue;
-        }
-        if (holds(row, readBack, item.value.wanted)) {
-            // On record at once: a second Ctrl-C ends the program without the summary.
-            out << "written " << name << ": " << currentText(row, item.current) << " -> "
-                << currentText(row, readBack) << std::endl;
-            verified.push_back(name);
-        } else {
-            failed.push_back(name + " (holds " + currentText(row, readBack) + ", not " +
-                             valueText(row, item.value.wanted) + ")");
-        }
-    }
-
     if (options.dryRun) {
-        out << "Dry run: " << unchanged << " unchanged, " << notWritten.size()
+        out << "Dry run: " << result.unchanged << " unchanged, " << result.notWritten.size()
             << " would be written; nothing was written\n";
         return EXIT_OK;
     }
-    // Ctrl-C during the last write counts too: the user asked to stop.
-    if (code == EXIT_OK && context.interrupted.load()) {
+    // Ctrl-C between two writes, or during the last one: the user asked to stop.
+    if (code == EXIT_OK && (result.interrupted || context.interrupted.load())) {
         code = EXIT_INTERRUPTED;
     }
-    printSummary(out, unchanged, verified, failed, notWritten, code != EXIT_OK);
+    printSummary(out, result.unchanged, result.verified, result.failed, result.notWritten,
+                 code != EXIT_OK);
     if (context.tally != nullptr) {
         context.tally->counted = true;
-        context.tally->written = static_cast<int>(verified.size() + failed.size());
-        context.tally->verified = static_cast<int>(verified.size());
-        context.tally->failed = static_cast<int>(failed.size() + notWritten.size());
+        context.tally->written = static_cast<int>(result.verified.size() + result.failed.size());
+        context.tally->verified = static_cast<int>(result.verified.size());
+        context.tally->failed = static_cast<int>(result.failed.size() + result.notWritten.size());
     }
-    if ((code == EXIT_OK || code == EXIT_INTERRUPTED) && !failed.empty()) {
+    if ((code == EXIT_OK || code == EXIT_INTERRUPTED) && !result.failed.empty()) {
         return fail(context, EXIT_TIMEOUT,
-                    std::to_string(failed.size()) + " written values did not read back");
+                    std::to_string(result.failed.size()) + " written values did not read back");
     }
     return code == EXIT_INTERRUPTED ? interruptedAfterWriting(context) : code;
 }
@@ -172,6 +79,7 @@ public:
         command.add_option("FILE", m_file, "the backup file (- or a pipe for standard input)")
             ->required()
             ->check(notEmpty("file name"));
+        m_options.stopOnInterrupt = true;
         command.add_flag("--dry-run", m_options.dryRun, "say what would be written; write nothing");
         command.add_flag(
             "--convert", m_options.convert,

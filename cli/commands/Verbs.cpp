@@ -3,14 +3,14 @@
 namespace ctl {
 
 // Each row is defined in its command's own file of this folder.
-extern const Verb STATUS, LIST, DEVICES, GET, SET, BACKUP, RESTORE, DIFF, FACTORY_RESET, METRICS,
-    COMPLETION;
+extern const Verb STATUS, LIST, DEVICES, GET, SET, BACKUP, RESTORE, DIFF, FACTORY_RESET, STATION,
+    METRICS, MQTT, COMPLETION;
 
 namespace {
 
 constexpr const Verb* VERBS[] = {
-    &STATUS,  &LIST, &DEVICES,       &GET,     &SET,        &BACKUP,
-    &RESTORE, &DIFF, &FACTORY_RESET, &METRICS, &COMPLETION,
+    &STATUS, &LIST,          &DEVICES, &GET,     &SET,  &BACKUP,     &RESTORE,
+    &DIFF,   &FACTORY_RESET, &STATION, &METRICS, &MQTT, &COMPLETION,
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iosfwd>
@@ -26,15 +27,24 @@ enum ExitCode : int {
     EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT) or SIGTERM stopped the command part way
 };
 
+// --simulated: simulated controllers instead of the machine's, either so many plugged in
+// from the start or plugged in and pulled out on a clock by a plug plan (its text, checked
+// by the command line).
+struct Simulation {
+    int controllers = 0;
+    std::string plan;
+    std::uint8_t firmware = 0;  // their firmware version (major in the high nibble); 0: the
+                                // simulator's own
+    bool on() const { return controllers > 0 || !plan.empty(); }
+};
+
 // Where the program's HID devices come from.
 class PlatformSource {
 public:
     virtual ~PlatformSource() = default;
-    // The machine's devices (simulated 0), or those of `simulated` simulated controllers,
-    // each of firmware version `firmware` (major in the high nibble; 0: the simulator's
-    // own). Called more than once only with the same arguments, which return the same
-    // platform.
-    virtual platform::HidPlatform& platform(int simulated, std::uint8_t firmware) = 0;
+    // The machine's devices (simulation off), or the simulated ones. Called more than once
+    // only with the same argument, which returns the same platform.
+    virtual platform::HidPlatform& platform(const Simulation& simulated) = 0;
 };
 
 struct Console {
@@ -42,6 +52,7 @@ struct Console {
     std::ostream& out;       // data
     std::ostream& err;       // errors, warnings, progress
     std::FILE* diagnostics;  // the device search's lines under --verbose
+    bool colour = false;     // `out` is a terminal that may show colours (not under NO_COLOR)
 };
 
 // The last firmware major version a simulated controller can have (the simulator's panel
@@ -49,8 +60,7 @@ struct Console {
 inline constexpr int SIMULATED_MAJOR_LAST = 2;
 
 struct GlobalOptions {
-    int simulated = 0;  // how many simulated controllers to talk to; 0: those on USB
-    std::uint8_t simulatedFirmware = 0;  // their firmware version; 0: the simulator's own
+    Simulation simulated;  // off: the controllers on USB
     int timeoutMs = 1000;
     bool verbose = false;
     double waitSeconds = 0;  // how long to wait for a controller another program holds
@@ -87,6 +97,9 @@ void say(CommandContext& context, const std::string& message);
 // Says `message` as say() does, and returns `code`.
 int fail(CommandContext& context, int code, const std::string& message);
 
+// `when` in UTC, ISO 8601: "2026-12-08T10:15:00Z", or with milliseconds
+// "2026-12-08T10:15:00.250Z".
+std::string utcText(std::chrono::system_clock::time_point when, bool milliseconds);
 // Now in UTC, ISO 8601 ("2026-12-08T10:11:12Z"): the stamps of status lines and backups.
 std::string utcNow();
 

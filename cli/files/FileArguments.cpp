@@ -110,9 +110,11 @@ bool writeOutput(CommandContext& context, const std::string& path, const std::st
     return true;
 }
 
-bool loadBackup(CommandContext& context, const std::string& path, Backup& backup) {
-    std::string content;
-    return readInput(context, path, content) && parseChecked(context, path, content, backup);
+bool loadBackup(CommandContext& context, const std::string& path, Backup& backup,
+                std::string* content) {
+    std::string read;
+    std::string& text = content != nullptr ? *content : read;
+    return readInput(context, path, text) && parseChecked(context, path, text, backup);
 }
 
 bool readBackupText(CommandContext& context, const std::string& path, std::string& content) {

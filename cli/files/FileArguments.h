@@ -21,8 +21,10 @@ enum class OutputName { User, MadeUp };
 bool writeOutput(CommandContext& context, const std::string& path, const std::string& content,
                  OutputName named = OutputName::User);
 
-// The backup file at `path`, read and checked; false after listing its faults.
-bool loadBackup(CommandContext& context, const std::string& path, Backup& backup);
+// The backup file at `path`, read and checked; false after listing its faults. The file's
+// bytes go to `content` when given.
+bool loadBackup(CommandContext& context, const std::string& path, Backup& backup,
+                std::string* content = nullptr);
 
 // Reads the backup file at `path` ("-": the console's input) into `content` and checks it
 // as restore and diff do; false after saying why.

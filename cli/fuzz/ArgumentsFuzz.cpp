@@ -54,7 +54,7 @@ public:
         m_platform.addDevice(mouse);
     }
 
-    platform::HidPlatform& platform(int, std::uint8_t) override {
+    platform::HidPlatform& platform(const ctl::Simulation&) override {
         m_asked = true;
         return m_platform;
     }

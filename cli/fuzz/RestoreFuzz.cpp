@@ -25,7 +25,7 @@ class Fixture final : public ctl::PlatformSource {
 public:
     Fixture() : m_controller(m_platform) { m_platform.setRealSleep(false); }
 
-    platform::HidPlatform& platform(int, std::uint8_t) override { return m_platform; }
+    platform::HidPlatform& platform(const ctl::Simulation&) override { return m_platform; }
     sim::SimulatedOstrel& controller() { return m_controller; }
 
     RunResult run(std::vector<std::string> args, const std::string& input) {

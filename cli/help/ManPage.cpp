@@ -54,6 +54,11 @@ constexpr Example EXAMPLES[] = {
     {"ostrelctl --all restore unit1.json",
      "One file to every attached controller at once; the exit status is the worst of theirs."},
     {"ostrelctl --simulated=4 --all status", "Four simulated controllers, without hardware."},
+    {"ostrelctl station --log box.jsonl unit1.json",
+     "Programs every controller plugged in from unit1.json, one PASS or FAIL line a unit and "
+     "one JSON line of box.jsonl, until Ctrl-C."},
+    {"ostrelctl --simulated=plug:1@0.5,plug:2@1,unplug:1@3,plug:1@4 station unit1.json",
+     "The station on simulated controllers plugged in and pulled out on a clock."},
 };
 
 bool isHelp(const CLI::App& app, const CLI::Option* option) {

@@ -195,4 +195,12 @@ std::string describeMismatch(const ParamTable& table, std::string_view query,
     return text;
 }
 
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
 }  // namespace ctl

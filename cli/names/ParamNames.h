@@ -33,6 +33,9 @@ int resolveParamExactly(const ParamTable& table, std::string_view query);
 // leaves ostrelctl.
 std::string utf8(const char* cp1252Text);
 
+// Names in a message: "A, B, C".
+std::string joinNames(const std::vector<std::string>& names);
+
 // A Windows-1252 text in double quotes, as UTF-8: how messages name a parameter.
 using cp1252::quotedUtf8;
 

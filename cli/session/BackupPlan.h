@@ -2,6 +2,7 @@
 // entry planned with the controller's factors beside what the controller holds now.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "cli/context/Context.h"
@@ -25,5 +26,31 @@ int planEntries(CommandContext& context, Session& session, const Backup& backup,
 
 // Warns when the file comes from another firmware family than the controller runs.
 void warnFirmware(CommandContext& context, const Backup& backup, const StatusReport& status);
+
+struct RestoreOptions {
+    bool dryRun = false;
+    bool convert = false;          // across firmware families: write the nearest values
+    bool stopOnInterrupt = false;  // Ctrl-C stops between two writes
+};
+
+// What writing a backup to a controller came to.
+struct Restored {
+    std::size_t unchanged = 0;
+    std::vector<std::string> verified;    // written and read back
+    std::vector<std::string> failed;      // written and not read back as written, with why
+    std::vector<std::string> notWritten;  // dry run, or after a failure or Ctrl-C
+    // Across firmware families: what this controller cannot hold exactly; without
+    // --convert nothing was written.
+    std::vector<std::string> cannotHold;
+    std::string stoppedAt;     // the parameter whose write or read back failed
+    bool interrupted = false;  // Ctrl-C stopped it between two writes
+};
+
+// Writes the backup's values that differ from the session's controller, each read back;
+// says each write on the output. Refuses everything before the first write when an entry is
+// refused, or when a value cannot be held exactly without --convert. EXIT_OK, or the exit
+// code after saying why; a value that did not read back is in `result.failed` only.
+int writeBackup(CommandContext& context, Session& session, const Backup& backup,
+                const RestoreOptions& options, Restored& result);
 
 }  // namespace ctl

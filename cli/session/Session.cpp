@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -19,8 +20,7 @@ int Session::start() {
     }
     Controller::Options options;
     options.timeout = std::chrono::milliseconds(m_context.global.timeoutMs);
-    platform::HidPlatform& platform = m_context.platforms.platform(
-        m_context.global.simulated, m_context.global.simulatedFirmware);
+    platform::HidPlatform& platform = m_context.platforms.platform(m_context.global.simulated);
     m_controller = std::make_unique<Controller>(platform, m_table, options);
     std::unique_ptr<HIDDescriptor> selected;
     const HIDDescriptor* chosen = m_context.target;
@@ -89,6 +89,24 @@ int Session::read(int row, ParamReport& value) {
 int Session::readBack(int row, const EncodedValue& wanted, ParamReport& value) {
     return check(m_controller->readBack(m_table.row(row), wanted, value),
                  "the read of \"" + utf8(m_table.row(row).name) + "\"");
+}
+
+const ParamDef* Session::factoryResetRow() const {
+    for (const int index : m_table.offeredRows()) {
+        if (m_table.row(index).kind == PK_ACTION) {
+            return &m_table.row(index);
+        }
+    }
+    return nullptr;
+}
+
+int Session::factoryReset(const ParamDef*& row) {
+    row = factoryResetRow();
+    if (row == nullptr) {
+        return fail(m_context, EXIT_USAGE, "the parameter table has no factory reset");
+    }
+    const std::optional<EncodedValue> value = encodeParamValue(*row, "");
+    return check(m_controller->write(*row, *value), "the factory reset");
 }
 
 int Session::takeClaim() {

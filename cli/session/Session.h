@@ -39,6 +39,12 @@ public:
     // The read after writing `wanted`: a late answer is not taken for it.
     int readBack(int row, const EncodedValue& wanted, ParamReport& value);
 
+    // Sends the factory reset (the write of the table's action row), whose row is then in
+    // `row`. EXIT_OK, or the exit code after saying why.
+    int factoryReset(const ParamDef*& row);
+    // The row of the factory reset in this controller's table; null when it has none.
+    const ParamDef* factoryResetRow() const;
+
     Controller& controller() { return *m_controller; }
     ParamTable& table() { return m_table; }
     StatusReport& status() { return m_status; }

@@ -10,6 +10,7 @@
 #include "cli/files/BackupFile.h"
 #include "cli/names/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
+#include "cli/tests/TempFile.h"
 #include "tests/support/TypedValues.h"
 
 namespace {
@@ -18,33 +19,6 @@ using nlohmann::json;
 
 constexpr std::uint8_t ADDR_DELAY = 0x03;      // "Delay before PSU startup", 1 byte, [s]
 constexpr std::uint8_t ADDR_OFF_MODE1 = 0x24;  // "Off-delay MODE 1", 2 bytes, time
-
-bool isParamWrite(std::span<const std::uint8_t> frame) {
-    return frame.size() > 1 && frame[0] == CMD_PARAM && frame[1] == PARAM_WRITE;
-}
-
-class TempFile {
-public:
-    explicit TempFile(const std::string& name)
-        : m_path(std::filesystem::temp_directory_path() /
-                 (name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    std::string path() const { return m_path.string(); }
-    void write(const std::string& content) const {
-        std::ofstream(m_path, std::ios::binary) << content;
-    }
-    std::string read() const {
-        std::ifstream file(m_path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), {}};
-    }
-
-private:
-    std::filesystem::path m_path;
-};
 
 TEST_F(Ctl, StatusPrintsTheWindowsTextsWithTheFactorsOfTheFirmware) {
     struct Case {

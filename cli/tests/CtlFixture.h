@@ -51,9 +51,13 @@ inline bool definedFrame(const Bytes& frame) {
     return frame[1] == PARAM_WRITE && (frame[3] == 2 || frame[5] == 0) && zeroFrom(6);
 }
 
+inline bool isParamWrite(std::span<const std::uint8_t> frame) {
+    return frame.size() > 1 && frame[0] == CMD_PARAM && frame[1] == PARAM_WRITE;
+}
+
 class Ctl : public ::testing::Test, public ctl::PlatformSource {
 protected:
-    platform::HidPlatform& platform(int, std::uint8_t) override { return m_platform; }
+    platform::HidPlatform& platform(const ctl::Simulation&) override { return m_platform; }
 
     void TearDown() override {
         for (const auto& device : m_platform.devices()) {

@@ -96,7 +96,9 @@ TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
                                       {"restore", false, true, true, false},
                                       {"diff", false, true, true, true},
                                       {"factory-reset", false, false, true, false},
+                                      {"station", false, true, true, false},
                                       {"metrics", false, false, false, false},
+                                      {"mqtt", false, false, false, false},
                                       {"completion", false, false, false, false}};
     std::vector<std::string> globals;
     for (const CLI::Option* option : line.app.get_options()) {
@@ -114,7 +116,7 @@ TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
     };
     const RunResult program = run({"--help"});
     tellsFreely(program.out);
-    EXPECT_NE(program.out.find("\n  --simulated[=N]  "), std::string::npos) << program.out;
+    EXPECT_NE(program.out.find("\n  --simulated[=N|PLAN]  "), std::string::npos) << program.out;
     EXPECT_NE(program.out.find(std::string(ctl::PARAM_SYNTAX).substr(0, 40)), std::string::npos);
     for (const ctl::Verb* verb : ctl::verbs()) {
         SCOPED_TRACE(verb->name);

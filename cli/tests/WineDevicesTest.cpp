@@ -16,7 +16,7 @@ namespace {
 
 class WineDevices : public ::testing::Test, public ctl::PlatformSource {
 protected:
-    platform::HidPlatform& platform(int, std::uint8_t) override { return m_platform; }
+    platform::HidPlatform& platform(const ctl::Simulation&) override { return m_platform; }
 
     RunResult run(std::vector<std::string> args) {
         return runOstrelctlLine(std::move(args), *this, m_interrupted);

@@ -37,8 +37,8 @@ protected:
         m_gadget.reset();
     }
 
-    platform::HidPlatform& platform(int simulated, std::uint8_t) override {
-        EXPECT_EQ(simulated, 0);
+    platform::HidPlatform& platform(const ctl::Simulation& simulated) override {
+        EXPECT_FALSE(simulated.on());
         return m_platform;
     }
 

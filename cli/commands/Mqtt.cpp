@@ -1,0 +1,76 @@
+// mqtt: every attached controller's status published to an MQTT broker until Ctrl-C, kept on
+// disk while the broker cannot be reached (cli/mqtt).
+#include "cli/mqtt/Mqtt.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands/OptionChecks.h"
+#include "cli/commands/Verb.h"
+#include "cli/help/HelpText.h"
+
+namespace ctl {
+namespace mqtt {
+namespace {
+
+int notBuilt(CommandContext& context, const MqttOptions&) {
+#ifdef _WIN32
+    return fail(context, EXIT_USAGE,
+                "mqtt is not available on Windows; \"ostrelctl metrics\" gives the same figures "
+                "to windows_exporter's textfile collector");
+#else
+    return fail(context, EXIT_USAGE,
+                "mqtt is not built into this program (Eclipse Paho C was missing when it was "
+                "built); \"ostrelctl metrics\" gives the same figures to Prometheus");
+#endif
+}
+
+// Set once, before the command line is parsed.
+Runner g_runner = &notBuilt;
+
+}  // namespace
+
+void useRunner(Runner runner) {
+    g_runner = runner;
+}
+
+Runner runner() {
+    return g_runner;
+}
+
+}  // namespace mqtt
+
+namespace {
+
+class MqttCommand final : public Command {
+public:
+    explicit MqttCommand(CLI::App& command) {
+        command.footer(helpFooter({}));
+        command
+            .add_option("--config", m_options.configPath,
+                        "the settings: key = value lines (default /etc/ostrel/mqtt.conf)")
+            ->option_text("FILE")
+            ->check(notEmpty("file name"));
+    }
+
+    int run(CommandContext& context) override { return mqtt::runner()(context, m_options); }
+
+private:
+    mqtt::MqttOptions m_options;
+};
+
+}  // namespace
+
+// Status only, unclaimed, beside the window and the other commands; every controller by
+// default, or the one --device names: it needs no --all.
+extern const Verb MQTT{"mqtt",
+                       "publishes every controller's status to an MQTT broker until Ctrl-C, "
+                       "keeping what it cannot send while the broker is out of reach; Home "
+                       "Assistant finds the controllers by itself",
+                       false,
+                       Claims::Nothing,
+                       UnderAll::ItsOwnWay,
+                       [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                           return std::make_unique<MqttCommand>(command);
+                       }};
+
+}  // namespace ctl

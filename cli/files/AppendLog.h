@@ -1,0 +1,32 @@
+// A log that only grows, one line at a time: opened for appending (created 0644 less the
+// umask, never truncated), each line on the disk (fsync) before append() returns, so that a
+// power cut loses no line whose append returned.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace ctl {
+
+class AppendLog {
+public:
+    AppendLog();
+    AppendLog(const AppendLog&) = delete;
+    AppendLog& operator=(const AppendLog&) = delete;
+    // Opens `path`, refusing anything but a regular file (a FIFO would block, a folder
+    // cannot hold lines). An empty string, or "PATH: why" on failure.
+    std::string open(const std::string& path);
+    ~AppendLog();
+
+    bool isOpen() const;
+    // Appends `line` and a line end in one write, and waits until they are on the disk.
+    // An empty string, or why not.
+    std::string append(const std::string& line);
+
+private:
+    struct File;
+    std::unique_ptr<File> m_file;
+    std::string m_path;
+};
+
+}  // namespace ctl

@@ -1,0 +1,80 @@
+// The publisher's configuration file: `key = value` lines, `#` starting a comment. Read
+// strictly: a key it does not know, a value it cannot take, a file it cannot read or a
+// secret others may read is an error that names the key or the file, before anything is
+// connected.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ctl::mqtt {
+
+inline constexpr const char* DEFAULT_CONFIG_PATH = "/etc/ostrel/mqtt.conf";
+
+struct BrokerAddress {
+    bool tls = false;  // mqtts://
+    std::string host;  // a name, an IPv4 address, or an IPv6 address in brackets
+    int port = 0;
+    // As Paho takes it: tcp://HOST:PORT or ssl://HOST:PORT.
+    std::string pahoUri() const;
+    // As the configuration gave it, for messages: mqtt://HOST:PORT.
+    std::string text() const;
+};
+
+// mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883); nothing else (no path, no user).
+std::optional<BrokerAddress> parseBrokerUrl(std::string_view url);
+
+enum class DiscoveryForm {
+    Device,  // one homeassistant/device/ID/config a controller (Home Assistant 2024.11 on)
+    Entity,  // one homeassistant/PLATFORM/ID/FIELD/config an entity, for older releases
+};
+
+struct MqttConfig {
+    BrokerAddress broker;
+    std::string clientId;  // default: the host name
+    std::string prefix = "ostrel";
+    double intervalSeconds = 10;
+    std::string username;      // empty: none
+    std::string passwordFile;  // resolved paths; empty: none
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+    bool homeAssistant = true;
+    std::string homeAssistantPrefix = "homeassistant";
+    DiscoveryForm discovery = DiscoveryForm::Device;
+    double bufferHours = 24;
+    double expiryHours = 24;  // 0: messages never expire
+    bool texts = false;       // the caption and the KEYText keys in the state as well
+};
+
+// Where relative secrets and the default client id come from.
+struct ConfigEnvironment {
+    // $CREDENTIALS_DIRECTORY under systemd; else systemd's own store, /etc/credstore.
+    std::string credentialsDirectory = "/etc/credstore";
+    std::string hostName;
+};
+
+struct ConfigResult {
+    std::optional<MqttConfig> config;
+    std::string error;  // one line naming the file and the key or line; empty on success
+};
+
+// `text` as read from `source` (its name in messages). Checks the values only; the files they
+// name are checked by loadMqttConfig.
+ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
+                             const ConfigEnvironment& environment);
+
+// Reads and parses the file at `path`, then checks the files it names: each must be a
+// readable regular file, and the password and key files readable by their owner and group
+// only.
+ConfigResult loadMqttConfig(const std::string& path, const ConfigEnvironment& environment);
+
+// The password: the password file's first line, without its line end. nullopt after setting
+// `error`.
+std::optional<std::string> readPassword(const std::string& path, std::string& error);
+
+// The environment of this process: $CREDENTIALS_DIRECTORY and the host name.
+ConfigEnvironment processEnvironment();
+
+}  // namespace ctl::mqtt

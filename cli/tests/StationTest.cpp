@@ -1,0 +1,385 @@
+// The station on simulated controllers that a plug plan plugs in and pulls out: every port
+// programmed on its own thread, a unit pulled out part way failed and programmed afresh on
+// its return, units it must not write to left unwritten, and a log that holds exactly the
+// units reported.
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "cli/context/ExitStatus.h"
+#include "cli/files/Sha256.h"
+#include "cli/tests/CtlFixture.h"
+#include "cli/tests/TempFile.h"
+#include "sim/PlugPlan.h"
+#include "tests/support/WaitFor.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::ordered_json;
+
+constexpr std::uint8_t ADDR_DELAY = 0x03;  // "Delay before PSU startup", the profile's first change
+
+std::size_t paramWrites(sim::SimulatedOstrel& controller) {
+    std::size_t count = 0;
+    for (const Bytes& frame : controller.device().writes()) {
+        count += isParamWrite(frame) ? 1 : 0;
+    }
+    return count;
+}
+
+// What the station has printed so far, readable while it runs.
+class SharedText final : public std::streambuf {
+public:
+    std::string text() const {
+        std::lock_guard lock(m_mutex);
+        return m_text;
+    }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> result;
+        std::istringstream stream(text());
+        for (std::string line; std::getline(stream, line);) {
+            result.push_back(line);
+        }
+        return result;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            std::lock_guard lock(m_mutex);
+            m_text += traits_type::to_char_type(c);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        std::lock_guard lock(m_mutex);
+        m_text.append(text, static_cast<std::size_t>(n));
+        return n;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::string m_text;
+};
+
+class Station : public Ctl {
+protected:
+    void TearDown() override {
+        if (m_thread.joinable()) {
+            stop();
+        }
+        Ctl::TearDown();
+    }
+
+    // A profile taken from a unit of firmware `version` whose delay, 0x1C and off-delay
+    // differ from the factory's; the unit is pulled out afterwards.
+    void takeProfile(int version) {
+        sim::SimulatedOstrel& source = plug();
+        source.firmware().setFirmwareVersion(static_cast<std::uint8_t>(version));
+        source.firmware().setParamByte(ADDR_DELAY, 9);
+        source.firmware().setParamByte(0x1C, 70);
+        source.firmware().setParamByte(0x25, 0);
+        ASSERT_EQ(run({"backup", m_profile.path()}).code, 0);
+        source.unplug();
+    }
+
+    // Carries out the plan's steps up to `at` (the station is not started yet at 0).
+    void plan(const std::string& text, std::chrono::milliseconds at = 0ms) {
+        std::string error;
+        auto steps = sim::parsePlugPlan(text, error);
+        ASSERT_TRUE(steps) << error;
+        m_runner = std::make_unique<sim::PlugPlanRunner>(m_platform, std::move(*steps));
+        m_runner->applyUntil(at);
+    }
+
+    // Starts the station and waits until it listens for controllers.
+    void start(std::vector<std::string> args) {
+        m_thread = std::thread([this, args] { m_result = run(args, "", &m_out); });
+        ASSERT_TRUE(waitFor([&] { return m_shared.text().starts_with("Programming each"); }, 20s))
+            << "the station did not start";
+    }
+
+    // The unit lines the station printed, once there are `count` of them.
+    std::vector<std::string> waitForUnits(std::size_t count) {
+        std::vector<std::string> units;
+        waitFor(
+            [&] {
+                units = m_shared.lines();
+                units.erase(units.begin());
+                return units.size() >= count;
+            },
+            20s);
+        return units;
+    }
+
+    // Ctrl-C; what the station printed after its unit lines, and its exit status.
+    RunResult stop() {
+        m_interrupted = true;
+        m_thread.join();
+        m_result.out = m_shared.text();
+        return m_result;
+    }
+
+    std::vector<json> logLines() const {
+        std::vector<json> lines;
+        std::istringstream stream(m_log.read());
+        for (std::string line; std::getline(stream, line);) {
+            lines.push_back(json::parse(line));
+        }
+        return lines;
+    }
+
+    TempFile m_profile{"ostrelctl-station-profile"};
+    TempFile m_log{"ostrelctl-station-log"};
+    SharedText m_shared;
+    std::ostream m_out{&m_shared};
+    std::thread m_thread;
+    RunResult m_result;
+    std::unique_ptr<sim::PlugPlanRunner> m_runner;  // before the platform goes
+};
+
+TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
+    takeProfile(0x12);
+    m_log.write("a line from before\n");
+    plan("plug:1@0,plug:2@0,plug:3@0,unplug:2@1,plug:2@2");
+    // The second unit's first write never arrives: it is pulled out while the station waits.
+    std::atomic<bool> writing{false};
+    filterFrames(*m_runner->controller(2), [&](std::span<const std::uint8_t> frame) {
+        writing = writing || isParamWrite(frame);
+        return !isParamWrite(frame);
+    });
+    start({"--timeout", "5000", "station", "--include-attached", "--log", m_log.path(),
+           m_profile.path()});
+    ASSERT_TRUE(waitFor([&] { return writing.load(); }, 20s));
+    m_runner->applyUntil(1000ms);
+    ASSERT_EQ(waitForUnits(3).size(), 3u);
+    m_runner->applyUntil(2000ms);
+    ASSERT_EQ(waitForUnits(4).size(), 4u);
+    const RunResult result = stop();
+    EXPECT_EQ(result.code, 3) << result.err;
+
+    const std::vector<std::string> lines = m_shared.lines();
+    ASSERT_EQ(lines.size(), 6u) << result.out;
+    EXPECT_EQ(lines.back(), "3 passed, 1 failed");
+    const std::regex pass(
+        "(sim-[123])  PASS  firmware 1\\.2, 3 written, 37 verified, \\d+\\.\\d s");
+    const std::string lost =
+        "sim-2  FAIL  lost during the write of Delay before PSU startup: plug it in again (1 "
+        "written)";
+    std::vector<std::string> passed;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        std::smatch match;
+        if (std::regex_match(lines[i], match, pass)) {
+            passed.push_back(match[1]);
+        } else {
+            EXPECT_EQ(lines[i], lost);
+        }
+    }
+    std::sort(passed.begin(), passed.begin() + 2);
+    EXPECT_EQ(passed, (std::vector<std::string>{"sim-1", "sim-3", "sim-2"}));
+    for (const int unit : {1, 2, 3}) {
+        EXPECT_EQ(m_runner->controller(unit)->firmware().paramByte(ADDR_DELAY), 9) << unit;
+        EXPECT_EQ(m_runner->controller(unit)->firmware().paramByte(0x1C), 70) << unit;
+    }
+
+    // The log: what was there, then one line a unit in the order they were reported.
+    ASSERT_TRUE(m_log.read().starts_with("a line from before\n"));
+    m_log.write(m_log.read().substr(m_log.read().find('\n') + 1));
+    const std::vector<json> log = logLines();
+    ASSERT_EQ(log.size(), 4u);
+    const std::string sha = ctl::sha256Hex(m_profile.read());
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        const json& unit = log[i];
+        std::vector<std::string> keys;
+        for (const auto& item : unit.items()) {
+            keys.push_back(item.key());
+        }
+        EXPECT_EQ(keys,
+                  (std::vector<std::string>{"time", "location", "firmware", "product", "result",
+                                            "written", "verified", "failed", "failedParameters",
+                                            "reason", "seconds", "profileSha256"}));
+        EXPECT_TRUE(lines[i + 1].starts_with(unit["location"].get<std::string>() + "  " +
+                                             unit["result"].get<std::string>() + "  "))
+            << lines[i + 1];
+        EXPECT_TRUE(std::regex_match(unit["time"].get<std::string>(),
+                                     std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ")));
+        EXPECT_EQ(unit["firmware"], "1.2");
+        EXPECT_EQ(unit["product"], "0x0002");
+        EXPECT_EQ(unit["profileSha256"], sha);
+        const bool ok = unit["result"] == "PASS";
+        EXPECT_EQ(unit["verified"], ok ? 37 : 0);
+        EXPECT_EQ(unit["written"], ok ? 3 : 1);
+        EXPECT_EQ(unit["reason"], ok ? "" : lost.substr(lost.find("lost")));
+        EXPECT_EQ(unit["failedParameters"].size(), unit["failed"].get<std::size_t>());
+        EXPECT_EQ(unit["failed"], ok ? 0 : 3);
+    }
+#ifndef _WIN32
+    struct stat status {};
+    ASSERT_EQ(::stat(m_log.path().c_str(), &status), 0);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(status.st_mode & 0777, 0644u & ~mask);
+#endif
+}
+
+// Arrivals told by the platform, or found by the watch's searches every 250 ms where it
+// tells nothing (Wine).
+class StationWatch : public Station, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Notified, StationWatch, ::testing::Values(true));
+INSTANTIATE_TEST_SUITE_P(Polled, StationWatch, ::testing::Values(false));
+
+// A profile of the other firmware family without --convert: every unit that arrives fails
+// with what it cannot hold, nothing written; the unit attached before the start is left alone.
+TEST_P(StationWatch, OtherFamilyWithoutConvertFailsEveryArrivalAndLeavesTheAttachedAlone) {
+    m_platform.setNotifications(GetParam());
+    takeProfile(0x21);
+    plan("plug:1@0,plug:2@1,plug:3@1");
+    start({"station", m_profile.path()});
+    m_runner->applyUntil(1000ms);
+    ASSERT_EQ(waitForUnits(2).size(), 2u);
+    const RunResult result = stop();
+    EXPECT_EQ(result.code, 1);
+    std::vector<std::string> lines = m_shared.lines();
+    ASSERT_EQ(lines.size(), 4u) << result.out;
+    std::sort(lines.begin() + 1, lines.end() - 1);
+    for (const int unit : {2, 3}) {
+        EXPECT_TRUE(lines[static_cast<std::size_t>(unit - 1)].starts_with(
+            "sim-" + std::to_string(unit) +
+            "  FAIL  firmware 1.2 cannot hold exactly Ignition HIGH limit, "))
+            << lines[static_cast<std::size_t>(unit - 1)];
+        EXPECT_TRUE(lines[static_cast<std::size_t>(unit - 1)].ends_with(
+            "; nothing written (--convert writes the nearest values)"));
+    }
+    EXPECT_EQ(lines.back(), "0 passed, 2 failed");
+    EXPECT_NE(result.err.find("1 controllers already attached are left alone"), std::string::npos);
+    for (const int unit : {1, 2, 3}) {
+        EXPECT_EQ(paramWrites(*m_runner->controller(unit)), 0u) << unit;
+    }
+    EXPECT_TRUE(m_runner->controller(1)->device().writes().empty());
+}
+
+// With --convert the other family's profile is written as the nearest values and verified as
+// such; --factory-reset-first sends the reset before the first write.
+TEST_F(Station, ConvertAndFactoryResetFirstPass) {
+    takeProfile(0x21);
+    plan("plug:1@0");
+    sim::SimulatedOstrel& unit = *m_runner->controller(1);
+    unit.firmware().setParamByte(ADDR_DELAY, 200);
+    start(
+        {"station", "--include-attached", "--convert", "--factory-reset-first", m_profile.path()});
+    const std::vector<std::string> units = waitForUnits(1);
+    const RunResult result = stop();
+    ASSERT_EQ(units.size(), 1u) << result.err;
+    EXPECT_TRUE(std::regex_match(
+        units[0], std::regex("sim-1  PASS  firmware 1\\.2, \\d+ written, 37 verified, .*")))
+        << units[0];
+    EXPECT_EQ(result.code, 0);
+    std::vector<Bytes> writes;
+    for (const Bytes& frame : frames(unit)) {
+        if (isParamWrite(frame)) {
+            writes.push_back(frame);
+        }
+    }
+    ASSERT_GT(writes.size(), 1u);
+    EXPECT_EQ(writes.front(), (Bytes{0xA4, 0xA0, 0xFF, 0x01, 0xFF, 0x00}));
+    EXPECT_EQ(unit.firmware().paramByte(ADDR_DELAY), 9);
+}
+
+// A unit another ostrelctl holds and a silent one fail, each with why and nothing written,
+// while the one beside them passes; each is programmed once while it stays plugged in.
+TEST_F(Station, AClaimedAndASilentUnitFailWhileTheOtherPasses) {
+    takeProfile(0x12);
+    plan("plug:1@0,plug:2@0,plug:3@0");
+    sim::SimulatedOstrel& claimed = *m_runner->controller(1);
+    const platform::ClaimResult other = m_platform.claim(claimed.path().c_str(), "ostrelctl");
+    ASSERT_EQ(other.status, platform::ClaimStatus::Held);
+    filterFrames(*m_runner->controller(2), [](auto) { return false; });
+    const auto started = std::chrono::steady_clock::now();
+    start({"--timeout", "300", "station", "--include-attached", m_profile.path()});
+    ASSERT_EQ(waitForUnits(3).size(), 3u);
+    // One timeout in all: the silent unit holds nobody up.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    std::this_thread::sleep_for(300ms);  // a second round would show by now
+    const RunResult result = stop();
+    EXPECT_EQ(result.code, ctl::worstExit({ctl::EXIT_CLAIMED, ctl::EXIT_TIMEOUT}));
+    std::vector<std::string> lines = m_shared.lines();
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    std::sort(lines.begin() + 1, lines.end() - 1);
+    EXPECT_EQ(lines[1], "sim-1  FAIL  the controller is in use by ostrelctl (pid " +
+                            std::to_string(m_platform.claimHolder(claimed.path()).pid) +
+                            "); close it or use --wait");
+    EXPECT_EQ(lines[2],
+              "sim-2  FAIL  no answer from the controller to the status request within 300 ms");
+    EXPECT_TRUE(lines[3].starts_with("sim-3  PASS  firmware 1.2, 3 written, 37 verified, "));
+    EXPECT_EQ(lines[4], "1 passed, 2 failed");
+    EXPECT_TRUE(claimed.device().writes().empty());
+    EXPECT_EQ(paramWrites(*m_runner->controller(2)), 0u);
+    EXPECT_EQ(paramWrites(*m_runner->controller(3)), 3u);
+}
+
+// Bad input of every kind is refused before the station starts: nothing written to any
+// controller, no log made.
+TEST_F(Station, RefusesBadInputBeforeItStarts) {
+    sim::SimulatedOstrel& attached = plug();
+    ASSERT_EQ(run({"backup", m_profile.path()}).code, 0);
+    const TempFile notAProfile("ostrelctl-station-bad");
+    notAProfile.write("{\"format\": \"something else\"}");
+    const std::string missingFolder = m_log.path() + "-missing/log.jsonl";
+    const std::filesystem::path folder = m_log.path() + "-folder";
+    std::filesystem::create_directory(folder);
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;  // in the error output
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {{"station", "--log", m_log.path(), notAProfile.path()},
+              "the station did not start; nothing was written"},
+             {{"station", "--log", m_log.path(), m_log.path() + "-none"}, ": no such file"},
+             {{"station", "--log", missingFolder, m_profile.path()},
+              "-missing/log.jsonl: cannot be opened for appending"},
+             {{"station", "--log", folder.string(), m_profile.path()},
+              "-folder: cannot be opened for appending"},
+             {{"--device", "sim-1", "station", m_profile.path()}, "it takes no --device"},
+             {{"--simulated=plug:1@0,plug:1@1", "station", m_profile.path()},
+              "--simulated: the plug plan"},
+             {{"--simulated=plug:1@x", "station", m_profile.path()}, "\"plug:1@x\""},
+             {{"--simulated=17", "station", m_profile.path()},
+              "neither a number of controllers from 1 to 16 nor a plug plan"},
+             {{"station"}, "PROFILE is required"},
+         }) {
+        SCOPED_TRACE(c.args.back());
+        const RunResult result = run(c.args);
+        EXPECT_EQ(result.code, 1);
+        EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(std::filesystem::exists(m_log.path()));
+    }
+    EXPECT_EQ(paramWrites(attached), 0u);
+    std::filesystem::remove(folder);
+}
+
+TEST(Sha256, KnownDigests) {
+    for (const auto& [text, digest] : std::initializer_list<std::pair<std::string, const char*>>{
+             {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+             {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+             // 56 bytes: the length no longer fits the last block.
+             {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+             {std::string(1000000, 'a'),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+         }) {
+        EXPECT_EQ(ctl::sha256Hex(text), digest) << text.size();
+    }
+}
+
+}  // namespace
