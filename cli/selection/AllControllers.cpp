@@ -85,8 +85,7 @@ void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs
 
 int runOnAll(CommandContext& context, bool asJson, const std::string& input,
              const std::function<int(CommandContext&)>& command) {
-    platform::HidPlatform& platform =
-        context.platforms.platform(context.global.simulated);
+    platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     Selection selection =
         selectControllers(platform, context.global.device, true,
                           context.global.verbose ? context.console.diagnostics : nullptr);
