@@ -30,7 +30,7 @@ echo "lintian --pedantic: clean on$debs"
 ctl=$(echo "$debs" | cut -d ' ' -f 2)
 depends=$(dpkg-deb -f "$ctl" Depends)
 echo "ostrelctl depends on: $depends"
-if echo "$depends" | grep -Eq 'qt|libx11|libgl|fonts-'; then
+if echo "$depends" | grep -Eq '(^|[ ,])(libqt|qt6|libx11|libgl|fonts-)'; then
     echo "FAIL: ostrelctl depends on a graphical library"
     exit 1
 fi
@@ -54,7 +54,7 @@ if command -v hardening-check >/dev/null 2>&1; then
 fi
 
 if command -v systemd-analyze >/dev/null 2>&1; then
-    units=$(find "$unpacked" -path '*/systemd/system/ostrel-metrics.*' -type f)
+    units=$(find "$unpacked" -path '*/systemd/system/ostrel-*' -type f)
     [ -n "$units" ] || { echo "the package has no ostrel-metrics units"; exit 1; }
     # In the unpacked tree, where the unit's ExecStart is, with the system's own units beside
     # ours for the targets they name; the manual page is checked above.
@@ -75,12 +75,16 @@ if command -v systemd-analyze >/dev/null 2>&1; then
         exit 1
     fi
     echo "systemd-analyze verify: the units are clean"
-    service=$(echo "$units" | grep '\.service$')
-    # The threshold counts tenths: 15 is the rating 1.5.
-    echo "systemd-analyze security --offline=yes ostrel-metrics.service:"
-    rating=$(systemd-analyze security --offline=yes --threshold=15 "$service") || {
-        echo "$rating"
-        exit 1
-    }
-    echo "$rating" | tail -n 1
+    # The threshold counts tenths: 15 is the rating 1.5. The MQTT publisher needs the network,
+    # which costs it some: 2.0.
+    for service in $(echo "$units" | grep '\.service$'); do
+        threshold=15
+        case $service in *ostrel-mqtt.service) threshold=20 ;; esac
+        echo "systemd-analyze security --offline=yes ${service##*/}:"
+        rating=$(systemd-analyze security --offline=yes --threshold=$threshold "$service") || {
+            echo "$rating"
+            exit 1
+        }
+        echo "$rating" | tail -n 1
+    done
 fi
