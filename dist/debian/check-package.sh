@@ -14,6 +14,9 @@ if [ -z "$lintian" ] || [ ! -x "$lintian" ]; then
     echo "lintian is missing; skipped"
     exit 77
 fi
+# One package a line: the build folder's path may hold spaces.
+newline='
+'
 debs=
 for package in "$@"; do
     deb=$(find "$dir" -maxdepth 1 -name "${package}_${version}_*.deb" | head -n 1)
@@ -21,13 +24,15 @@ for package in "$@"; do
         echo "no package ${package}_${version}_*.deb in $dir (make package builds it); skipped"
         exit 77
     fi
-    debs="$debs $deb"
+    debs="$debs${debs:+$newline}$deb"
 done
+set -f
+IFS=$newline
 # shellcheck disable=SC2086
 "$lintian" --pedantic --fail-on error,warning,pedantic --tag-display-limit 0 $debs || exit 1
-echo "lintian --pedantic: clean on$debs"
+echo "lintian --pedantic: clean on $(echo "$debs" | paste -sd ' ')"
 
-ctl=$(echo "$debs" | cut -d ' ' -f 2)
+ctl=$(echo "$debs" | head -n 1)
 depends=$(dpkg-deb -f "$ctl" Depends)
 echo "ostrelctl depends on: $depends"
 if echo "$depends" | grep -Eq '(^|[ ,])(libqt|qt6|libx11|libgl|fonts-)'; then
@@ -40,6 +45,8 @@ trap 'rm -rf "$unpacked"' EXIT
 for deb in $debs; do
     dpkg-deb -x "$deb" "$unpacked" || exit 1
 done
+set +f
+unset IFS
 set -- "$unpacked"/usr/share/man/man1/*.1.gz
 [ -f "$1" ] || { echo "the packages have no manual pages"; exit 1; }
 "$(dirname "$0")/../man/check-pages.sh" "$@" || exit 1

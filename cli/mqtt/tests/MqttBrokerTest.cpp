@@ -288,16 +288,10 @@ TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
         LIMIT))
         << said();
     // The figures of `status --json` from the same program.
-    std::string text;
-    if (std::FILE* status = ::popen(
-            (std::string(OSTRELCTL) + " --simulated=2 --device sim-2 status --json").c_str(),
-            "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, status)) > 0;) {
-            text.append(buffer, n);
-        }
-        ::pclose(status);
-    }
+    rig::Process status({OSTRELCTL, "--simulated=2", "--device", "sim-2", "status", "--json"},
+                        m_folder / "status.json", m_folder / "status.err");
+    ASSERT_EQ(status.wait(20s), 0) << rig::readFile(m_folder / "status.err");
+    const std::string text = rig::readFile(m_folder / "status.json");
     const json state = json::parse(live->on("ostrel/car7/sim-2/state").front().payload);
     for (const char* key : {"voltageIn", "voltage12V", "temperature", "state", "mode"}) {
         EXPECT_EQ(state.at(key), json::parse(text).at(key)) << key;
