@@ -7,6 +7,7 @@
 #include "app/OutsideText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
+#include "cli/names/ParamNames.h"
 #include "cli/selection/AllControllers.h"
 #include "cli/session/Session.h"
 #include "sim/PlugPlan.h"
@@ -28,25 +29,6 @@ std::string verbsOnEach() {
         text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
     }
     return text;
-}
-
-// Edits that make one text the other (insert, delete or change a character).
-std::size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) {
-        row[j] = j;
-    }
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] =
-                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1u : 0u)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 // --simulated's value: a count of controllers plugged in from the start, or a plug plan (a

@@ -33,6 +33,10 @@ int resolveParamExactly(const ParamTable& table, std::string_view query);
 // leaves ostrelctl.
 std::string utf8(const char* cp1252Text);
 
+// Edits that make one text the other (insert, delete or change a character): how near a
+// mistyped name or command is.
+std::size_t editDistance(std::string_view a, std::string_view b);
+
 // Names in a message: "A, B, C".
 std::string joinNames(const std::vector<std::string>& names);
 
