@@ -44,9 +44,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_text;
     }
+    // Whole lines only: the station may be part way through writing the next one.
     std::vector<std::string> lines() const {
         std::vector<std::string> result;
-        std::istringstream stream(text());
+        const std::string all = text();
+        std::istringstream stream(all.substr(0, all.rfind('\n') + 1));
         for (std::string line; std::getline(stream, line);) {
             result.push_back(line);
         }
@@ -115,7 +117,9 @@ protected:
         waitFor(
             [&] {
                 units = m_shared.lines();
-                units.erase(units.begin());
+                if (!units.empty()) {
+                    units.erase(units.begin());
+                }
                 return units.size() >= count;
             },
             20s);
