@@ -2,7 +2,8 @@
 // or a simulated controller's with --simulated) and turns Ctrl-C and SIGTERM into a flag. On
 // Windows the C runtime delivers Ctrl-C as SIGINT too, on a thread of its own: the flag is an
 // atomic. The program's texts are UTF-8 everywhere: on Windows the arguments are taken from
-// the wide command line, and text for a console is handed over as UTF-16.
+// the wide command line, and text for a console is handed over as UTF-16. Built twice: as
+// ostrelctl, which hands `mqtt` over to the other, and as ostrelctl-mqtt, which has Paho.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -206,8 +207,10 @@ bool colourOut() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-#ifdef OSTREL_MQTT
+#if defined(OSTREL_MQTT)
     ctl::mqtt::useRunner(&ctl::mqtt::runMqtt);
+#elif defined(OSTREL_MQTT_PROGRAM)
+    ctl::mqtt::useProgram(OSTREL_MQTT_PROGRAM, argv);
 #endif
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);

@@ -3,6 +3,16 @@
 #include "cli/mqtt/Mqtt.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
@@ -27,7 +37,45 @@ int notBuilt(CommandContext& context, const MqttOptions&) {
 // Set once, before the command line is parsed.
 Runner g_runner = &notBuilt;
 
+#ifndef _WIN32
+const char* g_program = nullptr;
+char** g_arguments = nullptr;
+
+int handOver(CommandContext& context, const MqttOptions&) {
+    std::string self(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= self.size()) {
+        return fail(context, EXIT_USAGE,
+                    std::string("mqtt: cannot tell where this program is (/proc/self/exe): ") +
+                        std::strerror(length < 0 ? errno : ENAMETOOLONG));
+    }
+    self.resize(static_cast<std::size_t>(length));
+    const std::string path =
+        (std::filesystem::path(self).parent_path() / g_program).lexically_normal().string();
+    // Nothing said so far may be lost with this process's buffers.
+    context.console.out.flush();
+    context.console.err.flush();
+    std::fflush(nullptr);
+    ::execv(path.c_str(), g_arguments);
+    const int error = errno;
+    if (error == ENOENT) {
+        return fail(context, EXIT_USAGE,
+                    "mqtt is not installed with this program: " + path +
+                        " is missing; \"ostrelctl metrics\" gives the same figures to Prometheus");
+    }
+    return fail(context, EXIT_USAGE, "mqtt: cannot run " + path + ": " + std::strerror(error));
+}
+#endif
+
 }  // namespace
+
+#ifndef _WIN32
+void useProgram(const char* program, char** arguments) {
+    g_program = program;
+    g_arguments = arguments;
+    g_runner = &handOver;
+}
+#endif
 
 void useRunner(Runner runner) {
     g_runner = runner;

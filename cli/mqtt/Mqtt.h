@@ -33,4 +33,12 @@ using Runner = int (*)(CommandContext& context, const MqttOptions& options);
 void useRunner(Runner runner);
 Runner runner();
 
+// ostrelctl itself does not link Paho and OpenSSL, whose loading would cost every other
+// command's start more than its own work: it hands `mqtt` over to a program that does,
+// `program` (a path relative to the folder ostrelctl runs from), by exec with the same
+// arguments, in the same process, so that signals, the exit status and a service manager's
+// view stay those of ostrelctl. `arguments` is main's argv, kept as it is until the exec.
+// Not on Windows, where the command is not built.
+void useProgram(const char* program, char** arguments);
+
 }  // namespace ctl::mqtt

@@ -10,10 +10,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
@@ -66,6 +68,35 @@ TEST(OstrelctlProgram, ExitCodesAndJson) {
     const Ran values = ostrelctl("--simulated get --all --json");
     ASSERT_EQ(values.code, 0);
     EXPECT_EQ(json::parse(values.out).size(), 37u);
+}
+
+// mqtt runs in a program of its own, which ostrelctl finds beside itself wherever it is
+// built or installed; a copy of ostrelctl without it says which file is missing.
+TEST(OstrelctlProgram, MqttIsHandedToItsOwnProgram) {
+    const auto said = [](const std::filesystem::path& program) {
+        const std::string command = "'" + program.string() + "' mqtt --config /nonexistent 2>&1";
+        std::FILE* pipe = popen(command.c_str(), "r");
+        std::string text(4096, '\0');
+        text.resize(pipe == nullptr ? 0 : std::fread(text.data(), 1, text.size(), pipe));
+        const int status = pipe == nullptr ? -1 : pclose(pipe);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, text);
+    };
+#ifdef MQTT_BUILT
+    EXPECT_EQ(said(OSTRELCTL), std::make_pair(1, std::string("ostrelctl: cannot read the "
+                                                             "configuration /nonexistent: No "
+                                                             "such file or directory\n")));
+#endif
+    char folder[] = "/tmp/ostrelctl alone.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::filesystem::path bin = std::filesystem::path(folder) / "bin";
+    std::filesystem::create_directory(bin);
+    std::filesystem::copy_file(OSTRELCTL, bin / "ostrelctl");
+    EXPECT_EQ(said(bin / "ostrelctl"),
+              std::make_pair(
+                  1, "ostrelctl: mqtt is not installed with this program: " + std::string(folder) +
+                         "/libexec/ostrel/ostrelctl-mqtt is missing; \"ostrelctl "
+                         "metrics\" gives the same figures to Prometheus\n"));
+    std::filesystem::remove_all(folder);
 }
 
 TEST(OstrelctlProgram, ABackupOnStandardOutputRestoresUnchanged) {

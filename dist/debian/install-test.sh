@@ -133,6 +133,13 @@ install_counted "$ctl_root" "${packages[0]} alone" "${debs[0]}"
 qt=$(installed "$ctl_root" | grep -E '^(libqt|libx11|qt6-)' || true)
 [ -z "$qt" ] || fail "ostrelctl pulled in $qt"
 in_root "$ctl_root" ostrelctl --version >/dev/null || fail "the installed ostrelctl does not run"
+# mqtt runs in a program of its own, which the installed ostrelctl finds: it reads the
+# configuration it is given (Paho and OpenSSL load only there).
+said=$(in_root "$ctl_root" ostrelctl mqtt --config /nonexistent 2>&1)
+case $said in
+*"cannot read the configuration /nonexistent"*) ;;
+*) fail "the installed ostrelctl mqtt said: $said" ;;
+esac
 for other in $(seq 1 $((${#debs[@]} - 1))); do
     new_root "${packages[other]}"
     install_counted "$root" "${packages[other]} (with ${packages[0]})" "${debs[@]}"
