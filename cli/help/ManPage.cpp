@@ -7,6 +7,7 @@
 #include "cli/context/ExitStatus.h"
 #include "cli/files/BackupFile.h"
 #include "cli/help/HelpText.h"
+#include "cli/help/MqttSettings.h"
 
 namespace ctl {
 namespace {
@@ -215,7 +216,45 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
            "for the Prometheus server: a controller that stops answering, a host whose file "
            "never appeared or went stale. On Windows, a scheduled task writes the file into "
            "windows_exporter's \\fItextfile_inputs\\fR folder (by default "
-           "C:\\eProgram Files\\ewindows_exporter\\etextfile_inputs\\eostrel.prom).\n";
+           "C:\\eProgram Files\\ewindows_exporter\\etextfile_inputs\\eostrel.prom).\n"
+        << ".PP\n"
+           "For machines a server cannot reach (vehicles behind a mobile operator's NAT, often "
+           "out of coverage, switched off with the ignition), \\fBostrelctl mqtt\\fR publishes "
+           "to an MQTT broker instead, and through it to Home Assistant: MQTT 5, QoS 1, a "
+           "persistent session, a reconnection after 1 s doubling to 60 s plus a random part. "
+           "Readings taken while the broker cannot be reached wait on disk, across restarts of "
+           "the program and of the PC, and arrive later in the order taken. The buffer folder "
+           "is \\fI$STATE_DIRECTORY\\fR, else \\fI$XDG_STATE_HOME/ostrelctl\\fR or "
+           "\\fI~/.local/state/ostrelctl\\fR; one that cannot be written is said, and the "
+           "buffer is then in memory. It asks for status only, so it runs beside the window and "
+           "the other commands, until SIGINT. The package brings "
+           "\\fBostrel\\-mqtt.service\\fR, disabled, which runs \\fBostrelctl mqtt "
+           "\\-\\-config /etc/ostrel/mqtt.conf\\fR as a user of its own in the group plugdev, "
+           "restarts it on failure and stops it with SIGINT, so that it leaves with its last "
+           "will; its buffer is \\fI/var/lib/ostrel\\-mqtt\\fR, and the password and the "
+           "client key are the credentials \\fBostrel\\-mqtt\\-password\\fR and "
+           "\\fBostrel\\-mqtt\\-key\\fR from \\fI/etc/credstore\\fR. Where Eclipse Paho "
+           "was not there to build it (and on Windows) the command says so.\n"
+        << ".PP\n"
+           "Its configuration file holds \\fIkey\\fR = \\fIvalue\\fR lines; # starts a "
+           "comment. A key it does not know, a value it cannot take, a file it cannot read, or "
+           "a password or key file others may read ends it with status 1, naming the file and "
+           "the key. A file name without a slash names a systemd credential: the file of that "
+           "name in \\fI$CREDENTIALS_DIRECTORY\\fR, else in \\fI/etc/credstore\\fR.\n";
+    for (const MqttSetting& setting : mqttSettings()) {
+        page << ".TP\n.B " << roffEscape(setting.key) << '\n'
+             << roffEscape(setting.value)
+             << (setting.fallback == nullptr ? std::string("; required")
+                                             : "; by default " + roffEscape(setting.fallback))
+             << ".\n";
+    }
+    page << ".PP\n"
+            "Its topics, where LOCATION is the controller's location as \\fBdevices\\fR shows it "
+            "(characters a topic level cannot hold become _) and HAPREFIX is "
+            "homeassistant_prefix:\n";
+    for (const MqttTopic& topic : mqttTopics()) {
+        page << ".TP\n.B " << roffEscape(topic.topic) << '\n' << roffEscape(topic.meaning) << '\n';
+    }
 
     page << ".SH FILES\n"
          << ".TP\n.I /dev/hidraw*\n"

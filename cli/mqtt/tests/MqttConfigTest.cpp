@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/help/MqttSettings.h"
 #include "cli/mqtt/Mqtt.h"
 #include "cli/mqtt/MqttConfig.h"
 #include "cli/mqtt/MqttMessages.h"
@@ -69,6 +70,24 @@ TEST(MqttConfig, EveryWrongValueOrLineIsRefusedNamingItsKeyAndLine) {
         EXPECT_NE(result.error.find(c.error), std::string::npos) << c.text << "\n" << result.error;
         EXPECT_EQ(result.error.find('\n'), std::string::npos) << "one line: " << result.error;
     }
+}
+
+// The keys the reader names when it refuses one are the keys the manual page documents.
+TEST(MqttConfig, TakesExactlyTheDocumentedKeys) {
+    const std::string error =
+        parseMqttConfig("nokey = 1\n", "c", ENVIRONMENT).error;  // "... (the keys are a, b)"
+    const auto from = error.find("(the keys are ");
+    ASSERT_NE(from, std::string::npos) << error;
+    std::set<std::string> taken;
+    std::istringstream list(error.substr(from + 14, error.size() - from - 15));
+    for (std::string key; std::getline(list >> std::ws, key, ',');) {
+        taken.insert(key);
+    }
+    std::set<std::string> documented;
+    for (const ctl::MqttSetting& setting : ctl::mqttSettings()) {
+        documented.insert(setting.key);
+    }
+    EXPECT_EQ(taken, documented);
 }
 
 TEST(MqttConfig, DefaultsAndTakenValues) {
