@@ -272,12 +272,14 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
         [&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
 }
 
-// The program itself, as the service starts it: its states and availability arrive, and
-// Ctrl-C takes it offline in order (an ordinary end publishes "offline" itself).
+// The program itself, as the service starts it (ostrelctl, which hands over to the program
+// with Paho): its states and availability arrive, also of a controller plugged in a second
+// after the start, and Ctrl-C takes it offline in order (an ordinary end publishes "offline"
+// itself).
 TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
     const std::string conf = config("interval = 0.5\nhomeassistant = no\n");
     const auto live = subscribe("ctl", {"ostrel/#"});
-    rig::Process process({OSTRELCTL, "--simulated=2", "mqtt", "--config", conf},
+    rig::Process process({OSTRELCTL, "--simulated=plug:1@0,plug:2@1", "mqtt", "--config", conf},
                          m_folder / "publisher.out", m_folder / "publisher.err",
                          {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
     ASSERT_TRUE(rig::waitUntil(
