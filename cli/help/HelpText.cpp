@@ -67,8 +67,10 @@ std::string helpFooter(const FooterParts& parts) {
         const bool shown = status.code == EXIT_OK || status.code == EXIT_USAGE ||
                            (status.code == EXIT_DIFFERS ? parts.differs : parts.controller);
         if (shown) {
-            statuses +=
-                "\n  " + wrap(std::to_string(status.code) + "  " + status.meaning, width - 2, 5);
+            // The meanings in one column, also beside 130.
+            std::string code = std::to_string(status.code);
+            code.resize(3, ' ');
+            statuses += "\n  " + wrap(code + "  " + status.meaning, width - 2, 7);
         }
     }
     paragraph(statuses);

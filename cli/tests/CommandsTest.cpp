@@ -585,7 +585,7 @@ TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureThatSaysSo) {
 TEST_F(Ctl, HelpAndVersionGoToStandardOutput) {
     const RunResult help = run({"--help"});
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("6  the file and the controller differ (diff --exit-code)"),
+    EXPECT_NE(help.out.find("6    the file and the controller differ (diff --exit-code)"),
               std::string::npos);
     const RunResult version = run({"--version"});
     EXPECT_EQ(version.code, 0);

@@ -131,12 +131,13 @@ TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
         }
         EXPECT_EQ(help.find("PARAM is a parameter") != std::string::npos, footer->param);
         EXPECT_EQ(help.find("A VALUE (of set") != std::string::npos, footer->value);
-        EXPECT_EQ(help.find("\n  2  no controller found") != std::string::npos, footer->controller);
-        EXPECT_EQ(help.find("\n  6  the file and the controller differ") != std::string::npos,
+        EXPECT_EQ(help.find("\n  2    no controller found") != std::string::npos,
+                  footer->controller);
+        EXPECT_EQ(help.find("\n  6    the file and the controller differ") != std::string::npos,
                   footer->differs);
         EXPECT_EQ(help.find("With --all the exit status") != std::string::npos,
                   verb->all == ctl::UnderAll::EachController);
-        EXPECT_NE(help.find("\n  1  bad usage"), std::string::npos);
+        EXPECT_NE(help.find("\n  1    bad usage"), std::string::npos);
     }
 }
 
