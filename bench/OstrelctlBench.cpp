@@ -33,14 +33,20 @@ constexpr int RUNS = 9;
 // The short runs, many times: their medians are what is compared.
 constexpr int QUICK_RUNS = 101;
 
-// Milliseconds from spawn to exit of `program`, or a negative value when the run failed.
-double timedRun(std::vector<std::string> args, const char* program = OSTRELCTL) {
-    args.insert(args.begin(), program);
+// posix_spawn's argument vector over `args`, which must outlive it.
+std::vector<char*> argumentVector(std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    return argv;
+}
+
+// Milliseconds from spawn to exit of `program`, or a negative value when the run failed.
+double timedRun(std::vector<std::string> args, const char* program = OSTRELCTL) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv = argumentVector(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -179,11 +185,7 @@ double stationPlugToPass(const std::string& profile, int plugMs) {
     char plan[64];
     std::snprintf(plan, sizeof plan, "--simulated=plug:1@%d.%03d", plugMs / 1000, plugMs % 1000);
     std::vector<std::string> args{OSTRELCTL, plan, "station", profile};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argumentVector(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);

@@ -54,6 +54,16 @@ vendor_key='HKLM\Software\Ostrel project'
 system_environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 user_environment='HKCU\Environment'
 has_key() { "$run" reg query "$1" >/dev/null 2>&1; }
+# The uninstaller runs from a copy of itself, which the first process starts and leaves: its
+# end is the folder's going. One more command through Wine before anything is looked at.
+uninstall() {
+  "$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
+  for _ in $(seq 300); do
+    [ -e "$prefix/drive_c/Program Files/Ostrel" ] || break
+    sleep 0.1
+  done
+  "$run" cmd /c exit >/dev/null 2>&1
+}
 # The PATH values of the system and the user, one line each ("" when there is none).
 paths() {
   local key
@@ -96,13 +106,7 @@ echo "uninstall entry:"; sed -n 's/^ \+/  /p' <<<"$entry"
 [ "$(value DisplayIcon)" = 'C:\Program Files\Ostrel\ostrel.exe' ] ||
   fail "DisplayIcon is '$(value DisplayIcon)', not the installed ostrel.exe"
 
-"$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
-# The uninstaller runs from a copy of itself, which the first process starts and leaves.
-for _ in $(seq 300); do
-  [ -e "$prefix/drive_c/Program Files/Ostrel" ] || break
-  sleep 0.1
-done
-"$run" cmd /c exit >/dev/null 2>&1
+uninstall
 snapshot >"$work/after"
 if ! diff -u "$work/before" "$work/after" >"$work/left"; then
   cat "$work/left" >&2
@@ -134,11 +138,6 @@ head -n 1 "$work/paths-installed" | tr ';' '\n' | grep -qixF "$bin" ||
 version_said=$("$run" cmd /c ostrelctl --version 2>&1 | tr -d '\r')
 grep -qF "$version" <<<"$version_said" || fail "ostrelctl by its name: $version_said"
 echo "on the PATH for all users: ostrelctl --version says $version_said"
-"$run" 'C:\Program Files\Ostrel\Uninstall.exe' /S >/dev/null 2>&1 || fail "the uninstaller failed"
-for _ in $(seq 300); do
-  [ -e "$prefix/drive_c/Program Files/Ostrel" ] || break
-  sleep 0.1
-done
-"$run" cmd /c exit >/dev/null 2>&1
+uninstall
 paths | diff "$work/paths-before" - >&2 || fail "the uninstaller left the PATH changed"
 echo "uninstalled, the PATH as before"
