@@ -38,6 +38,9 @@ set(CPACK_DEBIAN_OSTREL_PACKAGE_NAME ostrel)
 # dialog fonts are loaded at run time, so they are named here.
 set(CPACK_DEBIAN_OSTREL_PACKAGE_DEPENDS
     "ostrelctl (= ${PROJECT_VERSION}), qt6-qpa-plugins, fonts-dejavu-core, fonts-dejavu-extra")
+# libudev is loaded at run time (the hotplug watch); without it the watch searches by the
+# clock.
+set(CPACK_DEBIAN_OSTRELCTL_PACKAGE_RECOMMENDS "libudev1")
 set(CPACK_DEBIAN_OSTRELCTL_PACKAGE_SUGGESTS "prometheus-node-exporter")
 # Each package's first line is its own: the summary shared above stays out of them
 # (CPackDeb would put it before each description).

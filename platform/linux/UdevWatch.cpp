@@ -1,5 +1,6 @@
 #include "platform/linux/UdevWatch.h"
 
+#include <dlfcn.h>
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -20,15 +21,62 @@ namespace {
 // Where udevd listens; it exists only while udevd runs.
 constexpr const char* UDEVD_CONTROL = "/run/udev/control";
 
+// libudev, loaded when the first watch is made: most runs of a program never watch, and
+// loading the library at the start costs each of them more than its own work.
+struct Udev {
+    decltype(&::udev_new) newContext = nullptr;
+    decltype(&::udev_unref) unref = nullptr;
+    decltype(&::udev_monitor_new_from_netlink) newMonitor = nullptr;
+    decltype(&::udev_monitor_filter_add_match_subsystem_devtype) matchSubsystem = nullptr;
+    decltype(&::udev_monitor_enable_receiving) enableReceiving = nullptr;
+    decltype(&::udev_monitor_get_fd) monitorFd = nullptr;
+    decltype(&::udev_monitor_receive_device) receiveDevice = nullptr;
+    decltype(&::udev_monitor_unref) monitorUnref = nullptr;
+    decltype(&::udev_device_get_action) deviceAction = nullptr;
+    decltype(&::udev_device_get_devnode) deviceNode = nullptr;
+    decltype(&::udev_device_unref) deviceUnref = nullptr;
+    bool loaded = false;
+};
+
+template <typename Function>
+bool bind(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+// Null when libudev (its ABI 1) cannot be loaded: the caller then watches by the clock.
+const Udev* loadUdev() {
+    static const Udev udev = [] {
+        Udev functions;
+        // Kept loaded for the rest of the program: a watch may be made again.
+        void* library = ::dlopen("libudev.so.1", RTLD_NOW | RTLD_LOCAL);
+        functions.loaded =
+            library != nullptr && bind(library, "udev_new", functions.newContext) &&
+            bind(library, "udev_unref", functions.unref) &&
+            bind(library, "udev_monitor_new_from_netlink", functions.newMonitor) &&
+            bind(library, "udev_monitor_filter_add_match_subsystem_devtype",
+                 functions.matchSubsystem) &&
+            bind(library, "udev_monitor_enable_receiving", functions.enableReceiving) &&
+            bind(library, "udev_monitor_get_fd", functions.monitorFd) &&
+            bind(library, "udev_monitor_receive_device", functions.receiveDevice) &&
+            bind(library, "udev_monitor_unref", functions.monitorUnref) &&
+            bind(library, "udev_device_get_action", functions.deviceAction) &&
+            bind(library, "udev_device_get_devnode", functions.deviceNode) &&
+            bind(library, "udev_device_unref", functions.deviceUnref);
+        return functions;
+    }();
+    return udev.loaded ? &udev : nullptr;
+}
+
 class UdevHidWatch final : public HidWatch {
 public:
-    UdevHidWatch(udev* context, udev_monitor* monitor, int wake)
-        : m_udev(context), m_monitor(monitor), m_wake(wake) {}
+    UdevHidWatch(const Udev& library, udev* context, udev_monitor* monitor, int wake)
+        : m_library(library), m_udev(context), m_monitor(monitor), m_wake(wake) {}
     UdevHidWatch(const UdevHidWatch&) = delete;
     UdevHidWatch& operator=(const UdevHidWatch&) = delete;
     ~UdevHidWatch() override {
-        udev_monitor_unref(m_monitor);
-        udev_unref(m_udev);
+        m_library.monitorUnref(m_monitor);
+        m_library.unref(m_udev);
         ::close(m_wake);
     }
 
@@ -38,7 +86,7 @@ public:
         }
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        pollfd fds[2] = {{udev_monitor_get_fd(m_monitor), POLLIN, 0}, {m_wake, POLLIN, 0}};
+        pollfd fds[2] = {{m_library.monitorFd(m_monitor), POLLIN, 0}, {m_wake, POLLIN, 0}};
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
@@ -64,13 +112,13 @@ public:
         // Everything queued: one search answers for all of it. Messages lost to a full
         // socket (POLLERR, ENOBUFS, cleared by the next receive) lose only the names of
         // paths that went; the search still sees what changed.
-        while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
-            const char* action = udev_device_get_action(device);
-            const char* node = udev_device_get_devnode(device);
+        while (udev_device* device = m_library.receiveDevice(m_monitor)) {
+            const char* action = m_library.deviceAction(device);
+            const char* node = m_library.deviceNode(device);
             if (action != nullptr && node != nullptr && std::strcmp(action, "remove") == 0) {
                 departed.emplace_back(node);
             }
-            udev_device_unref(device);
+            m_library.deviceUnref(device);
         }
         return WatchStatus::Changed;
     }
@@ -86,6 +134,7 @@ public:
     }
 
 private:
+    const Udev& m_library;
     udev* const m_udev;
     udev_monitor* const m_monitor;
     const int m_wake;
@@ -98,31 +147,36 @@ std::unique_ptr<HidWatch> watchHidrawThroughUdev() {
     if (::access(UDEVD_CONTROL, F_OK) != 0) {
         return nullptr;  // errno from access
     }
-    udev* context = udev_new();
+    const Udev* library = loadUdev();
+    if (library == nullptr) {
+        errno = ELIBACC;
+        return nullptr;
+    }
+    udev* context = library->newContext();
     if (context == nullptr) {
         return nullptr;
     }
     // "udev": the events udevd sends once it is done with a device, not the kernel's own,
     // which come before the node may be opened.
-    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    udev_monitor* monitor = library->newMonitor(context, "udev");
     int result = monitor == nullptr ? -errno : 0;
     if (result == 0) {
-        result = udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
+        result = library->matchSubsystem(monitor, "hidraw", nullptr);
     }
     if (result == 0) {
-        result = udev_monitor_enable_receiving(monitor);
+        result = library->enableReceiving(monitor);
     }
     const int wake = result == 0 ? ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
     if (result == 0 && wake < 0) {
         result = -errno;
     }
     if (result != 0) {
-        udev_monitor_unref(monitor);
-        udev_unref(context);
+        library->monitorUnref(monitor);
+        library->unref(context);
         errno = result < 0 ? -result : EIO;
         return nullptr;
     }
-    return std::make_unique<UdevHidWatch>(context, monitor, wake);
+    return std::make_unique<UdevHidWatch>(*library, context, monitor, wake);
 }
 
 }  // namespace platform
