@@ -1,10 +1,15 @@
 #include "cli/help/HelpText.h"
 
+#include <sstream>
+
 #include "cli/context/Context.h"
 #include "cli/context/ExitStatus.h"
 
 namespace ctl {
 namespace {
+
+// The columns of --help.
+constexpr std::size_t HELP_WIDTH = 90;
 
 // `text` broken at spaces into lines of at most `width` characters, each line after the
 // first indented by `indent` spaces; CLI11 prints a footer as it stands.
@@ -51,7 +56,7 @@ std::string ostrelctlVersion() {
 }
 
 std::string helpFooter(const FooterParts& parts) {
-    constexpr std::size_t width = 90;
+    constexpr std::size_t width = HELP_WIDTH;
     std::string footer;
     auto paragraph = [&footer](const std::string& text) {
         footer += (footer.empty() ? "" : "\n\n") + text;
@@ -105,6 +110,25 @@ public:
             return {};
         }
         return text.starts_with("[=") ? text : " " + text;
+    }
+
+    // Descriptions broken at spaces to fit the footer's width, each line after the first
+    // under the first (CLI11 indents after each line break); two columns are kept for
+    // --help-all, which indents every command's part.
+    std::string make_description(const CLI::App* app) const override {
+        const std::string text = app->get_description();
+        const std::size_t width = app->get_parent() == nullptr ? HELP_WIDTH : HELP_WIDTH - 2;
+        return text.empty() ? text : wrap(text, width, 0) + "\n";
+    }
+    std::string make_option_desc(const CLI::Option* option) const override {
+        return wrap(option->get_description(), HELP_WIDTH - 2 - column_width_, 0);
+    }
+    std::string make_subcommand(const CLI::App* command) const override {
+        std::ostringstream out;
+        CLI::detail::format_help(
+            out, command->get_display_name(),
+            wrap(command->get_description(), HELP_WIDTH - 2 - column_width_, 0), column_width_);
+        return out.str();
     }
 
     // A command's help ends with the options it takes from the program, then its footer.

@@ -4,6 +4,7 @@
 // --all names, runs or refuses it as its row says.
 #include <algorithm>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,7 @@ TEST_F(Ctl, EveryVerbIsWhereItsRowSaysItIs) {
     ASSERT_EQ(helpAll.code, 0);
     // "status, get, ... and factory-reset": the verbs the help of --all names.
     std::smatch all;
-    ASSERT_TRUE(
-        std::regex_search(help.out, all, std::regex("\n  --all [^\n]*  ([^\n]*?) on every")));
+    ASSERT_TRUE(std::regex_search(help.out, all, std::regex("\n  --all +([^\n]*?)\\s+on every")));
     const std::string allLine = all[1];
     std::vector<std::string> scripts;
     for (const char* shell : {"bash", "zsh", "fish"}) {
@@ -47,7 +47,9 @@ TEST_F(Ctl, EveryVerbIsWhereItsRowSaysItIs) {
         EXPECT_EQ(page.find("\n.SS " + ctl::roffEscape(name) + "\n") != std::string::npos, shown);
         const RunResult own = run({name, "--help"});
         EXPECT_EQ(own.code, 0);
-        EXPECT_TRUE(own.out.starts_with(verb->summary)) << own.out;
+        std::string flat = own.out;  // the summary as wrapped to the help's width
+        std::replace(flat.begin(), flat.end(), '\n', ' ');
+        EXPECT_TRUE(flat.starts_with(verb->summary)) << own.out;
         std::vector<std::string> words{"--all", name};
         const CLI::App& command = *line.app.get_subcommand(name);
         for (const CLI::Option* option : command.get_options()) {
@@ -113,7 +115,12 @@ TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
              {"{", "Excludes", "Needs", "REQUIRED", " TEXT", " INT", "SUBCOMMAND"}) {
             EXPECT_EQ(help.find(artefact), std::string::npos) << artefact << " in\n" << help;
         }
+        std::istringstream text(help);
+        for (std::string shown; std::getline(text, shown);) {
+            EXPECT_LE(shown.size(), 90u) << shown;
+        }
     };
+    tellsFreely(run({"--help-all"}).out);
     const RunResult program = run({"--help"});
     tellsFreely(program.out);
     EXPECT_NE(program.out.find("\n  --simulated[=N|PLAN]  "), std::string::npos) << program.out;
