@@ -157,8 +157,7 @@ int run(const Options& options) {
         }
         const bool write = frame.size() > FRAME_AT_PARAM_OP && frame[0] == CMD_PARAM &&
                            frame[FRAME_AT_PARAM_OP] == PARAM_WRITE;
-        if (const long delay = frameDelayMs.load() + (write ? writeDelayMs.load() : 0);
-            delay > 0) {
+        if (const long delay = frameDelayMs.load() + (write ? writeDelayMs.load() : 0); delay > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         }
     };
