@@ -83,6 +83,8 @@ void ControllerWatch::cancel() {
 
 bool ControllerWatch::search(std::vector<ControllerEvent>& events) {
     HIDDevices devices(m_platform, nullptr);
+    std::vector<Lookalike> lookalikes;
+    devices.collectLookalikes(&lookalikes);
     bool complete = false;
     std::vector<std::unique_ptr<HIDDescriptor>> found = findAllOstrels(devices, &complete);
     if (!complete) {
@@ -93,10 +95,15 @@ bool ControllerWatch::search(std::vector<ControllerEvent>& events) {
     for (const auto& descriptor : found) {
         now.push_back(*descriptor);
     }
+    std::vector<HIDDescriptor> lookalikesNow;
+    for (const Lookalike& item : lookalikes) {
+        lookalikesNow.push_back(item.device);
+    }
     if (!m_baseline) {
         // The first whole search tells what was attached to begin with: no arrivals.
         m_baseline = true;
         m_departed.clear();
+        m_lookalikes = std::move(lookalikesNow);
         std::lock_guard lock(m_mutex);
         m_attached = std::move(now);
         return true;
@@ -109,14 +116,26 @@ bool ControllerWatch::search(std::vector<ControllerEvent>& events) {
     std::lock_guard lock(m_mutex);
     for (const HIDDescriptor& before : m_attached) {
         if (!among(before, now) || wentAway(before)) {
-            events.push_back({ControllerEvent::Kind::Departed, before});
+            events.push_back({ControllerEvent::Kind::Departed, before, {}});
         }
     }
     for (const HIDDescriptor& after : now) {
         if (!among(after, m_attached) || wentAway(after)) {
-            events.push_back({ControllerEvent::Kind::Arrived, after});
+            events.push_back({ControllerEvent::Kind::Arrived, after, {}});
         }
     }
+    // A lookalike is the same one while its path stays: one going away may lose its location
+    // before its node.
+    const auto seenBefore = [this](const HIDDescriptor& item) {
+        return std::any_of(m_lookalikes.begin(), m_lookalikes.end(),
+                           [&](const HIDDescriptor& before) { return before.path == item.path; });
+    };
+    for (const Lookalike& item : lookalikes) {
+        if (!seenBefore(item.device) || wentAway(item.device)) {
+            events.push_back({ControllerEvent::Kind::NotAController, item.device, item.why});
+        }
+    }
+    m_lookalikes = std::move(lookalikesNow);
     m_departed.clear();
     m_attached = std::move(now);
     return true;

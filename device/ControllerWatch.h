@@ -15,10 +15,12 @@
 #include "platform/HidPlatform.h"
 
 struct ControllerEvent {
-    enum class Kind { Arrived, Departed };
+    // NotAController: a device that only looks like one (HIDDevices' Lookalike) arrived.
+    enum class Kind { Arrived, Departed, NotAController };
     Kind kind = Kind::Arrived;
     // As discovery found it: location (empty when the system does not tell), path, ids.
     HIDDescriptor controller;
+    std::string why;  // NotAController: what sets it apart from a controller
 };
 
 class ControllerWatch {
@@ -38,10 +40,11 @@ public:
     std::vector<HIDDescriptor> attached() const;
 
     // Waits until controllers came or went, `timeout` passed, or cancel(); returns what
-    // changed since the last call: departures first, then arrivals, each in discovery's
-    // order. A controller is the same one while its location and path stay the same and
-    // the platform does not say its path went away; one pulled out and plugged in again
-    // between two searches is a departure and an arrival. A search that fails part way
+    // changed since the last call: departures first, then arrivals, then the arrivals of
+    // devices that only look like a controller (their departures are not told), each in
+    // discovery's order. A controller is the same one while its location and path stay the
+    // same and the platform does not say its path went away; one pulled out and plugged in
+    // again between two searches is a departure and an arrival. A search that fails part way
     // changes nothing and is tried again after POLL_INTERVAL. Empty on timeout and after
     // cancel(). One thread at a time.
     std::vector<ControllerEvent> next(std::chrono::milliseconds timeout);
@@ -63,6 +66,7 @@ private:
     platform::HidPlatform& m_platform;
     std::unique_ptr<platform::HidWatch> m_watch;  // null: polling
     std::vector<HIDDescriptor> m_attached;        // read by attached() on any thread
+    std::vector<HIDDescriptor> m_lookalikes;      // the last search's, the next()'s thread only
     std::vector<std::string> m_departed;          // paths gone, not yet compared
     // When the next search is due: by the clock, after a notification, or never (until one).
     std::chrono::steady_clock::time_point m_searchAt;

@@ -53,6 +53,30 @@ bool sameText(const char* field, const char* wanted) {
     return wanted != nullptr && std::strcmp(field, wanted) == 0;
 }
 
+std::string hex4(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+}
+
+// What sets a lookalike apart from what the scan looked for, the first difference found.
+std::string lookalikeReason(const HIDDescriptor& device, std::uint16_t vendorId, bool ours,
+                            bool named) {
+    if (device.vendorId != vendorId) {
+        return "another vendor id (" + hex4(device.vendorId) + ")";
+    }
+    if (!ours) {
+        return "another product id (" + hex4(device.productId) + ")";
+    }
+    if (!named) {
+        return std::string("other names (\"") + device.manufacturer + "\", \"" + device.product +
+               "\")";
+    }
+    return "other report sizes (" + std::to_string(device.caps.inputReportByteLength) + " in, " +
+           std::to_string(device.caps.outputReportByteLength) + " out; a controller's are " +
+           std::to_string(REPORT_SIZE) + ")";
+}
+
 }  // namespace
 
 HIDDevices::HIDDevices(platform::HidPlatform& platform, std::FILE* diagnostics)
@@ -182,14 +206,23 @@ bool HIDDevices::scan(HList<HIDDescriptor>& list, const char* manufacturer, cons
             attributes.vendorId, attributes.productId, descriptor->manufacturer,
             descriptor->product,
             why == nullptr ? "taken" : "not taken: ", why == nullptr ? "" : why);
-        if (why != nullptr) {
-            continue;
-        }
         descriptor->vendorId = attributes.vendorId;
         descriptor->productId = attributes.productId;
         descriptor->path = path.get();
         descriptor->location = set->location(index);
         descriptor->caps = caps;
+        if (why != nullptr) {
+            // Only on what could be read: a device going away reads as one without names
+            // or report sizes for a moment, and must not pass for a lookalike.
+            const bool readable = hasCaps &&
+                                  !sameText(descriptor->manufacturer, NOT_PRESENT_TEXT) &&
+                                  !sameText(descriptor->product, NOT_PRESENT_TEXT);
+            if (m_lookalikes != nullptr && readable && (attributes.vendorId == vendorId || named)) {
+                m_lookalikes->push_back(
+                    {*descriptor, lookalikeReason(*descriptor, vendorId, ours, named)});
+            }
+            continue;
+        }
         if (list.add(descriptor.get())) {
             descriptor.release();
         }

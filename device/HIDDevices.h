@@ -6,12 +6,22 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "device/HIDDescriptor.h"
 #include "device/HList.h"
 #include "device/OstrelIdentity.h"
 #include "platform/HidPlatform.h"
+
+// A device a scan did not take that looks like what it looked for: the vendor id it looked
+// for with another product id, or the ids or both names it looked for with the rest
+// otherwise; only one whose names and report sizes could be read. `why` says what differs,
+// for a person.
+struct Lookalike {
+    HIDDescriptor device;  // ids, names, path and location as the scan saw them
+    std::string why;
+};
 
 class HIDDevices {
 public:
@@ -34,6 +44,8 @@ public:
     // Where the scans say what they saw: how many HID interfaces, and for each its ids and
     // why it was taken or not (ostrelctl --verbose). Null, the default: nothing.
     void logSearch(std::FILE* log) { m_searchLog = log; }
+    // Where the scans append the lookalikes they pass over. Null, the default: nowhere.
+    void collectLookalikes(std::vector<Lookalike>* into) { m_lookalikes = into; }
 
 private:
     bool scan(HList<HIDDescriptor>& list, const char* manufacturer, const char* product,
@@ -42,6 +54,7 @@ private:
     platform::HidPlatform& m_platform;
     std::FILE* m_diagnostics;
     std::FILE* m_searchLog = nullptr;
+    std::vector<Lookalike>* m_lookalikes = nullptr;
 };
 
 // The controller as the programs look for it: product id OSTREL_PRODUCT_ID, and when that

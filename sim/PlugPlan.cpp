@@ -169,8 +169,11 @@ std::optional<std::vector<PlugStep>> parsePlugPlan(std::string_view text, std::s
 }
 
 PlugPlanRunner::PlugPlanRunner(platform::SimHidPlatform& platform, std::vector<PlugStep> plan,
-                               bool busTiming)
-    : m_platform(platform), m_plan(std::move(plan)), m_busTiming(busTiming) {}
+                               bool busTiming, Prepare prepare)
+    : m_platform(platform),
+      m_plan(std::move(plan)),
+      m_busTiming(busTiming),
+      m_prepare(std::move(prepare)) {}
 
 PlugPlanRunner::~PlugPlanRunner() {
     stop();
@@ -191,6 +194,9 @@ std::size_t PlugPlanRunner::applyUntil(std::chrono::milliseconds elapsed) {
                 std::make_unique<SimulatedOstrel>(m_platform, OSTREL_PRODUCT_ID, std::string(),
                                                   "sim-" + std::to_string(step.controller));
             controller->setBusTiming(m_busTiming);
+            if (m_prepare) {
+                m_prepare(*controller);
+            }
         } else {
             controller->replug();
         }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,9 +51,13 @@ std::optional<std::vector<PlugStep>> parsePlugPlan(std::string_view text, std::s
 // the runner, which must go before the platform.
 class PlugPlanRunner {
 public:
+    // What becomes of each controller as it is made, before the plan goes on: the firmware
+    // version a program was asked for, say.
+    using Prepare = std::function<void(SimulatedOstrel&)>;
+
     // `busTiming`: the controllers answer at the bus's pace (SimulatedOstrel::setBusTiming).
     PlugPlanRunner(platform::SimHidPlatform& platform, std::vector<PlugStep> plan,
-                   bool busTiming = false);
+                   bool busTiming = false, Prepare prepare = {});
     ~PlugPlanRunner();
     PlugPlanRunner(const PlugPlanRunner&) = delete;
     PlugPlanRunner& operator=(const PlugPlanRunner&) = delete;
@@ -78,6 +83,7 @@ private:
     platform::SimHidPlatform& m_platform;
     const std::vector<PlugStep> m_plan;
     const bool m_busTiming;
+    const Prepare m_prepare;
     mutable std::mutex m_mutex;
     std::condition_variable m_stopped;
     bool m_stop = false;

@@ -151,4 +151,10 @@ void SimPanel::applyMeasurements() {
     m_inputVolts = shownVolts(measured.inputVoltage, m_major);
 }
 
+void setFirmwareVersion(SimulatedOstrel& controller, std::uint8_t version) {
+    SimPanel panel(controller);
+    panel.setMajor(version >> 4);
+    panel.setMinor(version & 0x0F);
+}
+
 }  // namespace sim

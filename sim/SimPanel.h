@@ -78,4 +78,8 @@ private:
     int m_temperature;
 };
 
+// Gives `controller` firmware `version` (major version in the high nibble) as the panel's
+// fields switch it: the measurements keep the volts they stand for under its scaling.
+void setFirmwareVersion(SimulatedOstrel& controller, std::uint8_t version);
+
 }  // namespace sim

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/OutsideText.h"
 #include "cli/commands/Verb.h"
 #include "cli/context/ExitStatus.h"
 #include "cli/files/AppendLog.h"
@@ -91,6 +92,17 @@ public:
             report(unit.controller, program(unit.controller));
             unit.done.store(true);
         });
+    }
+
+    // A device that only looks like a controller: said once, on its own line, and left
+    // alone; no unit, so neither in the log nor in the count.
+    void refuse(const HIDDescriptor& device, const std::string& why) {
+        std::lock_guard lock(m_mutex);
+        std::ostream& out = m_context.console.out;
+        out << locationText(device) << "  "
+            << (m_context.console.colour ? "\x1b[1;33mSKIP\x1b[0m" : "SKIP")
+            << "  not a controller the station programs: " << escapeControls(why)
+            << "; nothing written" << std::endl;
     }
 
     // Lets go of the threads of units that are done, so a day's run stays small.
@@ -327,6 +339,8 @@ int commandStation(CommandContext& context, const StationOptions& options) {
         for (const ControllerEvent& event : watch.next(CTRL_C_LATENCY)) {
             if (event.kind == ControllerEvent::Kind::Arrived && !station.broken()) {
                 station.arrive(event.controller);
+            } else if (event.kind == ControllerEvent::Kind::NotAController) {
+                station.refuse(event.controller, event.why);
             }
         }
         station.reap();

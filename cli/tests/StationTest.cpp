@@ -15,6 +15,7 @@
 #include "cli/files/Sha256.h"
 #include "cli/tests/CtlFixture.h"
 #include "cli/tests/TempFile.h"
+#include "device/ControllerWatch.h"
 #include "sim/PlugPlan.h"
 #include "tests/support/WaitFor.h"
 
@@ -270,6 +271,74 @@ TEST_P(StationWatch, OtherFamilyWithoutConvertFailsEveryArrivalAndLeavesTheAttac
         EXPECT_EQ(paramWrites(*m_runner->controller(unit)), 0u) << unit;
     }
     EXPECT_TRUE(m_runner->controller(1)->device().writes().empty());
+}
+
+// Devices that only look like a controller: each said once an arrival on its own line, nothing
+// sent to it, neither logged nor counted, while the controller beside them passes; one there
+// before the start, and a HID device that looks like none, are not said at all.
+TEST_P(StationWatch, DevicesThatOnlyLookLikeAControllerAreSaidOnceAndLeftAlone) {
+    m_platform.setNotifications(GetParam());
+    takeProfile(0x12);
+    const auto lookalike = [](const char* location, auto change) {
+        platform::SimIdentity identity =
+            sim::SimulatedOstrel::identity(OSTREL_PRODUCT_ID, {}, location);
+        change(identity);
+        return identity;
+    };
+    struct Case {
+        platform::SimIdentity identity;
+        const char* why;  // null: not said
+    };
+    const Case cases[] = {
+        {lookalike("1-1", [](auto& id) { id.productId = 0x1234; }), "another product id (0x1234)"},
+        {lookalike("1-2", [](auto& id) { id.manufacturer = u"TAVREN\nINK"; }),
+         "other names (\"TAVREN\\x0aINK\", \"Ostrel PSU\")"},
+        {lookalike("1-3", [](auto& id) { id.inputReportByteLength = 65; }),
+         "other report sizes (65 in, 24 out; a controller's are 24)"},
+        {lookalike("1-4", [](auto& id) { id.vendorId = 0x1209; }), "another vendor id (0x1209)"},
+        {lookalike("1-5",
+                   [](auto& id) {
+                       id.vendorId = 0x046D;
+                       id.product = u"USB Optical Mouse";
+                   }),
+         nullptr},
+    };
+    std::vector<std::shared_ptr<platform::SimDevice>> devices{
+        m_platform.addDevice(lookalike("1-6", [](auto& id) { id.productId = 0x1234; }))};
+    plan("plug:1@1");
+    start({"station", "--log", m_log.path(), m_profile.path()});
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        devices.push_back(m_platform.addDevice(c.identity));
+        if (c.why != nullptr) {
+            expected.push_back(c.identity.location +
+                               "  SKIP  not a controller the station programs: " + c.why +
+                               "; nothing written");
+        }
+    }
+    ASSERT_EQ(waitForUnits(expected.size()).size(), expected.size());
+    // Pulled out and plugged in again: a new arrival, said again.
+    devices[1]->unplug();
+    devices.push_back(m_platform.addDevice(cases[0].identity));
+    expected.push_back(expected.front());
+    m_runner->applyUntil(1000ms);
+    ASSERT_EQ(waitForUnits(expected.size() + 1).size(), expected.size() + 1);
+    // A second saying would show by now.
+    std::this_thread::sleep_for(2 * ControllerWatch::POLL_INTERVAL);
+    const RunResult result = stop();
+    EXPECT_EQ(result.code, 0) << result.err;
+    std::vector<std::string> lines = m_shared.lines();
+    ASSERT_EQ(lines.size(), expected.size() + 3) << result.out;
+    EXPECT_EQ(lines.back(), "1 passed, 0 failed");
+    // Between the first line and the count, sorted: the SKIP lines, then the unit's PASS.
+    std::sort(lines.begin() + 1, lines.end() - 1);
+    EXPECT_TRUE(lines[lines.size() - 2].starts_with("sim-1  PASS  ")) << result.out;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 2), expected);
+    EXPECT_EQ(logLines().size(), 1u);
+    for (const auto& device : devices) {
+        EXPECT_EQ(device->writeCount(), 0u) << device->identity().location;
+    }
 }
 
 // With --convert the other family's profile is written as the nearest values and verified as

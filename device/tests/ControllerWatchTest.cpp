@@ -103,6 +103,8 @@ TEST_P(ControllerWatchTest, AnEventCarriesTheControllerAsDiscoveryFoundIt) {
     // A HID device that is no controller comes and goes unreported.
     platform::SimIdentity mouse = sim::SimulatedOstrel::identity();
     mouse.vendorId = 0x046D;
+    mouse.manufacturer = u"Logitech";
+    mouse.product = u"USB Optical Mouse";
     m_platform.addDevice(mouse)->unplug();
 
     std::vector<ControllerEvent> events;

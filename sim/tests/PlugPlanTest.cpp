@@ -97,7 +97,11 @@ TEST(PlugPlanRunner, PlugsControllersAtTheirPlacesAndKeepsTheirMemory) {
     std::string error;
     const auto steps = sim::parsePlugPlan("plug:2@0,plug:1@1,unplug:2@2,plug:2@3", error);
     ASSERT_TRUE(steps) << error;
-    sim::PlugPlanRunner runner(platform, *steps);
+    // Each made as it was asked for, once: plugged in again, it keeps what it was given.
+    int prepared = 0;
+    sim::PlugPlanRunner runner(platform, *steps, false, [&](sim::SimulatedOstrel& made) {
+        made.firmware().setFirmwareVersion(static_cast<std::uint8_t>(0x21 + prepared++));
+    });
 
     EXPECT_EQ(runner.applyUntil(milliseconds(0)), 1u);
     EXPECT_EQ(attachedLocations(platform), std::vector<std::string>{"sim-2"});
@@ -121,6 +125,9 @@ TEST(PlugPlanRunner, PlugsControllersAtTheirPlacesAndKeepsTheirMemory) {
     EXPECT_NE(second->path(), firstPath);  // a new device, as the system sees it
     EXPECT_EQ(second->firmware().paramByte(0x03), 0x2A);
     EXPECT_EQ(attachedLocations(platform), (std::vector<std::string>{"sim-1", "sim-2"}));
+    EXPECT_EQ(prepared, 2);
+    EXPECT_EQ(second->firmware().firmwareVersion(), 0x21);
+    EXPECT_EQ(runner.controller(1)->firmware().firmwareVersion(), 0x22);
 }
 
 TEST(PlugPlanRunner, CarriesThePlanOutOnItsOwnClock) {

@@ -4,14 +4,16 @@
 //
 //   ostrel-gadget --ready FILE [--log FILE] [--memory FILE] [--udc N] [--name NAME]
 //                 [--vendor ID] [--product-id ID] [--manufacturer TEXT] [--product TEXT]
-//                 [--version BYTE] [--mode BYTE] [--frame-delay MS]
+//                 [--version BYTE] [--mode BYTE] [--frame-delay MS] [--write-delay MS]
 //
 // Once the host has enumerated it, the hidraw node's path is written to the --ready file.
 // Every frame the firmware receives is appended to --log as "<ms since start> <hex bytes>".
 // --frame-delay holds the gadget for MS after each frame it answered, a slow controller, so
-// that a script can act while a program is between two of its frames.
+// that a script can act while a program is between two of its frames; --write-delay holds
+// it only after each parameter write, so that a script can act part way through a restore
+// without the reads before it taking long.
 // SIGUSR1 pulls the gadget out (unbinds the UDC), as a user pulling the cable would. SIGUSR2
-// while it is plugged ends the delay, so that a script can keep a program busy for as long as
+// while it is plugged ends both delays, so that a script can keep a program busy for as long as
 // it needs, then let it go; while it is pulled out, SIGUSR2 plugs it in again (binds the UDC)
 // with the firmware's memory kept, and once the host has enumerated it writes the --ready file
 // again; SIGTERM or SIGINT ends the program, after writing
@@ -29,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "device/Wire.h"
 #include "sim/OstrelFirmware.h"
 #include "tests/kernel/GadgetBridge.h"
 #include "tests/kernel/OstrelGadget.h"
@@ -47,7 +50,11 @@ struct Options {
     std::uint8_t version = 0x21;
     std::uint8_t mode = 3;
     long frameDelayMs = 0;
+    long writeDelayMs = 0;
 };
+
+// dummy_hcd's most; whether the one named is there is seen when it is bound.
+constexpr long UDC_MOST = 32;
 
 long number(const char* text, long limit) {
     char* end = nullptr;
@@ -74,7 +81,7 @@ Options parse(int argc, char** argv) {
         } else if (flag == "--memory") {
             options.memory = value;
         } else if (flag == "--udc") {
-            options.gadget.udcIndex = static_cast<int>(number(value, 1));
+            options.gadget.udcIndex = static_cast<int>(number(value, UDC_MOST - 1));
         } else if (flag == "--name") {
             options.gadget.name = value;
         } else if (flag == "--vendor") {
@@ -89,6 +96,8 @@ Options parse(int argc, char** argv) {
             options.version = static_cast<std::uint8_t>(number(value, 0xFF));
         } else if (flag == "--frame-delay") {
             options.frameDelayMs = number(value, 10000);
+        } else if (flag == "--write-delay") {
+            options.writeDelayMs = number(value, 10000);
         } else if (flag == "--mode") {
             options.mode = static_cast<std::uint8_t>(number(value, 0xFF));
         } else {
@@ -133,6 +142,7 @@ int run(const Options& options) {
 
     UsbGadget gadget(options.gadget);
     std::atomic<long> frameDelayMs{options.frameDelayMs};
+    std::atomic<long> writeDelayMs{options.writeDelayMs};
     const GadgetBridge::Handler onFrame = [&](std::span<const std::uint8_t> frame) {
         {
             std::lock_guard lock(logMutex);
@@ -145,7 +155,9 @@ int run(const Options& options) {
                 std::fflush(log);
             }
         }
-        if (const long delay = frameDelayMs.load(); delay > 0) {
+        const bool write = frame.size() > FRAME_AT_PARAM_OP && frame[0] == CMD_PARAM &&
+                           frame[FRAME_AT_PARAM_OP] == PARAM_WRITE;
+        if (const long delay = frameDelayMs.load() + (write ? writeDelayMs.load() : 0); delay > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         }
     };
@@ -173,6 +185,7 @@ int run(const Options& options) {
             note("unplugged");
         } else if (signal == SIGUSR2 && gadget.plugged()) {
             frameDelayMs = 0;
+            writeDelayMs = 0;
         } else if (signal == SIGUSR2 && !gadget.plugged()) {
             // The old bridge stopped reading when the device went: a new one on the node.
             firmware.setSink({});

@@ -140,7 +140,8 @@ std::string UsbGadget::udcName() const {
 
 void UsbGadget::plug() {
     if (!fs::exists("/sys/class/udc/" + udcName())) {
-        throw std::runtime_error("no UDC " + udcName() + ": dummy_hcd not loaded with num=2?");
+        throw std::runtime_error("no UDC " + udcName() +
+                                 ": is dummy_hcd loaded with num= enough for it?");
     }
     writeFile(m_root + "/UDC", udcName());
     m_plugged = true;

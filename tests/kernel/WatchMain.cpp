@@ -5,8 +5,9 @@
 //   ostrel-watch [--poll]
 //
 // Lines: "watching notified" or "watching polling" first, then "attached LOCATION PATH"
-// for each controller there at the start, then "arrived LOCATION PATH" and "departed
-// LOCATION PATH" as they happen, "ended" last. --poll: without udev's events, by the clock.
+// for each controller there at the start, then "arrived LOCATION PATH", "departed LOCATION
+// PATH" and "lookalike LOCATION PATH" (a device that only looks like one) as they happen,
+// "ended" last. --poll: without udev's events, by the clock.
 #include <pthread.h>
 #include <signal.h>
 
@@ -58,7 +59,9 @@ int main(int argc, char** argv) {
     });
     while (!watch.cancelled()) {
         for (const ControllerEvent& event : watch.next(std::chrono::seconds(10))) {
-            line(event.kind == ControllerEvent::Kind::Arrived ? "arrived" : "departed",
+            line(event.kind == ControllerEvent::Kind::Arrived    ? "arrived"
+                 : event.kind == ControllerEvent::Kind::Departed ? "departed"
+                                                                 : "lookalike",
                  event.controller);
         }
     }

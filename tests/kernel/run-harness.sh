@@ -108,12 +108,13 @@ release=${vmlinuz##*/vmlinuz-}
 moddir=$kdir/lib/modules/$release/kernel
 [ -d "$moddir" ] || die "no modules for kernel $release: $moddir is missing"
 
-# Modules in load order, with parameters. Two dummy UDCs give room for two gadgets at once.
+# Modules in load order, with parameters. Four dummy UDCs give room for four gadgets at once
+# (the station's three units and a device that only looks like one).
 modules=(
     "usb-common"
     "usbcore"
     "udc-core"
-    "dummy_hcd num=2"
+    "dummy_hcd num=4"
     "configfs"
     "libcomposite"
     "usb_f_hid"

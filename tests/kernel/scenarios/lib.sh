@@ -65,6 +65,20 @@ stop_gadget() {
     cp "/tmp/$1.log" "/tmp/$1.memory" "$OSTREL_OUT/" 2>/dev/null
 }
 
+# The port chain of the USB device above a hidraw node: the name of its sysfs folder.
+location_of() {
+    basename "$(dirname "$(dirname "$(readlink -f "/sys/class/hidraw/$(basename "$1")/device")")")"
+}
+
+# replug NAME: binds the gadget's UDC again and waits for its new node.
+replug() {
+    local pid_var="${1}_pid"
+    rm -f "/tmp/$1.ready"
+    kill -USR2 "${!pid_var}"
+    wait_until 30 test -s "/tmp/$1.ready" || { say "FAILED: $1 was not enumerated again"; failed=1; }
+    printf -v "${1}_node" '%s' "$(cat "/tmp/$1.ready")"
+}
+
 start_xvfb() {
     export DISPLAY=:7
     Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &

@@ -23,10 +23,6 @@ check "udev's events wake the one" grep -qx 'watching notified' /tmp/notified.tx
 check "the other searches by the clock" grep -qx 'watching polling' /tmp/polled.txt
 check "no controller is attached at the start" sh -c '! grep -q "^attached" /tmp/notified.txt /tmp/polled.txt'
 
-# The port chain of the USB device above a hidraw node: the name of its sysfs folder.
-location_of() {
-    basename "$(dirname "$(dirname "$(readlink -f "/sys/class/hidraw/$(basename "$1")/device")")")"
-}
 # count LINE: how often each watch printed it, as "notified polled".
 count() { echo "$(grep -cx "$1" /tmp/notified.txt) $(grep -cx "$1" /tmp/polled.txt)"; }
 # seen N LINE: both watches printed it N times.
@@ -35,14 +31,6 @@ expect() {
     local n=$1 line=$2
     wait_until 30 seen "$n" "$line"
     check "both watches: $line ($n times, got $(count "$line"))" seen "$n" "$line"
-}
-# replug NAME: binds the gadget's UDC again and waits for its new node.
-replug() {
-    local pid_var="${1}_pid"
-    rm -f "/tmp/$1.ready"
-    kill -USR2 "${!pid_var}"
-    wait_until 30 test -s "/tmp/$1.ready" || say "FAILED: $1 was not enumerated again"
-    printf -v "${1}_node" '%s' "$(cat "/tmp/$1.ready")"
 }
 
 start_gadget one --udc 0 || finish
