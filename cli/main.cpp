@@ -69,23 +69,25 @@ public:
             return *m_native;
         }
         m_sim = std::make_unique<platform::SimHidPlatform>();
+        // Those of --simulated=N and those a plan plugs in alike: the version asked for.
+        const sim::PlugPlanRunner::Prepare prepare =
+            [version = simulated.firmware](sim::SimulatedOstrel& controller) {
+                if (version != 0) {
+                    sim::setFirmwareVersion(controller, version);
+                }
+            };
         for (int i = 0; i < simulated.controllers; ++i) {
             // sim-1, sim-2, ...: each made on this platform gets the next location.
             m_controllers.push_back(std::make_unique<sim::SimulatedOstrel>(*m_sim));
             m_controllers.back()->setBusTiming(true);  // as fast as over the bus, no faster
-            if (simulated.firmware != 0) {
-                // As the demo's panel switches it: the measurements keep the volts they
-                // stand for under the new scaling.
-                sim::SimPanel panel(*m_controllers.back());
-                panel.setMajor(simulated.firmware >> 4);
-                panel.setMinor(simulated.firmware & 0x0F);
-            }
+            prepare(*m_controllers.back());
         }
         if (!simulated.plan.empty()) {
             std::string error;
             // The command line has checked the plan; its clock starts with the platform.
             if (auto plan = sim::parsePlugPlan(simulated.plan, error)) {
-                m_runner = std::make_unique<sim::PlugPlanRunner>(*m_sim, std::move(*plan), true);
+                m_runner =
+                    std::make_unique<sim::PlugPlanRunner>(*m_sim, std::move(*plan), true, prepare);
                 m_runner->applyUntil(std::chrono::milliseconds(0));  // in before anyone looks
                 m_runner->start();
             }

@@ -120,6 +120,7 @@ TEST(OstrelctlProgram, SimulatedFirmwareOfAnyVersionTheSimulatorHas) {
     for (const Case& c : {
              Case{"--simulated --simulated-firmware 2.1", 0, "Ostrel ver: 2.1 mode: 01"},
              Case{"--simulated=2 --simulated-firmware=1.0", 0, "Ostrel ver: 1.0 mode: 01"},
+             Case{"--simulated=plug:1@0 --simulated-firmware 2.1", 0, "Ostrel ver: 2.1 mode: 01"},
              Case{"--simulated --simulated-firmware 2.15", 0, "Ostrel ver: 2.15 mode: 01"},
              Case{"--simulated --simulated-firmware 3.0", 1, nullptr},
              Case{"--simulated --simulated-firmware 0.9", 1, nullptr},
