@@ -135,7 +135,7 @@ qt=$(installed "$ctl_root" | grep -E '^(libqt|libx11|qt6-)' || true)
 in_root "$ctl_root" ostrelctl --version >/dev/null || fail "the installed ostrelctl does not run"
 # mqtt runs in a program of its own, which the installed ostrelctl finds: it reads the
 # configuration it is given (Paho and OpenSSL load only there).
-said=$(in_root "$ctl_root" ostrelctl mqtt --config /nonexistent 2>&1)
+said=$(in_root "$ctl_root" ostrelctl mqtt --config /nonexistent 2>&1) || true
 case $said in
 *"cannot read the configuration /nonexistent"*) ;;
 *) fail "the installed ostrelctl mqtt said: $said" ;;
