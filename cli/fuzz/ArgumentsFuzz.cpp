@@ -15,6 +15,7 @@
 // Words are kept away from the files of this machine: '/' and '\' become '_', so that every
 // FILE is a name in the folder the fuzzer runs in, which is emptied after each input and so
 // must be a scratch folder of its own (scripts/fuzz-arguments.sh makes one).
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -98,8 +99,10 @@ private:
     bool m_asked = false;
 };
 
-void require(bool condition) {
+// Aborts, naming the line of the broken rule, so that a finding says which one it is.
+void require(bool condition, int line = __builtin_LINE()) {
     if (!condition) {
+        std::fprintf(stderr, "ArgumentsFuzz.cpp:%d: the rule there does not hold\n", line);
         std::abort();
     }
 }
@@ -148,8 +151,12 @@ std::string backupText(Fixture& fixture, const std::atomic<bool>& interrupted) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Fixture fixtures[] = {Fixture(0), Fixture(1), Fixture(2)};
     static const std::filesystem::path scratch = scratchFolder();
-    static std::atomic<bool> interrupted{true};  // status --watch ends after its first line
-    static const std::string input = backupText(fixtures[1], interrupted);
+    // Ctrl-C as pressed before the start for a line that may name a command that runs until
+    // it (status --watch, station, mqtt): it ends after its first round. Never for the others,
+    // which would then stop before their first write.
+    static std::atomic<bool> pressed{true};
+    static std::atomic<bool> notPressed{false};
+    static const std::string input = backupText(fixtures[1], notPressed);
 
     std::vector<std::string> words(1);
     for (std::size_t i = 0; i < size; ++i) {
@@ -167,17 +174,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;  // not worth keeping: the parser's work grows with the words, not its paths
     }
 
+    const bool untilCtrlC = std::any_of(words.begin(), words.end(), [](const std::string& word) {
+        return word.find("watch") != std::string::npos ||
+               word.find("station") != std::string::npos || word.find("mqtt") != std::string::npos;
+    });
+    const std::atomic<bool>& interrupted = untilCtrlC ? pressed : notPressed;
     Fixture& fixture = fixtures[size % 3];
     fixture.reset();
     const int refusal = parserRefusal(words, ctl::CommandLine::Definitions::Every);
     require(parserRefusal(words, ctl::CommandLine::Definitions::Named) == refusal);
     const RunResult result = runOstrelctlLine(words, fixture, interrupted, input);
 
-    require(result.code >= ctl::EXIT_OK && result.code <= ctl::EXIT_DIFFERS);
+    require((result.code >= ctl::EXIT_OK && result.code <= ctl::EXIT_DIFFERS) ||
+            (untilCtrlC && result.code == ctl::EXIT_INTERRUPTED));
     require(result.code == ctl::EXIT_OK || !result.err.empty());
     require(result.err.empty() || result.err.back() == '\n');
     if (refusal >= 0) {
-        require(result.code == refusal);
+        // As the parser says, or refused where the parser alone would show the help: a line
+        // that also holds a word that is no command is refused before --help is looked at.
+        require(result.code == refusal || result.code == ctl::EXIT_USAGE);
         require(!fixture.asked() && !fixture.wroteAnything());
     }
     if (result.code == ctl::EXIT_USAGE) {
