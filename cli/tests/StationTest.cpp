@@ -106,7 +106,7 @@ protected:
     }
 
     // Starts the station and waits until it listens for controllers.
-    void start(std::vector<std::string> args) {
+    void start(const std::vector<std::string>& args) {
         m_thread = std::thread([this, args] { m_result = run(args, "", &m_out); });
         ASSERT_TRUE(waitFor([&] { return m_shared.text().starts_with("Programming each"); }, 20s))
             << "the station did not start";

@@ -57,7 +57,7 @@ TEST_F(Ctl, EveryVerbIsWhereItsRowSaysItIs) {
                 continue;
             }
             if (option->get_positional() && option->get_required()) {
-                words.push_back("bash");  // for completion SHELL; a file name elsewhere
+                words.emplace_back("bash");  // for completion SHELL; a file name elsewhere
             }
             for (const std::string& longName : option->get_lnames()) {
                 EXPECT_TRUE(hasWord(own.out, "--" + longName)) << longName;
@@ -161,7 +161,7 @@ TEST_F(Ctl, AWordThatIsNoCommandIsNamedWithTheNearestOne) {
          }) {
         const RunResult result = run(args);
         EXPECT_EQ(result.code, 1) << args.back();
-        EXPECT_EQ(result.err, "ostrelctl: " + said + tail);
+        EXPECT_EQ(result.err, std::string("ostrelctl: ").append(said).append(tail));
     }
 }
 

@@ -9,7 +9,7 @@
 // PATH" and "lookalike LOCATION PATH" (a device that only looks like one) as they happen,
 // "ended" last. --poll: without udev's events, by the clock.
 #include <pthread.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX's pthread_sigmask and sigwait
 
 #include <cstdio>
 #include <cstring>
