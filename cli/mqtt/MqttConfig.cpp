@@ -227,6 +227,14 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         return std::string();
     };
 
+    auto prefix = [](const std::string& value, std::string& out) {
+        out = value;
+        return topicPrefix(value) ? std::string()
+                                  : "'" + value +
+                                        "' is not topic levels of letters, digits, '.', '-' and "
+                                        "'_' separated by '/'";
+    };
+
     using Setter = std::function<std::string(const std::string&)>;
     const std::map<std::string, Setter> keys{
         {"broker",
@@ -245,14 +253,7 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
              return clientIdText(v) ? std::string()
                                     : "'" + v + "' is not 1 to 64 letters, digits, '.', '-' or '_'";
          }},
-        {"prefix",
-         [&](const std::string& v) {
-             config.prefix = v;
-             return topicPrefix(v) ? std::string()
-                                   : "'" + v +
-                                         "' is not topic levels of letters, digits, '.', '-' and "
-                                         "'_' separated by '/'";
-         }},
+        {"prefix", [&](const std::string& v) { return prefix(v, config.prefix); }},
         {"interval",
          [&](const std::string& v) {
              return number(v, 0.1, true, 86400, config.intervalSeconds, "a number of seconds");
@@ -268,13 +269,7 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         {"key_file", [&](const std::string& v) { return secretPath(v, config.keyFile); }},
         {"homeassistant", [&](const std::string& v) { return yesNo(v, config.homeAssistant); }},
         {"homeassistant_prefix",
-         [&](const std::string& v) {
-             config.homeAssistantPrefix = v;
-             return topicPrefix(v) ? std::string()
-                                   : "'" + v +
-                                         "' is not topic levels of letters, digits, '.', '-' and "
-                                         "'_' separated by '/'";
-         }},
+         [&](const std::string& v) { return prefix(v, config.homeAssistantPrefix); }},
         {"homeassistant_discovery",
          [&](const std::string& v) {
              if (v != "device" && v != "entity") {
