@@ -136,7 +136,7 @@ bool wireBytes(const rig::TempFolder& folder, const rig::Broker& broker, bool tl
     rig::Process publisher({MQTT_PUBLISHER, "1", conf, "--log", log, "--state", folder / "state"},
                            folder / "bench.out", folder / "bench.err");
     const std::string topic = "ostrel/car7/sim-1/state ";
-    if (!rig::waitUntil([&] { return lines(log, topic) >= 8; }, 20s)) {
+    if (!waitFor([&] { return lines(log, topic) >= 8; }, 20s)) {
         std::cout << "the publisher did not start:\n" << rig::readFile(folder / "bench.err");
         return false;
     }
@@ -145,7 +145,7 @@ bool wireBytes(const rig::TempFolder& folder, const rig::Broker& broker, bool tl
     const std::size_t first = lines(log, topic);
     const std::uint64_t up = proxy.up();
     const std::uint64_t down = proxy.down();
-    rig::waitUntil([&] { return lines(log, topic) >= first + READINGS; }, 60s);
+    waitFor([&] { return lines(log, topic) >= first + READINGS; }, 60s);
     const double upEach = static_cast<double>(proxy.up() - up) / READINGS;
     const double downEach = static_cast<double>(proxy.down() - down) / READINGS;
     std::size_t payload = 0;

@@ -11,6 +11,7 @@
 #include "cli/mqtt/tests/MqttRig.h"
 #include "cli/mqtt/tests/SimFigures.h"
 #include "cli/tests/RunOstrelctl.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ protected:
                                                bool persistent = true) {
         auto subscriber =
             std::make_unique<rig::Subscriber>(*m_broker, m_folder, name, filters, persistent);
-        const bool ready = rig::waitUntil(
+        const bool ready = waitFor(
             [&] {
                 m_broker->publish("ostrel/probe", name);
                 return !subscriber->on("ostrel/probe").empty();
@@ -154,7 +155,7 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
     auto process = publisher(3, conf, {"--silent", "3", "--timeout", "300"});
 
     const std::string discovery1 = "homeassistant/device/car7_sim-1/config";
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             return !live->on(discovery1).empty() && !live->on("ostrel/car7/sim-2/state").empty() &&
                    !live->on("ostrel/car7/sim-3/status").empty() &&
@@ -227,7 +228,7 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
     // Retained: a subscriber that comes later gets the discovery and both availabilities,
     // but no stale state.
     const auto later = subscribe("later", {"ostrel/#", "homeassistant/#"}, false);
-    ASSERT_TRUE(rig::waitUntil([&] { return !later->on(discovery1).empty(); }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return !later->on(discovery1).empty(); }, LIMIT));
     EXPECT_TRUE(later->on(discovery1).front().retained);
     EXPECT_TRUE(later->on("ostrel/car7/status").front().retained);
     EXPECT_TRUE(later->on("ostrel/car7/sim-1/status").front().retained);
@@ -235,7 +236,7 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
 
     // Home Assistant starts: the discovery again, within the spread, then the states.
     ASSERT_TRUE(m_broker->publish("homeassistant/status", "online"));
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             return live->on(discovery1).size() == 2 &&
                    live->on("ostrel/car7/sim-1/state").size() == 2;
@@ -252,24 +253,22 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
 
     // A change of state or a flag is published at once, long before the 60 s interval.
     process->signal(SIGUSR2);
-    ASSERT_TRUE(
-        rig::waitUntil([&] { return live->on("ostrel/car7/sim-1/state").size() == 3; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return live->on("ostrel/car7/sim-1/state").size() == 3; }, LIMIT));
     const json changed = json::parse(live->on("ostrel/car7/sim-1/state").back().payload);
     EXPECT_EQ(changed.at("state"), state.at("state").get<int>() + 1);
     EXPECT_EQ(changed.at("voltageFlags"), state.at("voltageFlags").get<int>() ^ 0x04);
 
     // sim-2 unplugged goes offline; sim-1 goes on.
     process->signal(SIGUSR1);
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] { return live->on("ostrel/car7/sim-2/status").back().payload == "offline"; }, LIMIT));
     process->signal(SIGUSR2);
-    ASSERT_TRUE(
-        rig::waitUntil([&] { return live->on("ostrel/car7/sim-1/state").size() == 4; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return live->on("ostrel/car7/sim-1/state").size() == 4; }, LIMIT));
 
     // Killed: the broker says offline for it, the last will.
     process->signal(SIGKILL);
-    ASSERT_TRUE(rig::waitUntil(
-        [&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
+    ASSERT_TRUE(
+        waitFor([&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
 }
 
 // The program itself, as the service starts it (ostrelctl, which hands over to the program
@@ -282,7 +281,7 @@ TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
     rig::Process process({OSTRELCTL, "--simulated=plug:1@0,plug:2@1", "mqtt", "--config", conf},
                          m_folder / "publisher.out", m_folder / "publisher.err",
                          {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             return live->on("ostrel/car7/sim-1/state").size() >= 2 &&
                    !live->on("ostrel/car7/sim-2/state").empty();
@@ -309,15 +308,15 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveInOrderAcrossARestart) {
     const auto live = subscribe("live", {"ostrel/#"});
     const std::string topic = "ostrel/car7/sim-1/state";
     auto process = publisher(1, conf);
-    ASSERT_TRUE(rig::waitUntil([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
+    ASSERT_TRUE(waitFor([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
 
     // The broker goes away for a while: readings go on.
     m_broker->stop();
     const std::size_t before = logged(topic).size();
-    ASSERT_TRUE(rig::waitUntil([&] { return logged(topic).size() >= before + 10; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic).size() >= before + 10; }, LIMIT));
     ASSERT_TRUE(m_broker->start());
     std::vector<std::string> taken = logged(topic);
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             const auto arrived = firstArrivals(live->on(topic));
             return arrived.size() >= taken.size();
@@ -331,17 +330,17 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveInOrderAcrossARestart) {
     // Away again, and the publisher killed meanwhile: its successor sends what it kept.
     m_broker->stop();
     const std::size_t held = logged(topic).size();
-    ASSERT_TRUE(rig::waitUntil([&] { return logged(topic).size() >= held + 5; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic).size() >= held + 5; }, LIMIT));
     process->signal(SIGKILL);
     process->wait(10s);
     taken = logged(topic);
     auto successor = publisher(1, conf, {}, "successor.log");
-    ASSERT_TRUE(rig::waitUntil([&] { return logged(topic, "successor.log").size() >= 3; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic, "successor.log").size() >= 3; }, LIMIT));
     ASSERT_TRUE(m_broker->start());
     const std::vector<std::string> after = logged(topic, "successor.log");
     taken.insert(taken.end(), after.begin(), after.end());
-    ASSERT_TRUE(rig::waitUntil(
-        [&] { return firstArrivals(live->on(topic)).size() >= taken.size(); }, LIMIT))
+    ASSERT_TRUE(
+        waitFor([&] { return firstArrivals(live->on(topic)).size() >= taken.size(); }, LIMIT))
         << said();
     arrived = firstArrivals(live->on(topic));
     arrived.resize(taken.size());
@@ -352,8 +351,8 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveInOrderAcrossARestart) {
     // Ended normally, it leaves with its last will too.
     successor->signal(SIGINT);
     EXPECT_EQ(successor->wait(20s), 0) << said();
-    ASSERT_TRUE(rig::waitUntil(
-        [&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
+    ASSERT_TRUE(
+        waitFor([&] { return live->on("ostrel/car7/status").back().payload == "offline"; }, LIMIT));
 }
 
 TEST_F(MqttBroker, ABufferFolderThatCannotBeWrittenIsSaidAndReadingsWaitInMemory) {
@@ -363,7 +362,7 @@ TEST_F(MqttBroker, ABufferFolderThatCannotBeWrittenIsSaidAndReadingsWaitInMemory
     // At the start: a file where the folder should be.
     rig::writeFile(m_folder / "state", "not a folder\n");
     auto process = publisher(1, conf);
-    ASSERT_TRUE(rig::waitUntil([&] { return !live->on(topic).empty(); }, LIMIT)) << said();
+    ASSERT_TRUE(waitFor([&] { return !live->on(topic).empty(); }, LIMIT)) << said();
     EXPECT_NE(said().find("cannot write the buffer folder " + (m_folder / "state")),
               std::string::npos)
         << said();
@@ -375,19 +374,19 @@ TEST_F(MqttBroker, ABufferFolderThatCannotBeWrittenIsSaidAndReadingsWaitInMemory
     std::filesystem::remove(m_folder / "state");
     std::filesystem::remove(m_folder / "publisher.err");
     process = publisher(1, conf);
-    ASSERT_TRUE(rig::waitUntil([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
+    ASSERT_TRUE(waitFor([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
     m_broker->stop();
     for (const auto& entry : std::filesystem::directory_iterator(m_folder / "state")) {
         std::filesystem::remove_all(entry.path());
         rig::writeFile(entry.path().string(), "in the way\n");
     }
     const std::size_t before = logged(topic).size();
-    ASSERT_TRUE(rig::waitUntil([&] { return logged(topic).size() >= before + 5; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic).size() >= before + 5; }, LIMIT));
     EXPECT_NE(said().find("cannot write the buffer folder"), std::string::npos) << said();
     ASSERT_TRUE(m_broker->start());
     const std::vector<std::string> taken = logged(topic);
-    ASSERT_TRUE(rig::waitUntil(
-        [&] { return firstArrivals(live->on(topic)).size() >= taken.size(); }, LIMIT))
+    ASSERT_TRUE(
+        waitFor([&] { return firstArrivals(live->on(topic)).size() >= taken.size(); }, LIMIT))
         << said();
 }
 
@@ -397,7 +396,7 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     const auto live = subscribe("live", {"ostrel/#"});
     const std::string topic = "ostrel/car7/sim-1/state";
     auto process = publisher(1, conf);
-    ASSERT_TRUE(rig::waitUntil([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
+    ASSERT_TRUE(waitFor([&] { return live->on(topic).size() >= 3; }, LIMIT)) << said();
     std::smatch bound;
     const std::string start = said();
     ASSERT_TRUE(std::regex_search(start, bound, std::regex(R"(up to (\d+) messages)"))) << start;
@@ -414,11 +413,9 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
         }
         return files;
     };
-    ASSERT_TRUE(
-        rig::waitUntil([&] { return logged(topic).size() >= before + capacity + 10; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic).size() >= before + capacity + 10; }, LIMIT));
     const std::size_t filesThen = buffered();
-    ASSERT_TRUE(
-        rig::waitUntil([&] { return logged(topic).size() >= before + capacity + 30; }, LIMIT));
+    ASSERT_TRUE(waitFor([&] { return logged(topic).size() >= before + capacity + 30; }, LIMIT));
     // Disk flat: one file a message kept, no more than the bound (and what was in flight).
     EXPECT_LE(buffered(), capacity + 25);
     EXPECT_LE(buffered(), filesThen + 2);
@@ -429,7 +426,7 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     ASSERT_TRUE(m_broker->start());
     // Back (at its next attempt): the readings taken until then.
     std::size_t atReturn = 0;
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             atReturn = logged(topic).size();
             return said().find("messages dropped") != std::string::npos;
@@ -447,7 +444,7 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
         dropped += std::stoul((*it)[1]);
     }
     const std::vector<std::string> taken = logged(topic);
-    ASSERT_TRUE(rig::waitUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             const auto all = firstArrivals(live->on(topic));
             return std::find(all.begin(), all.end(), taken.back()) != all.end();
@@ -492,8 +489,7 @@ TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetriedWithBackoff) {
             return n;
         }();
         auto process = publisher(1, conf);
-        ASSERT_TRUE(
-            rig::waitUntil([&] { return said().find(expected) != std::string::npos; }, LIMIT))
+        ASSERT_TRUE(waitFor([&] { return said().find(expected) != std::string::npos; }, LIMIT))
             << said();
         // About 5 s: attempts at 0, after 1-1.5 s and after 2-3 s more; never a tight loop.
         std::this_thread::sleep_for(5s);

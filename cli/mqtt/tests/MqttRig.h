@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/WaitFor.h"
+
 // NOLINTNEXTLINE(readability-redundant-declaration): POSIX leaves it to the program.
 extern char** environ;
 
@@ -94,18 +96,6 @@ inline bool accepts(int port) {
     return connected;
 }
 
-template <typename Predicate>
-bool waitUntil(Predicate condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // One program, its output in files; killed with SIGKILL when still running at the end.
 class Process {
 public:
@@ -162,7 +152,7 @@ public:
     }
     // The exit status (128 + signal when killed); nullopt when still running after `limit`.
     std::optional<int> wait(std::chrono::milliseconds limit) {
-        waitUntil(
+        waitFor(
             [&] {
                 int status = 0;
                 rusage usage{};
@@ -262,8 +252,8 @@ public:
         m_process = std::make_unique<Process>(
             std::vector<std::string>{MOSQUITTO, "-c", m_folder / "mosquitto.conf"},
             m_folder / "broker.out", m_folder / "broker.err");
-        return waitUntil([&] { return accepts(m_port) && accepts(m_tlsPort); },
-                         std::chrono::seconds(10));
+        return waitFor([&] { return accepts(m_port) && accepts(m_tlsPort); },
+                       std::chrono::seconds(10));
     }
     // SIGTERM: mosquitto saves its sessions and retained messages, then ends.
     void stop() {
