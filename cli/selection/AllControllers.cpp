@@ -152,11 +152,20 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
     printTable(asJson ? context.console.err : out, runs);
     const int worst = worstExit(codes);
     if (worst != EXIT_OK) {
-        context.console.err << "ostrelctl: "
-                            << std::count_if(codes.begin(), codes.end(),
-                                             [](int c) { return c != EXIT_OK; })
-                            << " of " << codes.size()
-                            << " controllers failed; the worst exit status is " << worst << '\n';
+        // A controller that differs from the file (diff --exit-code) did what was asked.
+        const auto differ = std::count(codes.begin(), codes.end(), EXIT_DIFFERS);
+        const auto failed = std::count_if(codes.begin(), codes.end(),
+                                          [](int c) { return c != EXIT_OK && c != EXIT_DIFFERS; });
+        const std::string controllers = " of " + std::to_string(codes.size()) + " controllers ";
+        const std::string differs = differ == 1 ? " differs" : " differ";
+        const std::string said =
+            failed == 0
+                ? std::to_string(differ) + controllers + differs.substr(1) + " from the file"
+            : differ == 0 ? std::to_string(failed) + controllers + "failed"
+                          : std::to_string(failed) + controllers + "failed and " +
+                                std::to_string(differ) + differs + " from the file";
+        context.console.err << "ostrelctl: " << said << "; the worst exit status is " << worst
+                            << '\n';
     }
     return worst;
 }

@@ -202,6 +202,7 @@ TEST_F(Several, AllSummaryHasTheColumnsItsCommandFills) {
         std::vector<std::string> args;
         int code;
         const char* table;
+        const char* err = "";
     };
     // In this order: the restore makes sim-3 like the others.
     for (const Case& c : {
@@ -215,7 +216,9 @@ TEST_F(Several, AllSummaryHasTheColumnsItsCommandFills) {
              Case{{"--all", "diff", "--exit-code", "-"},
                   6,
                   "LOCATION  RESULT     DIFFERING\nsim-1     0 ok       0\nsim-2     0 ok       0\n"
-                  "sim-3     6 differs  1\n"},
+                  "sim-3     6 differs  1\n",
+                  "ostrelctl: 1 of 3 controllers differs from the file; the worst exit status "
+                  "is 6\n"},
              Case{{"--all", "restore", "-"},
                   0,
                   "LOCATION  RESULT  WRITTEN  VERIFIED  FAILED\n"
@@ -226,6 +229,7 @@ TEST_F(Several, AllSummaryHasTheColumnsItsCommandFills) {
         const RunResult result = run(c.args, backup);
         EXPECT_EQ(result.code, c.code) << c.args[1] << result.err;
         EXPECT_TRUE(result.out.ends_with(c.table)) << result.out;
+        EXPECT_EQ(result.err, c.err);
     }
     EXPECT_EQ(m_controllers[2]->firmware().paramByte(ADDR_DELAY),
               m_controllers[0]->firmware().paramByte(ADDR_DELAY));
