@@ -98,9 +98,10 @@ CommandLine::CommandLine(Definitions definitions)
     : app{"Reads and writes the parameters of an Ostrel power-supply controller attached "
           "over USB, shows its status, and saves, restores and compares its settings.",
           "ostrelctl"} {
-    app.set_version_flag("--version", ostrelctlVersion());
-    app.set_help_all_flag("--help-all",
-                          "Print this help message with every command's options and exit");
+    // In the words of the other options, before the commands are added: they copy --help.
+    app.set_help_flag("-h,--help", "show this help and exit");
+    app.set_version_flag("--version", ostrelctlVersion(), "show the version and exit");
+    app.set_help_all_flag("--help-all", "show this help with every command's options and exit");
     app.footer(helpFooter());
     // Before the commands are added: they take the program's formatter.
     app.formatter(helpFormatter());
@@ -171,6 +172,7 @@ CommandLine::CommandLine(Definitions definitions)
     for (const Verb* verb : verbs()) {
         CLI::App* command = app.add_subcommand(verb->name, verb->summary);
         command->group("Commands");
+        command->set_help_all_flag();  // a command has no commands of its own
         if (verb->hidden) {
             // For the package's build: hidden from --help and the manual page.
             command->group("");

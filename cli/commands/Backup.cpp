@@ -117,14 +117,15 @@ private:
 
 }  // namespace
 
-extern const Verb BACKUP{"backup",
-                         "saves every parameter, with the firmware version, to a JSON file",
-                         false,
-                         Claims::TheController,
-                         UnderAll::EachController,
-                         [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-                             command.footer(helpFooter({.controller = true, .all = true}));
-                             return std::make_unique<BackupCommand>(command);
-                         }};
+extern const Verb BACKUP{
+    "backup",
+    "saves every parameter, with the firmware version, to a JSON file",
+    false,
+    Claims::TheController,
+    UnderAll::EachController,
+    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter({.controller = true, .claims = true, .all = true}));
+        return std::make_unique<BackupCommand>(command);
+    }};
 
 }  // namespace ctl

@@ -109,15 +109,16 @@ private:
 
 }  // namespace
 
-extern const Verb DIFF{"diff",
-                       "what differs between a backup file and the controller",
-                       false,
-                       Claims::TheController,
-                       UnderAll::EachController,
-                       [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-                           command.footer(helpFooter(
-                               {.value = true, .controller = true, .differs = true, .all = true}));
-                           return std::make_unique<DiffCommand>(command);
-                       }};
+extern const Verb DIFF{
+    "diff",
+    "what differs between a backup file and the controller",
+    false,
+    Claims::TheController,
+    UnderAll::EachController,
+    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+        command.footer(helpFooter(
+            {.value = true, .controller = true, .claims = true, .differs = true, .all = true}));
+        return std::make_unique<DiffCommand>(command);
+    }};
 
 }  // namespace ctl

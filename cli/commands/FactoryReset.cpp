@@ -67,7 +67,7 @@ extern const Verb FACTORY_RESET{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-        command.footer(helpFooter({.controller = true, .all = true}));
+        command.footer(helpFooter({.controller = true, .claims = true, .all = true}));
         return std::make_unique<FactoryResetCommand>(command);
     }};
 

@@ -193,16 +193,16 @@ private:
 
 }  // namespace
 
-extern const Verb GET{
-    "get",
-    "reads parameters from the controller",
-    false,
-    Claims::TheController,
-    UnderAll::EachController,
-    [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-        command.footer(helpFooter({.param = true, .controller = true, .all = true}));
-        return std::make_unique<GetCommand>(command);
-    }};
+extern const Verb GET{"get",
+                      "reads parameters from the controller",
+                      false,
+                      Claims::TheController,
+                      UnderAll::EachController,
+                      [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
+                          command.footer(helpFooter(
+                              {.param = true, .controller = true, .claims = true, .all = true}));
+                          return std::make_unique<GetCommand>(command);
+                      }};
 
 extern const Verb SET{
     "set",
@@ -211,7 +211,8 @@ extern const Verb SET{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-        command.footer(helpFooter({.param = true, .value = true, .controller = true, .all = true}));
+        command.footer(helpFooter(
+            {.param = true, .value = true, .controller = true, .claims = true, .all = true}));
         return std::make_unique<SetCommand>(command);
     }};
 

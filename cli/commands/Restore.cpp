@@ -110,7 +110,8 @@ extern const Verb RESTORE{
     Claims::TheController,
     UnderAll::EachController,
     [](CLI::App& command, Program&) -> std::unique_ptr<Command> {
-        command.footer(helpFooter({.value = true, .controller = true, .all = true}));
+        command.footer(
+            helpFooter({.value = true, .controller = true, .claims = true, .all = true}));
         return std::make_unique<RestoreCommand>(command);
     }};
 

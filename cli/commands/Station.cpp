@@ -351,7 +351,7 @@ int commandStation(CommandContext& context, const StationOptions& options) {
 class StationCommand final : public Command {
 public:
     explicit StationCommand(CLI::App& command) {
-        command.footer(helpFooter({.value = true, .controller = true}));
+        command.footer(helpFooter({.value = true, .controller = true, .claims = true}));
         command.add_option("PROFILE", m_options.profile, "the backup file every unit gets")
             ->required()
             ->option_text("FILE");

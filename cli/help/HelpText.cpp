@@ -70,7 +70,9 @@ std::string helpFooter(const FooterParts& parts) {
     std::string statuses = "Exit status:";
     for (const ExitStatus& status : exitStatuses()) {
         const bool shown = status.code == EXIT_OK || status.code == EXIT_USAGE ||
-                           (status.code == EXIT_DIFFERS ? parts.differs : parts.controller);
+                           (status.code == EXIT_DIFFERS   ? parts.differs
+                            : status.code == EXIT_CLAIMED ? parts.claims
+                                                          : parts.controller);
         if (shown) {
             // The meanings in one column, also beside 130.
             std::string code = std::to_string(status.code);

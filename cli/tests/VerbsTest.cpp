@@ -84,7 +84,8 @@ TEST_F(Ctl, EveryVerbIsWhereItsRowSaysItIs) {
 TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
     const ctl::CommandLine line;
     // What each command's footer tells: how PARAM and VALUE are written, the exit statuses
-    // of a command that talks to a controller (2 to 5), 6, and the order under --all.
+    // of a command that talks to a controller (2 to 4, 130), 5 for one that claims it (as its
+    // row says), 6, and the order under --all.
     struct Footer {
         const char* verb;
         bool param, value, controller, differs;
@@ -142,6 +143,8 @@ TEST_F(Ctl, EveryHelpIsForPeopleAndTellsOnlyWhatConcernsItsCommand) {
                   footer->controller);
         EXPECT_EQ(help.find("\n  6    the file and the controller differ") != std::string::npos,
                   footer->differs);
+        EXPECT_EQ(help.find("\n  5    the controller is in use") != std::string::npos,
+                  verb->claims == ctl::Claims::TheController);
         EXPECT_EQ(help.find("With --all the exit status") != std::string::npos,
                   verb->all == ctl::UnderAll::EachController);
         EXPECT_NE(help.find("\n  1    bad usage"), std::string::npos);
