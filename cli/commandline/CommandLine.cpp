@@ -159,14 +159,14 @@ CommandLine::CommandLine(Definitions definitions)
                    "(default 1000)")
         ->option_text("MS")
         ->transform(decimalNumber())
-        ->check(CLI::Range(10, 600000));
+        ->check(within(10, 600000, "ms"));
     app.add_flag("--verbose", m_global.verbose, "show the device search's findings on stderr");
     app.add_option("--wait", m_global.waitSeconds,
                    "wait up to SECONDS while the window or another ostrelctl holds the "
                    "controller (default 0: exit 5 at once)")
         ->option_text("SECONDS")
         ->transform(decimalNumber())
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(within(0, 86400, "seconds"));
 
     m_entries.reserve(verbs().size());
     for (const Verb* verb : verbs()) {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
+#include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/help/CompletionScript.h"
 #include "cli/help/HelpText.h"
@@ -15,7 +16,7 @@ public:
     CompletionCommand(CLI::App& command, Program& program) : m_program(program) {
         command.add_option("SHELL", m_shell, "bash, zsh or fish")
             ->required()
-            ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+            ->check(oneOf({"bash", "zsh", "fish"}));
     }
 
     int run(CommandContext& context) override {

@@ -1,5 +1,9 @@
 #include "cli/commands/OptionChecks.h"
 
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
 namespace ctl {
 
 const CLI::Validator& decimalNumber() {
@@ -22,6 +26,41 @@ const CLI::Validator& decimalNumber() {
         },
         "", "DECIMAL");
     return DECIMAL;
+}
+
+CLI::Validator within(double low, double high, const std::string& unit) {
+    auto shown = [](double number) {
+        char text[32];
+        const auto end =
+            std::to_chars(std::begin(text), std::end(text), number, std::chars_format::fixed).ptr;
+        return std::string(text, end);
+    };
+    const std::string range = shown(low) + " to " + shown(high) + " " + unit;
+    return CLI::Validator(
+        [low, high, range](std::string& text) {
+            double number = 0;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), number);
+            const bool inside = error == std::errc() && end == text.data() + text.size() &&
+                                number >= low && number <= high;
+            return inside ? std::string() : "\"" + text + "\" is outside " + range;
+        },
+        "", "WITHIN");
+}
+
+CLI::Validator oneOf(std::initializer_list<const char*> words) {
+    std::vector<std::string> taken(words.begin(), words.end());
+    std::string list;
+    for (const std::string& word : taken) {
+        list += (list.empty() ? "" : word == taken.back() ? " or " : ", ") + word;
+    }
+    return CLI::Validator(
+        [taken, list](std::string& text) {
+            return std::find(taken.begin(), taken.end(), text) != taken.end()
+                       ? std::string()
+                       : "\"" + text + "\" is none of " + list;
+        },
+        "", "ONEOF");
 }
 
 CLI::Validator notEmpty(const std::string& what) {

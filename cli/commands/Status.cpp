@@ -162,7 +162,7 @@ public:
             .add_option("--watch", m_options.watchSeconds, "one status every SECONDS until Ctrl-C")
             ->option_text("SECONDS")
             ->transform(decimalNumber())
-            ->check(CLI::Range(0.1, 86400.0));
+            ->check(within(0.1, 86400, "seconds"));
     }
 
     int run(CommandContext& context) override { return commandStatus(context, m_options); }
