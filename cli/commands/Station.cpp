@@ -323,8 +323,9 @@ int commandStation(CommandContext& context, const StationOptions& options) {
     const std::vector<HIDDescriptor> attached = watch.attached();
     if (!options.includeAttached && !attached.empty()) {
         context.console.err << "ostrelctl: " << attached.size()
-                            << " controllers already attached are left alone "
-                               "(--include-attached programs them too)\n";
+                            << (attached.size() == 1 ? " controller already attached is"
+                                                     : " controllers already attached are")
+                            << " left alone (--include-attached programs them too)\n";
     }
     // Said once the watch is listening, before any unit can print: any controller plugged in
     // from now on is programmed.

@@ -266,7 +266,7 @@ TEST_P(StationWatch, OtherFamilyWithoutConvertFailsEveryArrivalAndLeavesTheAttac
             "; nothing written (--convert writes the nearest values)"));
     }
     EXPECT_EQ(lines.back(), "0 passed, 2 failed");
-    EXPECT_NE(result.err.find("1 controllers already attached are left alone"), std::string::npos);
+    EXPECT_NE(result.err.find("1 controller already attached is left alone"), std::string::npos);
     for (const int unit : {1, 2, 3}) {
         EXPECT_EQ(paramWrites(*m_runner->controller(unit)), 0u) << unit;
     }
