@@ -7,12 +7,19 @@
 option(OSTREL_HARDENING "Build with Debian's hardening flags, as the package ships" OFF)
 
 # For the programs the package installs. The toolchain's version stamps (.comment) are of
-# no use in an installed program.
+# no use in an installed program. Only what a program uses goes into it: the linker drops
+# every function and datum no one calls (each in a section of its own, below), most of the
+# static C++ runtime among them, and packs the relative relocations (glibc 2.36's DT_RELR),
+# which also leaves the loader less to do at each start.
 function(ostrel_packaged_program target)
   if(OSTREL_HARDENING)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>
       VERBATIM)
+    target_link_options(${target} PRIVATE -Wl,--gc-sections)
+    if(OSTREL_LINKER_PACKS_RELATIVE_RELOCS)
+      target_link_options(${target} PRIVATE -Wl,-z,pack-relative-relocs)
+    endif()
   endif()
 endfunction()
 
@@ -68,6 +75,9 @@ if("-fcf-protection=full" IN_LIST hardening_cxxflags)
 endif()
 add_compile_options(${hardening_cppflags} ${hardening_cxxflags})
 add_link_options(${hardening_ldflags})
+# For ostrel_packaged_program's dropping of what no one uses.
+add_compile_options(-ffunction-sections -fdata-sections)
+check_linker_flag(CXX "LINKER:-z,pack-relative-relocs" OSTREL_LINKER_PACKS_RELATIVE_RELOCS)
 
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES CXX)
