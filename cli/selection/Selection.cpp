@@ -130,12 +130,14 @@ Selection selectControllers(platform::HidPlatform& platform, const std::string& 
         return refuse(EXIT_NO_DEVICE, NO_CONTROLLER);
     }
     if (found.size() > 1) {
+        // "before the command": after get, --all is get's own (every parameter).
         for (const auto& descriptor : found) {
             selection.listing.push_back(locationText(*descriptor) + "  " + descriptor->path);
         }
-        return refuse(EXIT_NO_DEVICE, std::to_string(found.size()) +
-                                          " controllers found; choose one with --device "
-                                          "LOCATION, or give --all for every one");
+        return refuse(EXIT_NO_DEVICE,
+                      std::to_string(found.size()) +
+                          " controllers found; choose one with --device "
+                          "LOCATION, or give --all before the command for every one");
     }
     selection.chosen = std::move(found);
     return selection;

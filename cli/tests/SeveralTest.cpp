@@ -63,6 +63,7 @@ TEST_F(Several, ASelectorChoosesOneControllerOrSaysWhyNone) {
          "4 controllers found; choose one with --device LOCATION",
          false,
          false},
+        {{"get", "--all"}, 2, "or give --all before the command for every one", false, false},
         {{"--device", "sim-2", "set", "0x03", "7"}, 0, "(written and read back)", false, true},
         {{"--device", first.path(), "set", "0x03", "8"}, 0, "(written and read back)", true, false},
         {{"--device", "sim-7", "set", "0x03", "7"},
