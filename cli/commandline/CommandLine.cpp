@@ -151,8 +151,8 @@ CommandLine::CommandLine(Definitions definitions)
     device->option_text("LOCATION")->check(notEmpty("selector: give a location or a device path"));
     app.add_flag("--all", m_global.all,
                  verbsOnEach() +
-                     " on every attached controller at once, output grouped by location, then a "
-                     "summary table")
+                     " on every attached controller at once, output grouped by location (one "
+                     "JSON array with --json, one CSV table with --csv), then a summary table")
         ->excludes(device);
     app.add_option("--timeout", m_global.timeoutMs,
                    "how long one answer of the controller may take, retries included "
@@ -251,7 +251,10 @@ int CommandLine::runOnEvery(Entry& entry, CommandContext& context) {
         return code;
     }
     Command& command = *entry.values;
-    return runOnAll(context, command.json(), input,
+    const AllOutput output = command.json()  ? AllOutput::Json
+                             : command.csv() ? AllOutput::Csv
+                                             : AllOutput::Grouped;
+    return runOnAll(context, output, input,
                     [&command](CommandContext& own) { return command.runOnEach(own); });
 }
 

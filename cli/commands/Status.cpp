@@ -173,6 +173,7 @@ public:
         return EXIT_OK;
     }
     bool json() const override { return m_options.json; }
+    bool csv() const override { return m_options.csv; }
     bool endsWithItsReader() const override { return m_options.watchSeconds > 0; }
 
 private:

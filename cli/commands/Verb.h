@@ -30,6 +30,9 @@ public:
     virtual int runOnEach(CommandContext& context);
     // Whether its output is one JSON document, which --all gathers into an array.
     virtual bool json() const;
+    // Whether its output is comma-separated values under a header line, which --all gathers
+    // into one table with the location first.
+    virtual bool csv() const;
     // Whether it ends when nobody reads its output any more, which is then no failure
     // (status --watch).
     virtual bool endsWithItsReader() const;

@@ -31,6 +31,10 @@ bool Command::json() const {
     return false;
 }
 
+bool Command::csv() const {
+    return false;
+}
+
 bool Command::endsWithItsReader() const {
     return false;
 }

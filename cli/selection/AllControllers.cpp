@@ -49,6 +49,18 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// `text` as one field of a CSV line: quoted when it holds a comma or a quote.
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted + '"';
+}
+
 // The summary: each controller's exit status, and the columns some controller has: what a
 // writing command wrote, how many values a diff found different.
 void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs) {
@@ -83,7 +95,7 @@ void printTable(std::ostream& out, const std::vector<std::unique_ptr<Run>>& runs
 
 }  // namespace
 
-int runOnAll(CommandContext& context, bool asJson, const std::string& input,
+int runOnAll(CommandContext& context, AllOutput output, const std::string& input,
              const std::function<int(CommandContext&)>& command) {
     platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     Selection selection =
@@ -124,10 +136,26 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
     std::vector<int> codes;
     std::ostream& out = context.console.out;
     json array = json::array();
+    bool headed = false;  // CSV: the header line printed
     for (const auto& run : runs) {
         codes.push_back(run->code);
         const std::string location = locationText(*run->descriptor);
-        if (asJson) {
+        if (output == AllOutput::Csv) {
+            // Every controller's header is the same: printed once.
+            const std::vector<std::string> rows = lines(run->out.str());
+            for (std::size_t i = headed ? 1 : 0; i < rows.size(); ++i) {
+                out << (i == 0 ? "location" : csvField(location)) << ',' << rows[i] << '\n';
+            }
+            headed = headed || !rows.empty();
+            for (const std::string& line : lines(run->err.str())) {
+                const std::string_view prefix = "ostrelctl: ";
+                context.console.err
+                    << prefix << location << ": "
+                    << (line.starts_with(prefix) ? line.substr(prefix.size()) : line) << '\n';
+            }
+            continue;
+        }
+        if (output == AllOutput::Json) {
             json item = {{"location", run->descriptor->location},
                          {"path", run->descriptor->path},
                          {"exitStatus", run->code}};
@@ -145,11 +173,11 @@ int runOnAll(CommandContext& context, bool asJson, const std::string& input,
             out << line << '\n';
         }
     }
-    if (asJson) {
+    if (output == AllOutput::Json) {
         out << array.dump(2) << '\n';
     }
-    // With --json the output stays one JSON document; the table goes beside it.
-    printTable(asJson ? context.console.err : out, runs);
+    // With --json or --csv the output stays one document; the table goes beside it.
+    printTable(output == AllOutput::Grouped ? out : context.console.err, runs);
     const int worst = worstExit(codes);
     if (worst != EXIT_OK) {
         // A controller that differs from the file (diff --exit-code) did what was asked.

@@ -1,7 +1,9 @@
 // Several controllers: choosing one by where it is plugged, and --all on every one at once.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cli/commands/GetSet.h"
 #include "cli/context/ExitStatus.h"
@@ -234,6 +236,28 @@ TEST_F(Several, AllSummaryHasTheColumnsItsCommandFills) {
     }
     EXPECT_EQ(m_controllers[2]->firmware().paramByte(ADDR_DELAY),
               m_controllers[0]->firmware().paramByte(ADDR_DELAY));
+}
+
+// --all status --csv is one table a spreadsheet takes: one header, the location first, a
+// row a controller that answered; what the others said and the summary on stderr.
+TEST_F(Several, AllStatusAsCsvIsOneTable) {
+    plug();
+    filterFrames(plug(), [](std::span<const std::uint8_t>) { return false; });
+    plug();
+    const RunResult result = run({"--timeout", "50", "--all", "status", "--csv"});
+    EXPECT_EQ(result.code, 4);
+    std::istringstream out(result.out);
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(out, row);) {
+        rows.push_back(row);
+    }
+    ASSERT_EQ(rows.size(), 3u) << result.out;
+    EXPECT_TRUE(rows[0].starts_with("location,time,firmware,mode,Voltage In,")) << rows[0];
+    EXPECT_TRUE(rows[1].starts_with("sim-1,") && rows[2].starts_with("sim-3,")) << result.out;
+    EXPECT_EQ(std::count(rows[1].begin(), rows[1].end(), ','),
+              std::count(rows[0].begin(), rows[0].end(), ','));
+    EXPECT_TRUE(result.err.starts_with("ostrelctl: sim-2: ")) << result.err;
+    EXPECT_NE(result.err.find("LOCATION  RESULT\n"), std::string::npos) << result.err;
 }
 
 TEST_F(Several, AllEndsWithTheWorstControllersExitStatus) {
