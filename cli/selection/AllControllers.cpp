@@ -184,14 +184,14 @@ int runOnAll(CommandContext& context, AllOutput output, const std::string& input
         const auto differ = std::count(codes.begin(), codes.end(), EXIT_DIFFERS);
         const auto failed = std::count_if(codes.begin(), codes.end(),
                                           [](int c) { return c != EXIT_OK && c != EXIT_DIFFERS; });
-        const std::string controllers = " of " + std::to_string(codes.size()) + " controllers ";
-        const std::string differs = differ == 1 ? " differs" : " differ";
-        const std::string said =
-            failed == 0
-                ? std::to_string(differ) + controllers + differs.substr(1) + " from the file"
-            : differ == 0 ? std::to_string(failed) + controllers + "failed"
-                          : std::to_string(failed) + controllers + "failed and " +
-                                std::to_string(differ) + differs + " from the file";
+        const std::string differing =
+            (differ == 1 ? "differs" : "differ") + std::string(" from the file");
+        std::string said = std::to_string(failed != 0 ? failed : differ) + " of " +
+                           std::to_string(codes.size()) + " controllers " +
+                           (failed != 0 ? "failed" : differing);
+        if (failed != 0 && differ != 0) {
+            said += " and " + std::to_string(differ) + " " + differing;
+        }
         context.console.err << "ostrelctl: " << said << "; the worst exit status is " << worst
                             << '\n';
     }
