@@ -59,6 +59,11 @@ std::vector<HIDDescriptor> ControllerWatch::attached() const {
     return m_attached;
 }
 
+std::vector<ControllerEvent> ControllerWatch::attachedLookalikes() const {
+    std::lock_guard lock(m_mutex);
+    return m_lookalikesAtStart;
+}
+
 bool ControllerWatch::cancelled() const {
     std::lock_guard lock(m_mutex);
     return m_cancelled;
@@ -106,6 +111,10 @@ bool ControllerWatch::search(std::vector<ControllerEvent>& events) {
         m_lookalikes = std::move(lookalikesNow);
         std::lock_guard lock(m_mutex);
         m_attached = std::move(now);
+        for (const Lookalike& item : lookalikes) {
+            m_lookalikesAtStart.push_back(
+                {ControllerEvent::Kind::NotAController, item.device, item.why});
+        }
         return true;
     }
     // A path the platform said went away is a new device wherever it shows again.

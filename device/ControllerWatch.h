@@ -38,6 +38,9 @@ public:
 
     // The controllers attached as the last search found them, in discovery's order.
     std::vector<HIDDescriptor> attached() const;
+    // The devices that only looked like a controller in the first whole search, as
+    // NotAController events; later ones come from next().
+    std::vector<ControllerEvent> attachedLookalikes() const;
 
     // Waits until controllers came or went, `timeout` passed, or cancel(); returns what
     // changed since the last call: departures first, then arrivals, then the arrivals of
@@ -64,15 +67,17 @@ private:
     bool waitForWord(std::chrono::milliseconds limit);
 
     platform::HidPlatform& m_platform;
-    std::unique_ptr<platform::HidWatch> m_watch;  // null: polling
-    std::vector<HIDDescriptor> m_attached;        // read by attached() on any thread
-    std::vector<HIDDescriptor> m_lookalikes;      // the last search's, the next()'s thread only
-    std::vector<std::string> m_departed;          // paths gone, not yet compared
+    std::unique_ptr<platform::HidWatch> m_watch;       // null: polling
+    std::vector<HIDDescriptor> m_attached;             // read by attached() on any thread
+    std::vector<ControllerEvent> m_lookalikesAtStart;  // likewise
+    std::vector<HIDDescriptor> m_lookalikes;  // the last search's, the next()'s thread only
+    std::vector<std::string> m_departed;      // paths gone, not yet compared
     // When the next search is due: by the clock, after a notification, or never (until one).
     std::chrono::steady_clock::time_point m_searchAt;
     bool m_baseline = false;  // a whole search has told what was attached to begin with
 
-    mutable std::mutex m_mutex;  // m_attached, m_cancelled, m_polling; the clock's wait
+    mutable std::mutex m_mutex;  // m_attached and those at start, m_cancelled, m_polling; the
+                                 // clock's wait
     std::condition_variable m_woken;
     bool m_cancelled = false;
     bool m_polling = false;

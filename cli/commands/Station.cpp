@@ -335,6 +335,9 @@ int commandStation(CommandContext& context, const StationOptions& options) {
         for (const HIDDescriptor& controller : attached) {
             station.arrive(controller);
         }
+        for (const ControllerEvent& other : watch.attachedLookalikes()) {
+            station.refuse(other.controller, other.why);
+        }
     }
     while (!context.interrupted.load() && !station.broken()) {
         for (const ControllerEvent& event : watch.next(CTRL_C_LATENCY)) {

@@ -369,32 +369,38 @@ TEST_F(Station, ConvertAndFactoryResetFirstPass) {
 }
 
 // A unit another ostrelctl holds and a silent one fail, each with why and nothing written,
-// while the one beside them passes; each is programmed once while it stays plugged in.
+// while the one beside them passes; each is programmed once while it stays plugged in. A
+// device attached that only looks like a controller is said as one that arrives would be.
 TEST_F(Station, AClaimedAndASilentUnitFailWhileTheOtherPasses) {
     takeProfile(0x12);
     plan("plug:1@0,plug:2@0,plug:3@0");
+    const auto lookalike = m_platform.addDevice(sim::SimulatedOstrel::identity(0x1234, {}, "1-9"));
     sim::SimulatedOstrel& claimed = *m_runner->controller(1);
     const platform::ClaimResult other = m_platform.claim(claimed.path().c_str(), "ostrelctl");
     ASSERT_EQ(other.status, platform::ClaimStatus::Held);
     filterFrames(*m_runner->controller(2), [](auto) { return false; });
     const auto started = std::chrono::steady_clock::now();
     start({"--timeout", "300", "station", "--include-attached", m_profile.path()});
-    ASSERT_EQ(waitForUnits(3).size(), 3u);
+    ASSERT_EQ(waitForUnits(4).size(), 4u);
     // One timeout in all: the silent unit holds nobody up.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     std::this_thread::sleep_for(300ms);  // a second round would show by now
     const RunResult result = stop();
     EXPECT_EQ(result.code, ctl::worstExit({ctl::EXIT_CLAIMED, ctl::EXIT_TIMEOUT}));
     std::vector<std::string> lines = m_shared.lines();
-    ASSERT_EQ(lines.size(), 5u) << result.out;
+    ASSERT_EQ(lines.size(), 6u) << result.out;
     std::sort(lines.begin() + 1, lines.end() - 1);
-    EXPECT_EQ(lines[1], "sim-1  FAIL  the controller is in use by ostrelctl (pid " +
+    EXPECT_EQ(lines[1],
+              "1-9  SKIP  not a controller the station programs: another product id "
+              "(0x1234); nothing written");
+    EXPECT_EQ(lines[2], "sim-1  FAIL  the controller is in use by ostrelctl (pid " +
                             std::to_string(m_platform.claimHolder(claimed.path()).pid) +
                             "); close it or use --wait");
-    EXPECT_EQ(lines[2],
+    EXPECT_EQ(lines[3],
               "sim-2  FAIL  no answer from the controller to the status request within 300 ms");
-    EXPECT_TRUE(lines[3].starts_with("sim-3  PASS  firmware 1.2, 3 written, 37 verified, "));
-    EXPECT_EQ(lines[4], "1 passed, 2 failed");
+    EXPECT_TRUE(lines[4].starts_with("sim-3  PASS  firmware 1.2, 3 written, 37 verified, "));
+    EXPECT_EQ(lines[5], "1 passed, 2 failed");
+    EXPECT_EQ(lookalike->writeCount(), 0u);
     EXPECT_TRUE(claimed.device().writes().empty());
     EXPECT_EQ(paramWrites(*m_runner->controller(2)), 0u);
     EXPECT_EQ(paramWrites(*m_runner->controller(3)), 3u);
