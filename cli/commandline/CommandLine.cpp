@@ -159,7 +159,7 @@ CommandLine::CommandLine(Definitions definitions)
                    "(default 1000)")
         ->option_text("MS")
         ->transform(decimalNumber())
-        ->check(within(10, 600000, "ms"));
+        ->check(within(10, 600000, "ms", true));
     app.add_flag("--verbose", m_global.verbose, "show the device search's findings on stderr");
     app.add_option("--wait", m_global.waitSeconds,
                    "wait up to SECONDS while the window or another ostrelctl holds the "

@@ -28,7 +28,7 @@ const CLI::Validator& decimalNumber() {
     return DECIMAL;
 }
 
-CLI::Validator within(double low, double high, const std::string& unit) {
+CLI::Validator within(double low, double high, const std::string& unit, bool whole) {
     auto shown = [](double number) {
         char text[32];
         const auto end =
@@ -37,7 +37,10 @@ CLI::Validator within(double low, double high, const std::string& unit) {
     };
     const std::string range = shown(low) + " to " + shown(high) + " " + unit;
     return CLI::Validator(
-        [low, high, range](std::string& text) {
+        [low, high, range, unit, whole](std::string& text) {
+            if (whole && text.find('.') != std::string::npos) {
+                return "\"" + text + "\" is not a whole number of " + unit;
+            }
             double number = 0;
             const auto [end, error] =
                 std::from_chars(text.data(), text.data() + text.size(), number);

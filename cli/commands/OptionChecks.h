@@ -13,8 +13,9 @@ namespace ctl {
 const CLI::Validator& decimalNumber();
 
 // A number from `low` to `high` in `unit`, said in those words when it is not ("0" is outside
-// 0.1 to 86400 seconds); after decimalNumber, which leaves only digits and a point.
-CLI::Validator within(double low, double high, const std::string& unit);
+// 0.1 to 86400 seconds), and without a fraction when `whole`; after decimalNumber, which
+// leaves only digits and a point.
+CLI::Validator within(double low, double high, const std::string& unit, bool whole = false);
 
 // One of `words`, said with all of them when it is not.
 CLI::Validator oneOf(std::initializer_list<const char*> words);

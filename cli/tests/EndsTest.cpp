@@ -93,6 +93,7 @@ TEST_F(Ctl, EveryStopIsSaidAndCtrlCFinishesTheWriteInProgress) {
          "--timeout: \"9\" is outside 10 to 600000 ms",
          0},
         {{"--wait", "00.5", "get", "0x03"}, 1, NEVER, 0, "Delay before PSU startup: 9 [s]", 0},
+        {{"--timeout", "10.5", "status"}, 1, NEVER, 1, "\"10.5\" is not a whole number of ms", 0},
         {{"status", "--watch", "0.09"}, 1, NEVER, 1, "\"0.09\" is outside 0.1 to 86400 seconds", 0},
         {{"set", "0x03", "7"},
          1,
