@@ -14,6 +14,12 @@ namespace {
 
 constexpr std::size_t MAX_FAULTS_SHOWN = 20;
 
+// How messages name what was read: "-" is the standard input, as backup's "-" is said to be
+// the standard output.
+std::string inputName(const std::string& path) {
+    return path == "-" ? "standard input" : path;
+}
+
 // The backup in `content`, read from `path`; false after listing its faults.
 bool parseChecked(CommandContext& context, const std::string& path, const std::string& content,
                   Backup& backup) {
@@ -23,11 +29,11 @@ bool parseChecked(CommandContext& context, const std::string& path, const std::s
         return true;
     }
     for (std::size_t i = 0; i < faults.size() && i < MAX_FAULTS_SHOWN; ++i) {
-        say(context, path + ": " + faults[i]);
+        say(context, inputName(path) + ": " + faults[i]);
     }
     if (faults.size() > MAX_FAULTS_SHOWN) {
-        say(context,
-            path + ": and " + std::to_string(faults.size() - MAX_FAULTS_SHOWN) + " faults more");
+        say(context, inputName(path) + ": and " + std::to_string(faults.size() - MAX_FAULTS_SHOWN) +
+                         " faults more");
     }
     return false;
 }
@@ -72,12 +78,12 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     content.resize(static_cast<std::size_t>(stream->gcount()));
     if (content.size() > BACKUP_FILE_LIMIT) {
         fail(context, EXIT_USAGE,
-             path + ": too large for a backup file (at most " + std::to_string(BACKUP_FILE_LIMIT) +
-                 " bytes)");
+             inputName(path) + ": too large for a backup file (at most " +
+                 std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
         return false;
     }
     if (stream->bad()) {
-        fail(context, EXIT_USAGE, path + ": cannot be read");
+        fail(context, EXIT_USAGE, inputName(path) + ": cannot be read");
         return false;
     }
     return true;
