@@ -122,6 +122,17 @@ bool ControllerWatch::search(std::vector<ControllerEvent>& events) {
         return std::any_of(m_departed.begin(), m_departed.end(),
                            [&](const std::string& path) { return samePath(path, item.path); });
     };
+    // A controller being pulled out may lose its USB device, and with it its location, a
+    // moment before its node: still the one attached at that path, until the node goes.
+    for (HIDDescriptor& item : now) {
+        const auto before =
+            std::find_if(m_attached.begin(), m_attached.end(), [&](const HIDDescriptor& old) {
+                return samePath(old.path, item.path) && !old.location.empty();
+            });
+        if (item.location.empty() && before != m_attached.end() && !wentAway(item)) {
+            item.location = before->location;
+        }
+    }
     std::lock_guard lock(m_mutex);
     for (const HIDDescriptor& before : m_attached) {
         if (!among(before, now) || wentAway(before)) {

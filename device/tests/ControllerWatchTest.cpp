@@ -167,6 +167,23 @@ INSTANTIATE_TEST_SUITE_P(NotifiedAndPolling, ControllerWatchTest, ::testing::Boo
                              return each.param ? "Notified" : "Polling";
                          });
 
+// A controller being pulled out may lose its USB device (its location) a moment before its
+// node, as the kernel takes them down: it departs once, as where it was, when the node goes.
+TEST(ControllerWatch, AControllerThatLosesItsLocationBeforeItsNodeDepartsOnce) {
+    platform::SimHidPlatform platform;
+    platform.setNotifications(false);
+    const auto plugged = platform.addDevice(
+        sim::SimulatedOstrel::identity(OSTREL_PRODUCT_ID, "/dev/hidraw1", "2-1"));
+    ControllerWatch watch(platform);
+    const auto going =
+        platform.addDevice(sim::SimulatedOstrel::identity(OSTREL_PRODUCT_ID, "/dev/hidraw1", ""));
+    plugged->unplug();
+    EXPECT_TRUE(quiet(watch));
+    going->unplug();
+    EXPECT_EQ(take(watch, 1), std::vector<std::string>{"-2-1"});
+    EXPECT_TRUE(quiet(watch));
+}
+
 // Only the platform's word tells a controller pulled out and plugged in again at the same
 // path and place between two searches from one that stayed.
 TEST(ControllerWatch, AReplugAtTheSamePathIsADepartureAndAnArrival) {
