@@ -54,6 +54,19 @@ std::unique_ptr<HArray> WaitingInterface::nextReport(
     }
 }
 
+namespace {
+
+// Whether a controller is still at the path and place it was chosen at.
+bool stillThere(platform::HidPlatform& platform, const HIDDescriptor& chosen) {
+    bool same = false;
+    for (const auto& present : findControllers(platform, nullptr)) {
+        same = same || (present->path == chosen.path && present->location == chosen.location);
+    }
+    return same;
+}
+
+}  // namespace
+
 Controller::Controller(platform::HidPlatform& platform, ParamTable& table, const Options& options)
     : m_platform(platform), m_table(table), m_options(options) {
     m_options.attempts = std::max(1, m_options.attempts);
@@ -75,11 +88,7 @@ Controller::Found Controller::open(const HIDDescriptor& chosen) {
     // The controller may have been unplugged and another device plugged in under the same
     // path since it was chosen: once open, the path must still be a controller at the same
     // place, or nothing is sent to it.
-    bool same = false;
-    for (const auto& present : findControllers(m_platform, nullptr)) {
-        same = same || (present->path == chosen.path && present->location == chosen.location);
-    }
-    if (!same) {
+    if (!stillThere(m_platform, chosen)) {
         m_channel.reset();
         return Found::Moved;
     }
@@ -159,7 +168,12 @@ Outcome Controller::ask(Want want, std::uint8_t address, int size, HArray& answe
             }
         }
     }
-    return m_channel->connected() ? Outcome::Timeout : Outcome::Lost;
+    // No answer from a controller whose node went meanwhile: it was pulled out.
+    if (!m_channel->connected() || !stillThere(m_platform, m_channel->descriptor())) {
+        m_lost = true;
+        return Outcome::Lost;
+    }
+    return Outcome::Timeout;
 }
 
 Outcome Controller::status(StatusReport& status) {
@@ -205,7 +219,20 @@ Outcome Controller::sent(bool written) {
         return Outcome::Ok;
     }
     m_refusal = m_platform.lastError();
-    if (!m_channel->connected() || !drain()) {
+    // A controller being pulled out refuses writes a moment before the system takes its node
+    // away (and its place first): the refusal stands once the controller has stayed where it
+    // was for one answer's time.
+    constexpr auto RETRY = std::chrono::milliseconds(20);
+    const HIDDescriptor& chosen = m_channel->descriptor();
+    const auto deadline = std::chrono::steady_clock::now() + m_options.timeout;
+    bool there = true;
+    while (there && m_channel->connected() && std::chrono::steady_clock::now() < deadline) {
+        there = stillThere(m_platform, chosen);
+        if (there) {
+            std::this_thread::sleep_for(RETRY);
+        }
+    }
+    if (!there || !m_channel->connected() || !drain()) {
         m_lost = true;
         return Outcome::Lost;
     }

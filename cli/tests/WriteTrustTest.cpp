@@ -60,6 +60,28 @@ TEST_F(Trust, AWriteTheSystemRefusesIsAnErrorAndNothingClaimsItWasSent) {
     }
 }
 
+// A controller being pulled out refuses the write a moment before its channel hears that it
+// went: that is the controller lost (3), not a refusal (4).
+TEST_F(Trust, AWriteRefusedAsTheControllerGoesIsALoss) {
+    sim::SimulatedOstrel& controller = plug();
+    std::jthread unplugging;
+    // The status request goes through; the write after it is refused, and 200 ms later the
+    // device is gone.
+    controller.device().setWriteHook([&](auto frame) {
+        controller.firmware().receive(frame);
+        platform::SimBehaviour refusing;
+        refusing.writesFail = true;
+        controller.device().setBehaviour(refusing);
+        unplugging = std::jthread([&controller] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            controller.device().unplug();
+        });
+    });
+    const RunResult result = run({"--timeout", "5000", "set", "delay-before-psu-startup", "9"});
+    EXPECT_EQ(result.code, 3) << result.err;
+    EXPECT_NE(result.err.find("the controller was lost"), std::string::npos) << result.err;
+}
+
 TEST_F(Trust, ALateAnswerToAnEarlierReadIsNotTakenForTheReadBack) {
     for (const bool restore : {false, true}) {
         SCOPED_TRACE(restore ? "restore" : "set");
