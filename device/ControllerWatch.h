@@ -46,8 +46,9 @@ public:
     // changed since the last call: departures first, then arrivals, then the arrivals of
     // devices that only look like a controller (their departures are not told), each in
     // discovery's order. A controller is the same one while its location and path stay the
-    // same and the platform does not say its path went away; one pulled out and plugged in
-    // again between two searches is a departure and an arrival. A search that fails part way
+    // same (or only its location went: it is being pulled out) and the platform does not say
+    // its path went away; one pulled out and plugged in again between two searches is a
+    // departure and an arrival. A search that fails part way
     // changes nothing and is tried again after POLL_INTERVAL. Empty on timeout and after
     // cancel(). One thread at a time.
     std::vector<ControllerEvent> next(std::chrono::milliseconds timeout);
