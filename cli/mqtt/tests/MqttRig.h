@@ -3,6 +3,7 @@
 // openssl), mosquitto_sub as the subscriber, and processes to start, signal and kill.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -84,10 +85,18 @@ inline int freePort() {
     return port;
 }
 
+// The probe comes from PROBE_SOURCE: a broker still starting logs its connection late, and
+// its log must not count it among the connections of the program under test.
+constexpr const char* PROBE_SOURCE = "127.0.0.2";
 inline bool accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, PROBE_SOURCE, &address.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
+    }
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     const bool connected =
