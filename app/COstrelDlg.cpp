@@ -5,12 +5,12 @@
 #include <optional>
 #include <utility>
 
-#include "app/Cp1252.h"
+#include "params/Cp1252.h"
 #include "app/DialogTemplate.h"
-#include "app/OutsideText.h"
+#include "core/texts/OutsideText.h"
 #include "app/Resource.h"
-#include "app/StatusText.h"
-#include "app/StrictValue.h"
+#include "core/texts/StatusText.h"
+#include "params/StrictValue.h"
 #include "app/StringTable.h"
 #include "device/HIDDevices.h"
 #include "device/Wire.h"

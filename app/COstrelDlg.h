@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/DialogWindow.h"
-#include "app/StatusText.h"
+#include "core/texts/StatusText.h"
 #include "device/HArray.h"
 #include "device/HIDDescriptor.h"
 #include "device/HIDDevice.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/mqtt/MqttMessages.h"
-#include "cli/mqtt/tests/MqttRig.h"
+#include "services/mqtt/MqttMessages.h"
+#include "services/mqtt/tests/MqttRig.h"
 
 namespace {
 

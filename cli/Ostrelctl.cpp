@@ -4,7 +4,7 @@
 #include <ostream>
 #include <streambuf>
 
-#include "app/OutsideText.h"
+#include "core/texts/OutsideText.h"
 #include "cli/commandline/CommandLine.h"
 
 namespace ctl {

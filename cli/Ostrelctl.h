@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "cli/context/Context.h"
+#include "core/context/Context.h"
 
 namespace ctl {
 

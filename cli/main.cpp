@@ -26,7 +26,7 @@
 #endif
 
 #include "cli/Ostrelctl.h"
-#include "cli/mqtt/Mqtt.h"
+#include "services/mqtt/Mqtt.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/PlugPlan.h"

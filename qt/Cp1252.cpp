@@ -1,6 +1,6 @@
 #include "qt/Cp1252.h"
 
-#include "app/Cp1252.h"
+#include "params/Cp1252.h"
 
 namespace qtui {
 namespace {

@@ -4,12 +4,12 @@
 #include <ostream>
 #include <string>
 
-#include "app/OutsideText.h"
+#include "core/texts/OutsideText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
-#include "cli/names/ParamNames.h"
-#include "cli/selection/AllControllers.h"
-#include "cli/session/Session.h"
+#include "core/names/ParamNames.h"
+#include "core/selection/AllControllers.h"
+#include "core/session/Session.h"
 #include "sim/PlugPlan.h"
 
 namespace ctl {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/commands/Verb.h"
-#include "cli/context/Context.h"
-#include "cli/context/ExitStatus.h"
+#include "core/context/Context.h"
+#include "core/context/ExitStatus.h"
 #include "cli/help/HelpText.h"
 
 namespace ctl {

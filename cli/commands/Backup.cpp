@@ -7,15 +7,15 @@
 #include <ostream>
 #include <set>
 
-#include "app/OutsideText.h"
+#include "core/texts/OutsideText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
-#include "cli/files/BackupFile.h"
+#include "core/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
 #include "cli/files/OutputFile.h"
 #include "cli/help/HelpText.h"
-#include "cli/selection/Selection.h"
-#include "cli/session/Session.h"
+#include "core/selection/Selection.h"
+#include "core/session/Session.h"
 #include "device/HIDDescriptor.h"
 
 namespace ctl {

@@ -7,15 +7,15 @@
 #include <ostream>
 #include <vector>
 
-#include "app/OutsideText.h"
-#include "app/StatusText.h"
+#include "core/texts/OutsideText.h"
+#include "core/texts/StatusText.h"
 #include "cli/commands/Verb.h"
-#include "cli/context/Columns.h"
+#include "core/context/Columns.h"
 #include "cli/help/HelpText.h"
-#include "cli/selection/Selection.h"
-#include "cli/session/Controller.h"
-#include "cli/session/Session.h"
-#include "cli/session/StatusOfAll.h"
+#include "core/selection/Selection.h"
+#include "core/session/Controller.h"
+#include "core/session/Session.h"
+#include "core/readings/StatusOfAll.h"
 
 namespace ctl {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
-#include "cli/names/ParamNames.h"
-#include "cli/session/Session.h"
+#include "core/names/ParamNames.h"
+#include "core/session/Session.h"
 
 namespace ctl {
 namespace {

@@ -4,13 +4,13 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "app/Cp1252.h"
-#include "app/StrictValue.h"
+#include "params/Cp1252.h"
+#include "params/StrictValue.h"
 #include "cli/commands/Verb.h"
-#include "cli/files/BackupFile.h"
+#include "core/files/BackupFile.h"
 #include "cli/help/HelpText.h"
-#include "cli/names/ParamNames.h"
-#include "cli/session/Session.h"
+#include "core/names/ParamNames.h"
+#include "core/session/Session.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/context/Context.h"
+#include "core/context/Context.h"
 
 namespace ctl {
 

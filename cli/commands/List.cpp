@@ -8,7 +8,7 @@
 
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
-#include "cli/names/ParamNames.h"
+#include "core/names/ParamNames.h"
 #include "params/ParamTable.h"
 
 namespace ctl {

@@ -1,6 +1,6 @@
 // mqtt: every attached controller's status published to an MQTT broker until Ctrl-C, kept on
-// disk while the broker cannot be reached (cli/mqtt).
-#include "cli/mqtt/Mqtt.h"
+// disk while the broker cannot be reached (services/mqtt).
+#include "services/mqtt/Mqtt.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>

@@ -13,13 +13,13 @@
 
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
-#include "app/StatusText.h"
+#include "core/texts/StatusText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
-#include "cli/names/ParamNames.h"
-#include "cli/session/Session.h"
-#include "cli/session/StatusJson.h"
+#include "core/names/ParamNames.h"
+#include "core/session/Session.h"
+#include "core/readings/StatusJson.h"
 
 namespace ctl {
 namespace {

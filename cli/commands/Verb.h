@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/context/Context.h"
+#include "core/context/Context.h"
 
 namespace CLI {
 class App;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "cli/context/Context.h"
-#include "cli/files/BackupFile.h"
+#include "core/context/Context.h"
+#include "core/files/BackupFile.h"
 
 namespace ctl {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/names/ParamNames.h"
+#include "core/names/ParamNames.h"
 #include "params/ParamTable.h"
 
 namespace ctl {

@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "cli/context/Context.h"
-#include "cli/context/ExitStatus.h"
+#include "core/context/Context.h"
+#include "core/context/ExitStatus.h"
 
 namespace ctl {
 namespace {

@@ -4,10 +4,10 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/context/ExitStatus.h"
-#include "cli/files/BackupFile.h"
+#include "core/context/ExitStatus.h"
+#include "core/files/BackupFile.h"
 #include "cli/help/HelpText.h"
-#include "cli/help/MqttSettings.h"
+#include "services/mqtt/MqttSettings.h"
 
 namespace ctl {
 namespace {

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/files/BackupFile.h"
-#include "cli/names/ParamNames.h"
+#include "core/files/BackupFile.h"
+#include "core/names/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
 #include "cli/tests/TempFile.h"
 #include "tests/support/TypedValues.h"

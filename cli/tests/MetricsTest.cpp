@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/commands/Metrics.h"
+#include "services/metrics/Metrics.h"
 #include "cli/tests/CtlFixture.h"
 
 namespace {

@@ -4,10 +4,10 @@
 
 #include <set>
 
-#include "app/Cp1252.h"
+#include "params/Cp1252.h"
 #include "app/DialogTemplate.h"
 #include "app/Resource.h"
-#include "cli/names/ParamNames.h"
+#include "core/names/ParamNames.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "cli/files/BackupFile.h"
+#include "core/files/BackupFile.h"
 #include "cli/tests/CtlFixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "cli/commands/GetSet.h"
-#include "cli/context/ExitStatus.h"
-#include "cli/selection/Selection.h"
+#include "core/context/ExitStatus.h"
+#include "core/selection/Selection.h"
 #include "cli/tests/CtlFixture.h"
 #include "device/OstrelIdentity.h"
 

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/context/ExitStatus.h"
-#include "cli/files/Sha256.h"
+#include "core/context/ExitStatus.h"
+#include "core/files/Sha256.h"
 #include "cli/tests/CtlFixture.h"
 #include "cli/tests/TempFile.h"
 #include "device/ControllerWatch.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <set>
 
-#include "cli/session/StatusOfAll.h"
+#include "core/readings/StatusOfAll.h"
 #include "cli/tests/CtlFixture.h"
 #include "device/HIDDevices.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/StatusText.h"
+#include "core/texts/StatusText.h"
 #include "platform/sim/SimHidPlatform.h"
 #include "sim/SimPanel.h"
 #include "sim/SimulatedOstrel.h"

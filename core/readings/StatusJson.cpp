@@ -1,0 +1,45 @@
+#include "core/readings/StatusJson.h"
+
+#include <cstdlib>
+
+namespace ctl {
+
+StatusTexts statusTexts(const ParamTable& table, const StatusReport& status) {
+    StatusTexts texts;
+    formatStatusFields(table, status, texts.view);
+    texts.caption = formatCaption(status);
+    return texts;
+}
+
+nlohmann::ordered_json statusJson(const StatusReport& status, const StatusTexts& texts,
+                                  const StatusJsonParts& parts) {
+    nlohmann::ordered_json object;
+    if (parts.texts) {
+        object["caption"] = texts.caption;
+    }
+    object["firmware"] = firmwareText(status);
+    object["mode"] = status.mode;
+    if (!parts.time.empty()) {
+        object["time"] = parts.time;
+    }
+    for (const StatusField& field : STATUS_FIELDS) {
+        const std::string& text = texts.view.*field.text;
+        if (field.raw != nullptr) {
+            object[field.key] = field.raw(status);
+        } else {
+            // The volts as shown: "12.58" is 12.58, never 12.579999.
+            object[field.key] = std::strtod(text.c_str(), nullptr);
+        }
+        if (parts.texts) {
+            object[std::string(field.key) + "Text"] = text;
+        }
+    }
+    return object;
+}
+
+nlohmann::ordered_json statusJson(const StatusReport& status, const StatusTexts& texts,
+                                  bool stamped) {
+    return statusJson(status, texts, StatusJsonParts{stamped ? utcNow() : std::string(), true});
+}
+
+}  // namespace ctl

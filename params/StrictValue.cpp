@@ -1,0 +1,194 @@
+#include "params/StrictValue.h"
+
+#include <charconv>
+#include <limits>
+#include <system_error>
+
+#include "params/Cp1252.h"
+
+namespace {
+
+// Far beyond every row's range: the codec limits these to the row's lowest and highest value.
+constexpr double BEYOND_EVERY_ROW = 1e300;
+// The timers' texts that the codec takes besides Never (its descriptions say so too).
+constexpr std::string_view TIMER_FIRST = "00:00:00";
+constexpr std::string_view TIMER_LAST = "17:59:59";
+constexpr std::string_view TIMER_NEVER = "Never";
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::size_t digitsFrom(std::string_view text, std::size_t i) {
+    std::size_t n = 0;
+    while (i + n < text.size() && isDigit(text[i + n])) {
+        ++n;
+    }
+    return n;
+}
+
+// Wholly one decimal number: [+-] digits [. digits] [e [+-] digits], or [+-] . digits. No
+// blanks, no hexadecimal, no inf or nan, no decimal comma. nullopt otherwise; a number
+// beyond a double's range reads as infinite with its sign, which every range refuses.
+std::optional<double> readWholeNumber(std::string_view text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t start = i;
+    std::size_t digits = digitsFrom(text, i);
+    i += digits;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fraction = digitsFrom(text, i + 1);
+        digits += fraction;
+        i += 1 + fraction;
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        const std::size_t exponent = digitsFrom(text, j);
+        if (exponent == 0) {
+            return std::nullopt;
+        }
+        i = j + exponent;
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data() + start, text.data() + i, value);
+    if (error == std::errc::result_out_of_range) {
+        // Too large, or too small to be told from zero: either way not a value to store.
+        value = std::numeric_limits<double>::infinity();
+    } else if (error != std::errc{} || end != text.data() + i) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isTimeShape(std::string_view text) {
+    return text.size() == 8 && text[2] == ':' && text[5] == ':' && isDigit(text[0]) &&
+           isDigit(text[1]) && isDigit(text[3]) && isDigit(text[4]) && isDigit(text[6]) &&
+           isDigit(text[7]);
+}
+
+std::string unitText(const ParamDef& row) {
+    return cp1252::toUtf8(row.unit);
+}
+
+// `Delay before PSU startup takes 0 to 255 [s]; "300" is outside`.
+std::string refusal(const ParamDef& row, const std::string& range, std::string_view text,
+                    bool shape) {
+    return cp1252::toUtf8(row.name) + " takes " + range + "; \"" + std::string(text) + "\" is " +
+           (shape ? "not one" : "outside");
+}
+
+}  // namespace
+
+std::string plainValueText(const ParamDef& row, const EncodedValue& value) {
+    const std::uint8_t first = row.size == 1 ? value.low : value.high;
+    return cp1252::toUtf8(decodeParamValue(row, first, value.low));
+}
+
+std::string withUnit(const ParamDef& row, const std::string& text) {
+    const std::string unit = unitText(row);
+    return unit.empty() ? text : text + " " + unit;
+}
+
+std::string valueText(const ParamDef& row, const EncodedValue& value) {
+    return withUnit(row, plainValueText(row, value));
+}
+
+std::string acceptedRange(const ParamDef& row) {
+    if (row.kind == PK_TIME) {
+        return withUnit(row, std::string(TIMER_FIRST) + " to " + std::string(TIMER_LAST)) + " or " +
+               std::string(TIMER_NEVER);
+    }
+    return plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW)) + " to " +
+           valueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
+}
+
+StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
+    StrictValue result;
+    if (row.kind == PK_ACTION) {
+        result.message = cp1252::quotedUtf8(row.name) + " is an action, not a value";
+        return result;
+    }
+    if (row.kind == PK_TIME) {
+        if (equalsIgnoringCase(text, TIMER_NEVER)) {
+            result.value = encodeParamValue(row, TIMER_NEVER);
+        } else if (isTimeShape(text)) {
+            // Eight plain characters: the codec reads them all, and refuses those beyond its
+            // hours, minutes and seconds.
+            result.value = encodeParamValue(row, text);
+            if (!result.value) {
+                result.message = refusal(row, acceptedRange(row), text, false);
+            }
+        } else {
+            result.message = refusal(row, acceptedRange(row), text, true);
+        }
+        return result;
+    }
+    const std::optional<double> number = readWholeNumber(text);
+    if (!number) {
+        result.message = refusal(row, "a number from " + acceptedRange(row), text, true);
+        return result;
+    }
+    // The range as the codec shows its ends: what a user reads is what is taken.
+    const std::string lowest = plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW));
+    const std::string highest = plainValueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
+    if (!(*number >= *readWholeNumber(lowest) && *number <= *readWholeNumber(highest))) {
+        result.message = refusal(row, acceptedRange(row), text, false);
+        return result;
+    }
+    result.value = encodeParamNumber(row, *number);
+    const std::string stored = plainValueText(row, *result.value);
+    if (readWholeNumber(stored) != number) {
+        result.message =
+            withUnit(row, std::string(text)) + " is stored as " + withUnit(row, stored);
+    }
+    return result;
+}
+
+std::string refusalOnEveryFirmware(int index, std::string_view text) {
+    const ParamTable first;
+    ParamTable last;
+    last.applyFirmwareVersion(0xF0);  // the newest major version: every factor switched
+    const StrictValue onFirst = parseStrictValue(first.row(index), text);
+    const StrictValue onLast = parseStrictValue(last.row(index), text);
+    if (onFirst.value || onLast.value) {
+        return {};
+    }
+    const std::string firstRange = acceptedRange(first.row(index));
+    const std::string lastRange = acceptedRange(last.row(index));
+    if (firstRange == lastRange) {
+        return onFirst.message;
+    }
+    const bool shape = onFirst.message.ends_with("not one");
+    return refusal(
+        first.row(index),
+        (shape ? "a number from " : "") + firstRange + " on firmware 1.x, " + lastRange + " on 2.x",
+        text, shape);
+}

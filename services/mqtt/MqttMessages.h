@@ -1,0 +1,61 @@
+// What the publisher says on which topic: the controllers' states, the availability of the
+// publisher and of each controller, and Home Assistant's discovery configs. Pure: no broker.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "services/mqtt/MqttConfig.h"
+#include "core/readings/StatusJson.h"
+#include "device/Wire.h"
+
+namespace ctl::mqtt {
+
+inline constexpr const char* ONLINE = "online";
+inline constexpr const char* OFFLINE = "offline";
+
+struct Message {
+    std::string topic;
+    std::string payload;
+};
+
+struct ControllerTopics {
+    std::string level;   // the location as one topic level
+    std::string state;   // PREFIX/CLIENTID/LEVEL/state
+    std::string status;  // PREFIX/CLIENTID/LEVEL/status
+    std::string id;      // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
+};
+
+class Topics {
+public:
+    explicit Topics(const MqttConfig& config);
+
+    // PREFIX/CLIENTID/status: the publisher's availability (retained, with the last will).
+    std::string publisherStatus() const { return m_base + "/status"; }
+    // HAPREFIX/status: where Home Assistant announces itself.
+    std::string homeAssistantStatus() const { return m_homeAssistant + "/status"; }
+    ControllerTopics controller(const std::string& location) const;
+
+private:
+    std::string m_base;
+    std::string m_clientId;
+    std::string m_homeAssistant;
+};
+
+// The state: the keys of `status --json` (numbers), with `time` when the reading was taken
+// (UTC, milliseconds); the caption and the KEYText texts only with `texts`.
+std::string statePayload(const StatusReport& status, const StatusTexts& texts,
+                         std::chrono::system_clock::time_point taken, bool withTexts);
+
+// Home Assistant's discovery of one controller, in the form the configuration chooses: one
+// message (device form) or one per entity. Every key is one Home Assistant's MQTT discovery
+// documents (abbreviated).
+std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& topics,
+                                       const std::string& location, const StatusReport& status);
+
+// Whether `now` differs from `before` in what is published at once: the state, the mode,
+// the firmware or any flag bit.
+bool changedAtOnce(const StatusReport& before, const StatusReport& now);
+
+}  // namespace ctl::mqtt
