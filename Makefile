@@ -1,8 +1,9 @@
 # Front door: no CMake knowledge needed.
 #   make deps      install the Debian packages the project needs (when missing)
 #   make build     install what building the Linux programs needs, build the default preset
-#   make test      deps, the format check, then configure, build and test the default, asan,
-#                  tsan and windows presets (windows: mingw-w64 cross build, tests under Wine)
+#   make test      deps, the format and layer checks, then configure, build and test the
+#                  default, asan, tsan and windows presets (windows: mingw-w64 cross build,
+#                  tests under Wine)
 #   make run       install and build only what the window needs, then start ostrel-sim, the
 #                  programmer on a simulated controller
 #   make package   build the Debian packages (ostrelctl, ostrel)
@@ -28,6 +29,7 @@ build:
 
 test: deps
 	scripts/check-format.sh
+	scripts/check-layers.sh
 	@for p in $(PRESETS); do \
 	  echo "=== $$p ==="; \
 	  cmake --preset $$p >/dev/null && \
