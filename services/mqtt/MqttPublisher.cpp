@@ -19,14 +19,14 @@
 #include <sstream>
 #include <thread>
 
+#include "core/readings/StatusJson.h"
+#include "core/selection/Selection.h"
+#include "core/session/Controller.h"
+#include "device/ControllerWatch.h"
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttClient.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
-#include "core/selection/Selection.h"
-#include "core/session/Controller.h"
-#include "core/readings/StatusJson.h"
-#include "device/ControllerWatch.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -467,7 +467,7 @@ int Publisher::run() {
     // The broker keeps our session as long as anything we sent may still matter.
     settings.sessionExpirySeconds = static_cast<unsigned>(
         std::lround(std::max({m_config.expiryHours, m_config.bufferHours, 1.0}) * 3600));
-    m_client = std::make_unique<MqttClient>(settings, *this);
+    m_client = makePahoClient(settings, *this);
     if (const std::string error = m_client->create(); !error.empty()) {
         m_tracked.clear();
         m_context.console.err << "ostrelctl: cannot set up the MQTT client for "
