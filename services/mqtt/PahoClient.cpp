@@ -113,6 +113,20 @@ struct PahoCallbacks {
         return 1;
     }
 
+    // TLS: the server's certificate checked against the CA, and naming the host.
+    static MQTTAsync_SSLOptions ssl(PahoClient& client) {
+        auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+        MQTTAsync_SSLOptions options = MQTTAsync_SSLOptions_initializer;
+        options.trustStore = orNull(client.m_settings.caFile);
+        options.keyStore = orNull(client.m_settings.certFile);
+        options.privateKey = orNull(client.m_settings.keyFile);
+        options.enableServerCertAuth = 1;
+        options.verify = 1;
+        options.ssl_error_cb = &tlsError;
+        options.ssl_error_context = &client;
+        return options;
+    }
+
     static void trace(enum MQTTASYNC_TRACE_LEVELS /*level*/, char* message) {
         PahoClient* client = g_traced.load();
         if (client == nullptr || message == nullptr) {
@@ -209,16 +223,8 @@ void PahoClient::connect() {
         options.binarypwd.data = m_settings.password->data();
         options.binarypwd.len = static_cast<int>(m_settings.password->size());
     }
-    MQTTAsync_SSLOptions ssl = MQTTAsync_SSLOptions_initializer;
+    MQTTAsync_SSLOptions ssl = PahoCallbacks::ssl(*this);
     if (m_settings.broker.tls) {
-        auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
-        ssl.trustStore = orNull(m_settings.caFile);
-        ssl.keyStore = orNull(m_settings.certFile);
-        ssl.privateKey = orNull(m_settings.keyFile);
-        ssl.enableServerCertAuth = 1;
-        ssl.verify = 1;  // the certificate must name the host
-        ssl.ssl_error_cb = &PahoCallbacks::tlsError;
-        ssl.ssl_error_context = this;
         options.ssl = &ssl;
     }
     MQTTProperties properties = MQTTProperties_initializer;
