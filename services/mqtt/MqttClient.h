@@ -1,16 +1,15 @@
-// The one connection to the broker, on Eclipse Paho C's asynchronous client: MQTT 5 with a
-// session the broker keeps (clean start off, a session expiry), QoS 1, and Paho's offline
-// buffer in a folder, bounded, dropping the oldest. It connects when told to: the caller
-// schedules the attempts (with backoff and jitter, which Paho's own reconnect lacks).
+// What the publisher needs of a connection to the broker: MQTT 5 with a session the broker
+// keeps, QoS 1, and a bounded buffer of what is not yet delivered. PahoClient is the one
+// that talks to a broker; the publisher's tests drive it with one of their own.
 #pragma once
 
-#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 #include "services/mqtt/MqttConfig.h"
 
@@ -33,8 +32,8 @@ public:
         unsigned sessionExpirySeconds = 86400;
     };
 
-    // Called on Paho's threads, never while the client is used from this side's calls: a
-    // listener only hands what it hears to its own thread.
+    // Called on the client's own threads, never while the client is used from this side's
+    // calls: a listener only hands what it hears to its own thread.
     class Listener {
     public:
         virtual ~Listener() = default;
@@ -46,49 +45,38 @@ public:
         virtual void persistenceFailed() = 0;
     };
 
-    MqttClient(Settings settings, Listener& listener);
-    // Destroys Paho's client; what it has not delivered stays in the folder for the next start.
-    ~MqttClient();
-    MqttClient(const MqttClient&) = delete;
-    MqttClient& operator=(const MqttClient&) = delete;
+    virtual ~MqttClient() = default;
 
-    // Empty, or why Paho refused to create the client.
-    std::string create();
+    // Empty, or why the client could not be created.
+    virtual std::string create() = 0;
     // Starts one attempt; connected() or connectFailed() follows.
-    void connect();
-    // Queues one QoS 1 message (also while disconnected); false with `error` set when Paho
-    // refused it. `expirySeconds` 0: no message expiry.
-    bool publish(const std::string& topic, const std::string& payload, bool retained,
-                 unsigned expirySeconds, std::string& error);
+    virtual void connect() = 0;
+    // Queues one QoS 1 message (also while disconnected); false with `error` set when it was
+    // refused. `expirySeconds` 0: no message expiry.
+    virtual bool publish(const std::string& topic, const std::string& payload, bool retained,
+                         unsigned expirySeconds, std::string& error) = 0;
     // QoS 1; a retained message only when the subscription is new.
-    void subscribe(const std::string& topic);
+    virtual void subscribe(const std::string& topic) = 0;
     // Waits up to `flush` for messages in flight, then closes the connection cleanly.
-    void disconnect(std::chrono::milliseconds flush);
-    bool isConnected();
+    virtual void disconnect(std::chrono::milliseconds flush) = 0;
+    virtual bool isConnected() = 0;
 
     // Messages the bounded buffer dropped so far (the oldest, to make room).
-    std::uint64_t dropped() const { return m_dropped.load(); }
+    virtual std::uint64_t dropped() const = 0;
     // Messages queued or in flight, not yet acknowledged by the broker.
-    std::size_t pending();
-    // Messages found in the folder when the client was created (those of an earlier run).
-    std::size_t restored() const { return m_restored; }
-    // Counts the messages of ours that left Paho's lists without an acknowledgement: pushed
-    // out of the full buffer, or in flight when a broker that had lost our session took us.
-    void reconcile();
-
-private:
-    friend struct PahoCallbacks;
-
-    Settings m_settings;
-    Listener& m_listener;
-    void* m_handle = nullptr;
-
-    std::mutex m_mutex;                     // what follows
-    std::unordered_set<int> m_outstanding;  // tokens sent, not acknowledged
-    std::unordered_set<int> m_early;        // acknowledged before publish() noted them
-    std::string m_tlsError;
-    std::atomic<std::uint64_t> m_dropped{0};
-    std::size_t m_restored = 0;
+    virtual std::size_t pending() = 0;
+    // Messages found in the buffer when the client was created (those of an earlier run).
+    virtual std::size_t restored() const = 0;
+    // Counts the messages that left the buffer without an acknowledgement.
+    virtual void reconcile() = 0;
 };
+
+// Makes the client the publisher uses; `listener` outlives it.
+using ClientFactory = std::function<std::unique_ptr<MqttClient>(const MqttClient::Settings&,
+                                                                MqttClient::Listener& listener)>;
+
+// The client on Eclipse Paho C (PahoClient).
+std::unique_ptr<MqttClient> makePahoClient(const MqttClient::Settings& settings,
+                                           MqttClient::Listener& listener);
 
 }  // namespace ctl::mqtt

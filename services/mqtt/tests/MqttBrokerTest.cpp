@@ -1,5 +1,6 @@
-// The publisher against Debian's mosquitto, with mosquitto_sub as the subscriber: what a
-// fleet's broker and Home Assistant get, through TLS and through every dead zone.
+// The publisher against Debian's mosquitto, with mosquitto_sub as the subscriber: what only a
+// real broker shows (TLS, a refused login, the last will, retained messages, the buffer kept
+// across restarts of both). When it publishes what, and what it says, is PublisherCoreTest's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,9 +9,11 @@
 #include <regex>
 #include <set>
 
+#include "core/readings/StatusJson.h"
+#include "core/selection/Selection.h"
+#include "core/session/Controller.h"
 #include "services/mqtt/tests/MqttRig.h"
 #include "services/mqtt/tests/SimFigures.h"
-#include "cli/tests/RunOstrelctl.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -48,17 +51,22 @@ void expectDocumented(const json& object, const std::set<std::string>& keys,
     }
 }
 
-// `status --json` of simulated controller `index` with the same figures, in this process.
+// What `status --json` prints of simulated controller `index` with the same figures: its
+// status read through the controller interface, put as status --json puts it.
 json statusJson(int index) {
-    struct Source final : ctl::PlatformSource {
-        platform::SimHidPlatform sim;
-        platform::HidPlatform& platform(const ctl::Simulation&) override { return sim; }
-    } source;
-    const auto controllers = plugSimControllers(source.sim, index + 1, false);
-    const std::atomic<bool> interrupted{false};
-    const RunResult result = runOstrelctlLine(
-        {"--device", "sim-" + std::to_string(index + 1), "status", "--json"}, source, interrupted);
-    return json::parse(result.out);
+    platform::SimHidPlatform sim;
+    const auto controllers = plugSimControllers(sim, index + 1, false);
+    const auto found = ctl::findControllers(sim, nullptr);
+    ParamTable table;
+    ctl::Controller controller(sim, table, {});
+    StatusReport status;
+    if (found.size() != controllers.size() ||
+        controller.open(*found.at(static_cast<std::size_t>(index))) !=
+            ctl::Controller::Found::One ||
+        controller.status(status) != ctl::Outcome::Ok) {
+        return json::object();  // said by the test
+    }
+    return json::parse(ctl::statusJson(status, ctl::statusTexts(table, status), false).dump());
 }
 
 // The payloads in the order they first arrived (QoS 1 may bring one twice).
@@ -177,6 +185,7 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
         EXPECT_EQ(state.expiry, "86400");
         const json published = json::parse(state.payload);
         const json expected = statusJson(index);
+        ASSERT_FALSE(expected.empty()) << "the simulated controller did not answer";
         for (const auto& [key, value] : expected.items()) {
             if (key == "caption" || key.ends_with("Text")) {
                 EXPECT_FALSE(published.contains(key)) << key;
@@ -234,7 +243,8 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
     EXPECT_TRUE(later->on("ostrel/car7/sim-1/status").front().retained);
     EXPECT_TRUE(later->on("ostrel/car7/sim-1/state").empty());
 
-    // Home Assistant starts: the discovery again, within the spread, then the states.
+    // Home Assistant's birth message reaches the publisher through its subscription: the
+    // discovery and the states again (within the spread).
     ASSERT_TRUE(m_broker->publish("homeassistant/status", "online"));
     ASSERT_TRUE(waitFor(
         [&] {
@@ -243,27 +253,16 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
         },
         LIMIT))
         << said();
-    const auto all = live->received();
-    auto last = [&](const std::string& topic) {
-        return std::find_if(all.rbegin(), all.rend(),
-                            [&](const rig::Received& m) { return m.topic == topic; });
-    };
-    EXPECT_LT(last("ostrel/car7/sim-1/state") - all.rbegin(), last(discovery1) - all.rbegin())
-        << "the state came before the discovery";
 
-    // A change of state or a flag is published at once, long before the 60 s interval.
+    // sim-2 unplugged goes offline (the hotplug watch); sim-1 goes on, a change of it at once.
+    process->signal(SIGUSR1);
+    ASSERT_TRUE(waitFor(
+        [&] { return live->on("ostrel/car7/sim-2/status").back().payload == "offline"; }, LIMIT));
     process->signal(SIGUSR2);
     ASSERT_TRUE(waitFor([&] { return live->on("ostrel/car7/sim-1/state").size() == 3; }, LIMIT));
     const json changed = json::parse(live->on("ostrel/car7/sim-1/state").back().payload);
     EXPECT_EQ(changed.at("state"), state.at("state").get<int>() + 1);
     EXPECT_EQ(changed.at("voltageFlags"), state.at("voltageFlags").get<int>() ^ 0x04);
-
-    // sim-2 unplugged goes offline; sim-1 goes on.
-    process->signal(SIGUSR1);
-    ASSERT_TRUE(waitFor(
-        [&] { return live->on("ostrel/car7/sim-2/status").back().payload == "offline"; }, LIMIT));
-    process->signal(SIGUSR2);
-    ASSERT_TRUE(waitFor([&] { return live->on("ostrel/car7/sim-1/state").size() == 4; }, LIMIT));
 
     // Killed: the broker says offline for it, the last will.
     process->signal(SIGKILL);
@@ -401,7 +400,6 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     const std::string start = said();
     ASSERT_TRUE(std::regex_search(start, bound, std::regex(R"(up to (\d+) messages)"))) << start;
     const std::size_t capacity = std::stoul(bound[1]);
-    EXPECT_EQ(capacity, 18U + 16U);
 
     m_broker->stop();
     const std::size_t before = logged(topic).size();
@@ -419,9 +417,6 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     // Disk flat: one file a message kept, no more than the bound (and what was in flight).
     EXPECT_LE(buffered(), capacity + 25);
     EXPECT_LE(buffered(), filesThen + 2);
-    EXPECT_NE(said().find("the buffer is full (" + std::to_string(capacity) + " messages)"),
-              std::string::npos)
-        << said();
 
     ASSERT_TRUE(m_broker->start());
     // Back (at its next attempt): the readings taken until then.
@@ -467,7 +462,7 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     }
 }
 
-TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetriedWithBackoff) {
+TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetried) {
     rig::writeFile(m_folder / "wrong", "not the password\n", 0600);
     const std::string wrongPassword = config("", "wrong.conf", "", "wrong");
     const std::string otherCa = config("ca_file = " + (m_folder / "other-ca.crt") + "\n",
@@ -493,13 +488,11 @@ TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetriedWithBackoff) {
         auto process = publisher(1, conf);
         ASSERT_TRUE(waitFor([&] { return said().find(expected) != std::string::npos; }, LIMIT))
             << said();
-        // About 5 s: attempts at 0, after 1-1.5 s and after 2-3 s more; never a tight loop.
-        std::this_thread::sleep_for(5s);
+        // The next attempt (after 1 to 1.5 s) as the broker sees it; the schedule of the
+        // attempts is PublisherCoreTest's.
+        EXPECT_TRUE(waitFor([&] { return connects() >= connectsBefore + 2; }, LIMIT)) << "retried";
         process->signal(SIGINT);
         EXPECT_EQ(process->wait(20s), 0) << said();
-        const std::size_t attempts = connects() - connectsBefore;
-        EXPECT_GE(attempts, 2U) << "retried";
-        EXPECT_LE(attempts, 4U) << "backed off";
         const std::string err = said();
         EXPECT_EQ(err.find(expected), err.rfind(expected)) << "said once: " << err;
     }

@@ -1,4 +1,4 @@
-#include "services/mqtt/MqttClient.h"
+#include "services/mqtt/PahoClient.h"
 
 #include <MQTTAsync.h>
 
@@ -15,7 +15,7 @@ namespace {
 constexpr int MAX_INCOMING_PAYLOAD = 4096;
 
 // Paho's trace is one per process, as is our client.
-std::atomic<MqttClient*> g_traced{nullptr};
+std::atomic<PahoClient*> g_traced{nullptr};
 
 MQTTAsync handleOf(void* handle) {
     return static_cast<MQTTAsync>(handle);
@@ -25,11 +25,11 @@ MQTTAsync handleOf(void* handle) {
 
 struct PahoCallbacks {
     static void connected(void* context, MQTTAsync_successData5* /*response*/) {
-        static_cast<MqttClient*>(context)->m_listener.connected();
+        static_cast<PahoClient*>(context)->m_listener.connected();
     }
 
     static void connectFailed(void* context, MQTTAsync_failureData5* response) {
-        auto* client = static_cast<MqttClient*>(context);
+        auto* client = static_cast<PahoClient*>(context);
         std::string why = "the connection failed";
         if (response != nullptr) {
             // A refusal in the CONNACK comes as its reason code, in one field or the other.
@@ -56,7 +56,7 @@ struct PahoCallbacks {
     }
 
     static void connectionLost(void* context, char* cause) {
-        auto* client = static_cast<MqttClient*>(context);
+        auto* client = static_cast<PahoClient*>(context);
         client->m_listener.connectionLost(cause != nullptr ? cause : "the connection was lost");
         if (cause != nullptr) {
             MQTTAsync_free(cause);
@@ -65,7 +65,7 @@ struct PahoCallbacks {
 
     static int messageArrived(void* context, char* topic, int topicLength,
                               MQTTAsync_message* message) {
-        auto* client = static_cast<MqttClient*>(context);
+        auto* client = static_cast<PahoClient*>(context);
         const std::string name = topicLength > 0
                                      ? std::string(topic, static_cast<std::size_t>(topicLength))
                                      : std::string(topic);
@@ -81,7 +81,7 @@ struct PahoCallbacks {
     }
 
     static void delivered(void* context, MQTTAsync_token token) {
-        auto* client = static_cast<MqttClient*>(context);
+        auto* client = static_cast<PahoClient*>(context);
         std::lock_guard lock(client->m_mutex);
         if (client->m_outstanding.erase(token) == 0) {
             // Acknowledged before publish() had noted it.
@@ -90,7 +90,7 @@ struct PahoCallbacks {
     }
 
     static int tlsError(const char* text, std::size_t length, void* context) {
-        auto* client = static_cast<MqttClient*>(context);
+        auto* client = static_cast<PahoClient*>(context);
         std::string line(text, length);
         // OpenSSL's "THREAD:error:0A000086:SSL routines:FUNCTION:certificate verify failed:
         // FILE:LINE:": the reason, the fifth field from "error".
@@ -113,8 +113,22 @@ struct PahoCallbacks {
         return 1;
     }
 
+    // TLS: the server's certificate checked against the CA, and naming the host.
+    static MQTTAsync_SSLOptions ssl(PahoClient& client) {
+        auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+        MQTTAsync_SSLOptions options = MQTTAsync_SSLOptions_initializer;
+        options.trustStore = orNull(client.m_settings.caFile);
+        options.keyStore = orNull(client.m_settings.certFile);
+        options.privateKey = orNull(client.m_settings.keyFile);
+        options.enableServerCertAuth = 1;
+        options.verify = 1;
+        options.ssl_error_cb = &tlsError;
+        options.ssl_error_context = &client;
+        return options;
+    }
+
     static void trace(enum MQTTASYNC_TRACE_LEVELS /*level*/, char* message) {
-        MqttClient* client = g_traced.load();
+        PahoClient* client = g_traced.load();
         if (client == nullptr || message == nullptr) {
             return;
         }
@@ -127,19 +141,19 @@ struct PahoCallbacks {
     }
 };
 
-MqttClient::MqttClient(Settings settings, Listener& listener)
+PahoClient::PahoClient(Settings settings, Listener& listener)
     : m_settings(std::move(settings)), m_listener(listener) {}
 
-MqttClient::~MqttClient() {
+PahoClient::~PahoClient() {
     if (m_handle != nullptr) {
         MQTTAsync handle = handleOf(m_handle);
         MQTTAsync_destroy(&handle);
     }
-    MqttClient* self = this;
+    PahoClient* self = this;
     g_traced.compare_exchange_strong(self, nullptr);
 }
 
-std::string MqttClient::create() {
+std::string PahoClient::create() {
     g_traced.store(this);
     MQTTAsync_setTraceLevel(MQTTASYNC_TRACE_ERROR);
     MQTTAsync_setTraceCallback(&PahoCallbacks::trace);
@@ -179,7 +193,7 @@ std::string MqttClient::create() {
     return {};
 }
 
-void MqttClient::connect() {
+void PahoClient::connect() {
     {
         std::lock_guard lock(m_mutex);
         m_tlsError.clear();
@@ -209,16 +223,8 @@ void MqttClient::connect() {
         options.binarypwd.data = m_settings.password->data();
         options.binarypwd.len = static_cast<int>(m_settings.password->size());
     }
-    MQTTAsync_SSLOptions ssl = MQTTAsync_SSLOptions_initializer;
+    MQTTAsync_SSLOptions ssl = PahoCallbacks::ssl(*this);
     if (m_settings.broker.tls) {
-        auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
-        ssl.trustStore = orNull(m_settings.caFile);
-        ssl.keyStore = orNull(m_settings.certFile);
-        ssl.privateKey = orNull(m_settings.keyFile);
-        ssl.enableServerCertAuth = 1;
-        ssl.verify = 1;  // the certificate must name the host
-        ssl.ssl_error_cb = &PahoCallbacks::tlsError;
-        ssl.ssl_error_context = this;
         options.ssl = &ssl;
     }
     MQTTProperties properties = MQTTProperties_initializer;
@@ -235,7 +241,7 @@ void MqttClient::connect() {
     }
 }
 
-bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retained,
+bool PahoClient::publish(const std::string& topic, const std::string& payload, bool retained,
                          unsigned expirySeconds, std::string& error) {
     MQTTAsync_message message = MQTTAsync_message_initializer;
     message.payload = const_cast<char*>(payload.data());
@@ -270,7 +276,7 @@ bool MqttClient::publish(const std::string& topic, const std::string& payload, b
     return true;
 }
 
-void MqttClient::reconcile() {
+void PahoClient::reconcile() {
     // Paho's lock is taken without ours: its callbacks take ours while holding it.
     MQTTAsync_token* tokens = nullptr;
     if (MQTTAsync_getPendingTokens(handleOf(m_handle), &tokens) != MQTTASYNC_SUCCESS) {
@@ -298,13 +304,13 @@ void MqttClient::reconcile() {
     m_dropped += gone;
 }
 
-void MqttClient::subscribe(const std::string& topic) {
+void PahoClient::subscribe(const std::string& topic) {
     MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
     options.subscribeOptions.retainHandling = 1;
     MQTTAsync_subscribe(handleOf(m_handle), topic.c_str(), 1, &options);
 }
 
-void MqttClient::disconnect(std::chrono::milliseconds flush) {
+void PahoClient::disconnect(std::chrono::milliseconds flush) {
     MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
     options.struct_version = 1;
     options.timeout = static_cast<int>(flush.count());
@@ -319,13 +325,18 @@ void MqttClient::disconnect(std::chrono::milliseconds flush) {
     }
 }
 
-bool MqttClient::isConnected() {
+bool PahoClient::isConnected() {
     return m_handle != nullptr && MQTTAsync_isConnected(handleOf(m_handle)) != 0;
 }
 
-std::size_t MqttClient::pending() {
+std::size_t PahoClient::pending() {
     std::lock_guard lock(m_mutex);
     return m_outstanding.size();
+}
+
+std::unique_ptr<MqttClient> makePahoClient(const MqttClient::Settings& settings,
+                                           MqttClient::Listener& listener) {
+    return std::make_unique<PahoClient>(settings, listener);
 }
 
 }  // namespace ctl::mqtt
