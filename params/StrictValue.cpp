@@ -1,10 +1,7 @@
 #include "params/StrictValue.h"
 
-#include <charconv>
-#include <limits>
-#include <system_error>
-
 #include "params/Cp1252.h"
+#include "params/Numbers.h"
 
 namespace {
 
@@ -19,58 +16,9 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-std::size_t digitsFrom(std::string_view text, std::size_t i) {
-    std::size_t n = 0;
-    while (i + n < text.size() && isDigit(text[i + n])) {
-        ++n;
-    }
-    return n;
-}
-
-// Wholly one decimal number: [+-] digits [. digits] [e [+-] digits], or [+-] . digits. No
-// blanks, no hexadecimal, no inf or nan, no decimal comma. nullopt otherwise; a number
-// beyond a double's range reads as infinite with its sign, which every range refuses.
+// A value as typed: with a sign and an exponent, as the codec shows none but people write.
 std::optional<double> readWholeNumber(std::string_view text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    const std::size_t start = i;
-    std::size_t digits = digitsFrom(text, i);
-    i += digits;
-    if (i < text.size() && text[i] == '.') {
-        const std::size_t fraction = digitsFrom(text, i + 1);
-        digits += fraction;
-        i += 1 + fraction;
-    }
-    if (digits == 0) {
-        return std::nullopt;
-    }
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
-            ++j;
-        }
-        const std::size_t exponent = digitsFrom(text, j);
-        if (exponent == 0) {
-            return std::nullopt;
-        }
-        i = j + exponent;
-    }
-    if (i != text.size()) {
-        return std::nullopt;
-    }
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(text.data() + start, text.data() + i, value);
-    if (error == std::errc::result_out_of_range) {
-        // Too large, or too small to be told from zero: either way not a value to store.
-        value = std::numeric_limits<double>::infinity();
-    } else if (error != std::errc{} || end != text.data() + i) {
-        return std::nullopt;
-    }
-    return negative ? -value : value;
+    return numbers::readDecimal(text, numbers::SIGNED_DECIMAL);
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

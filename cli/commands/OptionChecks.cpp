@@ -2,19 +2,17 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <vector>
+
+#include "params/Numbers.h"
 
 namespace ctl {
 
 const CLI::Validator& decimalNumber() {
     static const CLI::Validator DECIMAL(
         [](std::string& text) -> std::string {
-            const std::size_t point = text.find('.');
-            const bool decimal =
-                text.find_first_not_of("0123456789.") == std::string::npos &&
-                (point == std::string::npos || text.find('.', point + 1) == std::string::npos) &&
-                text.find_first_of("0123456789") != std::string::npos;
-            if (!decimal) {
+            if (!numbers::readDecimal(text, numbers::PLAIN_DECIMAL)) {
                 return "\"" + text + "\" is not a decimal number (digits with at most one point)";
             }
             std::size_t zeros = 0;  // all but the one before the point, or of 0 itself
@@ -41,11 +39,8 @@ CLI::Validator within(double low, double high, const std::string& unit, bool who
             if (whole && text.find('.') != std::string::npos) {
                 return "\"" + text + "\" is not a whole number of " + unit;
             }
-            double number = 0;
-            const auto [end, error] =
-                std::from_chars(text.data(), text.data() + text.size(), number);
-            const bool inside = error == std::errc() && end == text.data() + text.size() &&
-                                number >= low && number <= high;
+            const std::optional<double> number = numbers::readDecimal(text, numbers::PLAIN_DECIMAL);
+            const bool inside = number && *number >= low && *number <= high;
             return inside ? std::string() : "\"" + text + "\" is outside " + range;
         },
         "", "WITHIN");

@@ -7,9 +7,9 @@
 
 namespace ctl {
 
-// Seconds and milliseconds: digits with at most one decimal point. The number reader behind
-// the options would also take nan, inf, 1e999 and 0x10, and read 010 as octal, so leading
-// zeros go before it sees the text.
+// Seconds and milliseconds: digits with at most one decimal point (numbers::PLAIN_DECIMAL,
+// params/Numbers.h). CLI11's number reader behind the options would also take nan, inf, 1e999
+// and 0x10, and read 010 as octal, so leading zeros go before it sees the text.
 const CLI::Validator& decimalNumber();
 
 // A number from `low` to `high` in `unit`, said in those words when it is not ("0" is outside

@@ -80,12 +80,9 @@ TEST_F(Ctl, EveryStopIsSaidAndCtrlCFinishesTheWriteInProgress) {
         "interrupted; stopped before the next write, after the one in "
         "progress and its read-back\n";
     const Case cases[] = {
+        // Each text no option takes is a row of params/tests/NumbersTest.cpp.
         {{"--wait", "nan", "get", "0x03"}, 1, NEVER, 1, "--wait: \"nan" + decimal, 0},
-        {{"--wait", "inf", "get", "0x03"}, 1, NEVER, 1, "--wait: \"inf" + decimal, 0},
-        {{"--wait", "0x10", "get", "0x03"}, 1, NEVER, 1, "--wait: \"0x10" + decimal, 0},
-        {{"--wait", "1e999", "get", "0x03"}, 1, NEVER, 1, "--wait: \"1e999" + decimal, 0},
         {{"--wait", "-1", "get", "0x03"}, 1, NEVER, 1, "--wait: \"-1" + decimal, 0},
-        {{"status", "--watch", "nan"}, 1, NEVER, 1, "--watch: \"nan" + decimal, 0},
         {{"status", "--watch", "0x10"}, 1, NEVER, 1, "--watch: \"0x10" + decimal, 0},
         {{"--timeout", "09", "status"},
          1,

@@ -6,11 +6,12 @@
 #include <ostream>
 #include <utility>
 
-#include "core/texts/OutsideText.h"
-#include "params/StrictValue.h"
 #include "core/files/BackupFile.h"
 #include "core/names/ParamNames.h"
 #include "core/selection/Selection.h"
+#include "core/texts/OutsideText.h"
+#include "params/Numbers.h"
+#include "params/StrictValue.h"
 
 namespace ctl {
 
@@ -145,22 +146,15 @@ std::string firmwareText(const StatusReport& status) {
 
 std::optional<std::uint8_t> firmwareVersion(std::string_view text) {
     const std::size_t dot = text.find('.');
-    auto number = [](std::string_view digits) -> int {
-        if (digits.empty() || digits.size() > 2 ||
-            digits.find_first_not_of("0123456789") != std::string_view::npos) {
-            return -1;
-        }
-        return std::stoi(std::string(digits));
-    };
     if (dot == std::string_view::npos) {
         return std::nullopt;
     }
-    const int major = number(text.substr(0, dot));
-    const int minor = number(text.substr(dot + 1));
-    if (major < 1 || major > 15 || minor < 0 || minor > 15) {
+    const std::optional<std::uint32_t> major = numbers::readWhole(text.substr(0, dot), 1, 15);
+    const std::optional<std::uint32_t> minor = numbers::readWhole(text.substr(dot + 1), 0, 15);
+    if (!major || !minor) {
         return std::nullopt;
     }
-    return static_cast<std::uint8_t>(major << 4 | minor);
+    return static_cast<std::uint8_t>(*major << 4 | *minor);
 }
 
 std::string currentText(const ParamDef& row, const ParamReport& value) {

@@ -1,7 +1,8 @@
-// The publisher's configuration file: `key = value` lines, `#` starting a comment. Read
-// strictly: a key it does not know, a value it cannot take, a file it cannot read or a
-// secret others may read is an error that names the key or the file, before anything is
-// connected.
+// The publisher's configuration file: `key = value` lines, `#` starting a comment, the keys
+// those of mqttSettings() (MqttSettings.h). Read strictly: a key it does not know, a value it
+// cannot take, a file it cannot read or a secret others may read is an error that names the
+// key or the file, before anything is connected. The reading of the text is in ostrel_services
+// (no OS, built for every system); that of the files, on POSIX, in ostrel_mqtt.
 #pragma once
 
 #include <optional>
@@ -20,6 +21,7 @@ struct BrokerAddress {
     std::string pahoUri() const;
     // As the configuration gave it, for messages: mqtt://HOST:PORT.
     std::string text() const;
+    bool operator==(const BrokerAddress&) const = default;
 };
 
 // mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883); nothing else (no path, no user).
@@ -46,6 +48,7 @@ struct MqttConfig {
     double bufferHours = 24;
     double expiryHours = 24;  // 0: messages never expire
     bool texts = false;       // the caption and the KEYText keys in the state as well
+    bool operator==(const MqttConfig&) const = default;
 };
 
 // Where relative secrets and the default client id come from.
@@ -65,7 +68,7 @@ struct ConfigResult {
 ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
                              const ConfigEnvironment& environment);
 
-// Reads and parses the file at `path`, then checks the files it names: each must be a
+// ostrel_mqtt: reads and parses the file at `path`, then checks the files it names: each must be a
 // readable regular file, and the password and key files readable by their owner and group
 // only.
 ConfigResult loadMqttConfig(const std::string& path, const ConfigEnvironment& environment);

@@ -1,49 +1,197 @@
 #include "services/mqtt/MqttSettings.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
+#include <sstream>
+
+#include "params/Numbers.h"
+#include "services/mqtt/MqttConfig.h"
 
 namespace ctl {
+namespace {
+
+using mqtt::ConfigEnvironment;
+using mqtt::MqttConfig;
+
+constexpr std::size_t MAX_CLIENT_ID = 64;
+constexpr std::size_t MAX_PREFIX = 128;
+
+bool idCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
+}
+
+// Topic levels of letters, digits, '.', '-' and '_', separated by '/'.
+bool topicPrefix(const std::string& text) {
+    if (text.empty() || text.size() > MAX_PREFIX || text.front() == '/' || text.back() == '/' ||
+        text.find("//") != std::string::npos) {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == '/' || idCharacter(c); });
+}
+
+std::string prefix(const std::string& value, std::string& out) {
+    out = value;
+    return topicPrefix(value) ? std::string()
+                              : "'" + value +
+                                    "' is not topic levels of letters, digits, '.', '-' and "
+                                    "'_' separated by '/'";
+}
+
+std::string yesNo(const std::string& value, bool& out) {
+    if (value == "yes" || value == "no") {
+        out = value == "yes";
+        return {};
+    }
+    return "'" + value + "' is not yes or no";
+}
+
+// A number from `low` (or above it, when not `lowIncluded`) to `high`.
+std::string number(const std::string& value, double low, bool lowIncluded, double high, double& out,
+                   const char* what) {
+    const std::optional<double> parsed = numbers::readDecimal(value, numbers::CONFIG_DECIMAL);
+    if (!parsed || *parsed > high || *parsed < low || (!lowIncluded && *parsed == low)) {
+        std::ostringstream range;
+        range << "'" << value << "' is not " << what;
+        if (lowIncluded) {
+            range << " from " << low << " to " << high;
+        } else {
+            range << " above " << low << ", at most " << high;
+        }
+        return range.str();
+    }
+    out = *parsed;
+    return {};
+}
+
+// A credential name (no '/') is looked up where systemd puts the service's credentials.
+std::string secretPath(const std::string& value, const ConfigEnvironment& environment,
+                       std::string& out) {
+    if (value.find('/') == std::string::npos) {
+        if (value == "." || value == "..") {
+            return "'" + value + "' is no file";
+        }
+        out = environment.credentialsDirectory + "/" + value;
+        return {};
+    }
+    if (value.front() != '/') {
+        return "'" + value + "': give an absolute path, or the name of a systemd credential";
+    }
+    out = value;
+    return {};
+}
+
+constexpr std::array SETTINGS{
+    MqttSetting{"broker",
+                "mqtt://HOST:PORT or mqtts://HOST:PORT (TLS); HOST a name, an IPv4 address "
+                "or [IPv6]",
+                nullptr, false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    const std::optional<mqtt::BrokerAddress> address = mqtt::parseBrokerUrl(v);
+                    if (!address) {
+                        return "'" + v + "' is not mqtt://HOST:PORT or mqtts://HOST:PORT";
+                    }
+                    config.broker = *address;
+                    return std::string();
+                }},
+    MqttSetting{"client_id",
+                "the MQTT client id and a topic level: 1 to 64 letters, digits, '.', '-', "
+                "'_'",
+                "the host name (its first label)", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    config.clientId = v;
+                    const bool id = !v.empty() && v.size() <= MAX_CLIENT_ID &&
+                                    std::all_of(v.begin(), v.end(), idCharacter);
+                    return id ? std::string()
+                              : "'" + v + "' is not 1 to 64 letters, digits, '.', '-' or '_'";
+                }},
+    MqttSetting{"prefix", "the first topic levels", "ostrel", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return prefix(v, config.prefix);
+                }},
+    MqttSetting{"interval", "seconds between two readings published, 0.1 to 86400", "10", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0.1, true, 86400, config.intervalSeconds,
+                                  "a number of seconds");
+                }},
+    MqttSetting{"username", "the broker login", "none", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    config.username = v;
+                    return std::string();
+                }},
+    MqttSetting{"password_file",
+                "a file whose first line is the password (never a password on the "
+                "command line, where ps shows it); others may not read it",
+                "none", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment& env) {
+                    return secretPath(v, env, config.passwordFile);
+                }},
+    MqttSetting{"ca_file", "the CAs that sign the broker's certificate, PEM (mqtts:// only)",
+                "the system's", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment& env) {
+                    return secretPath(v, env, config.caFile);
+                }},
+    MqttSetting{"cert_file", "a client certificate, PEM (mqtts:// only)", "none", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment& env) {
+                    return secretPath(v, env, config.certFile);
+                }},
+    MqttSetting{"key_file",
+                "the client certificate's private key, PEM (mqtts:// only); others may "
+                "not read it",
+                "none", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment& env) {
+                    return secretPath(v, env, config.keyFile);
+                }},
+    MqttSetting{"homeassistant", "yes or no: Home Assistant's MQTT discovery", "yes", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.homeAssistant);
+                }},
+    MqttSetting{"homeassistant_prefix", "Home Assistant's discovery prefix", "homeassistant", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return prefix(v, config.homeAssistantPrefix);
+                }},
+    MqttSetting{"homeassistant_discovery",
+                "device (one config a controller, Home Assistant 2024.11 and later) or "
+                "entity (one config an entity, for older releases and other consumers)",
+                "device", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    if (v != "device" && v != "entity") {
+                        return "'" + v + "' is not device or entity";
+                    }
+                    config.discovery =
+                        v == "device" ? mqtt::DiscoveryForm::Device : mqtt::DiscoveryForm::Entity;
+                    return std::string();
+                }},
+    MqttSetting{"buffer_hours",
+                "how many hours of readings the buffer holds while the broker cannot be "
+                "reached (above 0, at most 8760); the oldest are dropped, and counted, "
+                "beyond",
+                "24", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0, false, 8760, config.bufferHours, "a number of hours");
+                }},
+    MqttSetting{"expiry_hours", "each reading's message expiry, 0 for none (at most 8760)", "24",
+                true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0, true, 8760, config.expiryHours, "a number of hours");
+                }},
+    MqttSetting{"texts", "yes or no: the caption and the ...Text keys in each reading", "no", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.texts);
+                }},
+};
+
+}  // namespace
 
 std::span<const MqttSetting> mqttSettings() {
-    static constexpr std::array settings{
-        MqttSetting{"broker",
-                    "mqtt://HOST:PORT or mqtts://HOST:PORT (TLS); HOST a name, an IPv4 address "
-                    "or [IPv6]",
-                    nullptr},
-        MqttSetting{"client_id",
-                    "the MQTT client id and a topic level: 1 to 64 letters, digits, '.', '-', "
-                    "'_'",
-                    "the host name (its first label)"},
-        MqttSetting{"prefix", "the first topic levels", "ostrel"},
-        MqttSetting{"interval", "seconds between two readings published, 0.1 to 86400", "10"},
-        MqttSetting{"username", "the broker login", "none"},
-        MqttSetting{"password_file",
-                    "a file whose first line is the password (never a password on the "
-                    "command line, where ps shows it); others may not read it",
-                    "none"},
-        MqttSetting{"ca_file", "the CAs that sign the broker's certificate, PEM (mqtts:// only)",
-                    "the system's"},
-        MqttSetting{"cert_file", "a client certificate, PEM (mqtts:// only)", "none"},
-        MqttSetting{"key_file",
-                    "the client certificate's private key, PEM (mqtts:// only); others may "
-                    "not read it",
-                    "none"},
-        MqttSetting{"homeassistant", "yes or no: Home Assistant's MQTT discovery", "yes"},
-        MqttSetting{"homeassistant_prefix", "Home Assistant's discovery prefix", "homeassistant"},
-        MqttSetting{"homeassistant_discovery",
-                    "device (one config a controller, Home Assistant 2024.11 and later) or "
-                    "entity (one config an entity, for older releases and other consumers)",
-                    "device"},
-        MqttSetting{"buffer_hours",
-                    "how many hours of readings the buffer holds while the broker cannot be "
-                    "reached (above 0, at most 8760); the oldest are dropped, and counted, "
-                    "beyond",
-                    "24"},
-        MqttSetting{"expiry_hours", "each reading's message expiry, 0 for none (at most 8760)",
-                    "24"},
-        MqttSetting{"texts", "yes or no: the caption and the ...Text keys in each reading", "no"},
-    };
-    return settings;
+    return SETTINGS;
+}
+
+const MqttSetting* findMqttSetting(const std::string& key) {
+    const auto row = std::find_if(SETTINGS.begin(), SETTINGS.end(),
+                                  [&](const MqttSetting& setting) { return setting.key == key; });
+    return row == SETTINGS.end() ? nullptr : &*row;
 }
 
 std::span<const MqttTopic> mqttTopics() {

@@ -1,5 +1,5 @@
-// The publisher's configuration, read strictly, and the per-entity discovery form, without a
-// broker.
+// The publisher's configuration files, and the per-entity discovery form, without a broker.
+// The reading of the text is services_mqtt_config_test's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <set>
 #include <sstream>
 
-#include "services/mqtt/MqttSettings.h"
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
@@ -19,124 +18,6 @@ namespace {
 using namespace ctl::mqtt;
 
 const ConfigEnvironment ENVIRONMENT{"/run/credentials/ostrel-mqtt.service", "car7"};
-
-TEST(MqttConfig, EveryWrongValueOrLineIsRefusedNamingItsKeyAndLine) {
-    struct Case {
-        std::string text;
-        std::string error;  // a part of the one line said
-    };
-    const std::string broker = "broker = mqtt://broker.example:1883\n";
-    const std::vector<Case> cases{
-        {"", "mqtt.conf: broker: missing"},
-        {"# only a comment\n\n", "broker: missing"},
-        {broker + "brokers = x\n", "mqtt.conf:2: unknown key 'brokers'"},
-        {broker + "just words\n", "mqtt.conf:2: not a 'key = value' line"},
-        {broker + "broker = mqtt://other\n",
-         "mqtt.conf:2: broker is given twice (first on line 1)"},
-        {broker + "prefix =\n", "prefix: no value"},
-        {"broker = http://broker.example\n", "broker: 'http://broker.example' is not mqtt://"},
-        {"broker = mqtt://broker.example:0\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtt://broker.example:65536\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtt://broker.example:\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtt://broker.example/fleet\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtt://user@broker.example\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtts://[::1\n", "is not mqtt://HOST:PORT"},
-        {"broker = mqtt://\n", "is not mqtt://HOST:PORT"},
-        {broker + "interval = 0.05\n",
-         "interval: '0.05' is not a number of seconds from 0.1 to 86400"},
-        {broker + "interval = 1e3\n", "interval: '1e3' is not"},
-        {broker + "interval = -10\n", "interval: '-10' is not"},
-        {broker + "interval = 10 s\n", "interval: '10 s' is not"},
-        {broker + "interval = inf\n", "interval: 'inf' is not"},
-        {broker + "buffer_hours = 0\n", "buffer_hours: '0' is not a number of hours above 0"},
-        {broker + "expiry_hours = 9000\n", "expiry_hours: '9000' is not"},
-        {broker + "homeassistant = maybe\n", "homeassistant: 'maybe' is not yes or no"},
-        {broker + "homeassistant_discovery = both\n", "'both' is not device or entity"},
-        {broker + "client_id = car/7\n", "client_id: 'car/7' is not"},
-        {broker + "client_id = car+\n", "client_id: 'car+' is not"},
-        {broker + "prefix = fleet//cars\n", "prefix: 'fleet//cars' is not"},
-        {broker + "prefix = /fleet\n", "prefix: '/fleet' is not"},
-        {broker + "homeassistant_prefix = ha/#\n", "homeassistant_prefix: 'ha/' is not"},
-        {broker + "password_file = secrets/mqtt\n",
-         "give an absolute path, or the name of a systemd"},
-        {broker + "ca_file = /etc/ssl/ca.pem\n", "ca_file: TLS files need an mqtts:// broker"},
-        {"broker = mqtts://broker.example\nkey_file = /etc/ostrel/key.pem\n",
-         "key_file: needs cert_file"},
-        {broker + std::string("texts = y\0es\n", 13), "mqtt.conf: not a text file"},
-    };
-    for (const Case& c : cases) {
-        const ConfigResult result = parseMqttConfig(c.text, "mqtt.conf", ENVIRONMENT);
-        EXPECT_FALSE(result.config) << c.text;
-        EXPECT_NE(result.error.find(c.error), std::string::npos) << c.text << "\n" << result.error;
-        EXPECT_EQ(result.error.find('\n'), std::string::npos) << "one line: " << result.error;
-    }
-}
-
-// The keys the reader names when it refuses one are the keys the manual page documents.
-TEST(MqttConfig, TakesExactlyTheDocumentedKeys) {
-    const std::string error =
-        parseMqttConfig("nokey = 1\n", "c", ENVIRONMENT).error;  // "... (the keys are a, b)"
-    const auto from = error.find("(the keys are ");
-    ASSERT_NE(from, std::string::npos) << error;
-    std::set<std::string> taken;
-    std::istringstream list(error.substr(from + 14, error.size() - from - 15));
-    for (std::string key; std::getline(list >> std::ws, key, ',');) {
-        taken.insert(key);
-    }
-    std::set<std::string> documented;
-    for (const ctl::MqttSetting& setting : ctl::mqttSettings()) {
-        documented.insert(setting.key);
-    }
-    EXPECT_EQ(taken, documented);
-}
-
-TEST(MqttConfig, DefaultsAndTakenValues) {
-    ConfigResult result = parseMqttConfig("broker = mqtt://10.0.0.2\n", "c", ENVIRONMENT);
-    ASSERT_TRUE(result.config) << result.error;
-    const MqttConfig defaults = *result.config;
-    EXPECT_EQ(defaults.broker.pahoUri(), "tcp://10.0.0.2:1883");
-    EXPECT_EQ(defaults.clientId, "car7");
-    EXPECT_EQ(defaults.prefix, "ostrel");
-    EXPECT_EQ(defaults.intervalSeconds, 10);
-    EXPECT_TRUE(defaults.homeAssistant);
-    EXPECT_EQ(defaults.homeAssistantPrefix, "homeassistant");
-    EXPECT_EQ(defaults.discovery, DiscoveryForm::Device);
-    EXPECT_EQ(defaults.bufferHours, 24);
-    EXPECT_EQ(defaults.expiryHours, 24);
-    EXPECT_FALSE(defaults.texts);
-
-    result = parseMqttConfig(
-        "  broker=mqtts://[::1]:8884   # the local one\r\n"
-        "client_id = van-3.b_x\n"
-        "prefix = fleet/ostrel\n"
-        "interval = 2.5\n"
-        "username = van3\n"
-        "password_file = ostrel-mqtt-password\n"
-        "cert_file = /etc/ostrel/van3.crt\n"
-        "key_file = ostrel-mqtt-key\n"
-        "homeassistant = no\n"
-        "homeassistant_discovery = entity\n"
-        "buffer_hours = 0.5\n"
-        "expiry_hours = 0\n"
-        "texts = yes\n",
-        "c", ENVIRONMENT);
-    ASSERT_TRUE(result.config) << result.error;
-    const MqttConfig& config = *result.config;
-    EXPECT_EQ(config.broker.pahoUri(), "ssl://[::1]:8884");
-    EXPECT_EQ(config.clientId, "van-3.b_x");
-    EXPECT_EQ(config.prefix, "fleet/ostrel");
-    EXPECT_EQ(config.intervalSeconds, 2.5);
-    EXPECT_EQ(config.username, "van3");
-    // A name without '/' is a systemd credential.
-    EXPECT_EQ(config.passwordFile, "/run/credentials/ostrel-mqtt.service/ostrel-mqtt-password");
-    EXPECT_EQ(config.keyFile, "/run/credentials/ostrel-mqtt.service/ostrel-mqtt-key");
-    EXPECT_EQ(config.certFile, "/etc/ostrel/van3.crt");
-    EXPECT_FALSE(config.homeAssistant);
-    EXPECT_EQ(config.discovery, DiscoveryForm::Entity);
-    EXPECT_EQ(config.bufferHours, 0.5);
-    EXPECT_EQ(config.expiryHours, 0);
-    EXPECT_TRUE(config.texts);
-}
 
 TEST(MqttConfig, NamedFilesMustBeReadableAndSecretsPrivate) {
     rig::TempFolder folder;
