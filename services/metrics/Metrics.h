@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/texts/StatusText.h"
 #include "core/context/Context.h"
+#include "core/texts/StatusText.h"
 #include "device/Wire.h"
 
 namespace ctl {
@@ -20,8 +20,10 @@ struct Reading {
 };
 
 // The exposition: ostrel_controllers (how many were found), and per reading ostrel_up and,
-// for an answered one only, its figures. Every family has its HELP and TYPE lines; every
-// series but ostrel_controllers carries the location; no timestamps.
+// for an answered one only, its figures: the firmware, the status fields of STATUS_FIELDS by
+// their families in the table's order, the mode, and each bit of the flag registers. Every
+// family has its HELP and TYPE lines; every series but ostrel_controllers carries the
+// location; no timestamps.
 std::string formatMetrics(const std::vector<Reading>& readings);
 
 // The controllers --device names (one), or by default every controller the search finds,
