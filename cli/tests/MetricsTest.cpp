@@ -185,9 +185,9 @@ TEST(Metrics, LabelValuesAreEscaped) {
 TEST(Metrics, EveryStatusFieldIsThereInItsFamily) {
     ctl::Reading reading;
     reading.location = "l";
-    reading.answered = true;
+    reading.answer = ctl::Answer::Ok;
     reading.status.voltageFlags = 0x01;
-    formatStatusFields(ParamTable(), reading.status, reading.texts);
+    reading.texts = ctl::statusTexts(ParamTable(), reading.status);
     const std::string text = ctl::formatMetrics({reading});
     const auto all = samples(text);
     for (const ctl::StatusField& field : ctl::STATUS_FIELDS) {

@@ -6,13 +6,6 @@
 
 namespace ctl {
 
-StatusTexts statusTexts(const ParamTable& table, const StatusReport& status) {
-    StatusTexts texts;
-    formatStatusFields(table, status, texts.view);
-    texts.caption = formatCaption(status);
-    return texts;
-}
-
 nlohmann::ordered_json statusJson(const StatusReport& status, const StatusTexts& texts,
                                   const StatusJsonParts& parts) {
     nlohmann::ordered_json object;

@@ -6,20 +6,11 @@
 #include <string>
 
 #include "core/context/Context.h"
+#include "core/readings/Reading.h"
 #include "core/session/Session.h"
-#include "core/texts/StatusText.h"
 #include "device/Wire.h"
-#include "params/ParamTable.h"
 
 namespace ctl {
-
-struct StatusTexts {
-    StatusView view;
-    std::string caption;
-};
-
-// The texts the window shows for `status`, with the table's (the firmware's) factors.
-StatusTexts statusTexts(const ParamTable& table, const StatusReport& status);
 
 struct StatusJsonParts {
     std::string time;   // "time" when not empty

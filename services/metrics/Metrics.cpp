@@ -67,7 +67,7 @@ void fieldFamilies(std::string& out, const std::vector<Reading>& readings, Chose
     for (const MetricFamily* metric : families) {
         family(out, metric->name, metric->help);
         for (const Reading& reading : readings) {
-            if (!reading.answered) {
+            if (!reading.answered()) {
                 continue;
             }
             for (const StatusField& field : STATUS_FIELDS) {
@@ -81,7 +81,7 @@ void fieldFamilies(std::string& out, const std::vector<Reading>& readings, Chose
                 const int byte = field.byte(reading.status);
                 switch (field.kind) {
                     case FieldKind::Volts:
-                        sample(out, metric->name, reading, labels, reading.texts.*field.text);
+                        sample(out, metric->name, reading, labels, reading.texts.view.*field.text);
                         break;
                     case FieldKind::Whole:
                         sample(out, metric->name, reading, labels, std::to_string(byte));
@@ -108,13 +108,13 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
 
     family(out, "ostrel_up", "Whether the controller answered a status request (1) or not (0).");
     for (const Reading& reading : readings) {
-        sample(out, "ostrel_up", reading, "", reading.answered ? "1" : "0");
+        sample(out, "ostrel_up", reading, "", reading.answered() ? "1" : "0");
     }
 
     // What follows is told only of a controller that answered now: nothing stale.
     auto eachAnswered = [&](auto write) {
         for (const Reading& reading : readings) {
-            if (reading.answered) {
+            if (reading.answered()) {
                 write(reading);
             }
         }
@@ -163,14 +163,8 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
     // controller's firmware.
     const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
     for (std::size_t i = 0; i < chosen.size(); ++i) {
-        Reading& reading = readings.emplace_back();
-        reading.location =
-            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location);
-        if (answers[i].answered()) {
-            reading.answered = true;
-            reading.status = answers[i].status;
-            formatStatusFields(answers[i].table, reading.status, reading.texts);
-        }
+        readings.push_back(answers[i].reading(
+            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location)));
     }
     return EXIT_OK;
 }

@@ -49,20 +49,10 @@ constexpr int SPARE_MESSAGES = 16;
 constexpr auto LONGEST_BACKOFF = std::chrono::seconds(60);
 constexpr auto SHUTDOWN_FLUSH = std::chrono::seconds(2);
 
-enum class Answer { Ok, Silent, Lost };
-
-struct PollResult {
-    std::string location;
-    Answer answer = Answer::Silent;
-    StatusReport status;
-    StatusTexts texts;
-    Wall::time_point taken;
-};
-
 // One controller, asked for its status every period on a thread of its own.
 class Poller {
 public:
-    using Sink = std::function<void(PollResult)>;
+    using Sink = std::function<void(Reading)>;
 
     Poller(platform::HidPlatform& platform, std::unique_ptr<HIDDescriptor> descriptor,
            std::string location, Controller::Options options, Steady::duration period, Sink sink)
@@ -92,12 +82,12 @@ private:
         ParamTable table;  // the status switches it to this controller's firmware
         Controller controller(m_platform, table, m_options);
         if (controller.open(*m_descriptor) != Controller::Found::One) {
-            m_sink(PollResult{m_location, Answer::Lost, {}, {}, Wall::now()});
+            m_sink(Reading{m_location, Answer::Lost, {}, {}, Wall::now()});
             return;
         }
         auto next = Steady::now();
         for (;;) {
-            PollResult result;
+            Reading result;
             result.location = m_location;
             const Outcome outcome = controller.status(result.status);
             result.taken = Wall::now();
@@ -175,12 +165,12 @@ private:
     };
     struct Event {
         Kind kind;
-        PollResult reading;
+        Reading reading;
         std::string text;
     };
     struct Tracked {
         ControllerTopics topics;
-        std::optional<PollResult> latest;          // the last answer
+        std::optional<Reading> latest;             // the last answer
         std::optional<StatusReport> published;     // the last state published
         Wall::time_point nextDue;                  // of the next state by the interval
         std::optional<std::uint8_t> discoveredAt;  // the firmware the discovery names
@@ -201,11 +191,11 @@ private:
 
     void handle(Event& event);
     void rescan(bool first);
-    void reading(const PollResult& result);
+    void reading(const Reading& result);
     void setAvailability(const std::string& location, const ControllerTopics& topics, bool online,
                          bool again);
     void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status);
-    void sendState(Tracked& tracked, const PollResult& result);
+    void sendState(Tracked& tracked, const Reading& result);
     void publish(const std::string& topic, const std::string& payload, bool retained, bool expires);
     void scheduleReconnect();
     void reportDrops(bool final);
@@ -277,7 +267,7 @@ void Publisher::sendDiscovery(const std::string& location, Tracked& tracked,
     tracked.discoveredAt = status.version;
 }
 
-void Publisher::sendState(Tracked& tracked, const PollResult& result) {
+void Publisher::sendState(Tracked& tracked, const Reading& result) {
     publish(tracked.topics.state,
             statePayload(result.status, result.texts, result.taken, m_config.texts), false, true);
     // A change published at once keeps the interval's beat; a reading due by it moves the beat.
@@ -291,7 +281,7 @@ void Publisher::sendState(Tracked& tracked, const PollResult& result) {
     tracked.published = result.status;
 }
 
-void Publisher::reading(const PollResult& result) {
+void Publisher::reading(const Reading& result) {
     const auto found = m_tracked.find(result.location);
     if (found == m_tracked.end()) {
         return;  // from a poller already gone
@@ -346,7 +336,7 @@ void Publisher::rescan(bool first) {
         Tracked& tracked = m_tracked[location];
         tracked.topics = m_topics.controller(location);
         tracked.poller = std::make_unique<Poller>(platform, std::move(descriptor), location,
-                                                  options, m_period, [this](PollResult result) {
+                                                  options, m_period, [this](Reading result) {
                                                       post({Kind::Reading, std::move(result), {}});
                                                   });
     }
