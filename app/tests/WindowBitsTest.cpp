@@ -1,5 +1,9 @@
-// The About item, the minimised icon and the data exchange.
+// The About item, the minimised icon, the data exchange and the status fields' labels.
+#include <algorithm>
+
+#include "app/DialogTemplate.h"
 #include "app/tests/DialogFixture.h"
+#include "core/readings/StatusFields.h"
 
 namespace {
 
@@ -117,6 +121,36 @@ TEST_F(WindowBits, FocusBelowTheEdgeShowsAHintThatFollowsTheControl) {
     for (const int control : {IDC_PARAM_LIST, IDC_STATUS_HISTORY, 0}) {
         ASSERT_TRUE(m_window.userFocuses(control));
         EXPECT_EQ(m_window.focusHint().empty(), control != IDC_STATUS_HISTORY) << control;
+    }
+}
+
+// Beside the control the window writes each status field's text into stand the label and
+// the unit every other reader of a status gives that field; and the labels found by place
+// are the window's own texts.
+TEST(StatusLabels, BesideEachFieldsControlAreItsLabelAndUnit) {
+    const std::span<const ControlBinding> bindings = COstrelDlg::controlBindings();
+    for (const ctl::StatusField& field : ctl::STATUS_FIELDS) {
+        const auto bound = std::ranges::find(bindings, field.text, &ControlBinding::text);
+        ASSERT_NE(bound, bindings.end()) << field.key;
+        EXPECT_STREQ(ui::mainControlLabel(bound->control), field.label) << field.key;
+        EXPECT_STREQ(ui::mainControlUnit(bound->control), field.unit) << field.key;
+    }
+    struct Case {
+        int control;
+        const char* label;
+        const char* unit;
+    };
+    for (const Case& c :
+         {Case{IDC_VOLTAGE_IN, "Voltage In:", "[V]"}, Case{IDC_VOLTAGE_5V, "Voltage 5V:", "[V]"},
+          Case{IDC_VOLTAGE_12V, "Voltage 12V:", "[V]"},
+          Case{IDC_TEMPERATURE, "Temperature:",
+               "[\xB0"
+               "C]"},
+          Case{IDC_STATE, "Ostrel State:", ""}, Case{IDC_OUTPUT_FLAGS, "Output flags:", ""},
+          Case{IDC_STATUS_HISTORY, "Status history:", ""}, Case{IDC_SEND, "", ""},
+          Case{12345, "", ""}}) {
+        EXPECT_STREQ(ui::mainControlLabel(c.control), c.label) << c.control;
+        EXPECT_STREQ(ui::mainControlUnit(c.control), c.unit) << c.control;
     }
 }
 

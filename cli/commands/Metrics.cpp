@@ -1,5 +1,7 @@
 // metrics: the status of every controller in the Prometheus text format (the exposition
 // itself is services/metrics), on standard output or into a file replaced whole.
+#include "services/metrics/Metrics.h"
+
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <ostream>
@@ -10,7 +12,6 @@
 #include "cli/commands/Verb.h"
 #include "cli/files/OutputFile.h"
 #include "cli/help/HelpText.h"
-#include "services/metrics/Metrics.h"
 
 namespace ctl {
 namespace {
@@ -23,7 +24,7 @@ int commandMetrics(CommandContext& context, const std::string& output) {
     // A silent controller is in the exposition (ostrel_up 0) and said here, for the journal;
     // the run still succeeds, as its file is what the monitoring reads.
     for (const Reading& reading : readings) {
-        if (!reading.answered) {
+        if (!reading.answered()) {
             say(context, "the controller at " + reading.location + " did not answer");
         }
     }

@@ -11,15 +11,14 @@
 #include <system_error>
 #include <thread>
 
-#include "app/DialogTemplate.h"
-#include "app/Resource.h"
-#include "core/texts/StatusText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
 #include "core/names/ParamNames.h"
-#include "core/session/Session.h"
+#include "core/readings/StatusFields.h"
 #include "core/readings/StatusJson.h"
+#include "core/session/Session.h"
+#include "core/texts/StatusText.h"
 
 namespace ctl {
 namespace {
@@ -34,11 +33,11 @@ struct StatusOptions {
 };
 
 std::string fieldLabel(const StatusField& field) {
-    return utf8(ui::mainControlLabel(field.control));
+    return utf8(field.label);
 }
 
 std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
-    const std::string unit = utf8(ui::mainControlUnit(field.control));
+    const std::string unit = utf8(field.unit);
     const std::string& text = texts.view.*field.text;
     return unit.empty() ? text : text + " " + unit;
 }
@@ -46,11 +45,7 @@ std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
 std::string csvHeader() {
     std::string line = "time,firmware,mode";
     for (const StatusField& field : STATUS_FIELDS) {
-        std::string label = fieldLabel(field);
-        if (!label.empty() && label.back() == ':') {
-            label.pop_back();
-        }
-        line += "," + label;
+        line += "," + fieldName(field);
     }
     return line;
 }

@@ -7,8 +7,9 @@
 #include <set>
 #include <sstream>
 
-#include "services/metrics/Metrics.h"
 #include "cli/tests/CtlFixture.h"
+#include "core/readings/StatusFields.h"
+#include "services/metrics/Metrics.h"
 
 namespace {
 
@@ -177,6 +178,39 @@ TEST(Metrics, LabelValuesAreEscaped) {
     odd.location = "a\"b\\c\nd";
     const std::string text = ctl::formatMetrics({odd});
     EXPECT_NE(text.find("ostrel_up{location=\"a\\\"b\\\\c\\nd\"} 0\n"), std::string::npos) << text;
+}
+
+// Every status field is in the exposition, in its family; the families in the table's order,
+// the mode before the flag bits.
+TEST(Metrics, EveryStatusFieldIsThereInItsFamily) {
+    ctl::Reading reading;
+    reading.location = "l";
+    reading.answer = ctl::Answer::Ok;
+    reading.status.voltageFlags = 0x01;
+    reading.texts = ctl::statusTexts(ParamTable(), reading.status);
+    const std::string text = ctl::formatMetrics({reading});
+    const auto all = samples(text);
+    for (const ctl::StatusField& field : ctl::STATUS_FIELDS) {
+        std::string series = std::string(field.metric->name) + "{location=\"l\"";
+        if (field.metric->label != nullptr) {
+            series += std::string(",") + field.metric->label + "=\"" + field.series + '"';
+        }
+        series += field.kind == ctl::FieldKind::Flags ? ",bit=\"0\"}" : "}";
+        EXPECT_TRUE(all.contains(series)) << series << "\n" << text;
+    }
+    EXPECT_EQ(all.at("ostrel_flag{location=\"l\",register=\"voltage\",bit=\"0\"}"), "1");
+    std::vector<std::string> families;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("# HELP ")) {
+            families.push_back(line.substr(7, line.find(' ', 7) - 7));
+        }
+    }
+    EXPECT_EQ(families,
+              (std::vector<std::string>{"ostrel_controllers", "ostrel_up", "ostrel_firmware_info",
+                                        "ostrel_input_volts", "ostrel_ignition_volts",
+                                        "ostrel_rail_volts", "ostrel_temperature_celsius",
+                                        "ostrel_state", "ostrel_mode", "ostrel_flag"}));
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// The pieces ostrelctl adds beside the window's: parameter names on the command line, the
-// labels it borrows from the window's template, and UTF-8 for the Windows-1252 texts.
+// The pieces ostrelctl adds beside the window's: parameter names on the command line and
+// UTF-8 for the Windows-1252 texts.
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "params/Cp1252.h"
-#include "app/DialogTemplate.h"
-#include "app/Resource.h"
 #include "core/names/ParamNames.h"
+#include "params/Cp1252.h"
 
 namespace {
 
@@ -62,26 +60,6 @@ TEST(ParamNames, ShortNamesAreUniqueAndMismatchesListCloseOnes) {
     EXPECT_EQ(ctl::describeMismatch(table, "temperature", both),
               "\"temperature\" matches several parameters: Maximum temperature "
               "(maximum-temperature), Minimum temperature (minimum-temperature)");
-}
-
-TEST(StatusLabels, ComeFromTheWindowsTemplate) {
-    struct Case {
-        int control;
-        const char* label;
-        const char* unit;
-    };
-    for (const Case& c :
-         {Case{IDC_VOLTAGE_IN, "Voltage In:", "[V]"}, Case{IDC_VOLTAGE_5V, "Voltage 5V:", "[V]"},
-          Case{IDC_VOLTAGE_12V, "Voltage 12V:", "[V]"},
-          Case{IDC_TEMPERATURE, "Temperature:",
-               "[\xB0"
-               "C]"},
-          Case{IDC_STATE, "Ostrel State:", ""}, Case{IDC_OUTPUT_FLAGS, "Output flags:", ""},
-          Case{IDC_STATUS_HISTORY, "Status history:", ""}, Case{IDC_SEND, "", ""},
-          Case{12345, "", ""}}) {
-        EXPECT_STREQ(ui::mainControlLabel(c.control), c.label) << c.control;
-        EXPECT_STREQ(ui::mainControlUnit(c.control), c.unit) << c.control;
-    }
 }
 
 TEST(Cp1252, ToAndFromUtf8) {

@@ -2,14 +2,9 @@
 
 #include <cstdlib>
 
-namespace ctl {
+#include "core/readings/StatusFields.h"
 
-StatusTexts statusTexts(const ParamTable& table, const StatusReport& status) {
-    StatusTexts texts;
-    formatStatusFields(table, status, texts.view);
-    texts.caption = formatCaption(status);
-    return texts;
-}
+namespace ctl {
 
 nlohmann::ordered_json statusJson(const StatusReport& status, const StatusTexts& texts,
                                   const StatusJsonParts& parts) {
@@ -24,11 +19,11 @@ nlohmann::ordered_json statusJson(const StatusReport& status, const StatusTexts&
     }
     for (const StatusField& field : STATUS_FIELDS) {
         const std::string& text = texts.view.*field.text;
-        if (field.raw != nullptr) {
-            object[field.key] = field.raw(status);
-        } else {
+        if (field.kind == FieldKind::Volts) {
             // The volts as shown: "12.58" is 12.58, never 12.579999.
             object[field.key] = std::strtod(text.c_str(), nullptr);
+        } else {
+            object[field.key] = field.byte(status);
         }
         if (parts.texts) {
             object[std::string(field.key) + "Text"] = text;

@@ -1,8 +1,23 @@
 #include "core/readings/StatusOfAll.h"
 
 #include <thread>
+#include <utility>
 
 namespace ctl {
+
+Reading StatusAnswer::reading(std::string location) const {
+    Reading reading;
+    reading.location = std::move(location);
+    reading.taken = taken;
+    if (answered()) {
+        reading.answer = Answer::Ok;
+        reading.status = status;
+        reading.texts = statusTexts(table, status);
+    } else if (found != Controller::Found::One || outcome == Outcome::Lost) {
+        reading.answer = Answer::Lost;
+    }
+    return reading;
+}
 
 std::vector<StatusAnswer> askStatusOfAll(platform::HidPlatform& platform,
                                          const std::vector<const HIDDescriptor*>& controllers,
@@ -20,6 +35,7 @@ std::vector<StatusAnswer> askStatusOfAll(platform::HidPlatform& platform,
                     if (answer.found == Controller::Found::One) {
                         answer.outcome = controller.status(answer.status);
                     }
+                    answer.taken = std::chrono::system_clock::now();
                 });
         }
     }

@@ -31,8 +31,12 @@ struct StatusView {
 // Eight '0'/'1' characters, bit 7 first.
 std::string FormatFlagBits(std::uint8_t byte);
 
-// The thirteen status fields of `view` (not the history or IOBuffer lines) for `status`,
-// with the table's factors as they stand: the caller applies the firmware switch first.
+// A whole number as printf's %02d writes it: "07", "-10", "123".
+std::string formatTwoDigits(int value);
+
+// The status fields of `view` (not the history or IOBuffer lines) for `status`, each as its
+// row of ctl::STATUS_FIELDS (core/readings/StatusFields) decodes it, with the table's factors
+// as they stand: the caller applies the firmware switch first.
 void formatStatusFields(const ParamTable& table, const StatusReport& status, StatusView& view);
 
 // The mode as the caption shows it: two decimal digits, "01".

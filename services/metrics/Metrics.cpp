@@ -1,14 +1,16 @@
 #include "services/metrics/Metrics.h"
 
-#include <array>
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <ostream>
 
-#include "core/texts/OutsideText.h"
+#include "core/readings/StatusFields.h"
+#include "core/readings/StatusOfAll.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
-#include "core/readings/StatusOfAll.h"
+#include "core/texts/OutsideText.h"
 
 namespace ctl {
 namespace {
@@ -51,28 +53,51 @@ void sample(std::string& out, const char* name, const Reading& reading, const st
     out += "{location=\"" + labelValue(reading.location) + '"' + labels + "} " + value + '\n';
 }
 
-struct Volts {
-    const char* rail;  // empty: a family of its own
-    std::string StatusView::*text;
-};
-
-// The flag registers. Each bit is a series of its own (ostrel_flag{register,bit} 0 or 1):
-// an alert on one condition is then `ostrel_flag{register="voltage",bit="3"} == 1`, where the
-// byte would need `floor(x / 8) % 2` in every rule; six registers of eight bits are 48 cheap
-// series a controller. The bytes are not exported beside them: the same figure twice.
-struct FlagRegister {
-    const char* name;
-    std::uint8_t StatusReport::*byte;
-};
-
-constexpr std::array FLAG_REGISTERS{
-    FlagRegister{"voltage", &StatusReport::voltageFlags},
-    FlagRegister{"status1", &StatusReport::statusFlags1},
-    FlagRegister{"status2", &StatusReport::statusFlags2},
-    FlagRegister{"timer", &StatusReport::timerFlags},
-    FlagRegister{"input", &StatusReport::inputFlags},
-    FlagRegister{"output", &StatusReport::outputFlags},
-};
+// The status fields `chosen` picks, of every answered reading: a family at a time, in the
+// order of its first field in the table.
+template <typename Chosen>
+void fieldFamilies(std::string& out, const std::vector<Reading>& readings, Chosen chosen) {
+    std::vector<const MetricFamily*> families;
+    for (const StatusField& field : STATUS_FIELDS) {
+        if (field.metric != nullptr && chosen(field) &&
+            std::find(families.begin(), families.end(), field.metric) == families.end()) {
+            families.push_back(field.metric);
+        }
+    }
+    for (const MetricFamily* metric : families) {
+        family(out, metric->name, metric->help);
+        for (const Reading& reading : readings) {
+            if (!reading.answered()) {
+                continue;
+            }
+            for (const StatusField& field : STATUS_FIELDS) {
+                if (field.metric != metric || !chosen(field)) {
+                    continue;
+                }
+                const std::string labels =
+                    metric->label != nullptr
+                        ? std::string(",") + metric->label + "=\"" + field.series + '"'
+                        : std::string();
+                const int byte = field.byte(reading.status);
+                switch (field.kind) {
+                    case FieldKind::Volts:
+                        sample(out, metric->name, reading, labels, reading.texts.view.*field.text);
+                        break;
+                    case FieldKind::Whole:
+                        sample(out, metric->name, reading, labels, std::to_string(byte));
+                        break;
+                    case FieldKind::Flags:
+                        for (unsigned bit = 0; bit < 8; ++bit) {
+                            sample(out, metric->name, reading,
+                                   labels + ",bit=\"" + std::to_string(bit) + '"',
+                                   ((static_cast<unsigned>(byte) >> bit) & 1U) != 0 ? "1" : "0");
+                        }
+                        break;
+                }
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -83,13 +108,13 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
 
     family(out, "ostrel_up", "Whether the controller answered a status request (1) or not (0).");
     for (const Reading& reading : readings) {
-        sample(out, "ostrel_up", reading, "", reading.answered ? "1" : "0");
+        sample(out, "ostrel_up", reading, "", reading.answered() ? "1" : "0");
     }
 
     // What follows is told only of a controller that answered now: nothing stale.
     auto eachAnswered = [&](auto write) {
         for (const Reading& reading : readings) {
-            if (reading.answered) {
+            if (reading.answered()) {
                 write(reading);
             }
         }
@@ -101,49 +126,13 @@ std::string formatMetrics(const std::vector<Reading>& readings) {
                    std::to_string(reading.status.minor()) + '"',
                "1");
     });
-    family(out, "ostrel_input_volts", "Input (battery) voltage.");
-    eachAnswered([&](const Reading& reading) {
-        sample(out, "ostrel_input_volts", reading, "", reading.texts.m_voltageIn);
-    });
-    family(out, "ostrel_ignition_volts", "Ignition line voltage.");
-    eachAnswered([&](const Reading& reading) {
-        sample(out, "ostrel_ignition_volts", reading, "", reading.texts.m_ignition);
-    });
-    family(out, "ostrel_rail_volts", "Output rail voltage.");
-    constexpr std::array RAILS{Volts{"3.3V", &StatusView::m_voltage3V},
-                               Volts{"5V", &StatusView::m_voltage5V},
-                               Volts{"12V", &StatusView::m_voltage12V}};
-    eachAnswered([&](const Reading& reading) {
-        for (const Volts& rail : RAILS) {
-            sample(out, "ostrel_rail_volts", reading, std::string(",rail=\"") + rail.rail + '"',
-                   reading.texts.*rail.text);
-        }
-    });
-    family(out, "ostrel_temperature_celsius", "The controller's temperature.");
-    eachAnswered([&](const Reading& reading) {
-        sample(out, "ostrel_temperature_celsius", reading, "",
-               std::to_string(int{reading.status.temperature}));
-    });
-    family(out, "ostrel_state", "The controller's power state machine state.");
-    eachAnswered([&](const Reading& reading) {
-        sample(out, "ostrel_state", reading, "", std::to_string(int{reading.status.state}));
-    });
+    auto isFlags = [](const StatusField& field) { return field.kind == FieldKind::Flags; };
+    fieldFamilies(out, readings, std::not_fn(isFlags));
     family(out, "ostrel_mode", "The controller's operating mode.");
     eachAnswered([&](const Reading& reading) {
         sample(out, "ostrel_mode", reading, "", std::to_string(int{reading.status.mode}));
     });
-    family(out, "ostrel_flag", "One bit of a flag register (bit 0 the lowest).");
-    eachAnswered([&](const Reading& reading) {
-        for (const FlagRegister& reg : FLAG_REGISTERS) {
-            const unsigned byte = reading.status.*reg.byte;
-            for (unsigned bit = 0; bit < 8; ++bit) {
-                sample(out, "ostrel_flag", reading,
-                       std::string(",register=\"") + reg.name + "\",bit=\"" + std::to_string(bit) +
-                           '"',
-                       ((byte >> bit) & 1U) != 0 ? "1" : "0");
-            }
-        }
-    });
+    fieldFamilies(out, readings, isFlags);
     return out;
 }
 
@@ -174,14 +163,8 @@ int gatherReadings(CommandContext& context, std::vector<Reading>& readings) {
     // controller's firmware.
     const std::vector<StatusAnswer> answers = askStatusOfAll(platform, asked, options);
     for (std::size_t i = 0; i < chosen.size(); ++i) {
-        Reading& reading = readings.emplace_back();
-        reading.location =
-            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location);
-        if (answers[i].answered()) {
-            reading.answered = true;
-            reading.status = answers[i].status;
-            formatStatusFields(answers[i].table, reading.status, reading.texts);
-        }
+        readings.push_back(answers[i].reading(
+            escapeControls(chosen[i]->location.empty() ? chosen[i]->path : chosen[i]->location)));
     }
     return EXIT_OK;
 }

@@ -1,11 +1,12 @@
 #include "services/mqtt/MqttMessages.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "params/Cp1252.h"
-#include "app/DialogTemplate.h"
+#include "core/readings/StatusFields.h"
 #include "core/selection/Selection.h"
 #include "device/OstrelIdentity.h"
+#include "params/Cp1252.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -22,36 +23,13 @@ std::string homeAssistantId(std::string text) {
     return text;
 }
 
-// The window's label beside the field ("Voltage In:"), without its colon.
-std::string fieldName(const StatusField& field) {
-    std::string label = cp1252::toUtf8(ui::mainControlLabel(field.control));
-    if (!label.empty() && label.back() == ':') {
-        label.pop_back();
-    }
-    return label;
-}
-
 // The window's unit beside the field ("[V]"), without its brackets.
 std::string fieldUnit(const StatusField& field) {
-    std::string unit = cp1252::toUtf8(ui::mainControlUnit(field.control));
+    std::string unit = cp1252::toUtf8(field.unit);
     if (unit.size() >= 2 && unit.front() == '[' && unit.back() == ']') {
         unit = unit.substr(1, unit.size() - 2);
     }
     return unit;
-}
-
-bool isFlags(const StatusField& field) {
-    switch (field.control) {
-        case IDC_VOLTAGE_FLAGS:
-        case IDC_STATUS_FLAGS1:
-        case IDC_STATUS_FLAGS2:
-        case IDC_TIMER_FLAGS:
-        case IDC_INPUT_FLAGS:
-        case IDC_OUTPUT_FLAGS:
-            return true;
-        default:
-            return false;
-    }
 }
 
 std::string valueTemplate(const std::string& key) {
@@ -63,8 +41,9 @@ struct Component {
     json config;     // with "p", the platform
 };
 
-// The entities of one controller: the volts and the temperature as measurements, the state,
-// the mode, the firmware and each flag bit as diagnostics.
+// The entities of one controller: every status field in the table's order (a measurement
+// where it has a device class, a binary sensor for each bit of a flag register, else a
+// diagnostic), then the mode and the firmware as diagnostics.
 std::vector<Component> components(const std::string& uniquePrefix) {
     std::vector<Component> list;
     auto add = [&](const std::string& id, json config) {
@@ -78,14 +57,7 @@ std::vector<Component> components(const std::string& uniquePrefix) {
                      {"val_tpl", valueTemplate(key)}});
     };
     for (const StatusField& field : STATUS_FIELDS) {
-        if (field.raw == nullptr || field.control == IDC_TEMPERATURE) {
-            add(field.key, json{{"p", "sensor"},
-                                {"name", fieldName(field)},
-                                {"dev_cla", field.raw == nullptr ? "voltage" : "temperature"},
-                                {"unit_of_meas", fieldUnit(field)},
-                                {"stat_cla", "measurement"},
-                                {"val_tpl", valueTemplate(field.key)}});
-        } else if (isFlags(field)) {
+        if (field.kind == FieldKind::Flags) {
             for (int bit = 0; bit < 8; ++bit) {
                 add(std::string(field.key) + std::to_string(bit),
                     json{{"p", "binary_sensor"},
@@ -96,6 +68,17 @@ std::vector<Component> components(const std::string& uniquePrefix) {
                          {"pl_on", "1"},
                          {"pl_off", "0"}});
             }
+        } else if (field.deviceClass != nullptr) {
+            json config{
+                {"p", "sensor"}, {"name", fieldName(field)}, {"dev_cla", field.deviceClass}};
+            if (const std::string unit = fieldUnit(field); !unit.empty()) {
+                config["unit_of_meas"] = unit;
+            }
+            if (field.stateClass != nullptr) {
+                config["stat_cla"] = field.stateClass;
+            }
+            config["val_tpl"] = valueTemplate(field.key);
+            add(field.key, std::move(config));
         } else {
             diagnostic(field.key, fieldName(field), field.key);
         }
@@ -173,10 +156,13 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
 }
 
 bool changedAtOnce(const StatusReport& before, const StatusReport& now) {
-    return before.state != now.state || before.mode != now.mode || before.version != now.version ||
-           before.voltageFlags != now.voltageFlags || before.statusFlags1 != now.statusFlags1 ||
-           before.statusFlags2 != now.statusFlags2 || before.timerFlags != now.timerFlags ||
-           before.inputFlags != now.inputFlags || before.outputFlags != now.outputFlags;
+    if (before.mode != now.mode || before.version != now.version) {
+        return true;
+    }
+    // A measurement goes at the interval's beat, what is no measurement at once.
+    return std::ranges::any_of(STATUS_FIELDS, [&](const StatusField& field) {
+        return field.deviceClass == nullptr && field.byte(before) != field.byte(now);
+    });
 }
 
 }  // namespace ctl::mqtt

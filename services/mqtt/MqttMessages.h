@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "services/mqtt/MqttConfig.h"
 #include "core/readings/StatusJson.h"
 #include "device/Wire.h"
+#include "services/mqtt/MqttConfig.h"
 
 namespace ctl::mqtt {
 
@@ -54,8 +54,8 @@ std::string statePayload(const StatusReport& status, const StatusTexts& texts,
 std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& topics,
                                        const std::string& location, const StatusReport& status);
 
-// Whether `now` differs from `before` in what is published at once: the state, the mode,
-// the firmware or any flag bit.
+// Whether `now` differs from `before` in what is published at once: the mode, the firmware or
+// a status field that is no measurement (the state, any flag bit).
 bool changedAtOnce(const StatusReport& before, const StatusReport& now);
 
 }  // namespace ctl::mqtt

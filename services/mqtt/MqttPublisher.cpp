@@ -32,7 +32,7 @@ namespace {
 // One controller, asked for its status every period on a thread of its own.
 class Poller {
 public:
-    using Sink = std::function<void(PollResult)>;
+    using Sink = std::function<void(Reading)>;
 
     Poller(platform::HidPlatform& platform, std::unique_ptr<HIDDescriptor> descriptor,
            std::string location, Controller::Options options, Steady::duration period, Sink sink)
@@ -62,12 +62,12 @@ private:
         ParamTable table;  // the status switches it to this controller's firmware
         Controller controller(m_platform, table, m_options);
         if (controller.open(*m_descriptor) != Controller::Found::One) {
-            m_sink(PollResult{m_location, Answer::Lost, {}, {}, Wall::now()});
+            m_sink(Reading{m_location, Answer::Lost, {}, {}, Wall::now()});
             return;
         }
         auto next = Steady::now();
         for (;;) {
-            PollResult result;
+            Reading result;
             result.location = m_location;
             const Outcome outcome = controller.status(result.status);
             result.taken = Wall::now();
@@ -185,7 +185,7 @@ void Publisher::rescan(bool first) {
         m_core.track(location);
         m_pollers[location] =
             std::make_unique<Poller>(platform, std::move(descriptor), location, options,
-                                     m_core.period(), [this](PollResult result) {
+                                     m_core.period(), [this](Reading result) {
                                          post({Event::Kind::Reading, std::move(result), {}});
                                      });
     }

@@ -169,7 +169,7 @@ void PublisherCore::sendDiscovery(const std::string& location, Tracked& tracked,
     tracked.discoveredAt = status.version;
 }
 
-void PublisherCore::sendState(Tracked& tracked, const PollResult& result) {
+void PublisherCore::sendState(Tracked& tracked, const Reading& result) {
     publish(tracked.topics.state,
             statePayload(result.status, result.texts, result.taken, m_config.texts), false, true);
     // A change published at once keeps the interval's beat; a reading due by it moves the beat.
@@ -183,7 +183,7 @@ void PublisherCore::sendState(Tracked& tracked, const PollResult& result) {
     tracked.published = result.status;
 }
 
-void PublisherCore::reading(const PollResult& result) {
+void PublisherCore::reading(const Reading& result) {
     const auto found = m_tracked.find(result.location);
     if (found == m_tracked.end()) {
         return;  // from a poller already gone

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/readings/Reading.h"
 #include "core/readings/StatusJson.h"
 #include "services/mqtt/MqttClient.h"
 #include "services/mqtt/MqttConfig.h"
@@ -42,16 +43,6 @@ public:
 Clock& systemClock();
 std::unique_ptr<Random> systemRandom();
 
-enum class Answer { Ok, Silent, Lost };
-
-struct PollResult {
-    std::string location;
-    Answer answer = Answer::Silent;
-    StatusReport status;
-    StatusTexts texts;
-    Wall::time_point taken;
-};
-
 struct Event {
     enum class Kind {
         Reading,
@@ -63,7 +54,7 @@ struct Event {
         ControllersChanged,  // the owner's: it searches for the controllers again
     };
     Kind kind;
-    PollResult reading;
+    Reading reading;
     std::string text;  // why, for a failure or a lost connection
 };
 
@@ -103,13 +94,13 @@ public:
 private:
     struct Tracked {
         ControllerTopics topics;
-        std::optional<PollResult> latest;          // the last answer
+        std::optional<Reading> latest;          // the last answer
         std::optional<StatusReport> published;     // the last state published
         Wall::time_point nextDue;                  // of the next state by the interval
         std::optional<std::uint8_t> discoveredAt;  // the firmware the discovery names
     };
 
-    void reading(const PollResult& result);
+    void reading(const Reading& result);
     void connected();
     void connectFailed(const std::string& why);
     void persistenceFailed();
@@ -117,7 +108,7 @@ private:
     void setAvailability(const std::string& location, const ControllerTopics& topics, bool online,
                          bool again);
     void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status);
-    void sendState(Tracked& tracked, const PollResult& result);
+    void sendState(Tracked& tracked, const Reading& result);
     void publish(const std::string& topic, const std::string& payload, bool retained, bool expires);
     void scheduleReconnect();
     void reportDrops(bool final);

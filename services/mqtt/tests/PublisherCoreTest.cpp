@@ -18,6 +18,8 @@
 namespace {
 
 using namespace ctl::mqtt;
+using ctl::Answer;
+using ctl::Reading;
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
 using Lines = std::vector<std::string>;
@@ -103,14 +105,14 @@ struct NoListener final : MqttClient::Listener {
 };
 
 // The status of simulated controller sim-1, read once through the controller interface.
-const PollResult& simReading() {
-    static const PollResult reading = [] {
+const Reading& simReading() {
+    static const Reading reading = [] {
         platform::SimHidPlatform platform;
         const auto controllers = plugSimControllers(platform, 1, false);
         const auto found = ctl::findControllers(platform, nullptr);
         ParamTable table;
         ctl::Controller controller(platform, table, {});
-        PollResult result{"sim-1", Answer::Ok, {}, {}, {}};
+        Reading result{"sim-1", Answer::Ok, {}, {}, {}};
         if (found.size() == 1 && controller.open(*found[0]) == ctl::Controller::Found::One &&
             controller.status(result.status) == ctl::Outcome::Ok) {
             result.texts = ctl::statusTexts(table, result.status);
@@ -190,7 +192,7 @@ protected:
         }
     }
     void answer(const std::string& step, long long at) {
-        PollResult reading = simReading();
+        Reading reading = simReading();
         reading.answer = step[0] == 'O'   ? Answer::Ok
                          : step[0] == 'S' ? Answer::Silent
                                           : Answer::Lost;
