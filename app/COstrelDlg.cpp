@@ -5,15 +5,15 @@
 #include <optional>
 #include <utility>
 
-#include "params/Cp1252.h"
 #include "app/DialogTemplate.h"
-#include "core/texts/OutsideText.h"
 #include "app/Resource.h"
-#include "core/texts/StatusText.h"
-#include "params/StrictValue.h"
 #include "app/StringTable.h"
+#include "core/texts/OutsideText.h"
+#include "core/texts/StatusText.h"
 #include "device/HIDDevices.h"
 #include "device/Wire.h"
+#include "params/Cp1252.h"
+#include "params/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <streambuf>
 
-#include "core/texts/OutsideText.h"
 #include "cli/commandline/CommandLine.h"
+#include "core/texts/OutsideText.h"
 
 namespace ctl {
 namespace {

@@ -26,9 +26,9 @@
 #endif
 
 #include "cli/Ostrelctl.h"
-#include "services/mqtt/Mqtt.h"
 #include "platform/NativeHidPlatform.h"
 #include "platform/sim/SimHidPlatform.h"
+#include "services/mqtt/Mqtt.h"
 #include "sim/PlugPlan.h"
 #include "sim/SimPanel.h"
 #include "sim/SimulatedOstrel.h"

@@ -4,12 +4,12 @@
 #include <ostream>
 #include <string>
 
-#include "core/texts/OutsideText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
 #include "core/names/ParamNames.h"
 #include "core/selection/AllControllers.h"
 #include "core/session/Session.h"
+#include "core/texts/OutsideText.h"
 #include "sim/PlugPlan.h"
 
 namespace ctl {

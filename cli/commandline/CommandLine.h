@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/commands/Verb.h"
+#include "cli/help/HelpText.h"
 #include "core/context/Context.h"
 #include "core/context/ExitStatus.h"
-#include "cli/help/HelpText.h"
 
 namespace ctl {
 

@@ -7,15 +7,15 @@
 #include <ostream>
 #include <set>
 
-#include "core/texts/OutsideText.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
-#include "core/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
 #include "cli/files/OutputFile.h"
 #include "cli/help/HelpText.h"
+#include "core/files/BackupFile.h"
 #include "core/selection/Selection.h"
 #include "core/session/Session.h"
+#include "core/texts/OutsideText.h"
 #include "device/HIDDescriptor.h"
 
 namespace ctl {

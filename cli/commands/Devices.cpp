@@ -7,15 +7,15 @@
 #include <ostream>
 #include <vector>
 
-#include "core/texts/OutsideText.h"
-#include "core/texts/StatusText.h"
 #include "cli/commands/Verb.h"
-#include "core/context/Columns.h"
 #include "cli/help/HelpText.h"
+#include "core/context/Columns.h"
+#include "core/readings/StatusOfAll.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
 #include "core/session/Session.h"
-#include "core/readings/StatusOfAll.h"
+#include "core/texts/OutsideText.h"
+#include "core/texts/StatusText.h"
 
 namespace ctl {
 namespace {

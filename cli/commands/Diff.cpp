@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "params/StrictValue.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
-#include "core/files/BackupFile.h"
 #include "cli/files/FileArguments.h"
 #include "cli/help/HelpText.h"
+#include "core/files/BackupFile.h"
 #include "core/names/ParamNames.h"
 #include "core/session/BackupPlan.h"
 #include "core/session/Session.h"
+#include "params/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

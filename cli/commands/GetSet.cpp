@@ -4,13 +4,13 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "params/Cp1252.h"
-#include "params/StrictValue.h"
 #include "cli/commands/Verb.h"
-#include "core/files/BackupFile.h"
 #include "cli/help/HelpText.h"
+#include "core/files/BackupFile.h"
 #include "core/names/ParamNames.h"
 #include "core/session/Session.h"
+#include "params/Cp1252.h"
+#include "params/StrictValue.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

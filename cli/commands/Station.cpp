@@ -1,5 +1,7 @@
 // station: programs every controller plugged in from one profile, until Ctrl-C (the station
 // itself is services/station).
+#include "services/station/Station.h"
+
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
@@ -8,7 +10,6 @@
 #include "cli/files/FileArguments.h"
 #include "cli/help/HelpText.h"
 #include "core/files/BackupFile.h"
-#include "services/station/Station.h"
 
 namespace ctl {
 namespace {

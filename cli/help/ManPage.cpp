@@ -4,9 +4,9 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/help/HelpText.h"
 #include "core/context/ExitStatus.h"
 #include "core/files/BackupFile.h"
-#include "cli/help/HelpText.h"
 #include "services/mqtt/MqttSettings.h"
 
 namespace ctl {

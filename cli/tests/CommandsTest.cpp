@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core/files/BackupFile.h"
-#include "core/names/ParamNames.h"
 #include "cli/tests/CtlFixture.h"
 #include "cli/tests/TempFile.h"
+#include "core/files/BackupFile.h"
+#include "core/names/ParamNames.h"
 #include "tests/support/TypedValues.h"
 
 namespace {

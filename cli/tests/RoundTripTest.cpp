@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "core/files/BackupFile.h"
 #include "cli/tests/CtlFixture.h"
+#include "core/files/BackupFile.h"
 
 namespace {
 

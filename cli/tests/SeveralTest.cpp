@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "cli/commands/GetSet.h"
+#include "cli/tests/CtlFixture.h"
 #include "core/context/ExitStatus.h"
 #include "core/selection/Selection.h"
-#include "cli/tests/CtlFixture.h"
 #include "device/OstrelIdentity.h"
 
 namespace {

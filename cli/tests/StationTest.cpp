@@ -11,10 +11,10 @@
 #include <sstream>
 #include <thread>
 
-#include "core/context/ExitStatus.h"
-#include "core/files/Sha256.h"
 #include "cli/tests/CtlFixture.h"
 #include "cli/tests/TempFile.h"
+#include "core/context/ExitStatus.h"
+#include "core/files/Sha256.h"
 #include "device/ControllerWatch.h"
 #include "sim/PlugPlan.h"
 #include "tests/support/WaitFor.h"

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <set>
 
-#include "core/readings/StatusOfAll.h"
 #include "cli/tests/CtlFixture.h"
+#include "core/readings/StatusOfAll.h"
 #include "device/HIDDevices.h"
 
 namespace {

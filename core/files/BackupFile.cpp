@@ -2,9 +2,9 @@
 
 #include <optional>
 
+#include "core/names/ParamNames.h"
 #include "params/Cp1252.h"
 #include "params/StrictValue.h"
-#include "core/names/ParamNames.h"
 #include "params/ValueCodec.h"
 
 namespace ctl {

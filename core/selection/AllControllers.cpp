@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "core/texts/OutsideText.h"
 #include "core/context/Columns.h"
 #include "core/context/ExitStatus.h"
 #include "core/selection/Selection.h"
+#include "core/texts/OutsideText.h"
 #include "device/HIDDescriptor.h"
 
 namespace ctl {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/texts/OutsideText.h"
 #include "core/context/Context.h"
+#include "core/texts/OutsideText.h"
 #include "device/HIDDevices.h"
 
 namespace ctl {

@@ -3,8 +3,8 @@
 #include <ostream>
 #include <utility>
 
-#include "params/StrictValue.h"
 #include "core/names/ParamNames.h"
+#include "params/StrictValue.h"
 
 namespace ctl {
 namespace {

@@ -94,7 +94,7 @@ public:
 private:
     struct Tracked {
         ControllerTopics topics;
-        std::optional<Reading> latest;          // the last answer
+        std::optional<Reading> latest;             // the last answer
         std::optional<StatusReport> published;     // the last state published
         Wall::time_point nextDue;                  // of the next state by the interval
         std::optional<std::uint8_t> discoveredAt;  // the firmware the discovery names

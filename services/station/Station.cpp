@@ -2,6 +2,8 @@
 // a thread of its own: waited for until it answers, claimed, written as restore writes
 // (only what differs, each write read back), verified whole against the profile, released,
 // and reported in one line, after its line of the log is on the disk.
+#include "services/station/Station.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -16,17 +18,15 @@
 #include <thread>
 #include <vector>
 
-#include "services/station/Station.h"
-
-#include "core/texts/OutsideText.h"
 #include "core/context/ExitStatus.h"
-#include "services/station/AppendLog.h"
 #include "core/files/Sha256.h"
 #include "core/names/ParamNames.h"
 #include "core/selection/Selection.h"
 #include "core/session/BackupPlan.h"
 #include "core/session/Session.h"
+#include "core/texts/OutsideText.h"
 #include "device/ControllerWatch.h"
+#include "services/station/AppendLog.h"
 
 namespace ctl {
 namespace {
