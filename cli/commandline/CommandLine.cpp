@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
@@ -61,6 +63,59 @@ std::string readSimulation(const std::string& text, Simulation& simulation) {
     return {};
 }
 
+// The nearest long option to a mistyped `word` among those of the command being parsed and
+// the program's own, as "; did you mean \"--json\"?"; empty when none is within two edits.
+std::string nearestOption(const CLI::App& app, const std::string& word) {
+    if (!word.starts_with("--") || word.size() < 3) {
+        return {};
+    }
+    const std::string name = word.substr(
+        2, word.find('=') == std::string::npos ? std::string::npos : word.find('=') - 2);
+    std::string nearest;
+    std::size_t best = 3;  // farther than two edits is no likely slip
+    std::vector<const CLI::App*> scopes{&app};
+    for (const CLI::App* command : app.get_subcommands()) {
+        scopes.push_back(command);
+    }
+    for (const CLI::App* scope : scopes) {
+        for (const CLI::Option* option : scope->get_options()) {
+            for (const std::string& candidate : option->get_lnames()) {
+                const std::size_t distance = editDistance(name, candidate);
+                if (distance < best && distance > 0) {
+                    best = distance;
+                    nearest = "--" + candidate;
+                }
+            }
+        }
+    }
+    return nearest.empty() ? std::string() : "; did you mean \"" + nearest + "\"?";
+}
+
+// CLI11 reads a word that only begins like -h ("-h-5", "-hard") as -h with more short
+// flags run on, and would show the help and end with 0, nothing done: when no word asked for
+// the help itself, the first such word is named instead.
+std::string helpLookalike(int argc, const char* const* argv) {
+    std::string lookalike;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--") {
+            break;
+        }
+        if (word == "-h" || word == "--help" || word == "--help-all") {
+            return {};
+        }
+        if (lookalike.empty() && word.starts_with("-h") && word.size() > 2) {
+            lookalike = word;
+        }
+    }
+    if (lookalike.empty()) {
+        return {};
+    }
+    return "\"" + lookalike +
+           "\" is no option: -h alone asks for the help, and a parameter whose name begins with "
+           "\"-\" goes after \"--\"";
+}
+
 }  // namespace
 
 std::string CommandLine::unknownCommand(int argc, const char* const* argv) const {
@@ -106,8 +161,16 @@ CommandLine::CommandLine(Definitions definitions)
     // Before the commands are added: they take the program's formatter.
     app.formatter(helpFormatter());
     // One line, as every other failure says why.
-    app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return "ostrelctl: " + escapeControls(error.what()) + " (--help shows the usage)\n";
+    app.failure_message([](const CLI::App* failed, const CLI::Error& error) {
+        std::string said = error.what();
+        // A mistyped option is named with the nearest one, as a mistyped command is.
+        if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && failed != nullptr) {
+            std::vector<std::string> extras = failed->remaining(true);
+            if (!extras.empty()) {
+                said += nearestOption(*failed, extras.front());
+            }
+        }
+        return "ostrelctl: " + escapeControls(said) + " (--help shows the usage)\n";
     });
     app.require_subcommand(1);
     app.fallthrough();
@@ -212,6 +275,13 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        const bool help = dynamic_cast<const CLI::CallForHelp*>(&error) != nullptr ||
+                          dynamic_cast<const CLI::CallForAllHelp*>(&error) != nullptr;
+        if (const std::string lookalike = help ? helpLookalike(argc, argv) : std::string();
+            !lookalike.empty()) {
+            console.err << "ostrelctl: " << escapeControls(lookalike) << '\n';
+            return EXIT_USAGE;
+        }
         if (dynamic_cast<const CLI::CallForAllHelp*>(&error) != nullptr) {
             everyOption();
         }

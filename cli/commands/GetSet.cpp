@@ -37,8 +37,14 @@ bool resolveAll(CommandContext& context, const ParamTable& table,
 
 int commandGet(CommandContext& context, const std::vector<std::string>& params, bool all,
                bool asJson) {
-    if (all == !params.empty()) {
+    if (!all && params.empty()) {
         return fail(context, EXIT_USAGE, "name the parameters to read, or give --all");
+    }
+    // get's --all is every parameter; the program's, before the command, every controller.
+    if (all && !params.empty()) {
+        return fail(context, EXIT_USAGE,
+                    "get takes parameter names or --all (every parameter), not both; --all "
+                    "before the command (ostrelctl --all get ...) reads every controller");
     }
     std::vector<int> rows;
     {
@@ -148,7 +154,9 @@ class GetCommand final : public Command {
 public:
     explicit GetCommand(CLI::App& command) {
         command.add_option("PARAM", m_params, "the parameters to read");
-        command.add_flag("--all", m_all, "every parameter but the factory reset action");
+        command.add_flag("--all", m_all,
+                         "every parameter but the factory reset action (the program's --all, "
+                         "before the command, is every controller)");
         command.add_flag("--json", m_json, "as JSON");
     }
 

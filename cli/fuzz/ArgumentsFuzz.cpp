@@ -198,6 +198,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result.code == ctl::EXIT_USAGE) {
         require(!fixture.wroteParameters());
     }
+    // The help shows only where a word asks for it: one that only begins like -h never does.
+    const auto end = std::find(words.begin(), words.end(), "--");
+    if (std::none_of(words.begin(), end, [](const std::string& word) {
+            return word == "-h" || word == "--help" || word == "--help-all";
+        })) {
+        require(result.out.find("Usage: ostrelctl") == std::string::npos);
+    }
 
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(scratch, error)) {

@@ -168,4 +168,39 @@ TEST_F(Ctl, AWordThatIsNoCommandIsNamedWithTheNearestOne) {
     }
 }
 
+// A slip in an option is named with the nearest option, and a word that only begins like -h
+// is refused: CLI11 would read it as -h, show the help and end with 0, nothing written.
+TEST_F(Ctl, AMistypedOptionIsNamedAndAWordLikeHIsNeverTheHelp) {
+    sim::SimulatedOstrel& controller = plug();
+    const std::string lookalike =
+        "\" is no option: -h alone asks for the help, and a parameter whose name begins with "
+        "\"-\" goes after \"--\"\n";
+    for (const auto& [args, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"status", "--jsno"},
+              "The following argument was not expected: --jsno; did you mean \"--json\"? (--help "
+              "shows the usage)\n"},
+             {{"--siumlated", "status"},
+              "The following argument was not expected: --siumlated; did you mean "
+              "\"--simulated\"? (--help shows the usage)\n"},
+             {{"status", "--xyzzyq"},
+              "The following argument was not expected: --xyzzyq (--help shows the usage)\n"},
+             {{"set", "-h-5", "Never"}, "\"-h-5" + lookalike},
+             {{"set", "-hard-off-mode-5", "Never"}, "\"-hard-off-mode-5" + lookalike},
+             {{"get", "-h-5"}, "\"-h-5" + lookalike},
+             {{"get", "min-temp", "--all"},
+              "get takes parameter names or --all (every parameter), not both; --all before the "
+              "command (ostrelctl --all get ...) reads every controller\n"},
+         }) {
+        const RunResult result = run(args);
+        EXPECT_EQ(result.code, 1) << args.back();
+        EXPECT_EQ(result.out, "") << args.back();
+        EXPECT_EQ(result.err, "ostrelctl: " + said);
+    }
+    EXPECT_TRUE(frames(controller).empty());  // refused before anything was asked
+    // After "--" the word is the parameter's name.
+    const RunResult named = run({"set", "--", "-h-5", "Never"});
+    EXPECT_EQ(named.code, 0) << named.err;
+    EXPECT_NE(named.out.find("Hard-off MODE 5: Never"), std::string::npos) << named.out;
+}
+
 }  // namespace
