@@ -38,13 +38,55 @@ set(CPACK_NSIS_MUI_UNWELCOMEFINISHPAGE_BITMAP "${PROJECT_SOURCE_DIR}/dist/window
 set(CPACK_NSIS_INSTALLED_ICON_NAME "ostrel.exe")
 set(CPACK_NSIS_CONTACT "${CPACK_PACKAGE_CONTACT}")
 # A page offers to put the folder bin, where ostrelctl.exe is alone, on the PATH (for all
-# users or the current one); by default, and in a silent installation, it stays off. The
-# page's texts are ours (dist/windows/NSIS.InstallOptions.ini.in), without CPack's desktop
-# icon choice, which has no program here to act on. Uninstalling takes the folder off.
+# users or the current one); by default it stays off. The page's texts are ours
+# (dist/windows/NSIS.InstallOptions.ini.in), without CPack's desktop icon choice, which has
+# no program here to act on. Uninstalling takes the folder off.
 set(CPACK_NSIS_MODIFY_PATH ON)
 set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/dist/windows")
-# makensis builds 32-bit installers unless told otherwise; the programs are 64-bit.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# makensis builds 32-bit installers unless told otherwise; the programs are 64-bit. FileFunc
+# reads the installer's own switches.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include FileFunc.nsh")
+# A silent installation, as fleets and benches deploy, has no page: /PATH=all, /PATH=user or
+# /PATH=no says what the page would. Any other value is refused before anything is installed.
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "\${GetParameters} $R0
+  ClearErrors
+  \${GetOptions} $R0 \"/PATH=\" $R1
+  IfErrors ostrel_path_checked
+  StrCmp $R1 \"all\" ostrel_path_checked
+  StrCmp $R1 \"user\" ostrel_path_checked
+  StrCmp $R1 \"no\" ostrel_path_checked
+    MessageBox MB_OK|MB_ICONSTOP \"/PATH= takes all, user or no, not $R1; nothing was installed\" /SD IDOK
+    RMDir \"$INSTDIR\"
+    SetErrorLevel 2
+    Quit
+  ostrel_path_checked:")
+# Where the switch is given, it decides in place of the page, and the uninstaller, which reads
+# the choice back from the uninstall entry, takes the folder off the same PATH.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "\${GetParameters} $R0
+  ClearErrors
+  \${GetOptions} $R0 \"/PATH=\" $R1
+  IfErrors ostrel_path_kept
+  StrCpy $DO_NOT_ADD_TO_PATH \"1\"
+  StrCpy $ADD_TO_PATH_ALL_USERS \"0\"
+  StrCpy $ADD_TO_PATH_CURRENT_USER \"0\"
+  StrCmp $R1 \"all\" 0 ostrel_path_not_all
+    StrCpy $DO_NOT_ADD_TO_PATH \"0\"
+    StrCpy $ADD_TO_PATH_ALL_USERS \"1\"
+  ostrel_path_not_all:
+  StrCmp $R1 \"user\" 0 ostrel_path_not_user
+    StrCpy $DO_NOT_ADD_TO_PATH \"0\"
+    StrCpy $ADD_TO_PATH_CURRENT_USER \"1\"
+  ostrel_path_not_user:
+  Push \"DoNotAddToPath\"
+  Push $DO_NOT_ADD_TO_PATH
+  Call ConditionalAddToRegistry
+  Push \"AddToPathAllUsers\"
+  Push $ADD_TO_PATH_ALL_USERS
+  Call ConditionalAddToRegistry
+  Push \"AddToPathCurrentUser\"
+  Push $ADD_TO_PATH_CURRENT_USER
+  Call ConditionalAddToRegistry
+  ostrel_path_kept:")
 # The installer leaves its own key below the vendor's; the vendor's key goes with it.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
     "DeleteRegKey SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"

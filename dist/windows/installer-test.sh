@@ -3,9 +3,9 @@
 # Start-menu entries and the uninstall entry (what Settings > Apps shows: name, publisher,
 # version, icon, and no help link, there being no site), uninstalls silently and checks
 # that nothing it installed is left: no file of the prefix's drive C and no registry key.
-# The PATH stays as it was. Then the same installer with "on the PATH for all users"
-# chosen on its options page: ostrelctl runs by its name from a command prompt, until the
-# uninstaller takes its folder off the PATH again.
+# The PATH stays as it was. Then the same installer, silent with /PATH=all (and refused
+# with a /PATH= it does not know): ostrelctl runs by its name from a command prompt, until
+# the uninstaller takes its folder off the PATH again.
 #
 #   installer-test.sh --build DIR --run WINE-RUN --prefix WINEPREFIX --setup NAME.exe
 #                     --version V --publisher NAME --menu-entries N PROGRAM.exe...
@@ -116,28 +116,28 @@ has_key "$uninstall_key" && fail "uninstall entry left behind"
 has_key "$vendor_key" && fail "registry key $vendor_key left behind"
 echo "uninstalled, nothing left behind"
 
-# The options page with "for all users" chosen: the same installer script, built again with
-# that choice as the page's default, which a silent installation takes.
+# The options page offers the PATH; a silent installation, which has no page, takes the
+# choice from /PATH=: a value it does not know is refused with nothing installed, and
+# /PATH=all puts the folder on the system PATH.
 nsis=$(dirname "$(find "$work/package/_CPack_Packages" -name project.nsi | head -n 1)")
 [ -f "$nsis/NSIS.InstallOptions.ini" ] || fail "the installer has no options page"
 grep -q '^Text=Put ostrelctl.exe on the PATH for all users$' "$nsis/NSIS.InstallOptions.ini" ||
   fail "the options page offers no PATH for all users"
-awk '/^\[Field/ { field = $0 } /^State=/ {
-       $0 = "State=" (field == "[Field 3]" ? 1 : 0) } { print }' \
-  "$nsis/NSIS.InstallOptions.ini" >"$work/options.ini"
-cp "$work/options.ini" "$nsis/NSIS.InstallOptions.ini"
-(cd "$nsis" && makensis -V2 project.nsi >"$work/makensis.log" 2>&1) ||
-  { cat "$work/makensis.log" >&2; fail "makensis could not build the installer again"; }
-# makensis writes where CPack's script says, not where cpack then copied the installer.
-chosen=$(sed -n 's/^ *OutFile *"\(.*\)"/\1/p' "$nsis/project.nsi")
-[ -f "$chosen" ] || fail "makensis wrote no $chosen"
-"$run" "$chosen" /S >/dev/null 2>&1 || fail "the installer failed with the PATH chosen"
+if "$run" "$installer" /S /PATH=maybe >/dev/null 2>&1; then
+  fail "the installer took /PATH=maybe"
+fi
+snapshot >"$work/after-refused"
+diff -u "$work/before" "$work/after-refused" >&2 || fail "a refused /PATH= left files behind"
+has_key "$uninstall_key" && fail "a refused /PATH= left an uninstall entry"
+paths | diff "$work/paths-before" - >&2 || fail "a refused /PATH= changed the PATH"
+echo "/PATH=maybe refused, nothing installed"
+"$run" "$installer" /S /PATH=all >/dev/null 2>&1 || fail "the installer failed with /PATH=all"
 paths >"$work/paths-installed"
 head -n 1 "$work/paths-installed" | tr ';' '\n' | grep -qixF "$bin" ||
   fail "$bin is not on the system PATH: $(head -n 1 "$work/paths-installed")"
 version_said=$("$run" cmd /c ostrelctl --version 2>&1 | tr -d '\r')
 grep -qF "$version" <<<"$version_said" || fail "ostrelctl by its name: $version_said"
-echo "on the PATH for all users: ostrelctl --version says $version_said"
+echo "/PATH=all: ostrelctl --version says $version_said"
 uninstall
 paths | diff "$work/paths-before" - >&2 || fail "the uninstaller left the PATH changed"
 echo "uninstalled, the PATH as before"
