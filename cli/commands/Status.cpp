@@ -5,9 +5,12 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -30,7 +33,47 @@ struct StatusOptions {
     bool json = false;
     bool csv = false;
     double watchSeconds = 0;  // 0: one status
+    bool follow = false;      // --watch goes on across a drop of the controller
 };
+
+// How often --follow looks for the controller again while it is away.
+constexpr auto FOLLOW_RETRY = std::chrono::milliseconds(250);
+
+// A session on the controller at `location` (as the command chose it, where that is empty)
+// that starts without a word: --follow tries one again and again while the controller is
+// away, and only its coming back is said.
+struct QuietSession {
+    QuietSession(CommandContext& context, const std::string& location)
+        : console{context.console.in, context.console.out, discarded, nullptr,
+                  context.console.colour},
+          own{console, context.platforms, context.global, context.interrupted},
+          session(own) {
+        if (!location.empty()) {
+            own.global.device = location;
+        }
+        own.claims = false;
+    }
+
+    std::ostringstream discarded;
+    Console console;
+    CommandContext own;
+    Session session;
+};
+
+// What became of the status request, for --follow's line.
+std::string whatWentWrong(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Lost:
+            return "was lost";
+        case Outcome::Timeout:
+            return "stopped answering";
+        case Outcome::Refused:
+            return "could no longer be written to";
+        case Outcome::Ok:
+            break;
+    }
+    return "answered";
+}
 
 std::string fieldLabel(const StatusField& field) {
     return utf8(field.label);
@@ -120,10 +163,15 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(options.watchSeconds));
     auto next = Clock::now();
+    Session* current = &session;
+    std::unique_ptr<QuietSession> followed;
+    const std::string location = session.location();
+    const std::string where =
+        location.empty() ? std::string("the controller") : "the controller at " + location;
     for (;;) {
         errno = 0;
-        printStatus(out, options, session.status(), statusTexts(session.table(), session.status()),
-                    true);
+        printStatus(out, options, current->status(),
+                    statusTexts(current->table(), current->status()), true);
         if (!out) {
             // A closed pipe: the reader went, and --watch ends with it. Anything else (a full
             // disk, an I/O error) is a failure that says so.
@@ -140,11 +188,32 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
         if (!pause(context, next)) {
             return EXIT_OK;
         }
-        if (const int code =
-                session.check(session.controller().status(session.status()), "the status request");
-            code != EXIT_OK) {
-            return code;
+        const Outcome outcome = current->controller().status(current->status());
+        if (outcome == Outcome::Ok) {
+            continue;
         }
+        if (!options.follow) {
+            return current->check(outcome, "the status request");
+        }
+        // A loose contact or an engine crank: the rows resume once it answers again.
+        const auto gone = Clock::now();
+        say(context, where + " " + whatWentWrong(outcome) + " at " + utcNow() +
+                         "; following it, rows resume when it is back (Ctrl-C ends)");
+        for (;;) {
+            if (!pause(context, Clock::now() + FOLLOW_RETRY)) {
+                return EXIT_OK;
+            }
+            followed = std::make_unique<QuietSession>(context, location);
+            if (followed->session.start() == EXIT_OK) {
+                break;
+            }
+        }
+        current = &followed->session;
+        const auto away = std::chrono::duration<double>(Clock::now() - gone).count();
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", away);
+        say(context, where + " is back at " + utcNow() + ", after " + seconds + " s");
+        next = Clock::now();
     }
 }
 
@@ -158,6 +227,11 @@ public:
             ->option_text("SECONDS")
             ->transform(decimalNumber())
             ->check(within(0.1, 86400, "seconds"));
+        command
+            .add_flag("--follow", m_options.follow,
+                      "with --watch: when the controller is lost or stops answering, say so and "
+                      "go on once it is back, as tail -F follows a file")
+            ->needs(command.get_option("--watch"));
     }
 
     int run(CommandContext& context) override { return commandStatus(context, m_options); }

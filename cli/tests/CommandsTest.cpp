@@ -96,6 +96,53 @@ TEST_F(Ctl, WatchPrintsALinePerPeriodAndCtrlCEndsItWithTheChannelClosed) {
     EXPECT_EQ(controller.device().openHandles(), 0);
 }
 
+// A loose contact: --follow says the controller went and came back, and the rows resume;
+// without it the watch ends with the loss.
+TEST_F(Ctl, WatchWithFollowGoesOnAcrossAnUnplugAndSaysTheGap) {
+    for (const bool follow : {true, false}) {
+        m_controllers.clear();
+        m_interrupted = false;
+        sim::SimulatedOstrel& controller = plug();
+        auto waitForWrites = [&](std::size_t count) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (controller.device().writeCount() < count &&
+                   std::chrono::steady_clock::now() < limit) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        };
+        std::thread plugger([&] {
+            waitForWrites(2);
+            controller.unplug();
+            if (follow) {
+                controller.replug();
+                waitForWrites(2);  // the new device's first status and one period
+                m_interrupted = true;
+            }
+        });
+        std::vector<std::string> args{"status", "--watch", "0.1", "--csv"};
+        if (follow) {
+            args.push_back("--follow");
+        }
+        const RunResult result = run(args);
+        plugger.join();
+        const auto rows = std::count(result.out.begin(), result.out.end(), '\n') - 1;
+        const bool lostSaid =
+            result.err.find("the controller at sim-1 was lost at ") != std::string::npos;
+        const bool backSaid =
+            result.err.find("the controller at sim-1 is back at ") != std::string::npos;
+        if (follow) {
+            EXPECT_EQ(result.code, 0) << result.err;
+            EXPECT_GE(rows, 3) << result.out;  // before the drop and after it
+            EXPECT_TRUE(lostSaid && backSaid) << result.err;
+            EXPECT_LT(result.err.find(" was lost at "), result.err.find(" is back at "));
+        } else {
+            EXPECT_EQ(result.code, 3) << result.err;
+            EXPECT_FALSE(lostSaid || backSaid) << result.err;
+        }
+        EXPECT_EQ(controller.device().openHandles(), 0);
+    }
+}
+
 TEST_F(Ctl, FirmwareTwoDecodesVoltagesWithTheSwitchedFactorsFromTheFirstValueOn) {
     sim::SimulatedOstrel& controller = plug();
     controller.firmware().setFirmwareVersion(0x20);

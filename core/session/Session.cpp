@@ -39,6 +39,7 @@ int Session::start() {
         selected = std::move(selection.chosen.front());
         chosen = selected.get();
     }
+    m_location = chosen->location;
     switch (m_controller->open(*chosen)) {
         case Controller::Found::One:
             break;

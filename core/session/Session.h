@@ -46,6 +46,8 @@ public:
     const ParamDef* factoryResetRow() const;
 
     Controller& controller() { return *m_controller; }
+    // Where the controller started on is plugged; empty before start() or where unknown.
+    const std::string& location() const { return m_location; }
     ParamTable& table() { return m_table; }
     StatusReport& status() { return m_status; }
 
@@ -56,6 +58,7 @@ private:
     ParamTable m_table;
     std::unique_ptr<Controller> m_controller;
     StatusReport m_status;
+    std::string m_location;
 };
 
 // "1.2": the firmware version a status report gives.
