@@ -88,7 +88,8 @@ std::string fieldValue(const StatusField& field, const StatusTexts& texts) {
 std::string csvHeader() {
     std::string line = "time,firmware,mode";
     for (const StatusField& field : STATUS_FIELDS) {
-        line += "," + fieldName(field);
+        line += ',';
+        line += fieldName(field);
     }
     return line;
 }

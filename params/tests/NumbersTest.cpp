@@ -64,7 +64,7 @@ TEST(Numbers, EachFormTakesItsDecimalsWhollyAndRefusesTheRest) {
         {tiny, INF, NO, INF},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("\"" + c.text.substr(0, 20) + "\"");
+        SCOPED_TRACE(c.text.substr(0, 20));
         EXPECT_EQ(numbers::readDecimal(c.text, PLAIN_DECIMAL), c.plain);
         EXPECT_EQ(numbers::readDecimal(c.text, CONFIG_DECIMAL), c.config);
         EXPECT_EQ(numbers::readDecimal(c.text, SIGNED_DECIMAL), c.typed);
