@@ -76,9 +76,9 @@ public:
         command
             .add_option("--station-id", m_options.stationId,
                         "the station's name in each line of the log (default: the host's name)")
-            ->option_text("TEXT");
-        command.add_option("--label", m_options.label, "TEXT into each unit's line of the log")
-            ->option_text("TEXT");
+            ->option_text("ID");
+        command.add_option("--label", m_options.label, "LABEL into each unit's line of the log")
+            ->option_text("LABEL");
         command
             .add_option("--count", m_options.count,
                         "end once N units have ended (passed or failed); more are left alone")
