@@ -20,6 +20,7 @@
 #include "core/context/ExitStatus.h"
 #include "core/files/Sha256.h"
 #include "device/ControllerWatch.h"
+#include "services/station/StationLines.h"
 #include "sim/PlugPlan.h"
 #include "tests/support/WaitFor.h"
 
@@ -622,6 +623,15 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
             }
         }
         EXPECT_EQ(logged.size(), c.logged);
+        // The same profile read back from the same firmware: the same digest every time.
+        std::set<json> digests;
+        for (const json& line : lines) {
+            if (line["event"] == "unit") {
+                digests.insert(line["readbackSha256"]);
+            }
+        }
+        EXPECT_LE(digests.size(), 1u);
+        EXPECT_TRUE(digests.empty() || digests.begin()->is_string());
         if (c.stoppedBy != nullptr) {
             EXPECT_EQ(lines.back()["event"], "end");
             EXPECT_EQ(lines.back()["stoppedBy"], c.stoppedBy);
@@ -719,6 +729,36 @@ TEST_F(Station, RefusesBadInputBeforeItStarts) {
 #ifndef _WIN32
     std::filesystem::remove(fifo);
 #endif
+}
+
+// A unit's line at the bench: padded to the widest location, escaped, and cut to the
+// terminal's width by whole characters, the tail kept.
+TEST(StationLines, BenchLinesFitTheTerminal) {
+    struct Case {
+        std::string location;
+        std::size_t pad;
+        std::string text;
+        std::string tail;
+        int width;
+        std::string line;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"sim-1", 6, "firmware 1.2", "", 0, "sim-1   PASS  firmware 1.2"},
+             {"sim-12", 6, "firmware 1.2", "", 0, "sim-12  PASS  firmware 1.2"},
+             {"sim-1", 5, std::string(400, 'x'), "", 30,
+              "sim-1  PASS  " + std::string(14, 'x') + "..."},
+             {"sim-1", 5, std::string(400, 'x'), "  (not in the log)", 40,
+              "sim-1  PASS  " + std::string(6, 'x') + "...  (not in the log)"},
+             // Cut by characters, never inside one: two-byte characters.
+             {"a", 1, "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", "", 15,
+              "a  PASS  \u00e9\u00e9\u00e9..."},
+             {"a", 1, "\u00e9\u00e9\u00e9", "", 15, "a  PASS  \u00e9\u00e9\u00e9"},
+             {"1-1\x1b[2J", 3, "bad\x07", "", 0, "1-1\\x1b[2J  PASS  bad\\x07"},
+         }) {
+        EXPECT_EQ(ctl::benchLine(c.location, c.pad, "PASS", nullptr, c.text, c.tail, c.width),
+                  c.line)
+            << c.location << " " << c.width;
+    }
 }
 
 TEST(Sha256, KnownDigests) {
