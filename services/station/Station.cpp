@@ -192,6 +192,10 @@ public:
             }
             if (status == EXIT_OK && !last.empty()) {
                 status = worstExit(last);
+                m_context.console.err << "ostrelctl: the last unit on " << last.size() << " of "
+                                      << m_lastOfPort.size()
+                                      << (m_lastOfPort.size() == 1 ? " port" : " ports")
+                                      << " did not pass\n";
             }
             m_status = status;
             if (m_log.isOpen() && !m_broken.load()) {
