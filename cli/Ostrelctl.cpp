@@ -45,9 +45,10 @@ int runOstrelctl(int argc, const char* const* argv, Console console, PlatformSou
     int code = EXIT_USAGE;
     try {
         CommandLine line(CommandLine::Definitions::Named);
-        code = line.run(argc, argv,
-                        {console.in, console.out, err, console.diagnostics, console.colour},
-                        platforms, interrupted);
+        code = line.run(
+            argc, argv,
+            {console.in, console.out, err, console.diagnostics, console.colour, console.width},
+            platforms, interrupted);
         watching = line.watching();
     } catch (const std::exception& error) {
         err << "ostrelctl: " << escapeControls(error.what()) << '\n';

@@ -22,6 +22,7 @@
 // windows.h first.
 #include <shellapi.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -206,6 +207,24 @@ bool colourOut() {
 #endif
 }
 
+// The columns of the terminal the output is, for lines that must not wrap; 0 when the
+// output is no terminal (a file or a pipe takes whole lines).
+int outWidth() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    }
+    return 0;
+#else
+    winsize size{};
+    if (isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
+        return size.ws_col > 0 ? size.ws_col : 80;
+    }
+    return 0;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -233,12 +252,14 @@ int main(int argc, char* argv[]) {
     std::ostream out(outConsole.isConsole() ? &outConsole : std::cout.rdbuf());
     std::ostream err(errConsole.isConsole() ? &errConsole : std::cerr.rdbuf());
     err.setf(std::ios::unitbuf);
-    const int status = ctl::runOstrelctl(argc, argv, {std::cin, out, err, stderr, colourOut()},
-                                         platforms, g_interrupted);
+    const int status =
+        ctl::runOstrelctl(argc, argv, {std::cin, out, err, stderr, colourOut(), outWidth()},
+                          platforms, g_interrupted);
     out.flush();
     return status;
 #else
-    return ctl::runOstrelctl(argc, argv, {std::cin, std::cout, std::cerr, stderr, colourOut()},
+    return ctl::runOstrelctl(argc, argv,
+                             {std::cin, std::cout, std::cerr, stderr, colourOut(), outWidth()},
                              platforms, g_interrupted);
 #endif
 }

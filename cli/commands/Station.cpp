@@ -3,6 +3,7 @@
 #include "services/station/Station.h"
 
 #include <CLI/CLI.hpp>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -11,19 +12,52 @@
 #include "cli/help/HelpText.h"
 #include "core/files/BackupFile.h"
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
 namespace ctl {
 namespace {
 
-int commandStation(CommandContext& context, const StationOptions& options) {
+#ifndef _WIN32
+// A closed output (station | head) must end the station as Ctrl-C does, with the write in
+// progress finished and the log kept, not kill it part way: the write fails instead.
+class IgnoredSigpipe {
+public:
+    IgnoredSigpipe() {
+        ::sigaction(SIGPIPE, nullptr, &m_before);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
+    ~IgnoredSigpipe() { ::sigaction(SIGPIPE, &m_before, nullptr); }
+    IgnoredSigpipe(const IgnoredSigpipe&) = delete;
+    IgnoredSigpipe& operator=(const IgnoredSigpipe&) = delete;
+
+private:
+    struct sigaction m_before {};
+};
+#endif
+
+int commandStation(CommandContext& context, const StationOptions& options, bool logGiven) {
     if (!context.global.device.empty()) {
         return fail(context, EXIT_USAGE,
                     "the station programs every controller plugged in: it takes no --device");
+    }
+    if (logGiven && options.log.empty()) {
+        // An unset $LOG: a station without its log would be a surprise.
+        return fail(context, EXIT_USAGE,
+                    "--log: an empty name; the station did not start (leave --log out to run "
+                    "without a log)");
     }
     Backup profile;
     std::string content;
     if (!loadBackup(context, options.profile, profile, &content)) {
         return fail(context, EXIT_USAGE, "the station did not start; nothing was written");
     }
+#ifndef _WIN32
+    const IgnoredSigpipe closedOutput;
+#endif
     return runStation(context, options, profile, content);
 }
 
@@ -34,11 +68,22 @@ public:
         command.add_option("PROFILE", m_options.profile, "the backup file every unit gets")
             ->required()
             ->option_text("FILE");
+        m_log = command
+                    .add_option("--log", m_options.log,
+                                "append to FILE one JSON line at the start, one per unit (on "
+                                "the disk before its PASS or FAIL shows) and one at the end")
+                    ->option_text("FILE");
         command
-            .add_option("--log", m_options.log,
-                        "append one JSON line per unit to FILE, on the disk before the unit's "
-                        "PASS or FAIL shows")
-            ->option_text("FILE");
+            .add_option("--station-id", m_options.stationId,
+                        "the station's name in each line of the log (default: the host's name)")
+            ->option_text("ID");
+        command.add_option("--label", m_options.label, "LABEL into each unit's line of the log")
+            ->option_text("LABEL");
+        command
+            .add_option("--count", m_options.count,
+                        "end once N units have ended (passed or failed); more are left alone")
+            ->option_text("N")
+            ->check(CLI::Range(std::size_t{1}, std::size_t{1000000}));
         command.add_flag("--convert", m_options.convert,
                          "for a profile of the other firmware family: write the nearest values; "
                          "without it every such unit fails, nothing written");
@@ -48,10 +93,13 @@ public:
                          "reset each unit to its factory values before programming it");
     }
 
-    int run(CommandContext& context) override { return commandStation(context, m_options); }
+    int run(CommandContext& context) override {
+        return commandStation(context, m_options, m_log->count() > 0);
+    }
 
 private:
     StationOptions m_options;
+    CLI::Option* m_log = nullptr;
 };
 
 }  // namespace
@@ -60,7 +108,7 @@ private:
 extern const Verb STATION{
     "station",
     "programs every controller plugged in from PROFILE and verifies it, one PASS or FAIL line "
-    "a unit, until Ctrl-C",
+    "a unit, until Ctrl-C; exit status 0 when the last unit on every port passed",
     false,
     Claims::TheController,
     UnderAll::ItsOwnWay,

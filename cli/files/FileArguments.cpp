@@ -9,6 +9,14 @@
 
 #include "cli/files/OutputFile.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace ctl {
 namespace {
 
@@ -38,55 +46,111 @@ bool parseChecked(CommandContext& context, const std::string& path, const std::s
     return false;
 }
 
-}  // namespace
+// A FIFO or a device may never end, or block a read: only what has a size is read.
+constexpr const char* NOT_REGULAR =
+    ": not a regular file (a backup file, or - for the standard input)";
 
-bool readInput(CommandContext& context, const std::string& path, std::string& content) {
-    std::istream* stream = &context.console.in;
-    std::ifstream file;
-    if (path != "-") {
-        std::error_code error;
-        const std::filesystem::path named = filePath(path);
-        const std::filesystem::file_status status = std::filesystem::status(named, error);
-        if (error || !std::filesystem::exists(status)) {
-            fail(context, EXIT_USAGE, path + ": no such file");
-            return false;
-        }
-        if (std::filesystem::is_directory(status)) {
-            fail(context, EXIT_USAGE, path + ": is a folder");
-            return false;
-        }
-        // A pipe (restore <(...)) or a device has no size: read like "-", up to the limit.
-        const bool sized = std::filesystem::is_regular_file(status);
-        const std::uintmax_t size = sized ? std::filesystem::file_size(named, error) : 0;
-        if (error || size > BACKUP_FILE_LIMIT) {
-            fail(context, EXIT_USAGE,
-                 path + ": too large for a backup file (at most " +
-                     std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
-            return false;
-        }
-        file.open(named, std::ios::binary);
-        if (!file) {
-            fail(context, EXIT_USAGE, path + ": cannot be opened");
-            return false;
-        }
-        stream = &file;
-    }
-    // The size may change under us, and the console's input has none: read one byte past
-    // the limit at most.
-    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
-    stream->read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(stream->gcount()));
+bool checkSize(CommandContext& context, const std::string& path, const std::string& content) {
     if (content.size() > BACKUP_FILE_LIMIT) {
         fail(context, EXIT_USAGE,
              inputName(path) + ": too large for a backup file (at most " +
                  std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
         return false;
     }
-    if (stream->bad()) {
+    return true;
+}
+
+// The standard input, or a file opened as a stream: read whole, one byte past the limit at
+// most.
+bool readStream(CommandContext& context, const std::string& path, std::istream& stream,
+                std::string& content) {
+    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
+    stream.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(stream.gcount()));
+    if (!checkSize(context, path, content)) {
+        return false;
+    }
+    if (stream.bad()) {
         fail(context, EXIT_USAGE, inputName(path) + ": cannot be read");
         return false;
     }
     return true;
+}
+
+#ifndef _WIN32
+std::string errnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+#endif
+
+}  // namespace
+
+bool readInput(CommandContext& context, const std::string& path, std::string& content) {
+    if (path == "-") {
+        return readStream(context, path, context.console.in, content);
+    }
+    std::error_code error;
+    const std::filesystem::path named = filePath(path);
+    const std::filesystem::file_status status = std::filesystem::status(named, error);
+    if (error || !std::filesystem::exists(status)) {
+        fail(context, EXIT_USAGE, path + ": no such file");
+        return false;
+    }
+    if (std::filesystem::is_directory(status)) {
+        fail(context, EXIT_USAGE, path + ": is a folder");
+        return false;
+    }
+#ifdef _WIN32
+    if (!std::filesystem::is_regular_file(status)) {
+        fail(context, EXIT_USAGE, path + NOT_REGULAR);
+        return false;
+    }
+    std::ifstream file(named, std::ios::binary);
+    if (!file) {
+        fail(context, EXIT_USAGE, path + ": cannot be opened");
+        return false;
+    }
+    return readStream(context, path, file, content);
+#else
+    // Non-blocking, so that a FIFO without a writer cannot hang the open; what it is is
+    // asked of what was opened, not of the name, which may change in between.
+    const int fd = ::open(named.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(context, EXIT_USAGE, path + ": cannot be opened (" + errnoText(errno) + ")");
+        return false;
+    }
+    struct stat opened {};
+    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    if (!regular || opened.st_size > static_cast<off_t>(BACKUP_FILE_LIMIT)) {
+        ::close(fd);
+        fail(context, EXIT_USAGE,
+             path + (regular ? ": too large for a backup file (at most " +
+                                   std::to_string(BACKUP_FILE_LIMIT) + " bytes)"
+                             : std::string(NOT_REGULAR)));
+        return false;
+    }
+    // The size may change under us: one byte past the limit at most.
+    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            fail(context, EXIT_USAGE, path + ": cannot be read (" + errnoText(errno) + ")");
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    content.resize(got);
+    return checkSize(context, path, content);
+#endif
 }
 
 bool writeOutput(CommandContext& context, const std::string& path, const std::string& content,

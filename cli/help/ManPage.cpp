@@ -57,7 +57,17 @@ constexpr Example EXAMPLES[] = {
     {"ostrelctl --simulated=4 --all status", "Four simulated controllers, without hardware."},
     {"ostrelctl station --log box.jsonl unit1.json",
      "Programs every controller plugged in from unit1.json, one PASS or FAIL line a unit and "
-     "one JSON line of box.jsonl, until Ctrl-C."},
+     "one JSON line of box.jsonl (a start line, one a unit, an end line), until Ctrl-C or a "
+     "closed output. Each unit's line has seq, time (UTC, milliseconds), station, host, "
+     "profile, profileSha256, location, product, firmware, label, result, written, verified, "
+     "failed, failedParameters (names only), failedReasons (why, by name), reason, seconds and "
+     "readbackSha256: the SHA-256 of, for each parameter in the profile's order, its address "
+     "byte and the value bytes the verify read back (one, or two high byte first). A line is "
+     "on the disk whole, or not at all. The exit status is 0 when the last unit on every port "
+     "passed."},
+    {"ostrelctl station --count 16 --station-id bench-2 --label box12 --log box.jsonl "
+     "unit1.json",
+     "Ends once 16 units have ended, each line of the log naming the station and the box."},
     {"ostrelctl --simulated=plug:1@0.5,plug:2@1,unplug:1@3,plug:1@4 station unit1.json",
      "The station on simulated controllers plugged in and pulled out on a clock."},
 };

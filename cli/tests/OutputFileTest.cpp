@@ -138,16 +138,30 @@ TEST_F(OutputFile, AFifoIsWrittenStraightAndARestoreReadsAPipe) {
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(nlohmann::json::parse(slurp(redirected))["parameters"].size(), 37u);
 
-    // restore <(...): the shell passes /dev/fd/N, a pipe without a size.
+    // restore <(...): the shell passes /dev/fd/N, a pipe that may never end; refused, and
+    // read as "-" instead. A FIFO nobody writes to, or a device, is refused at once instead
+    // of hanging.
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ASSERT_EQ(::write(ends[1], received.data(), received.size()),
               static_cast<ssize_t>(received.size()));
     ::close(ends[1]);
-    const RunResult restore = run({"restore", "/dev/fd/" + std::to_string(ends[0])});
+    const RunResult piped = run({"restore", "/dev/fd/" + std::to_string(ends[0])});
     ::close(ends[0]);
+    EXPECT_EQ(piped.code, 1);
+    EXPECT_NE(piped.err.find(": not a regular file (a backup file, or - for the standard input)"),
+              std::string::npos)
+        << piped.err;
+    const RunResult restore = run({"restore", "-"}, received);
     EXPECT_EQ(restore.code, 0) << restore.err;
     EXPECT_NE(restore.out.find("Restore: 37 unchanged"), std::string::npos) << restore.out;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"restore", fifo.string()},
+                                                 {"diff", fifo.string()},
+                                                 {"restore", "/dev/null"}}) {
+        const RunResult refused = run(args);
+        EXPECT_EQ(refused.code, 1) << args.front();
+        EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+    }
 }
 
 // backup --all names its files itself, so whatever stands at those names is somebody else's:

@@ -111,6 +111,31 @@ TEST(OstrelctlProgram, ABackupOnStandardOutputRestoresUnchanged) {
         << restore.out;
 }
 
+// station | head: the closed pipe ends the station as Ctrl-C does, not SIGPIPE part way: the
+// log is whole, units and end line, and says why it ended.
+TEST(OstrelctlProgram, AStationIntoAClosedPipeEndsWithItsLogWhole) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("ostrelctl-station-pipe-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string profile = (folder / "p.json").string();
+    const std::string log = (folder / "log.jsonl").string();
+    ASSERT_EQ(ostrelctl("--simulated backup '" + profile + "'").code, 0);
+    const Ran head = ostrelctl(
+        "--simulated=plug:1@0.1,plug:2@0.2,plug:3@0.3,plug:4@0.4,plug:5@0.5 station --log '" + log +
+        "' '" + profile + "' | head -n 2");
+    EXPECT_EQ(head.code, 0);
+    std::ifstream file(log);
+    std::vector<json> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(json::parse(line));
+    }
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.back()["event"], "end");
+    EXPECT_EQ(lines.back()["stoppedBy"], "the closed output");
+    EXPECT_EQ(lines.back()["units"], lines.size() - 2);
+    std::filesystem::remove_all(folder);
+}
+
 TEST(OstrelctlProgram, SimulatedFirmwareOfAnyVersionTheSimulatorHas) {
     struct Case {
         const char* args;

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -16,10 +20,12 @@
 #include "core/context/ExitStatus.h"
 #include "core/files/Sha256.h"
 #include "device/ControllerWatch.h"
+#include "services/station/StationLines.h"
 #include "sim/PlugPlan.h"
 #include "tests/support/WaitFor.h"
 
 #ifndef _WIN32
+#include <sys/mount.h>
 #include <sys/stat.h>
 #endif
 
@@ -45,6 +51,16 @@ public:
         std::lock_guard lock(m_mutex);
         return m_text;
     }
+    void clear() {
+        std::lock_guard lock(m_mutex);
+        m_text.clear();
+        m_closed = false;
+    }
+    // As a pipe whose reader has gone: every write from now on fails.
+    void close() {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
     // Whole lines only: the station may be part way through writing the next one.
     std::vector<std::string> lines() const {
         std::vector<std::string> result;
@@ -58,14 +74,20 @@ public:
 
 protected:
     int_type overflow(int_type c) override {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return traits_type::eof();
+        }
         if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            std::lock_guard lock(m_mutex);
             m_text += traits_type::to_char_type(c);
         }
         return traits_type::not_eof(c);
     }
     std::streamsize xsputn(const char* text, std::streamsize n) override {
         std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return 0;
+        }
         m_text.append(text, static_cast<std::size_t>(n));
         return n;
     }
@@ -73,6 +95,7 @@ protected:
 private:
     mutable std::mutex m_mutex;
     std::string m_text;
+    bool m_closed = false;
 };
 
 class Station : public Ctl {
@@ -107,7 +130,11 @@ protected:
 
     // Starts the station and waits until it listens for controllers.
     void start(const std::vector<std::string>& args) {
-        m_thread = std::thread([this, args] { m_result = run(args, "", &m_out); });
+        m_ended = false;
+        m_thread = std::thread([this, args] {
+            m_result = run(args, "", &m_out);
+            m_ended = true;
+        });
         ASSERT_TRUE(waitFor([&] { return m_shared.text().starts_with("Programming each"); }, 20s))
             << "the station did not start";
     }
@@ -144,12 +171,20 @@ protected:
         return lines;
     }
 
+    // The log's unit lines, without its start and end lines.
+    std::vector<json> unitLines() const {
+        std::vector<json> units = logLines();
+        std::erase_if(units, [](const json& line) { return line["event"] != "unit"; });
+        return units;
+    }
+
     TempFile m_profile{"ostrelctl-station-profile"};
     TempFile m_log{"ostrelctl-station-log"};
     SharedText m_shared;
     std::ostream m_out{&m_shared};
     std::thread m_thread;
     RunResult m_result;
+    std::atomic<bool> m_ended{false};
     std::unique_ptr<sim::PlugPlanRunner> m_runner;  // before the platform goes
 };
 
@@ -171,11 +206,12 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
     m_runner->applyUntil(2000ms);
     ASSERT_EQ(waitForUnits(4).size(), 4u);
     const RunResult result = stop();
-    EXPECT_EQ(result.code, 3) << result.err;
+    // sim-2 failed, then passed: every port's last unit passed.
+    EXPECT_EQ(result.code, 0) << result.err;
 
     const std::vector<std::string> lines = m_shared.lines();
     ASSERT_EQ(lines.size(), 6u) << result.out;
-    EXPECT_EQ(lines.back(), "3 passed, 1 failed");
+    EXPECT_EQ(lines.back(), "4 units: 3 PASS, 1 FAIL; the last unit on each of 3 ports PASS");
     const std::regex pass(
         "(sim-[123])  PASS  firmware 1\\.2, 3 written, 37 verified, \\d+\\.\\d s");
     const std::string lost =
@@ -200,7 +236,7 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
     // The log: what was there, then one line a unit in the order they were reported.
     ASSERT_TRUE(m_log.read().starts_with("a line from before\n"));
     m_log.write(m_log.read().substr(m_log.read().find('\n') + 1));
-    const std::vector<json> log = logLines();
+    const std::vector<json> log = unitLines();
     ASSERT_EQ(log.size(), 4u);
     const std::string sha = ctl::sha256Hex(m_profile.read());
     for (std::size_t i = 0; i < log.size(); ++i) {
@@ -209,15 +245,18 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
         for (const auto& item : unit.items()) {
             keys.push_back(item.key());
         }
-        EXPECT_EQ(keys,
-                  (std::vector<std::string>{"time", "location", "firmware", "product", "result",
-                                            "written", "verified", "failed", "failedParameters",
-                                            "reason", "seconds", "profileSha256"}));
+        EXPECT_EQ(keys, (std::vector<std::string>{
+                            "seq",           "time",     "event",         "station",
+                            "host",          "profile",  "profileSha256", "location",
+                            "product",       "firmware", "label",         "result",
+                            "written",       "verified", "failed",        "failedParameters",
+                            "failedReasons", "reason",   "seconds",       "readbackSha256"}));
         EXPECT_TRUE(lines[i + 1].starts_with(unit["location"].get<std::string>() + "  " +
                                              unit["result"].get<std::string>() + "  "))
             << lines[i + 1];
-        EXPECT_TRUE(std::regex_match(unit["time"].get<std::string>(),
-                                     std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ")));
+        EXPECT_TRUE(
+            std::regex_match(unit["time"].get<std::string>(),
+                             std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z")));
         EXPECT_EQ(unit["firmware"], "1.2");
         EXPECT_EQ(unit["product"], "0x0002");
         EXPECT_EQ(unit["profileSha256"], sha);
@@ -226,7 +265,10 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
         EXPECT_EQ(unit["written"], ok ? 3 : 1);
         EXPECT_EQ(unit["reason"], ok ? "" : lost.substr(lost.find("lost")));
         EXPECT_EQ(unit["failedParameters"].size(), unit["failed"].get<std::size_t>());
+        EXPECT_EQ(unit["failedReasons"].size(), unit["failed"].get<std::size_t>());
         EXPECT_EQ(unit["failed"], ok ? 0 : 3);
+        EXPECT_EQ(unit["readbackSha256"].is_string(), ok);
+        EXPECT_EQ(unit["seq"], i + 2);  // after the start line
     }
 #ifndef _WIN32
     struct stat status {};
@@ -265,7 +307,7 @@ TEST_P(StationWatch, OtherFamilyWithoutConvertFailsEveryArrivalAndLeavesTheAttac
         EXPECT_TRUE(lines[static_cast<std::size_t>(unit - 1)].ends_with(
             "; nothing written (--convert writes the nearest values)"));
     }
-    EXPECT_EQ(lines.back(), "0 passed, 2 failed");
+    EXPECT_EQ(lines.back(), "2 units: 0 PASS, 2 FAIL; the last unit on 2 of 2 ports FAIL");
     EXPECT_NE(result.err.find("1 controller already attached is left alone"), std::string::npos);
     for (const int unit : {1, 2, 3}) {
         EXPECT_EQ(paramWrites(*m_runner->controller(unit)), 0u) << unit;
@@ -329,13 +371,17 @@ TEST_P(StationWatch, DevicesThatOnlyLookLikeAControllerAreSaidOnceAndLeftAlone) 
     EXPECT_EQ(result.code, 0) << result.err;
     std::vector<std::string> lines = m_shared.lines();
     ASSERT_EQ(lines.size(), expected.size() + 3) << result.out;
-    EXPECT_EQ(lines.back(), "1 passed, 0 failed");
-    // Between the first line and the count, sorted: the SKIP lines, then the unit's PASS.
+    EXPECT_EQ(lines.back(), "1 unit, all PASS (1 port)");
+    // Between the first line and the count, sorted: the SKIP lines, then the unit's PASS. A
+    // line after sim-1's arrival is padded to its width.
+    for (std::string& line : lines) {
+        line = std::regex_replace(line, std::regex("^(1-\\d) +SKIP"), "$1  SKIP");
+    }
     std::sort(lines.begin() + 1, lines.end() - 1);
     EXPECT_TRUE(lines[lines.size() - 2].starts_with("sim-1  PASS  ")) << result.out;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 2), expected);
-    EXPECT_EQ(logLines().size(), 1u);
+    EXPECT_EQ(unitLines().size(), 1u);
     for (const auto& device : devices) {
         EXPECT_EQ(device->writeCount(), 0u) << device->identity().location;
     }
@@ -391,7 +437,7 @@ TEST_F(Station, AClaimedAndASilentUnitFailWhileTheOtherPasses) {
     ASSERT_EQ(lines.size(), 6u) << result.out;
     std::sort(lines.begin() + 1, lines.end() - 1);
     EXPECT_EQ(lines[1],
-              "1-9  SKIP  not a controller the station programs: another product id "
+              "1-9    SKIP  not a controller the station programs: another product id "
               "(0x1234); nothing written");
     EXPECT_EQ(lines[2], "sim-1  FAIL  the controller is in use by ostrelctl (pid " +
                             std::to_string(m_platform.claimHolder(claimed.path()).pid) +
@@ -399,11 +445,229 @@ TEST_F(Station, AClaimedAndASilentUnitFailWhileTheOtherPasses) {
     EXPECT_EQ(lines[3],
               "sim-2  FAIL  no answer from the controller to the status request within 300 ms");
     EXPECT_TRUE(lines[4].starts_with("sim-3  PASS  firmware 1.2, 3 written, 37 verified, "));
-    EXPECT_EQ(lines[5], "1 passed, 2 failed");
+    EXPECT_EQ(lines[5], "3 units: 1 PASS, 2 FAIL; the last unit on 2 of 3 ports FAIL");
     EXPECT_EQ(lookalike->writeCount(), 0u);
     EXPECT_TRUE(claimed.device().writes().empty());
     EXPECT_EQ(paramWrites(*m_runner->controller(2)), 0u);
     EXPECT_EQ(paramWrites(*m_runner->controller(3)), 3u);
+}
+
+// A small file system of its own, full at will; unmounted when it goes. Root only.
+class SmallDisk {
+public:
+    SmallDisk() : m_folder(std::filesystem::temp_directory_path() / "ostrelctl-station-disk") {
+#ifndef _WIN32
+        std::filesystem::create_directories(m_folder);
+        m_mounted = ::mount("tmpfs", m_folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+#endif
+    }
+    ~SmallDisk() {
+#ifndef _WIN32
+        if (m_mounted) {
+            ::umount2(m_folder.c_str(), MNT_DETACH);
+        }
+#endif
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const {
+        return m_mounted;
+    }
+    std::string path(const char* name) const {
+        return (m_folder / name).string();
+    }
+    // Leaves `room` bytes in the last page of `log`, another writer's line, then fills the
+    // rest of the disk.
+    void fillAfter(const std::string& log, std::size_t room) const {
+        constexpr std::size_t PAGE = 4096;
+        const std::size_t size = std::filesystem::file_size(log);
+        std::size_t pad = (2 * PAGE - size % PAGE - room) % PAGE;
+        pad += pad < 16 ? PAGE : 0;
+        std::ofstream(log, std::ios::app) << "{\"pad\":\"" << std::string(pad - 11, 'x') << "\"}\n";
+        std::ofstream filler(path("filler"), std::ios::binary);
+        const std::string page(PAGE, 'f');
+        while (filler.write(page.data(), PAGE) && filler.flush()) {
+        }
+    }
+
+private:
+    std::filesystem::path m_folder;
+    bool m_mounted = false;
+};
+
+// The log as a bench meets it: a full disk, a closed output, Ctrl-C with units plugged in
+// after it, a unit pulled out and plugged in again, --count. After each, every line of the
+// log is one JSON object, and the log holds exactly the units shown as logged, none after
+// the station's end.
+TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
+    takeProfile(0x12);
+    struct Case {
+        const char* name;
+        const char* plan;
+        std::vector<std::string> args;  // before --log
+        // Drives the station until it has ended or should be stopped; false: skipped.
+        std::function<bool(const std::string& log)> drive;
+        std::size_t logged;  // unit lines in the log
+        const char* stoppedBy;
+        int code;
+    };
+    SmallDisk disk;
+    const std::vector<Case> cases{
+        {"full disk",
+         "plug:1@1",
+         {},
+         [&](const std::string& log) {
+             disk.fillAfter(log, 10);
+             m_runner->applyUntil(1000ms);
+             return waitFor([&] { return m_ended.load(); }, 20s);
+         },
+         0,
+         nullptr,
+         1},
+        {"closed output",
+         "plug:1@0,plug:2@1",
+         {"--include-attached"},
+         [&](const std::string&) {
+             waitForUnits(1);
+             m_shared.close();
+             m_runner->applyUntil(1000ms);
+             return waitFor([&] { return m_ended.load(); }, 20s);
+         },
+         2,
+         "the closed output",
+         1},  // as any command whose output is lost
+        {"Ctrl-C, then units",
+         "plug:1@0,plug:2@1,plug:3@1,plug:4@1",
+         {"--include-attached"},
+         [&](const std::string&) {
+             waitForUnits(1);
+             m_interrupted = true;
+             m_runner->applyUntil(1000ms);
+             return waitFor([&] { return m_ended.load(); }, 20s);
+         },
+         1,
+         "Ctrl-C",
+         0},
+        {"replugged",
+         "plug:1@0,unplug:1@1,plug:1@2",
+         {"--include-attached", "--station-id", "bench\x1b[2J", "--label", "box 12"},
+         [&](const std::string&) {
+             waitForUnits(1);
+             m_runner->applyUntil(1000ms);
+             m_runner->applyUntil(2000ms);
+             waitForUnits(2);
+             m_interrupted = true;
+             return waitFor([&] { return m_ended.load(); }, 20s);
+         },
+         2,
+         "Ctrl-C",
+         0},
+        {"--count",
+         "plug:1@0,plug:2@0,plug:3@1",
+         {"--include-attached", "--count", "2"},
+         [&](const std::string&) {
+             waitForUnits(2);
+             m_runner->applyUntil(1000ms);
+             return waitFor([&] { return m_ended.load(); }, 20s);
+         },
+         2,
+         "--count",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool onDisk = std::string_view(c.name) == "full disk";
+        if (onDisk && !disk.mounted()) {
+            std::cout << "[  SKIPPED ] full disk: no tmpfs may be mounted here\n";
+            continue;
+        }
+        const std::string log = onDisk ? disk.path("log.jsonl") : m_log.path();
+        std::filesystem::remove(log);
+        m_interrupted = false;
+        m_shared.clear();
+        m_out.clear();
+        plan(c.plan);
+        std::vector<std::string> args{"station"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--log", log, m_profile.path()});
+        start(args);
+        ASSERT_TRUE(c.drive(log));
+        const RunResult result = stop();
+        EXPECT_EQ(result.code, c.code) << result.err << result.out;
+
+        // Every line whole and JSON, numbered from 1 on; the first the start.
+        std::ifstream file(log, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
+        ASSERT_TRUE(text.ends_with('\n')) << text;
+        std::istringstream stream(text);
+        std::vector<json> lines;
+        for (std::string line; std::getline(stream, line);) {
+            if (!line.starts_with("{\"pad\"")) {
+                ASSERT_NO_THROW(lines.push_back(json::parse(line))) << line;
+                EXPECT_EQ(lines.back()["seq"], lines.size());
+            }
+        }
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front()["event"], "start");
+        EXPECT_EQ(lines.front()["firmware"], "1.2");
+        std::multiset<std::string> logged;
+        for (const json& line : lines) {
+            if (line["event"] == "unit") {
+                logged.insert(line["location"].get<std::string>() + " " +
+                              line["result"].get<std::string>());
+                const bool named = std::string_view(c.name) == "replugged";
+                EXPECT_EQ(line["station"], named ? json(c.args[2]) : line["host"]);
+                EXPECT_EQ(line["label"], named ? c.args[4] : "");
+            }
+        }
+        EXPECT_EQ(logged.size(), c.logged);
+        // The same profile read back from the same firmware: the same digest every time.
+        std::set<json> digests;
+        for (const json& line : lines) {
+            if (line["event"] == "unit") {
+                digests.insert(line["readbackSha256"]);
+            }
+        }
+        EXPECT_LE(digests.size(), 1u);
+        EXPECT_TRUE(digests.empty() || digests.begin()->is_string());
+        if (c.stoppedBy != nullptr) {
+            EXPECT_EQ(lines.back()["event"], "end");
+            EXPECT_EQ(lines.back()["stoppedBy"], c.stoppedBy);
+            EXPECT_EQ(lines.back()["units"], c.logged);
+        }
+        // Each unit shown as logged is in the log, and one shown as not is not.
+        const std::regex unit("(\\S+) +(PASS|FAIL)  .*?(  \\(not in the log\\))?");
+        std::multiset<std::string> shown;
+        std::size_t notLogged = 0;
+        for (const std::string& line : m_shared.lines()) {
+            std::smatch match;
+            if (std::regex_match(line, match, unit)) {
+                notLogged += match[3].matched ? 1 : 0;
+                if (!match[3].matched) {
+                    shown.insert(match[1].str() + " " + match[2].str());
+                }
+            }
+        }
+        EXPECT_TRUE(std::includes(logged.begin(), logged.end(), shown.begin(), shown.end()))
+            << result.out;
+        EXPECT_EQ(notLogged, onDisk ? 1u : 0u) << result.out;
+        if (onDisk) {
+            EXPECT_NE(result.err.find("log.jsonl: cannot be written (No space left on device)"),
+                      std::string::npos)
+                << result.err;
+        }
+        // Nothing was sent to a unit the station did not log.
+        for (int n = 1; n <= 4 && !onDisk; ++n) {
+            if (sim::SimulatedOstrel* controller = m_runner->controller(n)) {
+                const bool inLog = std::any_of(logged.begin(), logged.end(), [&](auto& entry) {
+                    return entry.starts_with(controller->location() + " ");
+                });
+                EXPECT_EQ(inLog, !controller->device().writes().empty()) << n;
+            }
+        }
+    }
 }
 
 // Bad input of every kind is refused before the station starts: nothing written to any
@@ -416,6 +680,13 @@ TEST_F(Station, RefusesBadInputBeforeItStarts) {
     const std::string missingFolder = m_log.path() + "-missing/log.jsonl";
     const std::filesystem::path folder = m_log.path() + "-folder";
     std::filesystem::create_directory(folder);
+    std::filesystem::create_symlink(m_profile.path(), m_profile.path() + "-link");
+    const std::string profileText = m_profile.read();
+#ifndef _WIN32
+    // A FIFO nobody writes to would hang the start, Ctrl-C unheard.
+    const std::string fifo = m_log.path() + "-fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+#endif
     struct Case {
         std::vector<std::string> args;
         const char* error;  // in the error output
@@ -435,6 +706,14 @@ TEST_F(Station, RefusesBadInputBeforeItStarts) {
              {{"--simulated=17", "station", m_profile.path()},
               "neither a number of controllers from 1 to 16 nor a plug plan"},
              {{"station"}, "PROFILE is required"},
+             {{"station", "--log", "", m_profile.path()}, "--log: an empty name"},
+             {{"station", "--log", m_profile.path() + "-link", m_profile.path()},
+              "-link: is the profile"},
+             {{"station", "--count", "0", m_profile.path()}, "--count"},
+#ifndef _WIN32
+             {{"station", fifo}, "-fifo: not a regular file"},
+             {{"station", "/dev/zero"}, "/dev/zero: not a regular file"},
+#endif
          }) {
         SCOPED_TRACE(c.args.back());
         const RunResult result = run(c.args);
@@ -444,7 +723,42 @@ TEST_F(Station, RefusesBadInputBeforeItStarts) {
         EXPECT_FALSE(std::filesystem::exists(m_log.path()));
     }
     EXPECT_EQ(paramWrites(attached), 0u);
+    EXPECT_EQ(m_profile.read(), profileText);
     std::filesystem::remove(folder);
+    std::filesystem::remove(m_profile.path() + "-link");
+#ifndef _WIN32
+    std::filesystem::remove(fifo);
+#endif
+}
+
+// A unit's line at the bench: padded to the widest location, escaped, and cut to the
+// terminal's width by whole characters, the tail kept.
+TEST(StationLines, BenchLinesFitTheTerminal) {
+    struct Case {
+        std::string location;
+        std::size_t pad;
+        std::string text;
+        std::string tail;
+        int width;
+        std::string line;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"sim-1", 6, "firmware 1.2", "", 0, "sim-1   PASS  firmware 1.2"},
+             {"sim-12", 6, "firmware 1.2", "", 0, "sim-12  PASS  firmware 1.2"},
+             {"sim-1", 5, std::string(400, 'x'), "", 30,
+              "sim-1  PASS  " + std::string(14, 'x') + "..."},
+             {"sim-1", 5, std::string(400, 'x'), "  (not in the log)", 40,
+              "sim-1  PASS  " + std::string(6, 'x') + "...  (not in the log)"},
+             // Cut by characters, never inside one: two-byte characters.
+             {"a", 1, "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", "", 15,
+              "a  PASS  \u00e9\u00e9\u00e9..."},
+             {"a", 1, "\u00e9\u00e9\u00e9", "", 15, "a  PASS  \u00e9\u00e9\u00e9"},
+             {"1-1\x1b[2J", 3, "bad\x07", "", 0, "1-1\\x1b[2J  PASS  bad\\x07"},
+         }) {
+        EXPECT_EQ(ctl::benchLine(c.location, c.pad, "PASS", nullptr, c.text, c.tail, c.width),
+                  c.line)
+            << c.location << " " << c.width;
+    }
 }
 
 TEST(Sha256, KnownDigests) {

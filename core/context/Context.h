@@ -53,6 +53,7 @@ struct Console {
     std::ostream& err;       // errors, warnings, progress
     std::FILE* diagnostics;  // the device search's lines under --verbose
     bool colour = false;     // `out` is a terminal that may show colours (not under NO_COLOR)
+    int width = 0;           // `out` is a terminal so many columns wide; 0: it is none
 };
 
 // The last firmware major version a simulated controller can have (the simulator's panel

@@ -88,8 +88,13 @@ std::string AppendLog::open(const std::string& path) {
     m_path = path;
     auto file = std::make_unique<File>();
     // Non-blocking for the open only: a FIFO without a reader must not hang the start.
-    file->fd = ::open(path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    const int flagsMade = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    file->fd = ::open(path.c_str(), flagsMade);
+    bool made = false;
+    if (file->fd < 0 && errno == ENOENT) {
+        file->fd = ::open(path.c_str(), flagsMade | O_CREAT | O_EXCL, 0644);
+        made = file->fd >= 0;
+    }
     if (file->fd < 0) {
         return path + ": cannot be opened for appending (" + errnoText(errno) + ")";
     }
@@ -101,6 +106,23 @@ std::string AppendLog::open(const std::string& path) {
     if (flags < 0 || ::fcntl(file->fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return path + ": cannot be set up (" + errnoText(errno) + ")";
     }
+    // A new file's name is on the disk only once its folder is: else a power cut could lose
+    // the whole log, every line fsynced.
+    if (made) {
+        std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        const int dir =
+            ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool synced = dir >= 0 && ::fsync(dir) == 0;
+        const int error = errno;
+        if (dir >= 0) {
+            ::close(dir);
+        }
+        if (!synced) {
+            return path + ": its folder cannot be flushed to the disk (" + errnoText(error) + ")";
+        }
+    }
+    m_device = status.st_dev;
+    m_inode = status.st_ino;
     m_file = std::move(file);
     return {};
 }
@@ -108,10 +130,22 @@ std::string AppendLog::open(const std::string& path) {
 std::string AppendLog::append(const std::string& line) {
     const std::string text = line + "\n";
     // One write: with O_APPEND the line lands whole at the end, even beside another writer.
+    // Where it began is known only after it: the end less what went in.
     const ssize_t written = ::write(m_file->fd, text.data(), text.size());
     if (written < 0 || static_cast<std::size_t>(written) != text.size()) {
-        return m_path + ": cannot be written (" +
-               (written < 0 ? errnoText(errno) : std::string("short write")) + ")";
+        const int error = written < 0 ? errno : ENOSPC;
+        std::string undone;
+        if (written > 0) {
+            // A part of a line would join the next run's first: the file goes back to
+            // where the line began, so that every line stays one JSON object.
+            const off_t end = ::lseek(m_file->fd, 0, SEEK_END);
+            if (end < written || ::ftruncate(m_file->fd, end - written) != 0 ||
+                ::fsync(m_file->fd) != 0) {
+                undone = "; its last " + std::to_string(written) +
+                         " bytes are part of a line that could not be taken back";
+            }
+        }
+        return m_path + ": cannot be written (" + errnoText(error) + ")" + undone;
     }
     if (::fsync(m_file->fd) != 0) {
         return m_path + ": cannot be flushed to the disk (" + errnoText(errno) + ")";
@@ -123,6 +157,18 @@ std::string AppendLog::append(const std::string& line) {
 
 AppendLog::AppendLog() = default;
 AppendLog::~AppendLog() = default;
+
+bool AppendLog::isFile(const std::string& path) const {
+#ifdef _WIN32
+    std::error_code error;
+    return m_file != nullptr && std::filesystem::equivalent(std::filesystem::path(path),
+                                                            std::filesystem::path(m_path), error);
+#else
+    struct stat status {};
+    return m_file != nullptr && ::stat(path.c_str(), &status) == 0 && status.st_dev == m_device &&
+           status.st_ino == m_inode;
+#endif
+}
 
 bool AppendLog::isOpen() const {
     return m_file != nullptr;

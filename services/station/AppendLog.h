@@ -1,6 +1,7 @@
-// A log that only grows, one line at a time: opened for appending (created 0644 less the
-// umask, never truncated), each line on the disk (fsync) before append() returns, so that a
-// power cut loses no line whose append returned.
+// A log that only grows, one whole line at a time: opened for appending (created 0644 less
+// the umask, its folder then on the disk too), each line on the disk (fsync) before append()
+// returns, so that a power cut loses no line whose append returned. A line that does not go
+// in whole (a full disk) is cut off again: the file never holds half a line of ours.
 #pragma once
 
 #include <memory>
@@ -19,6 +20,8 @@ public:
     ~AppendLog();
 
     bool isOpen() const;
+    // Whether `path` names the open log (the same file, whatever the name).
+    bool isFile(const std::string& path) const;
     // Appends `line` and a line end in one write, and waits until they are on the disk.
     // An empty string, or why not.
     std::string append(const std::string& line);
@@ -27,6 +30,8 @@ private:
     struct File;
     std::unique_ptr<File> m_file;
     std::string m_path;
+    unsigned long long m_device = 0;
+    unsigned long long m_inode = 0;
 };
 
 }  // namespace ctl

@@ -1,14 +1,15 @@
-// station: programs every controller plugged in from one profile, until Ctrl-C. Each unit on
-// a thread of its own: waited for until it answers, claimed, written as restore writes
-// (only what differs, each write read back), verified whole against the profile, released,
-// and reported in one line, after its line of the log is on the disk.
+// station: programs every controller plugged in from one profile, until Ctrl-C, a closed
+// output or --count. Each unit on a thread of its own: waited for until it answers, claimed,
+// written as restore writes (only what differs, each write read back), verified whole
+// against the profile, released, and reported in one line, after its line of the log is on
+// the disk.
 #include "services/station/Station.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/context/ExitStatus.h"
@@ -27,6 +29,7 @@
 #include "core/texts/OutsideText.h"
 #include "device/ControllerWatch.h"
 #include "services/station/AppendLog.h"
+#include "services/station/StationLines.h"
 
 namespace ctl {
 namespace {
@@ -37,17 +40,24 @@ using Clock = std::chrono::steady_clock;
 // How long the loop waits for controllers before it looks at Ctrl-C again.
 constexpr std::chrono::milliseconds CTRL_C_LATENCY{100};
 
-// What became of one unit.
-struct UnitResult {
-    int code = EXIT_OK;    // the exit status restore would have given it
-    std::string firmware;  // empty: it never answered
-    std::size_t written = 0;
-    std::size_t verified = 0;
-    std::vector<std::string> failedParameters;
-    std::string reason;  // empty when it passed
-    double seconds = 0;
-    bool passed() const { return reason.empty(); }
-};
+// What ended the station, as the log and a stopped unit say it.
+enum class Stop { None, Interrupted, OutputClosed, Count, Log };
+
+const char* stopText(Stop stop) {
+    switch (stop) {
+        case Stop::Interrupted:
+            return "Ctrl-C";
+        case Stop::OutputClosed:
+            return "the closed output";
+        case Stop::Count:
+            return "--count";
+        case Stop::Log:
+            return "the log's failure";
+        case Stop::None:
+            break;
+    }
+    return "";
+}
 
 // The first failure a unit's session said, without the program's name: why it stopped (the
 // lines after it say what became of the rest, warnings come before it).
@@ -62,20 +72,61 @@ std::string firstFailure(const std::string& said) {
     return {};
 }
 
+// "NAME (why)" as the restore says a value that did not read back: the name and the why.
+std::pair<std::string, std::string> nameAndWhy(const std::string& failed) {
+    constexpr std::string_view NOT_READ = " (written, not read back)";
+    if (failed.ends_with(NOT_READ)) {
+        return {failed.substr(0, failed.size() - NOT_READ.size()), "written, not read back"};
+    }
+    if (const std::size_t holds = failed.find(" (holds "); holds != std::string::npos) {
+        std::string why = failed.substr(holds + 2);
+        if (why.ends_with(')')) {
+            why.pop_back();
+        }
+        return {failed.substr(0, holds), why};
+    }
+    return {failed, "not read back"};
+}
+
+void addFailed(UnitResult& result, const std::vector<std::string>& names, const char* why) {
+    for (const std::string& name : names) {
+        result.failed.emplace_back(name, why);
+    }
+}
+
 class Station {
 public:
     Station(CommandContext& context, const StationOptions& options, const Backup& profile,
-            std::string profileSha256, AppendLog& log)
+            StationHeader header, AppendLog& log)
         : m_context(context),
           m_options(options),
           m_profile(profile),
-          m_profileSha256(std::move(profileSha256)),
+          m_header(std::move(header)),
           m_log(log) {}
 
     ~Station() { finish(); }
 
-    // Programs `controller` on a thread of its own.
+    // The start line of the log; false after saying why it could not be written.
+    bool logStart() {
+        json line = lineHead(++m_seq, "start", m_header);
+        line["firmware"] =
+            std::to_string(m_profile.firmwareMajor) + "." + std::to_string(m_profile.firmwareMinor);
+        line["options"] = {{"convert", m_options.convert},
+                           {"includeAttached", m_options.includeAttached},
+                           {"factoryResetFirst", m_options.factoryResetFirst},
+                           {"count", m_options.count},
+                           {"label", m_options.label}};
+        std::lock_guard lock(m_mutex);
+        return append(line);
+    }
+
+    // Programs `controller` on a thread of its own, unless --count has its units.
     void arrive(const HIDDescriptor& controller) {
+        if (m_options.count > 0 && m_started >= m_options.count) {
+            return;
+        }
+        ++m_started;
+        widen(locationText(controller));
         Unit& unit = m_units.emplace_back();
         unit.controller = controller;
         unit.thread = std::jthread([this, &unit] {
@@ -87,12 +138,13 @@ public:
     // A device that only looks like a controller: said once, on its own line, and left
     // alone; no unit, so neither in the log nor in the count.
     void refuse(const HIDDescriptor& device, const std::string& why) {
+        const std::string location = locationText(device);
+        widen(location);
         std::lock_guard lock(m_mutex);
-        std::ostream& out = m_context.console.out;
-        out << locationText(device) << "  "
-            << (m_context.console.colour ? "\x1b[1;33mSKIP\x1b[0m" : "SKIP")
-            << "  not a controller the station programs: " << escapeControls(why)
-            << "; nothing written" << std::endl;
+        show(benchLine(location, m_widest, "SKIP",
+                       m_context.console.colour ? "\x1b[1;33m" : nullptr,
+                       "not a controller the station programs: " + why + "; nothing written", "",
+                       m_context.console.width));
     }
 
     // Lets go of the threads of units that are done, so a day's run stays small.
@@ -100,22 +152,68 @@ public:
         m_units.remove_if([](const Unit& unit) { return unit.done.load(); });
     }
 
-    // The log could not be written: no unit may be programmed that it cannot tell of.
-    bool broken() const { return m_broken.load(); }
+    // Why the loop should end; Stop::None while it goes on.
+    Stop stopping() const {
+        if (m_broken.load()) {
+            return Stop::Log;
+        }
+        if (m_outputClosed.load()) {
+            return Stop::OutputClosed;
+        }
+        if (m_options.count > 0 && m_ended.load() >= m_options.count) {
+            return Stop::Count;
+        }
+        return Stop::None;
+    }
 
-    // Waits for the units in progress, then says the count; the exit status.
+    // From now on a unit part way is stopped between two writes, for `why`.
+    void stop(Stop why) {
+        if (!m_stopping.load()) {
+            m_stop.store(why);
+            m_stopping.store(true);
+        }
+    }
+
+    // Waits for the units in progress, then writes the end line and says the count; the
+    // exit status.
     int finish() {
         m_units.clear();
         std::lock_guard lock(m_mutex);
         if (!m_finished) {
             m_finished = true;
-            m_context.console.out << m_passed << " passed, " << m_codes.size() << " failed"
-                                  << std::endl;
+            int status = m_broken.load() ? EXIT_USAGE : EXIT_OK;
+            std::vector<int> last;
+            json ports = json::object();
+            for (const auto& [port, code] : m_lastOfPort) {
+                ports[port] = code == EXIT_OK ? "PASS" : "FAIL";
+                if (code != EXIT_OK) {
+                    last.push_back(code);
+                }
+            }
+            if (status == EXIT_OK && !last.empty()) {
+                status = worstExit(last);
+                m_context.console.err << "ostrelctl: the last unit on " << last.size() << " of "
+                                      << m_lastOfPort.size()
+                                      << (m_lastOfPort.size() == 1 ? " port" : " ports")
+                                      << " did not pass\n";
+            }
+            m_status = status;
+            if (m_log.isOpen() && !m_broken.load()) {
+                json line = lineHead(++m_seq, "end", m_header);
+                line["stoppedBy"] =
+                    m_stop.load() == Stop::None ? json(nullptr) : json(stopText(m_stop.load()));
+                line["units"] = m_passed + m_failed;
+                line["passed"] = m_passed;
+                line["failed"] = m_failed;
+                line["lastOfPort"] = std::move(ports);
+                line["status"] = status;
+                append(line);
+            }
+            // A ^C the terminal echoed stands where the line would begin.
+            const bool echoed = m_stop.load() == Stop::Interrupted && m_context.console.width > 0;
+            show(std::string(echoed ? "\n" : "") + countText(m_passed, m_failed, m_lastOfPort));
         }
-        if (m_broken.load()) {
-            return EXIT_USAGE;
-        }
-        return m_codes.empty() ? EXIT_OK : worstExit(m_codes);
+        return m_status;
     }
 
 private:
@@ -125,6 +223,35 @@ private:
         std::jthread thread;  // last: joined before the rest goes
     };
 
+    void widen(const std::string& location) {
+        std::lock_guard lock(m_mutex);
+        m_widest = std::max(m_widest, escapeControls(location).size());
+    }
+
+    // A line at the bench; a closed output ends the station as Ctrl-C does.
+    void show(const std::string& line) {
+        std::ostream& out = m_context.console.out;
+        out << line << std::endl;
+        if (!out) {
+            m_outputClosed.store(true);
+        }
+    }
+
+    // `line` into the log (under m_mutex); false after saying why not, which stops the
+    // station.
+    bool append(const json& line) {
+        if (const std::string error =
+                m_log.append(line.dump(-1, ' ', false, json::error_handler_t::replace));
+            !error.empty()) {
+            m_broken.store(true);
+            m_context.console.err << "ostrelctl: " << escapeControls(error)
+                                  << "; the station stops: no unit is programmed that the log "
+                                     "cannot tell of\n";
+            return false;
+        }
+        return true;
+    }
+
     UnitResult program(const HIDDescriptor& controller) {
         const Clock::time_point start = Clock::now();
         std::istringstream in;
@@ -133,7 +260,7 @@ private:
         CommandContext own{{in, out, err, nullptr},
                            m_context.platforms,
                            m_context.global,
-                           m_context.interrupted,
+                           m_stopping,
                            &controller,
                            nullptr,
                            true};
@@ -154,10 +281,12 @@ private:
                                           restored);
             }
             result.written = restored.verified.size() + restored.failed.size();
+            bool verified = false;
             if (result.code == EXIT_OK && !restored.interrupted) {
+                verified = true;
                 result.code = verify(own, session, result);
             }
-            result.reason = reasonOf(result, restored, err.str());
+            result.reason = reasonOf(result, restored, err.str(), verified);
         } catch (const std::exception& error) {
             result.code = EXIT_USAGE;
             result.reason = error.what();
@@ -172,45 +301,54 @@ private:
         if (const int code = planEntries(own, session, m_profile, check); code != EXIT_OK) {
             return code;
         }
+        std::vector<std::pair<int, ParamReport>> values;
         for (const Planned& item : check) {
             const ParamDef& row = session.table().row(item.row);
+            values.emplace_back(row.size, item.current);
             if (holds(row, item.current, item.value.wanted)) {
                 ++result.verified;
             } else {
-                result.failedParameters.push_back(utf8(row.name));
+                result.failed.emplace_back(utf8(row.name), "does not hold the profile's value");
             }
         }
-        return result.failedParameters.empty() ? EXIT_OK : EXIT_TIMEOUT;
+        result.readbackSha256 = readbackDigest(values);
+        return result.failed.empty() ? EXIT_OK : EXIT_TIMEOUT;
     }
 
-    // Why the unit failed, in words for the person at the bench, with the parameters it
-    // concerns; empty when it passed.
-    static std::string reasonOf(UnitResult& result, const Restored& restored,
-                                const std::string& said) {
+    // Why the unit failed, in words for the person at the bench; the parameters it concerns
+    // go into `result.failed`. Empty when it passed.
+    std::string reasonOf(UnitResult& result, const Restored& restored, const std::string& said,
+                         bool verified) const {
         if (result.code == EXIT_OK && !restored.interrupted) {
             return {};
         }
         std::string reason;
-        if (!result.failedParameters.empty()) {
+        if (!result.failed.empty()) {
             // Written, and then read back otherwise.
-            reason = std::to_string(result.failedParameters.size()) +
-                     " parameters do not hold the profile's values: " +
-                     joinNames(result.failedParameters);
+            reason = std::to_string(result.failed.size()) +
+                     " parameters do not hold the profile's values";
         } else if (!restored.cannotHold.empty() && result.written == 0) {
-            result.failedParameters = restored.cannotHold;
+            addFailed(result, restored.cannotHold, "cannot be held exactly by this firmware");
             reason = "firmware " + result.firmware + " cannot hold exactly " +
                      joinNames(restored.cannotHold) +
                      "; nothing written (--convert writes the nearest values)";
         } else {
-            result.failedParameters = restored.failed;
-            result.failedParameters.insert(result.failedParameters.end(),
-                                           restored.notWritten.begin(), restored.notWritten.end());
-            if (restored.interrupted) {
-                result.code = EXIT_LOST;
-                reason = "stopped by Ctrl-C, " + std::to_string(restored.notWritten.size()) +
-                         " not written: plug it in again";
+            for (const std::string& failed : restored.failed) {
+                result.failed.push_back(nameAndWhy(failed));
+            }
+            addFailed(result, restored.notWritten, "not written");
+            if (m_stopping.load() && (restored.interrupted || result.code == EXIT_INTERRUPTED)) {
+                // However far it came: one wording.
+                result.code = EXIT_INTERRUPTED;
+                reason =
+                    std::string("stopped by ") + stopText(m_stop.load()) + ": plug it in again";
             } else if (result.code == EXIT_LOST) {
-                reason = (restored.stoppedAt.empty()
+                if (verified && result.failed.empty()) {
+                    // Every value the verify did not come to is one this unit may not hold.
+                    addProfileNames(result, "not read back in the verify");
+                }
+                reason = (verified ? "lost during the verify"
+                          : restored.stoppedAt.empty()
                               ? firstFailure(said)
                               : "lost during the write of " + restored.stoppedAt) +
                          ": plug it in again";
@@ -227,66 +365,65 @@ private:
         return reason;
     }
 
+    void addProfileNames(UnitResult& result, const char* why) const {
+        const ParamTable table = backupTable(m_profile);
+        for (const BackupEntry& entry : m_profile.entries) {
+            result.failed.emplace_back(utf8(table.row(entry.row).name), why);
+        }
+    }
+
     // The unit's line of the log, on the disk, then its line on the screen.
     void report(const HIDDescriptor& controller, const UnitResult& result) {
-        char product[8];
-        std::snprintf(product, sizeof product, "0x%04x", controller.productId);
         const std::string location = locationText(controller);
         std::lock_guard lock(m_mutex);
         bool logged = !m_log.isOpen();
         if (m_log.isOpen() && !m_broken.load()) {
-            const json line = {
-                {"time", utcNow()},
-                {"location", location},
-                {"firmware", result.firmware.empty() ? json(nullptr) : json(result.firmware)},
-                {"product", product},
-                {"result", result.passed() ? "PASS" : "FAIL"},
-                {"written", result.written},
-                {"verified", result.verified},
-                {"failed", result.failedParameters.size()},
-                {"failedParameters", result.failedParameters},
-                {"reason", result.reason},
-                {"seconds", std::round(result.seconds * 1000) / 1000},
-                {"profileSha256", m_profileSha256}};
-            if (const std::string error =
-                    m_log.append(line.dump(-1, ' ', false, json::error_handler_t::replace));
-                !error.empty()) {
-                m_broken.store(true);
-                m_context.console.err << "ostrelctl: " << error
-                                      << "; the station stops: no unit is programmed that the "
-                                         "log cannot tell of\n";
-            } else {
-                logged = true;
-            }
+            json line = lineHead(++m_seq, "unit", m_header);
+            unitFields(line, location, controller.productId, m_options.label, result);
+            logged = append(line);
         }
-        std::ostream& out = m_context.console.out;
-        const bool colour = m_context.console.colour;
-        out << location << "  ";
+        std::string text;
         if (result.passed()) {
             ++m_passed;
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
-            out << (colour ? "\x1b[1;32mPASS\x1b[0m" : "PASS") << "  firmware " << result.firmware
-                << ", " << result.written << " written, " << result.verified << " verified, "
-                << seconds << " s";
+            text = "firmware " + result.firmware + ", " + std::to_string(result.written) +
+                   " written, " + std::to_string(result.verified) + " verified, " + seconds + " s";
         } else {
-            m_codes.push_back(result.code == EXIT_OK ? EXIT_TIMEOUT : result.code);
-            out << (colour ? "\x1b[1;31mFAIL\x1b[0m" : "FAIL") << "  " << result.reason;
+            ++m_failed;
+            text = result.reason;
         }
-        out << (logged ? "" : "  (not in the log)") << std::endl;
+        m_lastOfPort[location] =
+            result.passed() ? EXIT_OK : (result.code == EXIT_OK ? EXIT_TIMEOUT : result.code);
+        const bool colour = m_context.console.colour;
+        show(benchLine(location, m_widest, result.passed() ? "PASS" : "FAIL",
+                       !colour           ? nullptr
+                       : result.passed() ? "\x1b[1;32m"
+                                         : "\x1b[1;31m",
+                       text, logged ? "" : "  (not in the log)", m_context.console.width));
+        m_ended.fetch_add(1);
     }
 
     CommandContext& m_context;
     const StationOptions& m_options;
     const Backup& m_profile;
-    const std::string m_profileSha256;
+    const StationHeader m_header;
     AppendLog& m_log;
     std::atomic<bool> m_broken{false};
+    std::atomic<bool> m_outputClosed{false};
+    std::atomic<bool> m_stopping{false};  // the units' Ctrl-C
+    std::atomic<Stop> m_stop{Stop::None};
+    std::atomic<std::size_t> m_ended{0};
+    std::size_t m_started = 0;  // the loop's thread only
 
     std::mutex m_mutex;  // the output, the log and the counts
+    std::size_t m_seq = 0;
+    std::size_t m_widest = 0;
     std::size_t m_passed = 0;
-    std::vector<int> m_codes;  // of the units that failed
+    std::size_t m_failed = 0;
+    std::map<std::string, int> m_lastOfPort;  // its last unit's exit status
     bool m_finished = false;
+    int m_status = EXIT_OK;
 
     std::list<Unit> m_units;  // the loop's thread only; last, so its threads go first
 };
@@ -300,10 +437,21 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
         if (const std::string error = log.open(options.log); !error.empty()) {
             return fail(context, EXIT_USAGE, error + "; the station did not start");
         }
+        if (log.isFile(options.profile)) {
+            return fail(context, EXIT_USAGE,
+                        options.log + ": is the profile; the station did not start");
+        }
     }
     platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     ControllerWatch watch(platform);
-    Station station(context, options, profile, sha256Hex(content), log);
+    const std::string digest = sha256Hex(content);
+    const std::string host = hostName();
+    Station station(
+        context, options, profile,
+        {options.stationId.empty() ? host : options.stationId, host, options.profile, digest}, log);
+    if (log.isOpen() && !station.logStart()) {
+        return EXIT_USAGE;
+    }
     const std::vector<HIDDescriptor> attached = watch.attached();
     if (!options.includeAttached && !attached.empty()) {
         context.console.err << "ostrelctl: " << attached.size()
@@ -313,8 +461,10 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
     }
     // Said once the watch is listening, before any unit can print: any controller plugged in
     // from now on is programmed.
-    context.console.out << "Programming each controller plugged in from " << options.profile
-                        << "; Ctrl-C ends" << std::endl;
+    context.console.out << "Programming each controller plugged in from "
+                        << escapeControls(options.profile) << " (firmware " << profile.firmwareMajor
+                        << "." << profile.firmwareMinor << ", SHA-256 " << digest.substr(0, 12)
+                        << "); Ctrl-C ends" << std::endl;
     if (options.includeAttached) {
         for (const HIDDescriptor& controller : attached) {
             station.arrive(controller);
@@ -323,9 +473,22 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
             station.refuse(other.controller, other.why);
         }
     }
-    while (!context.interrupted.load() && !station.broken()) {
-        for (const ControllerEvent& event : watch.next(CTRL_C_LATENCY)) {
-            if (event.kind == ControllerEvent::Kind::Arrived && !station.broken()) {
+    while (true) {
+        if (context.interrupted.load()) {
+            station.stop(Stop::Interrupted);
+        } else if (const Stop why = station.stopping(); why != Stop::None) {
+            station.stop(why);
+        }
+        if (context.interrupted.load() || station.stopping() != Stop::None) {
+            break;
+        }
+        const std::vector<ControllerEvent> events = watch.next(CTRL_C_LATENCY);
+        // What arrived while the loop waited for Ctrl-C's sake is not the station's any more.
+        if (context.interrupted.load() || station.stopping() != Stop::None) {
+            continue;
+        }
+        for (const ControllerEvent& event : events) {
+            if (event.kind == ControllerEvent::Kind::Arrived) {
                 station.arrive(event.controller);
             } else if (event.kind == ControllerEvent::Kind::NotAController) {
                 station.refuse(event.controller, event.why);
