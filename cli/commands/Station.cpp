@@ -7,37 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "cli/commands/IgnoredSigpipe.h"
 #include "cli/commands/Verb.h"
 #include "cli/files/FileArguments.h"
 #include "cli/help/HelpText.h"
 #include "core/files/BackupFile.h"
 
-#ifndef _WIN32
-#include <csignal>
-#endif
-
 namespace ctl {
 namespace {
-
-#ifndef _WIN32
-// A closed output (station | head) must end the station as Ctrl-C does, with the write in
-// progress finished and the log kept, not kill it part way: the write fails instead.
-class IgnoredSigpipe {
-public:
-    IgnoredSigpipe() {
-        ::sigaction(SIGPIPE, nullptr, &m_before);
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        ::sigaction(SIGPIPE, &ignore, nullptr);
-    }
-    ~IgnoredSigpipe() { ::sigaction(SIGPIPE, &m_before, nullptr); }
-    IgnoredSigpipe(const IgnoredSigpipe&) = delete;
-    IgnoredSigpipe& operator=(const IgnoredSigpipe&) = delete;
-
-private:
-    struct sigaction m_before {};
-};
-#endif
 
 int commandStation(CommandContext& context, const StationOptions& options, bool logGiven) {
     if (!context.global.device.empty()) {
@@ -55,9 +32,7 @@ int commandStation(CommandContext& context, const StationOptions& options, bool 
     if (!loadBackup(context, options.profile, profile, &content)) {
         return fail(context, EXIT_USAGE, "the station did not start; nothing was written");
     }
-#ifndef _WIN32
     const IgnoredSigpipe closedOutput;
-#endif
     return runStation(context, options, profile, content);
 }
 

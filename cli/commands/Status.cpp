@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/commands/IgnoredSigpipe.h"
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verb.h"
 #include "cli/help/HelpText.h"
@@ -44,8 +45,8 @@ constexpr auto FOLLOW_RETRY = std::chrono::milliseconds(250);
 // away, and only its coming back is said.
 struct QuietSession {
     QuietSession(CommandContext& context, const std::string& location)
-        : console{context.console.in, context.console.out, discarded, nullptr,
-                  context.console.colour},
+        : console{context.console.in,     context.console.out,  discarded, nullptr,
+                  context.console.colour, context.console.width},
           own{console, context.platforms, context.global, context.interrupted},
           session(own) {
         if (!location.empty()) {
@@ -158,6 +159,7 @@ int commandStatus(CommandContext& context, const StatusOptions& options) {
                     false);
         return EXIT_OK;
     }
+    const IgnoredSigpipe closedOutput;  // `status --watch | head -1` ends with 0
     if (options.csv) {
         out << csvHeader() << '\n';
     }

@@ -202,7 +202,7 @@ std::string drain(int fd) {
 // stops before its next read or write and says so; --watch just ends) or twice (at once,
 // nothing said). The signals arrive while restore waits for its input, given afterwards.
 TEST(OstrelctlProgram, EveryEndOfARunIsSaid) {
-    enum Output { PIPE, FULL, CLOSED };
+    enum Output { PIPE, FULL, CLOSED, CLOSED_UNDER_A_SHELL };
     struct Case {
         std::vector<const char*> args;
         Output output;
@@ -227,6 +227,7 @@ TEST(OstrelctlProgram, EveryEndOfARunIsSaid) {
          1,
          "ostrelctl: the standard output cannot be written\n"},
         {watch, CLOSED, {}, 0, ""},  // the reader went, SIGPIPE ignored as a parent may leave it
+        {watch, CLOSED_UNDER_A_SHELL, {}, 0, ""},  // SIGPIPE at its default, as a shell leaves it
         {watch, PIPE, {SIGINT}, 0, ""},
         {restore, PIPE, {SIGINT}, 130, nothing},
         {restore, PIPE, {SIGTERM}, 130, nothing},
@@ -252,10 +253,21 @@ TEST(OstrelctlProgram, EveryEndOfARunIsSaid) {
             argv.push_back(const_cast<char*>(arg));
         }
         argv.push_back(nullptr);
+        const bool closed = c.output == CLOSED || c.output == CLOSED_UNDER_A_SHELL;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (c.output == CLOSED_UNDER_A_SHELL) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            posix_spawnattr_setsigdefault(&attributes, &pipe);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        }
         pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, OSTRELCTL, &actions, nullptr, argv.data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&pid, OSTRELCTL, &actions, &attributes, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        for (const int fd : {in[0], out[1], err[1], c.output == CLOSED ? out[0] : -1}) {
+        posix_spawnattr_destroy(&attributes);
+        for (const int fd : {in[0], out[1], err[1], closed ? out[0] : -1}) {
             ::close(fd);
         }
         char first = 0;  // --watch is stopped once it has printed
@@ -274,7 +286,7 @@ TEST(OstrelctlProgram, EveryEndOfARunIsSaid) {
             EXPECT_EQ(::write(in[1], backup.data(), backup.size()), ssize_t(backup.size()));
         }
         ::close(in[1]);
-        const std::string printed = c.output == CLOSED ? "" : drain(out[0]);
+        const std::string printed = closed ? "" : drain(out[0]);
         EXPECT_EQ(drain(err[0]), c.err);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
