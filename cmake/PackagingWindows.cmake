@@ -47,7 +47,8 @@ set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/dist/windows")
 # reads the installer's own switches.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include FileFunc.nsh")
 # A silent installation, as fleets and benches deploy, has no page: /PATH=all, /PATH=user or
-# /PATH=no says what the page would. Any other value is refused before anything is installed.
+# /PATH=no says what the page would. Any other value is refused before anything is installed
+# (the folder made for the files is left again, and removed, once it is not the current one).
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "\${GetParameters} $R0
   ClearErrors
   \${GetOptions} $R0 \"/PATH=\" $R1
@@ -56,6 +57,7 @@ set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "\${GetParameters} $R0
   StrCmp $R1 \"user\" ostrel_path_checked
   StrCmp $R1 \"no\" ostrel_path_checked
     MessageBox MB_OK|MB_ICONSTOP \"/PATH= takes all, user or no, not $R1; nothing was installed\" /SD IDOK
+    SetOutPath \"$TEMP\"
     RMDir \"$INSTDIR\"
     SetErrorLevel 2
     Quit
