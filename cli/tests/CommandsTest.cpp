@@ -12,6 +12,7 @@
 #include "core/files/BackupFile.h"
 #include "core/names/ParamNames.h"
 #include "tests/support/TypedValues.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -104,11 +105,7 @@ TEST_F(Ctl, WatchWithFollowGoesOnAcrossAnUnplugAndSaysTheGap) {
         m_interrupted = false;
         sim::SimulatedOstrel& controller = plug();
         auto waitForWrites = [&](std::size_t count) {
-            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (controller.device().writeCount() < count &&
-                   std::chrono::steady_clock::now() < limit) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            waitFor([&] { return controller.device().writeCount() >= count; });
         };
         std::thread plugger([&] {
             waitForWrites(2);
