@@ -28,7 +28,13 @@ private:
 }  // namespace ctl
 #else
 namespace ctl {
-// Windows has no SIGPIPE: a write to a closed pipe fails already.
-struct IgnoredSigpipe {};
+// Windows has no SIGPIPE: a write to a closed pipe fails already. Not trivial, so that a
+// guard that does nothing here is no unused variable.
+struct IgnoredSigpipe {
+    IgnoredSigpipe() {}
+    ~IgnoredSigpipe() {}
+    IgnoredSigpipe(const IgnoredSigpipe&) = delete;
+    IgnoredSigpipe& operator=(const IgnoredSigpipe&) = delete;
+};
 }  // namespace ctl
 #endif
