@@ -17,10 +17,10 @@ run_packages=(
 )
 # The Debian package: file, with which CPack finds the programs whose libraries
 # dpkg-shlibdeps (dpkg-dev, above) turns into dependencies; Eclipse Paho C (with OpenSSL's
-# headers, which its CMake package needs) for ostrelctl mqtt.
+# headers, which its CMake package needs) and SQLite (its queue of readings) for ostrelctl mqtt.
 build_packages=(
   "${run_packages[@]}"
-  file libpaho-mqtt-dev libssl-dev
+  file libpaho-mqtt-dev libssl-dev libsqlite3-dev
 )
 # The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
 # manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
