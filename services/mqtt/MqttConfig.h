@@ -46,8 +46,17 @@ struct MqttConfig {
     std::string homeAssistantPrefix = "homeassistant";
     DiscoveryForm discovery = DiscoveryForm::Device;
     double bufferHours = 24;
+    double bufferMegabytes = 16;
     double expiryHours = 24;  // 0: messages never expire
     bool texts = false;       // the caption and the KEYText keys in the state as well
+    // Report by exception: a reading when something changed or moved beyond its deadband
+    // (at most one a controller every interval), else every heartbeat. Off: every interval.
+    bool byException = true;
+    double heartbeatSeconds = 1800;
+    double deadbandVolts = 0.5;   // the input and the ignition
+    double deadbandRails = 0.15;  // the 3.3 V, 5 V and 12 V rails
+    double deadbandCelsius = 2;
+    int keepAliveSeconds = 240;
     bool operator==(const MqttConfig&) const = default;
 };
 

@@ -100,6 +100,7 @@ ControllerTopics Topics::controller(const std::string& location) const {
     topics.level = fileSafeLocation(location);
     topics.state = m_base + "/" + topics.level + "/state";
     topics.status = m_base + "/" + topics.level + "/status";
+    topics.history = m_base + "/" + topics.level + "/history";
     topics.id = homeAssistantId(m_clientId + "_" + topics.level);
     return topics;
 }

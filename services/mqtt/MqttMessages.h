@@ -21,10 +21,11 @@ struct Message {
 };
 
 struct ControllerTopics {
-    std::string level;   // the location as one topic level
-    std::string state;   // PREFIX/CLIENTID/LEVEL/state
-    std::string status;  // PREFIX/CLIENTID/LEVEL/status
-    std::string id;      // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
+    std::string level;    // the location as one topic level
+    std::string state;    // PREFIX/CLIENTID/LEVEL/state
+    std::string status;   // PREFIX/CLIENTID/LEVEL/status
+    std::string history;  // PREFIX/CLIENTID/LEVEL/history: the readings of a dead zone
+    std::string id;       // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
 };
 
 class Topics {

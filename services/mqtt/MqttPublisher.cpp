@@ -118,19 +118,23 @@ public:
     int run(const MqttConfig& config, std::optional<std::string> password,
             const std::string& folder);
 
-    void connected() override { post({Event::Kind::Connected, {}, {}}); }
-    void connectFailed(const std::string& why) override {
-        post({Event::Kind::ConnectFailed, {}, why});
+    void connected(bool sessionPresent) override {
+        post({Event::Kind::Connected, {}, {}, sessionPresent ? 1 : 0});
     }
-    void connectionLost(const std::string& why) override {
-        post({Event::Kind::ConnectionLost, {}, why});
+    void connectFailed(const std::string& why, int reason) override {
+        post({Event::Kind::ConnectFailed, {}, why, reason});
     }
+    void connectionLost(const std::string& why, int reason) override {
+        post({Event::Kind::ConnectionLost, {}, why, reason});
+    }
+    void delivered(int token) override { post({Event::Kind::Delivered, {}, {}, token}); }
     void messageArrived(const std::string& topic, const std::string& payload) override {
         if (m_core.isBirth(topic, payload)) {
             post({Event::Kind::HomeAssistantOnline, {}, {}});
+        } else if (!m_core.subscribed(topic)) {
+            post({Event::Kind::ForeignMessage, {}, topic});
         }
     }
-    void persistenceFailed() override { post({Event::Kind::PersistenceFailed, {}, {}}); }
 
 private:
     void post(Event event) {
@@ -251,11 +255,22 @@ int Publisher::run(const MqttConfig& config, std::optional<std::string> password
     watch.cancel();
     watching.join();
     m_pollers.clear();
+    // What is in flight may still arrive: its acknowledgement takes it out of the queue, so
+    // that the next start sends nothing twice.
+    const auto until = Steady::now() + std::chrono::seconds(2);
+    while (!m_core.settled() && Steady::now() < until) {
+        for (const Event& event : nextEvents()) {
+            if (event.kind != Event::Kind::Reading &&
+                event.kind != Event::Kind::ControllersChanged) {
+                m_core.handle(event);
+            }
+        }
+    }
     m_core.finish();
     return EXIT_OK;
 }
 
-// Where Paho keeps the messages; empty (in memory) after saying why when it cannot be written.
+// Where the queue of readings is kept; empty (in memory) after saying why when it cannot be made.
 std::string bufferFolder(const MqttOptions& options, std::ostream& err) {
     std::string folder = options.stateDirectory;
     auto env = [](const char* name) {
@@ -280,23 +295,9 @@ std::string bufferFolder(const MqttOptions& options, std::ostream& err) {
     }
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    std::string why;
     if (error) {
-        why = error.message();
-    } else {
-        // Written once to know: a read-only or full folder is said now, not found later.
-        const std::string probe = folder + "/.ostrelctl-probe";
-        std::ofstream file(probe, std::ios::trunc);
-        file << "probe\n";
-        file.close();
-        if (!file) {
-            why = std::strerror(errno);
-        }
-        std::filesystem::remove(probe, error);
-    }
-    if (!why.empty()) {
-        err << "ostrelctl mqtt: cannot write the buffer folder " << folder << " (" << why
-            << "): messages are kept in memory only, and lost when the program ends\n";
+        err << "ostrelctl mqtt: cannot make the buffer folder " << folder << " (" << error.message()
+            << "): readings are kept in memory only, and lost when the program ends\n";
         return {};
     }
     return folder;

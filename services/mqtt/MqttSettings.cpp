@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
 #include <sstream>
 
@@ -110,7 +111,12 @@ constexpr std::array SETTINGS{
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return prefix(v, config.prefix);
                 }},
-    MqttSetting{"interval", "seconds between two readings published, 0.1 to 86400", "10", true,
+    MqttSetting{"interval",
+                "seconds: with report = exception, the shortest time between two readings "
+                "a measurement's move publishes; with report = interval, the time between "
+                "any two; the controller is asked every interval when it is shorter than "
+                "1 s (0.1 to 86400)",
+                "10", true,
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return number(v, 0.1, true, 86400, config.intervalSeconds,
                                   "a number of seconds");
@@ -171,6 +177,74 @@ constexpr std::array SETTINGS{
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return number(v, 0, false, 8760, config.bufferHours, "a number of hours");
                 }},
+    MqttSetting{"buffer_mb",
+                "the most megabytes of readings the buffer holds, on disk and in memory "
+                "(1 to 4096); the oldest are dropped, and counted, beyond",
+                "16", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 1, true, 4096, config.bufferMegabytes, "a number of MB");
+                }},
+    MqttSetting{"report",
+                "exception (a reading when the state, the mode, the firmware or a flag bit "
+                "changes, when a measurement leaves its deadband around the value published "
+                "last, else every heartbeat) or interval (every interval, and a change at "
+                "once, as before report existed)",
+                "exception", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    if (v != "exception" && v != "interval") {
+                        return "'" + v + "' is not exception or interval";
+                    }
+                    config.byException = v == "exception";
+                    return std::string();
+                }},
+    MqttSetting{"heartbeat",
+                "seconds between two readings when nothing moved (report = exception), 1 to "
+                "86400: half an hour keeps a parked vehicle's day under 100 KB with the "
+                "keep-alive's pings, and still shows it is there",
+                "1800", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 1, true, 86400, config.heartbeatSeconds,
+                                  "a number of seconds");
+                }},
+    MqttSetting{"deadband_volts",
+                "volts the input or the ignition may move from the value published before a "
+                "reading is due, 0 to 30: 0.5 V is four counts of the controller's 0.11 to "
+                "0.16 V, above the alternator's ripple and a count's jitter, below the step "
+                "from a battery at rest (12.6 V) to one charging (13.8 V and more)",
+                "0.5", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0, true, 30, config.deadbandVolts, "a number of volts");
+                }},
+    MqttSetting{"deadband_rails",
+                "volts a 3.3 V, 5 V or 12 V rail may move before a reading is due, 0 to 10: "
+                "0.15 V is more than one count on every rail (0.02 to 0.12 V) and less than "
+                "the 5 % a failing regulator drifts",
+                "0.15", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0, true, 10, config.deadbandRails, "a number of volts");
+                }},
+    MqttSetting{"deadband_celsius",
+                "degrees the temperature may move before a reading is due, 0 to 100: the "
+                "controller counts whole degrees, and 2 ignores the jitter of one",
+                "2", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return number(v, 0, true, 100, config.deadbandCelsius, "a number of degrees");
+                }},
+    MqttSetting{"keep_alive",
+                "seconds of silence after which the link is checked with a ping (MQTT's "
+                "keep-alive); a dead link is noticed within two, 10 to 3600: 240 s stays "
+                "under the 5 minutes after which the shortest of mobile operators' NATs "
+                "forget an idle connection, at 160 bytes a ping",
+                "240", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    double seconds = 0;
+                    std::string error = number(v, 10, true, 3600, seconds, "a number of seconds");
+                    if (error.empty() && seconds != std::floor(seconds)) {
+                        error = "'" + v + "' is not a whole number of seconds";
+                    }
+                    config.keepAliveSeconds = static_cast<int>(seconds);
+                    return error;
+                }},
     MqttSetting{"expiry_hours", "each reading's message expiry, 0 for none (at most 8760)", "24",
                 true,
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
@@ -199,8 +273,15 @@ std::span<const MqttTopic> mqttTopics() {
         MqttTopic{"PREFIX/CLIENTID/LOCATION/state",
                   "One reading of one controller (QoS 1, not retained, with the message "
                   "expiry): the keys of status --json as numbers (firmware as text), and time, "
-                  "when it was taken (UTC, ISO 8601). Every interval, and at once when the "
-                  "state, the mode, the firmware or a flag bit changes."},
+                  "when it was taken (UTC, ISO 8601). With report = exception: at once when "
+                  "the state, the mode, the firmware or a flag bit changes or a measurement "
+                  "leaves its deadband, else every heartbeat. After a dead zone only the "
+                  "newest reading of each controller comes here."},
+        MqttTopic{"PREFIX/CLIENTID/LOCATION/history",
+                  "The readings taken while the broker could not be reached, but the newest: "
+                  "a JSON array of states as on the state topic, oldest first, each with its "
+                  "time, at most 64 KB a message (QoS 1, not retained, with the message "
+                  "expiry)."},
         MqttTopic{"PREFIX/CLIENTID/status",
                   "The publisher's availability, retained: online on every connection, offline "
                   "as its last will and when it ends."},

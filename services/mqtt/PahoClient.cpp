@@ -3,7 +3,6 @@
 #include <MQTTAsync.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -14,35 +13,60 @@ namespace {
 // An incoming payload longer than this is no birth message: it is not even looked at.
 constexpr int MAX_INCOMING_PAYLOAD = 4096;
 
-// Paho's trace is one per process, as is our client.
-std::atomic<PahoClient*> g_traced{nullptr};
-
 MQTTAsync handleOf(void* handle) {
     return static_cast<MQTTAsync>(handle);
+}
+
+PahoClient::Attempt* attemptOf(void* context) {
+    return static_cast<PahoClient::Attempt*>(context);
 }
 
 }  // namespace
 
 struct PahoCallbacks {
-    static void connected(void* context, MQTTAsync_successData5* /*response*/) {
-        static_cast<PahoClient*>(context)->m_listener.connected();
+    static void connected(void* context, MQTTAsync_successData5* response) {
+        PahoClient::Attempt* attempt = attemptOf(context);
+        if (!attempt->client->current(attempt)) {
+            return;
+        }
+        bool sessionPresent = false;
+        int aliases = 0;
+        if (response != nullptr) {
+            sessionPresent = response->alt.connect.sessionPresent != 0;
+            if (MQTTProperties_hasProperty(&response->properties,
+                                           MQTTPROPERTY_CODE_TOPIC_ALIAS_MAXIMUM) != 0) {
+                aliases =
+                    std::max(0, MQTTProperties_getNumericValue(
+                                    &response->properties, MQTTPROPERTY_CODE_TOPIC_ALIAS_MAXIMUM));
+            }
+        }
+        {
+            std::lock_guard lock(attempt->client->m_mutex);
+            attempt->client->m_aliasMaximum = aliases;
+        }
+        attempt->client->m_listener.connected(sessionPresent);
     }
 
     static void connectFailed(void* context, MQTTAsync_failureData5* response) {
-        auto* client = static_cast<PahoClient*>(context);
+        PahoClient::Attempt* attempt = attemptOf(context);
+        PahoClient* client = attempt->client;
+        if (!client->current(attempt)) {
+            return;
+        }
         std::string why = "the connection failed";
+        int reason = 0;
         if (response != nullptr) {
             // A refusal in the CONNACK comes as its reason code, in one field or the other.
-            const int reason = response->reasonCode != MQTTREASONCODE_SUCCESS
-                                   ? static_cast<int>(response->reasonCode)
-                                   : std::max(response->code, 0);
+            reason = response->reasonCode != MQTTREASONCODE_SUCCESS
+                         ? static_cast<int>(response->reasonCode)
+                         : std::max(response->code, 0);
             if (reason >= MQTTREASONCODE_UNSPECIFIED_ERROR) {
                 why = std::string("the broker refused the connection: ") +
                       MQTTReasonCode_toString(static_cast<MQTTReasonCodes>(reason));
-            } else if (response->message != nullptr) {
-                why = response->message;
             } else {
-                why = MQTTAsync_strerror(response->code);
+                reason = 0;
+                why = response->message != nullptr ? response->message
+                                                   : MQTTAsync_strerror(response->code);
             }
         }
         {
@@ -52,26 +76,50 @@ struct PahoCallbacks {
                 client->m_tlsError.clear();
             }
         }
-        client->m_listener.connectFailed(why);
+        client->m_listener.connectFailed(why, reason);
+    }
+
+    // The broker's DISCONNECT, before the connection is lost: its reason is kept for that.
+    static void disconnected(void* context, MQTTProperties* /*properties*/,
+                             enum MQTTReasonCodes reason) {
+        PahoClient::Attempt* attempt = attemptOf(context);
+        if (attempt->client->current(attempt)) {
+            std::lock_guard lock(attempt->client->m_mutex);
+            attempt->client->m_disconnectReason = static_cast<int>(reason);
+        }
     }
 
     static void connectionLost(void* context, char* cause) {
-        auto* client = static_cast<PahoClient*>(context);
-        client->m_listener.connectionLost(cause != nullptr ? cause : "the connection was lost");
+        PahoClient::Attempt* attempt = attemptOf(context);
+        PahoClient* client = attempt->client;
+        std::string why = cause != nullptr ? cause : "the connection was lost";
         if (cause != nullptr) {
             MQTTAsync_free(cause);
         }
+        if (!client->current(attempt)) {
+            return;
+        }
+        int reason = 0;
+        {
+            std::lock_guard lock(client->m_mutex);
+            std::swap(reason, client->m_disconnectReason);
+        }
+        if (reason >= MQTTREASONCODE_UNSPECIFIED_ERROR) {
+            why = std::string("the broker ended it: ") +
+                  MQTTReasonCode_toString(static_cast<MQTTReasonCodes>(reason));
+        }
+        client->m_listener.connectionLost(why, reason);
     }
 
     static int messageArrived(void* context, char* topic, int topicLength,
                               MQTTAsync_message* message) {
-        auto* client = static_cast<PahoClient*>(context);
+        PahoClient::Attempt* attempt = attemptOf(context);
         const std::string name = topicLength > 0
                                      ? std::string(topic, static_cast<std::size_t>(topicLength))
                                      : std::string(topic);
-        if (message != nullptr && message->payloadlen >= 0 &&
+        if (attempt->client->current(attempt) && message != nullptr && message->payloadlen >= 0 &&
             message->payloadlen <= MAX_INCOMING_PAYLOAD) {
-            client->m_listener.messageArrived(
+            attempt->client->m_listener.messageArrived(
                 name, std::string(static_cast<const char*>(message->payload),
                                   static_cast<std::size_t>(message->payloadlen)));
         }
@@ -81,16 +129,14 @@ struct PahoCallbacks {
     }
 
     static void delivered(void* context, MQTTAsync_token token) {
-        auto* client = static_cast<PahoClient*>(context);
-        std::lock_guard lock(client->m_mutex);
-        if (client->m_outstanding.erase(token) == 0) {
-            // Acknowledged before publish() had noted it.
-            client->m_early.insert(token);
+        PahoClient::Attempt* attempt = attemptOf(context);
+        if (attempt->client->current(attempt)) {
+            attempt->client->m_listener.delivered(token);
         }
     }
 
     static int tlsError(const char* text, std::size_t length, void* context) {
-        auto* client = static_cast<PahoClient*>(context);
+        auto* client = static_cast<PahoClient::Attempt*>(context)->client;
         std::string line(text, length);
         // OpenSSL's "THREAD:error:0A000086:SSL routines:FUNCTION:certificate verify failed:
         // FILE:LINE:": the reason, the fifth field from "error".
@@ -114,7 +160,7 @@ struct PahoCallbacks {
     }
 
     // TLS: the server's certificate checked against the CA, and naming the host.
-    static MQTTAsync_SSLOptions ssl(PahoClient& client) {
+    static MQTTAsync_SSLOptions ssl(PahoClient& client, PahoClient::Attempt* attempt) {
         auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
         MQTTAsync_SSLOptions options = MQTTAsync_SSLOptions_initializer;
         options.trustStore = orNull(client.m_settings.caFile);
@@ -123,21 +169,8 @@ struct PahoCallbacks {
         options.enableServerCertAuth = 1;
         options.verify = 1;
         options.ssl_error_cb = &tlsError;
-        options.ssl_error_context = &client;
+        options.ssl_error_context = attempt;
         return options;
-    }
-
-    static void trace(enum MQTTASYNC_TRACE_LEVELS /*level*/, char* message) {
-        PahoClient* client = g_traced.load();
-        if (client == nullptr || message == nullptr) {
-            return;
-        }
-        std::string text(message);
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (text.find("persist") != std::string::npos) {
-            client->m_listener.persistenceFailed();
-        }
     }
 };
 
@@ -145,69 +178,74 @@ PahoClient::PahoClient(Settings settings, Listener& listener)
     : m_settings(std::move(settings)), m_listener(listener) {}
 
 PahoClient::~PahoClient() {
+    destroy();
+}
+
+bool PahoClient::current(const Attempt* attempt) {
+    std::lock_guard lock(m_mutex);
+    return attempt->number == m_attempt;
+}
+
+void PahoClient::destroy() {
     if (m_handle != nullptr) {
         MQTTAsync handle = handleOf(m_handle);
         MQTTAsync_destroy(&handle);
+        m_handle = nullptr;
     }
-    PahoClient* self = this;
-    g_traced.compare_exchange_strong(self, nullptr);
 }
 
-std::string PahoClient::create() {
-    g_traced.store(this);
-    MQTTAsync_setTraceLevel(MQTTASYNC_TRACE_ERROR);
-    MQTTAsync_setTraceCallback(&PahoCallbacks::trace);
-
+std::string PahoClient::make() {
+    destroy();
     MQTTAsync_createOptions options = MQTTAsync_createOptions_initializer5;
-    options.sendWhileDisconnected = 1;
-    // A reading taken before the first connection (the vehicle starts in a car park) is kept.
-    options.allowDisconnectedSendAtAnyTime = 1;
-    options.maxBufferedMessages = m_settings.maxBuffered;
-    options.deleteOldestMessages = 1;
-    options.restoreMessages = 1;
-    options.persistQoS0 = 0;  // nothing is sent at QoS 0
-    const bool persistent = !m_settings.persistenceFolder.empty();
+    // Sent only on a connection: what is not acknowledged is the publisher's to send again.
+    options.sendWhileDisconnected = 0;
     MQTTAsync handle = nullptr;
-    const int rc = MQTTAsync_createWithOptions(
-        &handle, m_settings.broker.pahoUri().c_str(), m_settings.clientId.c_str(),
-        persistent ? MQTTCLIENT_PERSISTENCE_DEFAULT : MQTTCLIENT_PERSISTENCE_NONE,
-        persistent ? const_cast<char*>(m_settings.persistenceFolder.c_str()) : nullptr, &options);
+    const int rc = MQTTAsync_createWithOptions(&handle, m_settings.broker.pahoUri().c_str(),
+                                               m_settings.clientId.c_str(),
+                                               MQTTCLIENT_PERSISTENCE_NONE, nullptr, &options);
     if (rc != MQTTASYNC_SUCCESS) {
         return MQTTAsync_strerror(rc);
     }
     m_handle = handle;
-    MQTTAsync_setCallbacks(handle, this, &PahoCallbacks::connectionLost,
-                           &PahoCallbacks::messageArrived, &PahoCallbacks::delivered);
-    // What an earlier run left undelivered is ours to count too.
-    MQTTAsync_token* tokens = nullptr;
-    if (MQTTAsync_getPendingTokens(handle, &tokens) == MQTTASYNC_SUCCESS && tokens != nullptr) {
+    {
         std::lock_guard lock(m_mutex);
-        for (const MQTTAsync_token* token = tokens; *token != -1; ++token) {
-            m_outstanding.insert(*token);
-        }
-        m_restored = m_outstanding.size();
+        ++m_attempt;
+        m_tlsError.clear();
+        m_disconnectReason = 0;
+        m_aliasMaximum = 0;
     }
-    if (tokens != nullptr) {
-        MQTTAsync_free(tokens);
+    m_aliases.clear();
+    m_attempts.push_back(std::make_unique<Attempt>(Attempt{this, m_attempt}));
+    while (m_attempts.size() > 2) {
+        m_attempts.pop_front();
     }
+    void* context = m_attempts.back().get();
+    MQTTAsync_setCallbacks(handle, context, &PahoCallbacks::connectionLost,
+                           &PahoCallbacks::messageArrived, &PahoCallbacks::delivered);
+    MQTTAsync_setDisconnected(handle, context, &PahoCallbacks::disconnected);
     return {};
 }
 
-void PahoClient::connect() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_tlsError.clear();
+std::string PahoClient::create() {
+    MQTTAsync_setTraceLevel(MQTTASYNC_TRACE_FATAL);
+    return make();
+}
+
+void PahoClient::connect(bool cleanStart) {
+    if (const std::string error = make(); !error.empty()) {
+        m_listener.connectFailed(error, 0);
+        return;
     }
+    Attempt* attempt = m_attempts.back().get();
     MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer5;
     options.keepAliveInterval = m_settings.keepAliveSeconds;
-    // The session, and with it what is in flight, outlives the connection.
-    options.cleanstart = 0;
+    options.cleanstart = cleanStart ? 1 : 0;
     options.connectTimeout = 10;
     // The caller schedules the attempts: with jitter, which Paho's reconnect has not.
     options.automaticReconnect = 0;
     options.onSuccess5 = &PahoCallbacks::connected;
     options.onFailure5 = &PahoCallbacks::connectFailed;
-    options.context = this;
+    options.context = attempt;
 
     MQTTAsync_willOptions will = MQTTAsync_willOptions_initializer;
     will.topicName = m_settings.willTopic.c_str();
@@ -223,7 +261,7 @@ void PahoClient::connect() {
         options.binarypwd.data = m_settings.password->data();
         options.binarypwd.len = static_cast<int>(m_settings.password->size());
     }
-    MQTTAsync_SSLOptions ssl = PahoCallbacks::ssl(*this);
+    MQTTAsync_SSLOptions ssl = PahoCallbacks::ssl(*this, attempt);
     if (m_settings.broker.tls) {
         options.ssl = &ssl;
     }
@@ -237,12 +275,16 @@ void PahoClient::connect() {
     const int rc = MQTTAsync_connect(handleOf(m_handle), &options);
     MQTTProperties_free(&properties);
     if (rc != MQTTASYNC_SUCCESS) {
-        m_listener.connectFailed(MQTTAsync_strerror(rc));
+        m_listener.connectFailed(MQTTAsync_strerror(rc), 0);
     }
 }
 
-bool PahoClient::publish(const std::string& topic, const std::string& payload, bool retained,
-                         unsigned expirySeconds, std::string& error) {
+std::optional<int> PahoClient::publish(const std::string& topic, const std::string& payload,
+                                       bool retained, unsigned expirySeconds, std::string& error) {
+    if (m_handle == nullptr) {
+        error = "not connected";
+        return std::nullopt;
+    }
     MQTTAsync_message message = MQTTAsync_message_initializer;
     message.payload = const_cast<char*>(payload.data());
     message.payloadlen = static_cast<int>(payload.size());
@@ -254,63 +296,55 @@ bool PahoClient::publish(const std::string& topic, const std::string& payload, b
         expiry.value.integer4 = expirySeconds;
         MQTTProperties_add(&message.properties, &expiry);
     }
+    // The topics sent again and again (the states) go by a number after their first message.
+    const char* name = topic.c_str();
+    int aliasMaximum = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        aliasMaximum = m_aliasMaximum;
+    }
+    if (!retained && aliasMaximum > 0) {
+        const auto known = m_aliases.find(topic);
+        int alias = 0;
+        if (known != m_aliases.end()) {
+            alias = known->second;
+            name = "";
+        } else if (static_cast<int>(m_aliases.size()) < aliasMaximum) {
+            alias = static_cast<int>(m_aliases.size()) + 1;
+        }
+        if (alias > 0) {
+            MQTTProperty property{};
+            property.identifier = MQTTPROPERTY_CODE_TOPIC_ALIAS;
+            property.value.integer2 = static_cast<unsigned short>(alias);
+            MQTTProperties_add(&message.properties, &property);
+        }
+        if (alias > 0 && known == m_aliases.end()) {
+            m_aliases.emplace(topic, alias);
+        }
+    }
     MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
-    const int rc = MQTTAsync_sendMessage(handleOf(m_handle), topic.c_str(), &message, &options);
+    const int rc = MQTTAsync_sendMessage(handleOf(m_handle), name, &message, &options);
     MQTTProperties_free(&message.properties);
     if (rc != MQTTASYNC_SUCCESS) {
         error = MQTTAsync_strerror(rc);
-        return false;
+        return std::nullopt;
     }
-    bool full = false;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_early.erase(options.token) == 0) {
-            m_outstanding.insert(options.token);
-        }
-        full = m_outstanding.size() >= static_cast<std::size_t>(m_settings.maxBuffered);
-    }
-    // Only a full buffer drops, and only while a message is added.
-    if (full) {
-        reconcile();
-    }
-    return true;
-}
-
-void PahoClient::reconcile() {
-    // Paho's lock is taken without ours: its callbacks take ours while holding it.
-    MQTTAsync_token* tokens = nullptr;
-    if (MQTTAsync_getPendingTokens(handleOf(m_handle), &tokens) != MQTTASYNC_SUCCESS) {
-        return;
-    }
-    std::unordered_set<int> pending;
-    for (const MQTTAsync_token* token = tokens; token != nullptr && *token != -1; ++token) {
-        pending.insert(*token);
-    }
-    if (tokens != nullptr) {
-        MQTTAsync_free(tokens);
-    }
-    // A token gone from Paho's lists was acknowledged (and taken out by then, under Paho's
-    // lock) or dropped.
-    std::lock_guard lock(m_mutex);
-    std::uint64_t gone = 0;
-    for (auto it = m_outstanding.begin(); it != m_outstanding.end();) {
-        if (pending.contains(*it)) {
-            ++it;
-        } else {
-            it = m_outstanding.erase(it);
-            ++gone;
-        }
-    }
-    m_dropped += gone;
+    return options.token;
 }
 
 void PahoClient::subscribe(const std::string& topic) {
+    if (m_handle == nullptr) {
+        return;
+    }
     MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
     options.subscribeOptions.retainHandling = 1;
     MQTTAsync_subscribe(handleOf(m_handle), topic.c_str(), 1, &options);
 }
 
 void PahoClient::disconnect(std::chrono::milliseconds flush) {
+    if (m_handle == nullptr) {
+        return;
+    }
     MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
     options.struct_version = 1;
     options.timeout = static_cast<int>(flush.count());
@@ -325,13 +359,16 @@ void PahoClient::disconnect(std::chrono::milliseconds flush) {
     }
 }
 
-bool PahoClient::isConnected() {
-    return m_handle != nullptr && MQTTAsync_isConnected(handleOf(m_handle)) != 0;
+void PahoClient::abandon() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_attempt;  // nothing more of it is heard
+    }
+    destroy();
 }
 
-std::size_t PahoClient::pending() {
-    std::lock_guard lock(m_mutex);
-    return m_outstanding.size();
+bool PahoClient::isConnected() {
+    return m_handle != nullptr && MQTTAsync_isConnected(handleOf(m_handle)) != 0;
 }
 
 std::unique_ptr<MqttClient> makePahoClient(const MqttClient::Settings& settings,

@@ -6,24 +6,30 @@
 #include <sstream>
 #include <thread>
 
+#include "core/texts/OutsideText.h"
+
 namespace ctl::mqtt {
 namespace {
 
-// How often what the client holds is compared with what was sent (MqttClient::reconcile).
-constexpr auto RECONCILE_PERIOD = std::chrono::seconds(3);
 // Each controller is asked at least this often, so a change is published at once.
 constexpr auto LONGEST_POLL = std::chrono::seconds(1);
 // Home Assistant's birth message reaches every publisher at once: each waits a random part
 // of this before it answers with its discovery.
 constexpr auto DISCOVERY_SPREAD = std::chrono::milliseconds(3000);
-// Every queued QoS 1 message holds one of MQTT's 65535 packet ids.
-constexpr int MOST_BUFFERED = 65000;
-// Room beside the readings for the availability messages and the discovery.
-constexpr int SPARE_MESSAGES = 16;
+// A fleet whose vehicles leave the same tunnel together does not call the broker in the
+// same second: each waits a random part of this once the network is back.
+constexpr auto NETWORK_SPREAD = std::chrono::milliseconds(3000);
+// Readings held at most, whatever buffer_hours says.
+constexpr double MOST_READINGS = 1e6;
 constexpr auto LONGEST_BACKOFF = std::chrono::seconds(60);
+// A connection that lasted this long was a good one: the next break starts the backoff
+// afresh. One taken from us sooner (another publisher with our client id) does not.
+constexpr auto STABLE_CONNECTION = std::chrono::seconds(60);
+// A message in flight this long without an acknowledgement: the link is dead, whatever TCP
+// still believes.
+constexpr auto ACK_TIMEOUT = std::chrono::seconds(30);
 constexpr auto SHUTDOWN_FLUSH = std::chrono::seconds(2);
-// A full or read-only buffer folder is said at most this often.
-constexpr auto PERSISTENCE_RETOLD = std::chrono::minutes(1);
+constexpr int SESSION_TAKEN_OVER = 0x8E;
 
 class SystemClock final : public Clock {
 public:
@@ -60,22 +66,24 @@ PublisherCore::PublisherCore(MqttConfig config, Clock& clock, Random& random, Sa
       m_say(std::move(say)),
       m_queued(std::move(queued)),
       m_topics(m_config),
-      m_interval(std::chrono::duration_cast<Wall::duration>(
-          std::chrono::duration<double>(m_config.intervalSeconds))),
-      m_period(std::min<Steady::duration>(LONGEST_POLL, m_interval)),
+      m_period(std::min<Steady::duration>(
+          LONGEST_POLL, std::chrono::duration_cast<Steady::duration>(
+                            std::chrono::duration<double>(m_config.intervalSeconds)))),
       m_expirySeconds(static_cast<unsigned>(std::lround(m_config.expiryHours * 3600))) {}
+
+PublisherCore::~PublisherCore() = default;
 
 void PublisherCore::track(const std::string& location) {
     if (!m_tracked.contains(location)) {
-        m_tracked[location].topics = m_topics.controller(location);
+        Tracked& tracked = m_tracked[location];
+        tracked.topics = m_topics.controller(location);
+        tracked.policy = std::make_unique<ReportPolicy>(m_config, m_period);
     }
 }
 
 void PublisherCore::untrack(const std::string& location) {
-    const auto found = m_tracked.find(location);
-    if (found != m_tracked.end()) {
-        setAvailability(location, found->second.topics, false, false);
-        m_tracked.erase(found);
+    if (m_tracked.erase(location) > 0) {
+        setAvailability(location, false);
     }
 }
 
@@ -87,8 +95,7 @@ std::vector<std::string> PublisherCore::locations() const {
     return all;
 }
 
-MqttClient::Settings PublisherCore::settings(std::optional<std::string> password,
-                                             const std::string& folder) const {
+MqttClient::Settings PublisherCore::settings(std::optional<std::string> password) const {
     MqttClient::Settings settings;
     settings.broker = m_config.broker;
     settings.clientId = m_config.clientId;
@@ -98,89 +105,123 @@ MqttClient::Settings PublisherCore::settings(std::optional<std::string> password
     settings.certFile = m_config.certFile;
     settings.keyFile = m_config.keyFile;
     settings.willTopic = m_topics.publisherStatus();
-    settings.persistenceFolder = folder;
-    settings.maxBuffered = m_maxBuffered;
-    // The broker keeps our session as long as anything we sent may still matter.
+    settings.keepAliveSeconds = m_config.keepAliveSeconds;
+    // The broker keeps our session (Home Assistant's birth message among what it holds for
+    // us) as long as anything we sent may still matter.
     settings.sessionExpirySeconds = static_cast<unsigned>(
         std::lround(std::max({m_config.expiryHours, m_config.bufferHours, 1.0}) * 3600));
     return settings;
 }
 
+// What makes a session ours: a change of any of these starts a clean one.
+std::string PublisherCore::sessionKey() const {
+    return m_config.broker.text() + " " + m_config.clientId + " " + m_config.username + " " +
+           m_config.prefix + " " + (m_config.homeAssistant ? m_config.homeAssistantPrefix : "");
+}
+
 std::string PublisherCore::start(const ClientFactory& make, MqttClient::Listener& listener,
                                  std::optional<std::string> password, const std::string& folder) {
-    m_folder = folder;
     const double perController =
         std::ceil(m_config.bufferHours * 3600.0 / m_config.intervalSeconds);
-    const double wanted =
-        perController * static_cast<double>(std::max<std::size_t>(1, m_tracked.size())) +
-        SPARE_MESSAGES;
-    m_maxBuffered = static_cast<int>(std::min<double>(wanted, MOST_BUFFERED));
-    m_client = make(settings(std::move(password), folder), listener);
+    const double readings =
+        std::min(MOST_READINGS,
+                 perController * static_cast<double>(std::max<std::size_t>(1, m_tracked.size())));
+    ReadingQueue::Limits limits;
+    limits.readings = static_cast<std::size_t>(readings);
+    limits.bytes = static_cast<std::uint64_t>(m_config.bufferMegabytes * 1024 * 1024);
+    m_queue = std::make_unique<ReadingQueue>(folder, limits, m_say);
+    m_outbox = std::make_unique<Outbox>(*m_queue, m_topics);
+    m_cleanNext = m_queue->meta("session") != sessionKey();
+
+    m_client = make(settings(std::move(password)), listener);
     if (std::string error = m_client->create(); !error.empty()) {
         m_client.reset();
         return error;
     }
-    std::ostringstream interval;
-    interval << m_config.intervalSeconds;
-    m_say("publishing " + std::to_string(m_tracked.size()) + " controller(s) to " +
-          m_config.broker.text() + " as " + m_config.clientId + " every " + interval.str() +
-          " s; up to " + std::to_string(m_maxBuffered) + " messages are kept in " + folderText() +
-          " while it is unreachable");
-    if (m_client->restored() > 0) {
-        m_say(std::to_string(m_client->restored()) +
-              " messages of an earlier run are still to be delivered");
+    std::ostringstream how;
+    if (m_config.byException) {
+        how << "on change, every " << m_config.heartbeatSeconds << " s otherwise";
+    } else {
+        how << "every " << m_config.intervalSeconds << " s";
     }
-    m_nextReconcile = m_clock.now() + RECONCILE_PERIOD;
-    m_client->connect();
+    std::ostringstream size;
+    size << m_config.bufferMegabytes;
+    m_say("publishing " + std::to_string(m_tracked.size()) + " controller(s) to " +
+          m_config.broker.text() + " as " + m_config.clientId + " " + how.str() + "; up to " +
+          std::to_string(limits.readings) + " readings (" + size.str() + " MB) are kept in " +
+          (m_queue->path().empty() ? std::string("memory") : escapeControls(m_queue->path())) +
+          " while it is unreachable");
+    if (m_queue->restored() > 0) {
+        m_say(std::to_string(m_queue->restored()) +
+              " readings of an earlier run are still to be delivered");
+    }
+    m_client->connect(m_cleanNext);
     return {};
 }
 
-void PublisherCore::publish(const std::string& topic, const std::string& payload, bool retained,
-                            bool expires) {
+std::optional<int> PublisherCore::publish(const std::string& topic, const std::string& payload,
+                                          bool retained, bool expires) {
     std::string error;
-    if (!m_client->publish(topic, payload, retained, expires ? m_expirySeconds : 0, error)) {
-        if (error != m_queueFailure) {
-            m_say("cannot queue a message on " + topic + ": " + error);
-            m_queueFailure = error;
+    const std::optional<int> token =
+        m_client->publish(topic, payload, retained, expires ? m_expirySeconds : 0, error);
+    if (!token) {
+        if (error != m_sendFailure) {
+            m_say("cannot send a message on " + topic + ": " + error);
+            m_sendFailure = error;
         }
-        return;
+        return std::nullopt;
     }
-    m_queueFailure.clear();
+    m_sendFailure.clear();
     if (m_queued) {
         m_queued(topic, payload);
     }
+    return token;
 }
 
-void PublisherCore::setAvailability(const std::string& location, const ControllerTopics& topics,
-                                    bool online, bool again) {
-    const auto known = m_available.find(location);
-    if (!again && known != m_available.end() && known->second == online) {
+void PublisherCore::pump() {
+    if (!m_connected) {
         return;
     }
+    m_outbox->pump(
+        [this](const std::string& topic, const std::string& payload) {
+            return publish(topic, payload, false, true);
+        },
+        m_clock.now());
+}
+
+// Retained, and only on a connection: what the broker holds is sent again only when it is
+// not what it should be.
+void PublisherCore::sendAvailability() {
+    if (!m_connected) {
+        return;
+    }
+    for (const auto& [location, online] : m_available) {
+        const auto held = m_announced.find(location);
+        if (held != m_announced.end() && held->second == online) {
+            continue;
+        }
+        if (publish(m_topics.controller(location).status, online ? ONLINE : OFFLINE, true, false)) {
+            m_announced[location] = online;
+        }
+    }
+}
+
+void PublisherCore::setAvailability(const std::string& location, bool online) {
     m_available[location] = online;
-    publish(topics.status, online ? ONLINE : OFFLINE, true, false);
+    sendAvailability();
 }
 
 void PublisherCore::sendDiscovery(const std::string& location, Tracked& tracked,
                                   const StatusReport& status) {
+    tracked.discoveredAt = status.version;
+    if (!m_connected) {
+        tracked.discoveryOwed = true;
+        return;
+    }
+    tracked.discoveryOwed = false;
     for (const Message& message : discoveryMessages(m_config, m_topics, location, status)) {
         publish(message.topic, message.payload, true, false);
     }
-    tracked.discoveredAt = status.version;
-}
-
-void PublisherCore::sendState(Tracked& tracked, const Reading& result) {
-    publish(tracked.topics.state,
-            statePayload(result.status, result.texts, result.taken, m_config.texts), false, true);
-    // A change published at once keeps the interval's beat; a reading due by it moves the beat.
-    if (!tracked.published || result.taken + m_period / 2 >= tracked.nextDue) {
-        tracked.nextDue =
-            tracked.published ? tracked.nextDue + m_interval : result.taken + m_interval;
-        if (tracked.nextDue <= result.taken) {
-            tracked.nextDue = result.taken + m_interval;
-        }
-    }
-    tracked.published = result.status;
 }
 
 void PublisherCore::reading(const Reading& result) {
@@ -190,7 +231,7 @@ void PublisherCore::reading(const Reading& result) {
     }
     Tracked& tracked = found->second;
     if (result.answer != Answer::Ok) {
-        setAvailability(result.location, tracked.topics, false, false);
+        setAvailability(result.location, false);
         if (result.answer == Answer::Lost) {
             // Its thread has ended; the next search finds it again if it is still there.
             m_tracked.erase(found);
@@ -201,11 +242,13 @@ void PublisherCore::reading(const Reading& result) {
         (!tracked.discoveredAt || *tracked.discoveredAt != result.status.version)) {
         sendDiscovery(result.location, tracked, result.status);
     }
-    setAvailability(result.location, tracked.topics, true, false);
-    const bool due = !tracked.published || changedAtOnce(*tracked.published, result.status) ||
-                     result.taken + m_period / 2 >= tracked.nextDue;
-    if (due) {
-        sendState(tracked, result);
+    setAvailability(result.location, true);
+    const auto now = m_clock.now();
+    if (tracked.policy->due(result, now)) {
+        tracked.policy->published(result, now);
+        m_queue->push(result.location,
+                      statePayload(result.status, result.texts, result.taken, m_config.texts));
+        pump();
     }
     tracked.latest = result;
 }
@@ -221,38 +264,59 @@ void PublisherCore::scheduleReconnect() {
 }
 
 void PublisherCore::reportDrops(bool final) {
-    const std::uint64_t dropped = m_client->dropped();
+    const std::uint64_t dropped = m_queue->dropped();
     if (dropped == m_droppedTold) {
         return;
     }
     if (!m_connected && !final) {
         if (!m_fullTold) {
-            m_say("the buffer is full (" + std::to_string(m_maxBuffered) +
-                  " messages): the oldest are dropped to make room");
+            m_say("the buffer is full (" + std::to_string(m_queue->limit()) +
+                  " readings or its megabytes): the oldest are dropped to make room");
             m_fullTold = true;
         }
         return;
     }
     m_say(std::to_string(dropped - m_droppedTold) +
-          " messages dropped while the broker was unreachable (the buffer holds " +
-          std::to_string(m_maxBuffered) + "; the oldest went first)");
+          " readings dropped while the broker was unreachable (the buffer holds " +
+          std::to_string(m_queue->limit()) + "; the oldest went first)");
     m_droppedTold = dropped;
     m_fullTold = false;
 }
 
-void PublisherCore::connected() {
+void PublisherCore::connected(bool sessionPresent) {
+    const bool clean = m_cleanNext;
     m_connected = true;
-    m_attempts = 0;
+    m_upSince = m_clock.now();
     m_lastFailure.clear();
-    m_say("connected to " + m_config.broker.text());
+    m_outbox->forget();  // a connection of its own: nothing of the last one is in flight
+    m_say("connected to " + m_config.broker.text() +
+          (clean ? " (a clean session, the first of this configuration)" : ""));
+    if (clean) {
+        m_queue->setMeta("session", sessionKey());
+        m_cleanNext = false;
+    }
     reportDrops(false);
     if (m_config.homeAssistant) {
         m_client->subscribe(m_topics.homeAssistantStatus());
     }
     publish(m_topics.publisherStatus(), ONLINE, true, false);
+    if (!sessionPresent && !clean) {
+        // A broker that lost our session lost what it retained with it.
+        m_announced.clear();
+        for (auto& [location, tracked] : m_tracked) {
+            tracked.discoveryOwed = tracked.discoveryOwed || tracked.discoveredAt.has_value();
+        }
+    }
+    sendAvailability();
+    for (auto& [location, tracked] : m_tracked) {
+        if (tracked.discoveryOwed && tracked.latest && m_config.homeAssistant) {
+            sendDiscovery(location, tracked, tracked.latest->status);
+        }
+    }
+    pump();
 }
 
-void PublisherCore::connectFailed(const std::string& why) {
+void PublisherCore::connectFailed(const std::string& why, int /*reason*/) {
     m_connected = false;
     // One line for each new reason, not one for each attempt.
     if (why != m_lastFailure) {
@@ -263,13 +327,57 @@ void PublisherCore::connectFailed(const std::string& why) {
     scheduleReconnect();
 }
 
-void PublisherCore::persistenceFailed() {
-    const auto now = m_clock.now();
-    if (!m_persistenceTold || now - *m_persistenceTold > PERSISTENCE_RETOLD) {
-        m_say("cannot write the buffer folder " + folderText() +
-              " (full or read-only?): messages are kept in memory until it can be written "
-              "again, and lost if the program ends first");
-        m_persistenceTold = now;
+void PublisherCore::lose() {
+    m_connected = false;
+    m_outbox->forget();
+    if (m_clock.now() - m_upSince >= STABLE_CONNECTION) {
+        m_attempts = 0;
+        m_takeoverTold = false;
+    }
+    scheduleReconnect();
+}
+
+void PublisherCore::connectionLost(const std::string& why, int reason) {
+    if (reason == SESSION_TAKEN_OVER) {
+        if (!m_takeoverTold) {
+            m_say("the broker gave our session to another client with the client id " +
+                  m_config.clientId +
+                  " (session taken over): two publishers share it; give each vehicle a "
+                  "client_id of its own in the configuration (trying again, less often each "
+                  "time)");
+            m_takeoverTold = true;
+        }
+    } else {
+        m_say("lost the connection to " + m_config.broker.text() + " (" + why +
+              "); the readings are kept until it is back");
+    }
+    lose();
+}
+
+void PublisherCore::foreign(const std::string& topic) {
+    if (m_foreignTold || !m_connected) {
+        return;
+    }
+    m_foreignTold = true;
+    m_say("the broker sends this client messages on " + escapeControls(topic) +
+          ", which it never subscribed to: the session of client id " + m_config.clientId +
+          " holds another program's subscriptions; starting a clean one");
+    m_cleanNext = true;
+    m_client->abandon();
+    m_connected = false;
+    m_outbox->forget();
+    m_reconnectAt = m_clock.now();
+}
+
+void PublisherCore::networkBack() {
+    if (m_connected || !m_reconnectAt) {
+        return;
+    }
+    const auto soon =
+        m_clock.now() + std::chrono::milliseconds(m_random.between(0, NETWORK_SPREAD.count()));
+    if (soon < *m_reconnectAt) {
+        m_reconnectAt = soon;
+        m_attempts = 0;
     }
 }
 
@@ -278,23 +386,28 @@ bool PublisherCore::isBirth(const std::string& topic, const std::string& payload
     return m_config.homeAssistant && topic == m_topics.homeAssistantStatus() && payload == ONLINE;
 }
 
+bool PublisherCore::subscribed(const std::string& topic) const {
+    return m_config.homeAssistant && topic == m_topics.homeAssistantStatus();
+}
+
 void PublisherCore::handle(const Event& event) {
     switch (event.kind) {
         case Event::Kind::Reading:
             reading(event.reading);
             break;
         case Event::Kind::Connected:
-            connected();
+            connected(event.code != 0);
             break;
         case Event::Kind::ConnectFailed:
-            connectFailed(event.text);
+            connectFailed(event.text, event.code);
             break;
         case Event::Kind::ConnectionLost:
-            m_connected = false;
-            m_attempts = 0;
-            m_say("lost the connection to " + m_config.broker.text() + " (" + event.text +
-                  "); the readings are kept until it is back");
-            scheduleReconnect();
+            connectionLost(event.text, event.code);
+            break;
+        case Event::Kind::Delivered:
+            if (m_outbox->delivered(event.code)) {
+                pump();
+            }
             break;
         case Event::Kind::HomeAssistantOnline:
             if (!m_discoveryAt) {
@@ -302,8 +415,11 @@ void PublisherCore::handle(const Event& event) {
                                                     m_random.between(0, DISCOVERY_SPREAD.count()));
             }
             break;
-        case Event::Kind::PersistenceFailed:
-            persistenceFailed();
+        case Event::Kind::NetworkBack:
+            networkBack();
+            break;
+        case Event::Kind::ForeignMessage:
+            foreign(event.text);
             break;
         case Event::Kind::ControllersChanged:
             break;
@@ -316,10 +432,12 @@ void PublisherCore::rediscover() {
         if (!tracked.latest) {
             continue;  // its discovery goes with its first answer
         }
-        const bool available = m_available[location];
         sendDiscovery(location, tracked, tracked.latest->status);
-        setAvailability(location, tracked.topics, available, true);
-        if (available) {
+        m_announced.erase(location);
+    }
+    sendAvailability();
+    for (auto& [location, tracked] : m_tracked) {
+        if (tracked.latest && m_available[location] && m_connected) {
             publish(tracked.topics.state,
                     statePayload(tracked.latest->status, tracked.latest->texts,
                                  tracked.latest->taken, m_config.texts),
@@ -332,41 +450,67 @@ void PublisherCore::tick() {
     const auto now = m_clock.now();
     if (m_reconnectAt && now >= *m_reconnectAt) {
         m_reconnectAt.reset();
-        m_client->connect();
+        m_client->connect(m_cleanNext);
     }
     if (m_discoveryAt && now >= *m_discoveryAt) {
         m_discoveryAt.reset();
         rediscover();
     }
-    if (now >= m_nextReconcile) {
-        m_client->reconcile();
-        m_nextReconcile = now + RECONCILE_PERIOD;
+    if (m_connected && now - m_upSince >= STABLE_CONNECTION) {
+        m_attempts = 0;
+    }
+    if (const auto oldest = m_outbox->oldestSent();
+        m_connected && oldest && now - *oldest >= ACK_TIMEOUT) {
+        m_say("no acknowledgement from " + m_config.broker.text() + " in " +
+              std::to_string(ACK_TIMEOUT.count()) +
+              " s: the link is taken for dead, and the readings in flight are sent again on "
+              "the next connection");
+        m_client->abandon();
+        lose();
     }
     reportDrops(false);
+    pump();
 }
 
 std::optional<Steady::time_point> PublisherCore::nextDue() const {
-    if (m_reconnectAt && m_discoveryAt) {
-        return std::min(*m_reconnectAt, *m_discoveryAt);
+    std::optional<Steady::time_point> due = m_reconnectAt;
+    auto earliest = [&due](Steady::time_point at) { due = due ? std::min(*due, at) : at; };
+    if (m_discoveryAt) {
+        earliest(*m_discoveryAt);
     }
-    return m_reconnectAt ? m_reconnectAt : m_discoveryAt;
+    if (const auto oldest = m_outbox ? m_outbox->oldestSent() : std::nullopt; oldest) {
+        earliest(*oldest + ACK_TIMEOUT);
+    }
+    return due;
+}
+
+bool PublisherCore::settled() const {
+    return !m_connected || m_outbox->inFlight() == 0;
 }
 
 void PublisherCore::finish() {
-    if (m_client->isConnected()) {
-        // Let what is in flight arrive, then leave with the last will: "offline".
-        const auto until = m_clock.now() + SHUTDOWN_FLUSH;
-        while (m_client->pending() > 0 && m_clock.now() < until) {
-            m_clock.sleepFor(std::chrono::milliseconds(20));
-        }
+    if (m_connected) {
+        // Leave with the last will: "offline".
         m_client->disconnect(SHUTDOWN_FLUSH);
     }
-    m_client->reconcile();
     reportDrops(true);
-    if (const std::size_t pending = m_client->pending(); pending > 0) {
-        m_say(std::to_string(pending) + " messages not delivered yet " +
-              (m_folder.empty() ? std::string("are lost (no buffer folder)")
-                                : "are kept in " + m_folder + " for the next start"));
+    const std::size_t held = m_queue->size();
+    const std::size_t unkept = m_queue->unkept();
+    const std::string where =
+        m_queue->path().empty() ? std::string() : escapeControls(m_queue->path());
+    if (held > unkept) {
+        m_say(std::to_string(held - unkept) + " readings not delivered yet are kept in " + where +
+              " for the next start");
+    }
+    if (unkept > 0) {
+        m_say(std::to_string(unkept) + " readings not delivered yet are lost" +
+              (where.empty() ? std::string(" (no store: memory only)")
+                             : " (the store " + where + " could not take them)"));
+    }
+    if (m_queue->undeleted() > 0) {
+        m_say(std::to_string(m_queue->undeleted()) +
+              " readings delivered could not be taken out of " + where +
+              " and go again at the next start");
     }
 }
 

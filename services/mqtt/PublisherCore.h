@@ -1,6 +1,8 @@
-// The publisher's decisions, free of threads: what each reading publishes, when the next
-// connection attempt is due (1 s doubling to 60 s, with jitter, which Paho's own reconnect
-// lacks), the discovery again after Home Assistant's birth message, and what is said of the
+// The publisher's decisions, free of threads: which readings are worth publishing
+// (ReportPolicy), what goes where (Outbox, from the ReadingQueue), when the next connection
+// attempt is due (1 s doubling to 60 s, with jitter, which Paho's own reconnect lacks; at
+// once, after a random moment, when the network comes back), when a session starts clean,
+// the discovery again after Home Assistant's birth message, and what is said of the
 // connection and of a full buffer. Its owner hands it the events in order and calls tick();
 // the time and the chance come from the clock and the random source it is given.
 #pragma once
@@ -19,6 +21,9 @@
 #include "services/mqtt/MqttClient.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
+#include "services/mqtt/Outbox.h"
+#include "services/mqtt/ReadingQueue.h"
+#include "services/mqtt/ReportPolicy.h"
 
 namespace ctl::mqtt {
 
@@ -49,13 +54,16 @@ struct Event {
         Connected,
         ConnectFailed,
         ConnectionLost,
+        Delivered,
         HomeAssistantOnline,
-        PersistenceFailed,
+        NetworkBack,         // a new address or default route: the broker may be reachable
+        ForeignMessage,      // on a topic this publisher never subscribed to
         ControllersChanged,  // the owner's: it searches for the controllers again
     };
     Kind kind;
     Reading reading;
-    std::string text;  // why, for a failure or a lost connection
+    std::string text;  // why, for a failure or a lost connection; the topic of a message
+    int code = 0;      // the broker's reason code; a delivered message's token; the session
 };
 
 class PublisherCore {
@@ -64,6 +72,7 @@ public:
     using Queued = std::function<void(const std::string& topic, const std::string& payload)>;
 
     PublisherCore(MqttConfig config, Clock& clock, Random& random, Say say, Queued queued);
+    ~PublisherCore();
 
     // How often each controller is asked: once a second, or every interval when shorter.
     Steady::duration period() const { return m_period; }
@@ -76,45 +85,55 @@ public:
     bool tracks(const std::string& location) const { return m_tracked.contains(location); }
     std::vector<std::string> locations() const;
 
-    // Makes the client, its buffer sized for the controllers tracked now, says what is
-    // published where and starts the first attempt. Empty, or why the client was refused.
+    // Opens the queue of readings in `folder` (empty: memory only), sized for the controllers
+    // tracked now, makes the client, says what is published where and starts the first
+    // attempt. Empty, or why the client was refused.
     std::string start(const ClientFactory& make, MqttClient::Listener& listener,
                       std::optional<std::string> password, const std::string& folder);
-    // Whether a message from the broker is Home Assistant's birth message (and wanted).
+    // Whether a message from the broker is Home Assistant's birth message (and wanted), and
+    // whether it is on a topic of our subscriptions at all.
     bool isBirth(const std::string& topic, const std::string& payload) const;
+    bool subscribed(const std::string& topic) const;
     // A reading answered Lost forgets its controller: its poller has ended.
     void handle(const Event& event);
-    // What is due by now: the next attempt, the discovery again, counting the drops.
+    // What is due by now: the next attempt, the discovery again, a link taken for dead.
     void tick();
     // The earliest time tick() has something of its own to do.
     std::optional<Steady::time_point> nextDue() const;
-    // Lets what is in flight arrive, leaves with the last will, says what stays undelivered.
+    // Whether an end may come now: nothing is in flight, or there is no connection to wait on.
+    bool settled() const;
+    // Leaves with the last will, says what stays undelivered, and where.
     void finish();
+
+    const ReadingQueue* queue() const { return m_queue.get(); }
 
 private:
     struct Tracked {
         ControllerTopics topics;
-        std::optional<Reading> latest;             // the last answer
-        std::optional<StatusReport> published;     // the last state published
-        Wall::time_point nextDue;                  // of the next state by the interval
+        std::optional<Reading> latest;  // the last answer
+        std::unique_ptr<ReportPolicy> policy;
         std::optional<std::uint8_t> discoveredAt;  // the firmware the discovery names
+        bool discoveryOwed = false;                // its discovery waits for a connection
     };
 
     void reading(const Reading& result);
-    void connected();
-    void connectFailed(const std::string& why);
-    void persistenceFailed();
+    void connected(bool sessionPresent);
+    void connectFailed(const std::string& why, int reason);
+    void connectionLost(const std::string& why, int reason);
+    void foreign(const std::string& topic);
+    void networkBack();
     void rediscover();
-    void setAvailability(const std::string& location, const ControllerTopics& topics, bool online,
-                         bool again);
+    void sendAvailability();
+    void setAvailability(const std::string& location, bool online);
     void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status);
-    void sendState(Tracked& tracked, const Reading& result);
-    void publish(const std::string& topic, const std::string& payload, bool retained, bool expires);
+    std::optional<int> publish(const std::string& topic, const std::string& payload, bool retained,
+                               bool expires);
+    void pump();
+    void lose();
     void scheduleReconnect();
     void reportDrops(bool final);
-    MqttClient::Settings settings(std::optional<std::string> password,
-                                  const std::string& folder) const;
-    std::string folderText() const { return m_folder.empty() ? std::string("memory") : m_folder; }
+    MqttClient::Settings settings(std::optional<std::string> password) const;
+    std::string sessionKey() const;
 
     const MqttConfig m_config;
     Clock& m_clock;
@@ -122,26 +141,28 @@ private:
     const Say m_say;
     const Queued m_queued;
     const Topics m_topics;
-    const Wall::duration m_interval;
     const Steady::duration m_period;
     const unsigned m_expirySeconds;
 
+    std::unique_ptr<ReadingQueue> m_queue;
+    std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<MqttClient> m_client;
-    std::string m_folder;
-    int m_maxBuffered = 0;
 
     std::map<std::string, Tracked> m_tracked;  // by location
     std::map<std::string, bool> m_available;   // what each controller's status topic says
+    std::map<std::string, bool> m_announced;   // what the broker holds of it
     bool m_connected = false;
+    bool m_cleanNext = false;  // the next connection starts a clean session
     int m_attempts = 0;
+    Steady::time_point m_upSince{};
     std::string m_lastFailure;
+    bool m_takeoverTold = false;
+    bool m_foreignTold = false;
     std::optional<Steady::time_point> m_reconnectAt;
     std::optional<Steady::time_point> m_discoveryAt;
-    Steady::time_point m_nextReconcile;
     std::uint64_t m_droppedTold = 0;
     bool m_fullTold = false;
-    std::optional<Steady::time_point> m_persistenceTold;
-    std::string m_queueFailure;
+    std::string m_sendFailure;
 };
 
 }  // namespace ctl::mqtt

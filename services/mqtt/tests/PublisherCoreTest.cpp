@@ -1,11 +1,13 @@
 // The publisher's decisions on a client and a clock of the test's own, in milliseconds: when it
-// tries again, what each reading publishes, the discovery after Home Assistant's birth
-// message, and what it says of the connection and of a full buffer.
+// tries again, which readings are published and where, what waits in the queue until the
+// broker acknowledges it, the sessions it starts clean, the discovery after Home Assistant's
+// birth message, and what it says of all that.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -53,27 +55,29 @@ struct Sent {
     std::string topic, payload;
     bool retained;
     unsigned expiry;
+    int token;
 };
 
 struct FakeClient final : MqttClient {
     FakeClient(Settings given, FakeClock& time) : settings(std::move(given)), clock(time) {}
     std::string create() override { return createError; }
-    void connect() override { connects.push_back(clock.at()); }
-    bool publish(const std::string& topic, const std::string& payload, bool retained,
-                 unsigned expiry, std::string& error) override {
+    void connect(bool clean) override {
+        connects.push_back(clock.at());
+        cleanStarts.push_back(clean);
+    }
+    std::optional<int> publish(const std::string& topic, const std::string& payload, bool retained,
+                               unsigned expiry, std::string& error) override {
         error = refusal;
-        if (refusal.empty()) {
-            sent.push_back({topic, payload, retained, expiry});
+        if (!refusal.empty()) {
+            return std::nullopt;
         }
-        return refusal.empty();
+        sent.push_back({topic, payload, retained, expiry, ++lastToken});
+        return lastToken;
     }
     void subscribe(const std::string& topic) override { subscribed.push_back(topic); }
     void disconnect(ms) override { disconnectedAt = clock.at(); }
-    bool isConnected() override { return connected; }
-    std::uint64_t dropped() const override { return drops; }
-    std::size_t pending() override { return unsent; }
-    std::size_t restored() const override { return earlier; }
-    void reconcile() override {}
+    void abandon() override { ++abandoned; }
+    bool isConnected() override { return false; }
     Lines on(const std::string& topic) const {
         Lines payloads;
         for (const Sent& message : sent) {
@@ -88,20 +92,20 @@ struct FakeClient final : MqttClient {
     FakeClock& clock;
     std::string createError, refusal;
     std::vector<long long> connects;
+    std::vector<bool> cleanStarts;
     Lines subscribed;
     std::vector<Sent> sent;
+    int lastToken = 0;
+    int abandoned = 0;
     std::optional<long long> disconnectedAt;
-    bool connected = false;
-    std::uint64_t drops = 0;
-    std::size_t unsent = 0, earlier = 0;
 };
 
 struct NoListener final : MqttClient::Listener {
-    void connected() override {}
-    void connectFailed(const std::string&) override {}
-    void connectionLost(const std::string&) override {}
+    void connected(bool) override {}
+    void connectFailed(const std::string&, int) override {}
+    void connectionLost(const std::string&, int) override {}
+    void delivered(int) override {}
     void messageArrived(const std::string&, const std::string&) override {}
-    void persistenceFailed() override {}
 };
 
 // The status of simulated controller sim-1, read once through the controller interface.
@@ -123,23 +127,36 @@ const Reading& simReading() {
 }
 
 const std::string STATE = "ostrel/car7/sim-1/state";
+const std::string HISTORY = "ostrel/car7/sim-1/history";
 const std::string STATUS = "ostrel/car7/sim-1/status";
 const std::string PUBLISHER = "ostrel/car7/status";
 const std::string DISCOVERY = "homeassistant/device/car7_sim-1/config";
 const std::string BROKER = "mqtt://127.0.0.1:1883";
 
+// The seconds of the reading times in `payload` (a state, or a batch of them), as "SS.mmm".
+Lines timesIn(const std::string& payload) {
+    Lines times;
+    for (auto at = payload.find("\"time\":\""); at != std::string::npos;
+         at = payload.find("\"time\":\"", at + 1)) {
+        times.push_back(payload.substr(at + 25, 6));
+    }
+    return times;
+}
+
 class Publishing : public ::testing::Test {
 protected:
-    // One controller, sim-1, every 10 s, the buffer in /st; `tweak` changes that first.
+    // One controller, sim-1, every 10 s, by interval, the queue in memory; `tweak` changes that.
     void start(const std::function<void(MqttConfig&)>& tweak = {}) {
         MqttConfig config;
         config.broker = *parseBrokerUrl(BROKER);
         config.clientId = "car7";
         config.homeAssistant = false;
+        config.byException = false;
         if (tweak) {
             tweak(config);
         }
         said.clear();
+        core.reset();
         core = std::make_unique<PublisherCore>(
             config, clock, random, [this](const std::string& line) { said.push_back(line); },
             nullptr);
@@ -149,7 +166,6 @@ protected:
         const auto make = [this](const MqttClient::Settings& settings, MqttClient::Listener&) {
             auto made = std::make_unique<FakeClient>(settings, clock);
             made->createError = createError;
-            made->earlier = restored;
             client = made.get();
             return made;
         };
@@ -157,37 +173,61 @@ protected:
         begun = clock.at();
     }
 
-    // Space-separated steps: C connected, F:WHY an attempt failed, L:WHY the connection lost,
-    // B Home Assistant's birth message, P the buffer folder failed, Q:WHY messages refused
-    // (Q: accepted again), D:N dropped so far, U sim-1 unplugged, E the end; T:MS the clock at
-    // MS since the start, then tick; O:MS[:CHANGE[:FIRMWARE]], S:MS and X:MS sim-1 answered,
-    // was silent or was lost, taken at MS, its state moved by CHANGE.
+    // Space-separated steps: C connected (C:1 with the session present), F:WHY an attempt
+    // failed, L:WHY the connection lost, K the session taken over, A every message sent so
+    // far acknowledged, N the network back, G:TOPIC a message never subscribed to, B Home
+    // Assistant's birth message, Q:WHY messages refused (Q: accepted again), U sim-1
+    // unplugged, E the end; T:MS the clock at MS since the start, then tick;
+    // O:MS[:CHANGE[:FIRMWARE[:COUNTS]]], S:MS and X:MS sim-1 answered, was silent or was
+    // lost, taken at MS, its state moved by CHANGE, its input voltage by COUNTS.
     void play(const std::string& steps) {
         std::istringstream words(steps);
         for (std::string step; words >> step;) {
             const std::string arg = step.size() > 2 ? step.substr(2) : "";
             const long long n = std::atoll(arg.c_str());
             using K = Event::Kind;
-            static const std::map<char, K> events{{'C', K::Connected},
-                                                  {'F', K::ConnectFailed},
-                                                  {'L', K::ConnectionLost},
-                                                  {'B', K::HomeAssistantOnline},
-                                                  {'P', K::PersistenceFailed}};
-            if (const auto event = events.find(step[0]); event != events.end()) {
-                core->handle({event->second, {}, arg});
-            } else if (step[0] == 'Q') {
-                client->refusal = arg;
-            } else if (step[0] == 'D') {
-                client->drops = static_cast<std::uint64_t>(n);
-            } else if (step[0] == 'U') {
-                core->untrack("sim-1");
-            } else if (step[0] == 'E') {
-                core->finish();
-            } else if (step[0] == 'T') {
-                clock.sleepFor(ms(begun + n - clock.at()));
-                core->tick();
-            } else {
-                answer(step, n);
+            switch (step[0]) {
+                case 'C':
+                    core->handle({K::Connected, {}, {}, static_cast<int>(n)});
+                    break;
+                case 'F':
+                    core->handle({K::ConnectFailed, {}, arg});
+                    break;
+                case 'L':
+                    core->handle({K::ConnectionLost, {}, arg});
+                    break;
+                case 'K':
+                    core->handle({K::ConnectionLost, {}, "taken", 0x8E});
+                    break;
+                case 'A':
+                    for (const Sent& sent : client->sent) {
+                        core->handle({K::Delivered, {}, {}, sent.token});
+                    }
+                    break;
+                case 'N':
+                    core->handle({K::NetworkBack, {}, {}});
+                    break;
+                case 'G':
+                    core->handle({K::ForeignMessage, {}, arg});
+                    break;
+                case 'B':
+                    core->handle({K::HomeAssistantOnline, {}, {}});
+                    break;
+                case 'Q':
+                    client->refusal = arg;
+                    break;
+                case 'U':
+                    core->untrack("sim-1");
+                    break;
+                case 'E':
+                    core->finish();
+                    break;
+                case 'T':
+                    clock.sleepFor(ms(begun + n - clock.at()));
+                    core->tick();
+                    break;
+                default:
+                    answer(step, n);
             }
         }
     }
@@ -197,12 +237,25 @@ protected:
                          : step[0] == 'S' ? Answer::Silent
                                           : Answer::Lost;
         reading.taken = Wall::time_point{} + 1000h + ms(at);
-        int change = 0;
+        int change = 0, counts = 0;
         unsigned firmware = 0x21;
-        std::sscanf(step.c_str(), "%*c:%*d:%d:%x", &change, &firmware);
+        std::sscanf(step.c_str(), "%*c:%*d:%d:%x:%d", &change, &firmware, &counts);
         reading.status.state = static_cast<std::int8_t>(reading.status.state + change);
         reading.status.version = static_cast<std::uint8_t>(firmware);
+        reading.status.inputVoltage =
+            static_cast<std::uint8_t>(reading.status.inputVoltage + counts);
+        ParamTable table;
+        reading.texts = ctl::statusTexts(table, reading.status);
+        clock.sleepFor(ms(begun + at - clock.at()));
         core->handle({Event::Kind::Reading, reading, {}});
+    }
+    // The times of the readings published on `topic`, message by message.
+    std::vector<Lines> published(const std::string& topic) const {
+        std::vector<Lines> all;
+        for (const std::string& payload : client->on(topic)) {
+            all.push_back(timesIn(payload));
+        }
+        return all;
     }
 
     FakeClock clock;
@@ -210,26 +263,28 @@ protected:
     FakeRandom random;
     NoListener listener;
     int controllers = 1;
-    std::string folder = "/st", createError, startError;
-    std::size_t restored = 0;
-    Lines said;
+    std::string folder, createError, startError;
     std::unique_ptr<PublisherCore> core;
     FakeClient* client = nullptr;
+    Lines said;
 };
 
-TEST_F(Publishing, TriesAgainOneSecondDoublingToSixtyWithJitterAndAfreshOnceConnected) {
+TEST_F(Publishing, TriesAgainWithABackoffThatOnlyAGoodConnectionOrTheNetworkStartsAfresh) {
     struct Case {
-        const char* events;            // F: an attempt failed, L: the connection lost, C: connected
+        const char* events;            // F failed, L lost, K taken over, C connected, S a minute up
         double jitter;                 // how much of the half the random source gives
-        std::vector<long long> waits;  // before the next attempt, after each F and L
+        std::vector<long long> waits;  // before the next attempt, after each F, L and K
     };
     for (const Case& c : {
              Case{"FFFFFFFFF", 0, {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}},
              Case{"FFFFFFFF", 1, {1500, 3000, 6000, 12000, 24000, 48000, 90000, 90000}},
              Case{"FFF", 0.5, {1250, 2500, 5000}},
-             Case{"FFFCF", 0, {1000, 2000, 4000, 1000}},
-             Case{"FFLF", 1, {1500, 3000, 1500, 3000}},
-             Case{"CLLF", 0, {1000, 1000, 2000}},
+             // Up for less than a minute: the backoff goes on.
+             Case{"FFFCF", 0, {1000, 2000, 4000, 8000}},
+             Case{"CLCLCL", 0, {1000, 2000, 4000}},
+             // Two publishers with one client id: each is put off longer every time.
+             Case{"CKCKCKCK", 0, {1000, 2000, 4000, 8000}},
+             Case{"FFCSL", 0, {1000, 2000, 1000}},
          }) {
         SCOPED_TRACE(c.events);
         random.fraction = c.jitter;
@@ -237,125 +292,94 @@ TEST_F(Publishing, TriesAgainOneSecondDoublingToSixtyWithJitterAndAfreshOnceConn
         std::vector<long long> expected{begun};  // the first at once
         auto wait = c.waits.begin();
         for (const char* e = c.events; *e != '\0'; ++e) {
-            play(std::string(1, *e) + ":no");
-            if (*e != 'C') {
-                const long long due = clock.at() + *wait++;
-                EXPECT_EQ(core->nextDue(), Steady::time_point{} + ms(due));
-                play("T:" + std::to_string(due - 1 - begun));  // not a millisecond early
-                play("T:" + std::to_string(due - begun));
-                expected.push_back(due);
+            if (*e == 'S') {
+                play("T:" + std::to_string(clock.at() + 60000 - begun));
+                continue;
             }
+            play(std::string(1, *e) + ":no");
+            if (*e == 'C') {
+                continue;
+            }
+            const long long due = clock.at() + *wait++;
+            EXPECT_EQ(core->nextDue(), Steady::time_point{} + ms(due));
+            if (due > clock.at()) {
+                play("T:" + std::to_string(due - 1 - begun));  // not a millisecond early
+            }
+            play("T:" + std::to_string(due - begun));
+            expected.push_back(due);
             EXPECT_FALSE(core->nextDue());
         }
         EXPECT_EQ(client->connects, expected);
     }
 }
 
-TEST_F(Publishing, SaysTheStartEachNewReasonAFullBufferAndTheEndOnce) {
-    const std::string retry = "; trying again, less often each time (at most 90 s apart)";
-    const std::string connected = "connected to " + BROKER;
-    const std::string full =
-        "the buffer is full (34 messages): the oldest are dropped to make room";
-    const auto dropped = [](int n) {
-        return std::to_string(n) +
-               " messages dropped while the broker was unreachable (the buffer holds 34; the "
-               "oldest went first)";
-    };
-    const std::string folderFailed =
-        "cannot write the buffer folder /st (full or read-only?): messages are kept in memory "
-        "until it can be written again, and lost if the program ends first";
+TEST_F(Publishing, TheNetworkBackBringsTheNextAttemptForwardWithinThreeSeconds) {
     struct Case {
-        const char* steps;
-        Lines lines;  // after the start's
+        int failures;     // before the network comes back
+        double jitter;    // of the 3 s
+        long long after;  // the attempt, after the network is back
+        long long next;   // after that one failed: afresh when it was brought forward
     };
-    for (const Case& c : {
-             Case{"F:refused F:refused F:timeout F:timeout",
-                  {"cannot connect to " + BROKER + ": refused" + retry,
-                   "cannot connect to " + BROKER + ": timeout" + retry}},
-             Case{"F:refused C F:refused",
-                  {"cannot connect to " + BROKER + ": refused" + retry, connected,
-                   "cannot connect to " + BROKER + ": refused" + retry}},
-             Case{"C L:keepalive",
-                  {connected, "lost the connection to " + BROKER +
-                                  " (keepalive); the readings are kept until it is back"}},
-             Case{"D:3 T:1 D:5 T:2 D:9 T:3 C", {full, connected, dropped(9)}},
-             Case{"C D:3 T:1 L:x D:4 T:2 D:7 T:3 E",
-                  {connected, dropped(3),
-                   "lost the connection to " + BROKER +
-                       " (x); the readings are kept until it is back",
-                   full, dropped(4)}},
-             // Once a minute at most.
-             Case{"P T:30000 P T:60000 P", {folderFailed}},
-             Case{"P T:60001 P T:120001 P T:120002 P", {folderFailed, folderFailed, folderFailed}},
-             Case{"Q:full C O:0 Q: O:1000:1 Q:full O:2000:2",
-                  {connected, "cannot queue a message on " + PUBLISHER + ": full",
-                   "cannot queue a message on " + STATE + ": full"}},
-         }) {
-        SCOPED_TRACE(c.steps);
-        start([](MqttConfig& config) {
-            config.intervalSeconds = 0.1;
-            config.bufferHours = 0.0005;  // 18 readings, and 16 beside them
-        });
-        said.erase(said.begin());
-        play(c.steps);
-        EXPECT_EQ(said, c.lines);
-    }
-    // What the start says: where, how often, how much is kept; at most a packet id each.
-    struct Start {
-        double interval, bufferHours;
-        int controllers;
-        std::string folder;
-        std::size_t restored;
-        Lines lines;
-    };
-    for (const Start& c : {
-             Start{10,
-                   24,
-                   2,
-                   "",
-                   5,
-                   {"publishing 2 controller(s) to " + BROKER +
-                        " as car7 every 10 s; up to 17296 messages are kept in memory while it is "
-                        "unreachable",
-                    "5 messages of an earlier run are still to be delivered"}},
-             Start{0.1,
-                   24,
-                   0,
-                   "/st",
-                   0,
-                   {"publishing 0 controller(s) to " + BROKER +
-                    " as car7 every 0.1 s; up to 65000 messages are kept in /st while it is "
-                    "unreachable"}},
-         }) {
-        controllers = c.controllers, folder = c.folder, restored = c.restored;
-        start([&](MqttConfig& config) {
-            config.intervalSeconds = c.interval;
-            config.bufferHours = c.bufferHours;
-        });
-        EXPECT_EQ(said, c.lines);
-        EXPECT_EQ(client->settings.willTopic, PUBLISHER);
-        EXPECT_EQ(client->settings.sessionExpirySeconds, 86400U);
-    }
-    createError = "bad URI";
-    start();
-    EXPECT_EQ(startError, "bad URI");
-}
-
-TEST_F(Publishing, TheEndWaitsUpToTwoSecondsForWhatIsInFlightAndSaysWhatStays) {
-    for (const bool connected : {true, false}) {
-        folder = connected ? "/st" : "";
+    for (const Case& c : {Case{7, 0.5, 1500, 1250}, Case{7, 0, 0, 1000}, Case{1, 1, 1500, 3000}}) {
+        SCOPED_TRACE(c.failures);
+        random.fraction = c.jitter;
         start();
-        client->connected = connected;
-        client->unsent = 3;
-        play("E");
-        EXPECT_EQ(client->disconnectedAt, connected ? std::optional(begun + 2000) : std::nullopt);
-        EXPECT_EQ(said.back(),
-                  connected ? "3 messages not delivered yet are kept in /st for the next start"
-                            : "3 messages not delivered yet are lost (no buffer folder)");
+        for (int i = 0; i < c.failures; ++i) {
+            play("F:no");
+            if (i + 1 < c.failures) {
+                play("T:" + std::to_string(std::chrono::duration_cast<ms>(*core->nextDue() -
+                                                                          Steady::time_point{})
+                                               .count() -
+                                           begun));
+            }
+        }
+        play("N");  // 1 s after one failure: never later than it was
+        EXPECT_EQ(core->nextDue(), Steady::time_point{} + ms(clock.at() + c.after));
+        play("T:" + std::to_string(clock.at() + c.after - begun) + " F:no");
+        EXPECT_EQ(core->nextDue(), Steady::time_point{} + ms(clock.at() + c.next));
+        play("C:1 N");
+        EXPECT_EQ(client->connects.size(), static_cast<std::size_t>(c.failures + 1));
     }
 }
 
-TEST_F(Publishing, PublishesTheFirstStateAtOnceThenByTheIntervalAndAChangeAtOnce) {
+TEST_F(Publishing, ReportsByExceptionChangesDeadbandsAndHeartbeats) {
+    struct Case {
+        const char* readings;  // O:MS:CHANGE:FIRMWARE:COUNTS, every one a second or so
+        Lines times;           // of those published
+    };
+    // Deadband 0.5 V, four counts of 0.1123 V (firmware 1.x); heartbeat 60 s; interval 10 s.
+    for (const Case& c : {
+             // A parked vehicle: a count's jitter publishes nothing but the heartbeat.
+             Case{"O:0 O:1000:0:21:1 O:2000:0:21:-1 O:30000:0:21:1 O:59600 O:61000",
+                  {"00.000", "59.600"}},
+             // Five counts away: at once, but not sooner than the interval after the last.
+             Case{"O:0 O:4000:0:21:5 O:10000:0:21:5 O:11000:0:21:5", {"00.000", "10.000"}},
+             // Back within the band before the interval ends: nothing.
+             Case{"O:0 O:4000:0:21:5 O:10000:0:21:1", {"00.000"}},
+             // The band is around the value published, not the last one read: a slow drift
+             // is published once it has drifted far enough.
+             Case{"O:0 O:10000:0:21:2 O:20000:0:21:4 O:30000:0:21:5 O:40000:0:21:6",
+                  {"00.000", "30.000"}},
+             // A change of state goes at once, interval or not.
+             Case{"O:0 O:1000:1 O:2000:2 O:3000:2", {"00.000", "01.000", "02.000"}},
+             Case{"O:0 O:1000:0:22", {"00.000", "01.000"}},  // a new firmware
+         }) {
+        SCOPED_TRACE(c.readings);
+        start([](MqttConfig& config) {
+            config.byException = true;
+            config.heartbeatSeconds = 60;
+        });
+        play("C");
+        play(c.readings);
+        Lines times;
+        for (const Lines& message : published(STATE)) {
+            times.insert(times.end(), message.begin(), message.end());
+        }
+        EXPECT_EQ(times, c.times);
+    }
+}
+
+TEST_F(Publishing, ReportsByIntervalAsBeforeWithAChangeAtOnce) {
     struct Case {
         double interval;
         const char* readings;
@@ -375,10 +399,15 @@ TEST_F(Publishing, PublishesTheFirstStateAtOnceThenByTheIntervalAndAChangeAtOnce
          }) {
         SCOPED_TRACE(c.readings);
         start([&](MqttConfig& config) { config.intervalSeconds = c.interval; });
-        play(c.readings);
+        play("C");
+        for (std::istringstream words(c.readings); words;) {
+            std::string reading;
+            words >> reading;
+            play(reading + " A");  // each acknowledged: the next one goes on the state topic
+        }
         Lines times;
-        for (const std::string& payload : client->on(STATE)) {
-            times.push_back(payload.substr(payload.find("\"time\":\"") + 25, 6));
+        for (const Lines& message : published(STATE)) {
+            times.insert(times.end(), message.begin(), message.end());
         }
         EXPECT_EQ(times, c.times);
         EXPECT_FALSE(client->sent.back().retained);
@@ -386,18 +415,178 @@ TEST_F(Publishing, PublishesTheFirstStateAtOnceThenByTheIntervalAndAChangeAtOnce
     }
 }
 
-TEST_F(Publishing, AvailabilityIsRetainedAndSaidOncePerChange) {
+TEST_F(Publishing, ADeadZoneGoesAsBatchesOnTheHistoryAndOnlyTheNewestOnTheState) {
+    struct Case {
+        const char* steps;  // readings every second, interval 1 s
+        std::vector<Lines> history, state;
+        std::size_t queued;  // after the steps
+    };
+    for (const Case& c : {
+             // Taken offline: the oldest two as one batch, the newest as the state.
+             Case{"O:0 O:1000 O:2000 C", {{"00.000", "01.000"}}, {{"02.000"}}, 3},
+             Case{"O:0 O:1000 O:2000 C A", {{"00.000", "01.000"}}, {{"02.000"}}, 0},
+             // Lost before the acknowledgement: sent again on the next connection, once.
+             Case{"C O:0 L:x O:1000 C A", {{"00.000"}}, {{"00.000"}, {"01.000"}}, 0},
+             // Acknowledged: never again.
+             Case{"C O:0 A L:x O:1000 C A", {}, {{"00.000"}, {"01.000"}}, 0},
+             // Four messages at most in flight: the fifth waits for an acknowledgement.
+             Case{"C O:0 O:1000 O:2000 O:3000 O:4000",
+                  {},
+                  {{"00.000"}, {"01.000"}, {"02.000"}, {"03.000"}},
+                  5},
+             // A broker that says nothing for 30 s: the link is taken for dead, and the
+             // readings go again on the next connection.
+             Case{"C O:0 T:29999 T:30000 C", {}, {{"00.000"}, {"00.000"}}, 1},
+         }) {
+        SCOPED_TRACE(c.steps);
+        start([](MqttConfig& config) { config.intervalSeconds = 1; });
+        play(c.steps);
+        EXPECT_EQ(published(HISTORY), c.history);
+        EXPECT_EQ(published(STATE), c.state);
+        EXPECT_EQ(core->queue()->size(), c.queued);
+    }
+    // A long dead zone: batches of at most 64 KB, in order, and nothing left out.
+    start([](MqttConfig& config) { config.intervalSeconds = 1; });
+    std::string steps;
+    for (int second = 0; second < 600; ++second) {
+        steps += "O:" + std::to_string(second * 1000) + " ";
+    }
+    play(steps + "C A A A");
+    std::size_t readings = 0, messages = 0;
+    for (const Sent& sent : client->sent) {
+        if (sent.topic == STATE || sent.topic == HISTORY) {
+            EXPECT_LE(sent.payload.size(), 64U * 1024) << sent.topic;
+            readings += timesIn(sent.payload).size();
+            ++messages;
+        }
+    }
+    EXPECT_EQ(readings, 600U);
+    EXPECT_LE(messages, 5U);
+    EXPECT_EQ(core->queue()->size(), 0U);
+}
+
+TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
+    const std::string retry = "; trying again, less often each time (at most 90 s apart)";
+    const std::string connected = "connected to " + BROKER;
+    // Without a store, every run's first connection is the first of its configuration.
+    const std::string first = connected + " (a clean session, the first of this configuration)";
+    const std::string full =
+        "the buffer is full (18 readings or its megabytes): the oldest are dropped to make room";
+    const std::string takeover =
+        "the broker gave our session to another client with the client id car7 (session taken "
+        "over): two publishers share it; give each vehicle a client_id of its own in the "
+        "configuration (trying again, less often each time)";
+    struct Case {
+        const char* steps;
+        Lines lines;  // after the start's
+    };
+    for (const Case& c : {
+             Case{"F:refused F:refused F:timeout F:timeout",
+                  {"cannot connect to " + BROKER + ": refused" + retry,
+                   "cannot connect to " + BROKER + ": timeout" + retry}},
+             Case{"C:1 L:keepalive",
+                  {first, "lost the connection to " + BROKER +
+                              " (keepalive); the readings are kept until it is back"}},
+             Case{"C:1 K C:1 K", {first, takeover, connected}},
+             Case{"O:0 O:100 O:200 O:300 O:400 O:500 O:600 O:700 O:800 O:900 O:1000 O:1100 "
+                  "O:1200 O:1300 O:1400 O:1500 O:1600 O:1700 O:1800 O:1900 T:2000 C:1",
+                  {full, first,
+                   "2 readings dropped while the broker was unreachable (the buffer holds 18; "
+                   "the oldest went first)"}},
+             Case{"Q:full C:1 Q: O:0 Q:full O:100:1",
+                  {first, "cannot send a message on " + PUBLISHER + ": full",
+                   "cannot send a message on " + STATE + ": full"}},
+             Case{"O:0 O:100 E", {"2 readings not delivered yet are lost (no store: memory only)"}},
+             Case{"C:1 G:x/# G:y",
+                  {first,
+                   "the broker sends this client messages on x/#, which it never subscribed "
+                   "to: the session of client id car7 holds another program's subscriptions; "
+                   "starting a clean one"}},
+         }) {
+        SCOPED_TRACE(c.steps);
+        start([](MqttConfig& config) {
+            config.intervalSeconds = 0.1;
+            config.bufferHours = 0.0005;  // 18 readings
+        });
+        said.erase(said.begin());
+        play(c.steps);
+        EXPECT_EQ(said, c.lines);
+    }
+    start();
+    EXPECT_EQ(said, Lines{"publishing 1 controller(s) to " + BROKER +
+                          " as car7 every 10 s; up to 8640 readings (16 MB) are kept in memory "
+                          "while it is unreachable"});
+    start([](MqttConfig& config) { config.byException = true; });
+    EXPECT_EQ(said.front().find("as car7 on change, every 1800 s otherwise; up to "), 52U);
+    EXPECT_EQ(client->settings.willTopic, PUBLISHER);
+    EXPECT_EQ(client->settings.keepAliveSeconds, 240);
+    createError = "bad URI";
+    start();
+    EXPECT_EQ(startError, "bad URI");
+}
+
+TEST_F(Publishing, TheFirstConnectionOfAConfigurationStartsACleanSessionAndKeepsWhatIsQueued) {
+    char made[] = "/tmp/ostrel-core-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    folder = made;
+    struct Step {
+        std::string clientId;
+        const char* steps;
+        std::vector<bool> cleanStarts;
+        std::string last;      // the start of what it says last
+        std::size_t restored;  // of the run before
+    };
+    for (const Step& s : {
+             Step{"car7",
+                  "C O:0 O:1000:1 E",
+                  {true},
+                  "2 readings not delivered yet are kept in ",
+                  0},
+             // The same configuration: its session goes on, and what the last run kept goes.
+             Step{"car7", "C A E", {false}, "connected to " + BROKER, 2},
+             // Another client id: a session of its own, clean.
+             Step{"car8",
+                  "C E",
+                  {true},
+                  "connected to " + BROKER + " (a clean session, the first of this configuration)",
+                  0},
+             // Another program's subscription in ours: the next connection is clean.
+             Step{"car8",
+                  "C G:# T:0 C",
+                  {false, true},
+                  "connected to " + BROKER + " (a clean session, the first of this configuration)",
+                  0},
+         }) {
+        SCOPED_TRACE(s.steps);
+        start([&](MqttConfig& config) { config.clientId = s.clientId; });
+        play(s.steps);
+        EXPECT_EQ(client->cleanStarts, s.cleanStarts);
+        EXPECT_EQ(said.back().substr(0, s.last.size()), s.last);
+        EXPECT_EQ(core->queue()->restored(), s.restored);
+    }
+    core.reset();
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(Publishing, AvailabilityIsRetainedAndSentOnlyWhenTheBrokerHoldsAnotherOne) {
     struct Case {
         const char* steps;
         Lines sim1, publisher;
     };
     for (const Case& c : {
-             Case{"O:0 O:1000 O:2000", {"online"}, {}},
-             Case{
-                 "S:0 S:1000 O:2000 S:3000 O:4000", {"offline", "online", "offline", "online"}, {}},
-             Case{"O:0 X:1000 O:2000", {"online", "offline"}, {}},  // forgotten once lost
-             Case{"O:0 U O:2000", {"online", "offline"}, {}},
-             Case{"C L:x C", {}, {"online", "online"}},
+             Case{"C:1 O:0 O:1000 O:2000", {"online"}, {"online"}},
+             Case{"C:1 S:0 S:1000 O:2000 S:3000 O:4000",
+                  {"offline", "online", "offline", "online"},
+                  {"online"}},
+             Case{"C:1 O:0 X:1000 O:2000",
+                  {"online", "offline"},
+                  {"online"}},  // forgotten once lost
+             Case{"C:1 O:0 U O:2000", {"online", "offline"}, {"online"}},
+             // Offline meanwhile: only what the broker does not hold yet.
+             Case{"O:0 C:1 L:x S:1000 O:2000 C:1", {"online"}, {"online", "online"}},
+             Case{"C:1 O:0 L:x S:1000 C:1", {"online", "offline"}, {"online", "online"}},
+             // A broker that lost our session lost its retained messages too.
+             Case{"C:1 O:0 L:x C:0", {"online", "online"}, {"online", "online"}},
          }) {
         SCOPED_TRACE(c.steps);
         start();
@@ -405,7 +594,7 @@ TEST_F(Publishing, AvailabilityIsRetainedAndSaidOncePerChange) {
         EXPECT_EQ(client->on(STATUS), c.sim1);
         EXPECT_EQ(client->on(PUBLISHER), c.publisher);
         for (const Sent& sent : client->sent) {
-            EXPECT_EQ(sent.retained, sent.topic != STATE) << sent.topic;
+            EXPECT_EQ(sent.retained, sent.topic != STATE && sent.topic != HISTORY) << sent.topic;
         }
         EXPECT_TRUE(client->subscribed.empty()) << "no Home Assistant to listen to";
     }
@@ -418,15 +607,16 @@ TEST_F(Publishing, DiscoveryGoesWithTheFirstAnswerANewFirmwareAndAfterTheBirthMe
         Lines topics;  // what the last step published
     };
     for (const Case& c : {
-             Case{0, "O:0", {DISCOVERY, STATUS, STATE}},  // before what it describes
-             Case{0, "O:0 O:1000", {}},
-             Case{0, "O:0 O:1000:0:22", {DISCOVERY, STATE}},
-             Case{0, "O:0 B T:0", {DISCOVERY, STATUS, STATE}},
-             Case{0.5, "O:0 B T:1499", {}},
-             Case{0.5, "O:0 B T:750 B T:1500", {DISCOVERY, STATUS, STATE}},  // not put off
-             Case{1, "O:0 S:100 B T:3000", {DISCOVERY, STATUS}},  // offline again, no state
-             Case{1, "B T:3000", {}},                             // nothing before an answer
-             Case{0, "C", {PUBLISHER}},
+             Case{0, "C:1 O:0", {DISCOVERY, STATUS, STATE}},  // before what it describes
+             Case{0, "C:1 O:0 O:1000", {}},
+             Case{0, "C:1 O:0 O:1000:0:22", {DISCOVERY, STATE}},
+             Case{0, "O:0 C:1", {PUBLISHER, STATUS, DISCOVERY, STATE}},  // owed till connected
+             Case{0, "C:1 O:0 B T:0", {DISCOVERY, STATUS, STATE}},
+             Case{0.5, "C:1 O:0 B T:1499", {}},
+             Case{0.5, "C:1 O:0 B T:750 B T:1500", {DISCOVERY, STATUS, STATE}},  // not put off
+             Case{1, "C:1 O:0 S:100 B T:3100", {DISCOVERY, STATUS}},  // offline again, no state
+             Case{1, "C:1 B T:3000", {}},                             // nothing before an answer
+             Case{0, "C:1", {PUBLISHER}},
          }) {
         SCOPED_TRACE(c.steps);
         random.fraction = c.spread;
@@ -443,6 +633,8 @@ TEST_F(Publishing, DiscoveryGoesWithTheFirstAnswerANewFirmwareAndAfterTheBirthMe
     EXPECT_TRUE(core->isBirth("homeassistant/status", "online"));
     EXPECT_FALSE(core->isBirth("homeassistant/status", "offline"));
     EXPECT_FALSE(core->isBirth("homeassistant/other", "online"));
+    EXPECT_TRUE(core->subscribed("homeassistant/status"));
+    EXPECT_FALSE(core->subscribed("ostrel/#"));
     start();
     EXPECT_FALSE(core->isBirth("homeassistant/status", "online")) << "without Home Assistant";
 }
