@@ -17,7 +17,8 @@ struct MqttOptions {
     // (systemd's StateDirectory=), else $XDG_STATE_HOME/ostrelctl, else
     // ~/.local/state/ostrelctl.
     std::string stateDirectory;
-    // Told every message as it is queued, on the publisher's thread (for tests and tools).
+    // Told every reading as it is queued and every retained message as it is sent, on the
+    // publisher's thread (for tests and tools).
     std::function<void(const std::string& topic, const std::string& payload)> queued;
 };
 

@@ -172,8 +172,8 @@ std::optional<int> PublisherCore::publish(const std::string& topic, const std::s
         return std::nullopt;
     }
     m_sendFailure.clear();
-    if (m_queued) {
-        m_queued(topic, payload);
+    if (m_queued && retained) {
+        m_queued(topic, payload);  // the readings are told as they are queued
     }
     return token;
 }
@@ -246,8 +246,12 @@ void PublisherCore::reading(const Reading& result) {
     const auto now = m_clock.now();
     if (tracked.policy->due(result, now)) {
         tracked.policy->published(result, now);
-        m_queue->push(result.location,
-                      statePayload(result.status, result.texts, result.taken, m_config.texts));
+        std::string payload =
+            statePayload(result.status, result.texts, result.taken, m_config.texts);
+        if (m_queued) {
+            m_queued(tracked.topics.state, payload);
+        }
+        m_queue->push(result.location, std::move(payload));
         pump();
     }
     tracked.latest = result;
