@@ -132,9 +132,11 @@ TEST(MqttConfig, TakesEveryListedKeyAndStartsFromTheStatedDefaults) {
         }
     }
     EXPECT_EQ(parseMqttConfig("nokey = 1\n", "c", ENVIRONMENT).error,
-              "c:1: unknown key 'nokey' (the keys are broker, buffer_hours, ca_file, cert_file, "
-              "client_id, expiry_hours, homeassistant, homeassistant_discovery, "
-              "homeassistant_prefix, interval, key_file, password_file, prefix, texts, username)");
+              "c:1: unknown key 'nokey' (the keys are broker, buffer_hours, buffer_mb, ca_file, "
+              "cert_file, client_id, deadband_celsius, deadband_rails, deadband_volts, "
+              "expiry_hours, heartbeat, homeassistant, homeassistant_discovery, "
+              "homeassistant_prefix, interval, keep_alive, key_file, password_file, prefix, "
+              "report, texts, username)");
 }
 
 // README.md's table of the keys says what the manual page says: the same keys in the same
