@@ -139,8 +139,10 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        line = line.substr(0, line.find('#'));
-        if (trim(line).empty()) {
+        // A comment is a line of its own: a '#' after a value is no comment, since cutting
+        // there would silently take "car#7" as "car".
+        const std::string content = trim(line);
+        if (content.empty() || content.front() == '#') {
             continue;
         }
         const auto equals = line.find('=');
@@ -158,6 +160,9 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
                                      std::to_string(first->second), ")"});
         }
         seen.emplace(key, lineNumber);
+        if (value.find('#') != std::string::npos) {
+            return fail(lineNumber, {key, ": '#' in a value: a comment takes a line of its own"});
+        }
         if (value.empty()) {
             return fail(lineNumber, {key, ": no value"});
         }

@@ -50,7 +50,13 @@ TEST(MqttConfig, EveryWrongValueOrLineIsRefusedNamingItsKeyAndLine) {
         {broker + "client_id = car+\n", "client_id: 'car+' is not"},
         {broker + "prefix = fleet//cars\n", "prefix: 'fleet//cars' is not"},
         {broker + "prefix = /fleet\n", "prefix: '/fleet' is not"},
-        {broker + "homeassistant_prefix = ha/#\n", "homeassistant_prefix: 'ha/' is not"},
+        // A '#' within a value is refused, never taken for a comment that cuts the value.
+        {broker + "client_id = car#7\n",
+         "mqtt.conf:2: client_id: '#' in a value: a comment takes a line of its own"},
+        {broker + "prefix = fleet  # the cars\n", "mqtt.conf:2: prefix: '#' in a value"},
+        {broker + "homeassistant_prefix = ha/#\n", "homeassistant_prefix: '#' in a value"},
+        {broker + "interval = #\n", "interval: '#' in a value"},
+        {"broker = mqtt://broker.example:1883 # ours\n", "mqtt.conf:1: broker: '#' in a value"},
         {broker + "password_file = secrets/mqtt\n",
          "give an absolute path, or the name of a systemd"},
         {broker + "ca_file = /etc/ssl/ca.pem\n", "ca_file: TLS files need an mqtts:// broker"},
@@ -82,7 +88,9 @@ TEST(MqttConfig, DefaultsAndTakenValues) {
     EXPECT_FALSE(defaults.texts);
 
     result = parseMqttConfig(
-        "  broker=mqtts://[::1]:8884   # the local one\r\n"
+        "  # the local one\r\n"
+        "\t#client_id = car8\n"
+        "  broker=mqtts://[::1]:8884   \r\n"
         "client_id = van-3.b_x\n"
         "prefix = fleet/ostrel\n"
         "interval = 2.5\n"
