@@ -28,7 +28,8 @@ build_packages=(
 # hardening-check from devscripts, systemd-analyze from systemd, debootstrap for the bare
 # root they are installed into), the metrics against Debian's Prometheus tools (promtool,
 # node_exporter, curl), ostrelctl mqtt against a real broker and subscriber (mosquitto, its
-# clients, openssl for the test's certificates), the completions in their shells, the
+# clients, openssl for the test's certificates, iproute2's ip for the network watch's
+# namespace), the completions in their shells, the
 # screenshots (a small window manager, openbox), and the Windows build
 # (mingw-w64 cross compiler, Wine to run its tests, NSIS for its
 # installer).
@@ -41,7 +42,7 @@ all_packages=(
   desktop-file-utils appstream
   udev libhidapi-dev systemd
   prometheus prometheus-node-exporter curl
-  mosquitto mosquitto-clients openssl
+  mosquitto mosquitto-clients openssl iproute2
   bash-completion zsh fish
   g++-mingw-w64-x86-64-posix wine64 nsis
   fonts-wine
