@@ -24,6 +24,7 @@
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
+#include "services/mqtt/NetworkWatch.h"
 #include "services/mqtt/PublisherCore.h"
 
 namespace ctl::mqtt {
@@ -246,6 +247,14 @@ int Publisher::run(const MqttConfig& config, std::optional<std::string> password
         }
     });
     rescan(false);  // what came between the first search and the watch's start
+    NetworkWatch network;
+    std::thread networking([this, &network] {
+        while (network.error().empty() && !m_context.interrupted.load()) {
+            if (network.next(std::chrono::seconds(1))) {
+                post({Event::Kind::NetworkBack, {}, {}});
+            }
+        }
+    });
     while (!m_context.interrupted.load()) {
         for (const Event& event : nextEvents()) {
             handle(event);
@@ -254,6 +263,8 @@ int Publisher::run(const MqttConfig& config, std::optional<std::string> password
     }
     watch.cancel();
     watching.join();
+    network.cancel();
+    networking.join();
     m_pollers.clear();
     // What is in flight may still arrive: its acknowledgement takes it out of the queue, so
     // that the next start sends nothing twice.
