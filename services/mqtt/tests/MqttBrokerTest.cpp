@@ -513,7 +513,10 @@ TEST_F(MqttBroker, AFullBufferDropsTheOldestSaysHowManyAndStaysBounded) {
     }
     // Everything taken arrived but as many as it said, all from the dead zone, and not the
     // newest of it: the oldest went.
-    EXPECT_EQ(missing.size(), dropped) << text;
+    // A reading in flight when the broker went may have reached it unacknowledged: counted
+    // as dropped, it arrives all the same (at most the four messages in flight).
+    EXPECT_LE(missing.size(), dropped) << text;
+    EXPECT_LE(dropped, missing.size() + 4) << text;
     ASSERT_FALSE(missing.empty());
     // (or in flight, unacknowledged, when the broker went: at most four messages)
     EXPECT_GE(missing.front() + 4, before);
