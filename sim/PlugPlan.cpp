@@ -5,12 +5,11 @@
 #include <utility>
 
 #include "device/OstrelIdentity.h"
+#include "sim/Seconds.h"
 
 namespace sim {
 
 namespace {
-
-constexpr std::size_t MAX_DECIMALS = 3;  // milliseconds
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -32,44 +31,10 @@ std::optional<int> controllerNumber(std::string_view text) {
     return number <= SIM_MAX_CONTROLLERS ? std::optional<int>(number) : std::nullopt;
 }
 
-// Plain decimal seconds, "2", "0.25", at most MAX_DECIMALS decimals, no later than the
-// plan's limit; in milliseconds.
-std::optional<std::chrono::milliseconds> decimalSeconds(std::string_view text) {
-    const std::size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view fraction =
-        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-    if (!allDigits(whole) || (point != std::string_view::npos && !allDigits(fraction)) ||
-        fraction.size() > MAX_DECIMALS || whole.size() > 6) {
-        return std::nullopt;
-    }
-    long long ms = 0;
-    for (const char c : whole) {
-        ms = ms * 10 + (c - '0');
-    }
-    for (std::size_t i = 0; i < MAX_DECIMALS; ++i) {
-        ms = ms * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-    }
-    if (ms > PLUG_PLAN_MAX_TIME.count()) {
-        return std::nullopt;
-    }
-    return std::chrono::milliseconds(ms);
-}
-
 std::string quoted(std::string_view item) {
     std::string text(1, '"');
     text.append(item);
     text += '"';
-    return text;
-}
-
-std::string secondsText(std::chrono::milliseconds at) {
-    std::string text = std::to_string(at.count() / 1000);
-    if (const long long rest = at.count() % 1000; rest != 0) {
-        std::string decimals = std::to_string(1000 + rest).substr(1);
-        decimals.erase(decimals.find_last_not_of('0') + 1);
-        text += "." + decimals;
-    }
     return text;
 }
 
@@ -100,11 +65,11 @@ bool parseItem(std::string_view item, PlugStep& step, std::string& error) {
         return false;
     }
     step.controller = *controller;
-    const std::optional<std::chrono::milliseconds> time = decimalSeconds(seconds);
+    const std::optional<std::chrono::milliseconds> time = readSeconds(seconds, PLUG_PLAN_MAX_TIME);
     if (!time) {
         error = "the plug plan item " + quoted(item) + " has the time " + quoted(seconds) +
                 ": seconds from 0 to " + secondsText(PLUG_PLAN_MAX_TIME) +
-                " as a decimal number with at most " + std::to_string(MAX_DECIMALS) +
+                " as a decimal number with at most " + std::to_string(SECONDS_DECIMALS) +
                 " decimals, such as 2 or 0.25";
         return false;
     }
