@@ -80,7 +80,7 @@ Measurements defaultMeasurements() {
 }  // namespace
 
 OstrelFirmware::OstrelFirmware(Sink sink)
-    : m_sink(std::move(sink)), m_measurements(defaultMeasurements()), m_version(0x12) {
+    : m_sink(std::move(sink)), m_measurements(defaultMeasurements()), m_version(DEFAULT_VERSION) {
     for (int i = 0; i < HISTORY_ENTRIES; ++i) {
         m_history[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i < 8 ? 7 - i / 2 : 0);
     }

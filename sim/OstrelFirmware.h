@@ -55,6 +55,8 @@ public:
 
     void setMeasurements(const Measurements& measurements);
     Measurements measurements() const;
+    // The version a controller starts with: 1.2.
+    static constexpr std::uint8_t DEFAULT_VERSION = 0x12;
     void setFirmwareVersion(std::uint8_t version);  // major in the high nibble
     std::uint8_t firmwareVersion() const;
 
