@@ -33,6 +33,8 @@
 #include "sim/PlugPlan.h"
 #include "sim/SimPanel.h"
 #include "sim/SimulatedOstrel.h"
+#include "sim/Trace.h"
+#include "sim/TraceRunner.h"
 
 namespace {
 
@@ -70,11 +72,29 @@ public:
             return *m_native;
         }
         m_sim = std::make_unique<platform::SimHidPlatform>();
-        // Those of --simulated=N and those a plan plugs in alike: the version asked for.
+        if (!simulated.trace.empty()) {
+            // The command line has checked the trace; a built-in one is made in the counts of
+            // the controllers' firmware. Its clock starts with the platform.
+            std::string error;
+            const std::uint8_t version =
+                simulated.firmware != 0 ? simulated.firmware : sim::OstrelFirmware::DEFAULT_VERSION;
+            if (auto trace = simulated.traceText.empty()
+                                 ? sim::builtinTrace(simulated.trace, version)
+                                 : sim::parseTrace(simulated.traceText, error)) {
+                m_trace = std::make_unique<sim::TraceRunner>(std::move(*trace));
+                m_trace->start();
+            }
+        }
+        // Those of --simulated=N and those a plan plugs in alike: the version asked for, then
+        // the trace from its values then in force.
         const sim::PlugPlanRunner::Prepare prepare =
-            [version = simulated.firmware](sim::SimulatedOstrel& controller) {
+            [version = simulated.firmware,
+             trace = m_trace.get()](sim::SimulatedOstrel& controller) {
                 if (version != 0) {
                     sim::setFirmwareVersion(controller, version);
+                }
+                if (trace != nullptr) {
+                    trace->add(controller.firmware());
                 }
             };
         for (int i = 0; i < simulated.controllers; ++i) {
@@ -96,13 +116,22 @@ public:
         return *m_sim;
     }
 
+    ~Platforms() override {
+        // No controller made by the plan while the trace that would play on it goes.
+        if (m_runner) {
+            m_runner->stop();
+        }
+    }
+
 private:
     std::mutex m_mutex;
-    // The controllers go before their platform, and both outlive every channel.
+    // The controllers go before their platform, and both outlive every channel; the trace
+    // goes before the controllers it plays on.
     std::unique_ptr<platform::NativeHidPlatform> m_native;
     std::unique_ptr<platform::SimHidPlatform> m_sim;
     std::vector<std::unique_ptr<sim::SimulatedOstrel>> m_controllers;
     std::unique_ptr<sim::PlugPlanRunner> m_runner;
+    std::unique_ptr<sim::TraceRunner> m_trace;
 };
 
 #ifdef _WIN32

@@ -4,15 +4,18 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/commands/OptionChecks.h"
 #include "cli/commands/Verbs.h"
+#include "cli/files/FileArguments.h"
 #include "core/names/ParamNames.h"
 #include "core/selection/AllControllers.h"
 #include "core/session/Session.h"
 #include "core/texts/OutsideText.h"
 #include "sim/PlugPlan.h"
+#include "sim/Trace.h"
 
 namespace ctl {
 namespace {
@@ -61,6 +64,27 @@ std::string readSimulation(const std::string& text, Simulation& simulation) {
     simulation.controllers = count;
     simulation.plan.clear();
     return {};
+}
+
+// --simulated-trace's value into `simulated`: a built-in trace's name, or a file read once
+// and checked here, so that a trace that does not parse is refused before any command.
+int takeTrace(CommandContext& context, const std::string& named, Simulation& simulated) {
+    simulated.trace = named;
+    if (std::find(sim::BUILTIN_TRACES.begin(), sim::BUILTIN_TRACES.end(), named) !=
+        sim::BUILTIN_TRACES.end()) {
+        return EXIT_OK;
+    }
+    constexpr InputKind TRACE_INPUT{"a trace file", sim::TRACE_MAX_BYTES, false};
+    std::string text;
+    if (!readInput(context, named, text, TRACE_INPUT)) {
+        return EXIT_USAGE;
+    }
+    std::string error;
+    if (!sim::parseTrace(text, error)) {
+        return fail(context, EXIT_USAGE, named + ": " + error);
+    }
+    simulated.traceText = std::move(text);
+    return EXIT_OK;
 }
 
 // The nearest long option to a mistyped `word` among those of the command being parsed and
@@ -206,6 +230,12 @@ CommandLine::CommandLine(Definitions definitions)
                                  "can have: 1.0 to " + std::to_string(SIMULATED_MAJOR_LAST) + ".15";
             },
             "VERSION");
+    app.add_option("--simulated-trace", m_trace,
+                   "replay a trace on every simulated controller, in a loop: parked (engine off, "
+                   "battery at rest), driving (engine on, charging, warming up), or a FILE of "
+                   "lines SECONDS FIELD=VALUE ... (a ./ before a file named like those)")
+        ->option_text("parked|driving|FILE")
+        ->check(notEmpty("trace: give parked, driving or a file"));
     auto* device = app.add_option("--device", m_global.device,
                                   "the controller to work on: its location as \"ostrelctl "
                                   "devices\" prints it (1-1.4.2), or its device path; needed "
@@ -296,6 +326,16 @@ int CommandLine::run(int argc, const char* const* argv, Console console, Platfor
     if (m_global.simulated.firmware != 0 && !m_global.simulated.on()) {
         console.err << "ostrelctl: --simulated-firmware is for the controllers of --simulated\n";
         return EXIT_USAGE;
+    }
+    if (!m_trace.empty()) {
+        if (!m_global.simulated.on()) {
+            console.err << "ostrelctl: --simulated-trace is for the controllers of --simulated\n";
+            return EXIT_USAGE;
+        }
+        CommandContext reading{console, platforms, m_global, interrupted};
+        if (const int code = takeTrace(reading, m_trace, m_global.simulated); code != EXIT_OK) {
+            return code;
+        }
     }
     for (Entry& entry : m_entries) {
         if (!entry.command->parsed()) {

@@ -53,6 +53,7 @@ private:
 
     GlobalOptions m_global;
     std::string m_simulated;  // --simulated's text
+    std::string m_trace;      // --simulated-trace's
     std::vector<Entry> m_entries;
     bool m_watching = false;
 };

@@ -47,14 +47,20 @@ bool parseChecked(CommandContext& context, const std::string& path, const std::s
 }
 
 // A FIFO or a device may never end, or block a read: only what has a size is read.
-constexpr const char* NOT_REGULAR =
-    ": not a regular file (a backup file, or - for the standard input)";
+std::string notRegular(const InputKind& kind) {
+    return std::string(": not a regular file (") + kind.name +
+           (kind.console ? ", or - for the standard input)" : ")");
+}
 
-bool checkSize(CommandContext& context, const std::string& path, const std::string& content) {
-    if (content.size() > BACKUP_FILE_LIMIT) {
-        fail(context, EXIT_USAGE,
-             inputName(path) + ": too large for a backup file (at most " +
-                 std::to_string(BACKUP_FILE_LIMIT) + " bytes)");
+std::string tooLarge(const InputKind& kind) {
+    return std::string(": too large for ") + kind.name + " (at most " + std::to_string(kind.limit) +
+           " bytes)";
+}
+
+bool checkSize(CommandContext& context, const std::string& path, const std::string& content,
+               const InputKind& kind) {
+    if (content.size() > kind.limit) {
+        fail(context, EXIT_USAGE, inputName(path) + tooLarge(kind));
         return false;
     }
     return true;
@@ -63,11 +69,11 @@ bool checkSize(CommandContext& context, const std::string& path, const std::stri
 // The standard input, or a file opened as a stream: read whole, one byte past the limit at
 // most.
 bool readStream(CommandContext& context, const std::string& path, std::istream& stream,
-                std::string& content) {
-    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
+                std::string& content, const InputKind& kind) {
+    content.assign(static_cast<std::size_t>(kind.limit) + 1, '\0');
     stream.read(content.data(), static_cast<std::streamsize>(content.size()));
     content.resize(static_cast<std::size_t>(stream.gcount()));
-    if (!checkSize(context, path, content)) {
+    if (!checkSize(context, path, content, kind)) {
         return false;
     }
     if (stream.bad()) {
@@ -85,9 +91,10 @@ std::string errnoText(int error) {
 
 }  // namespace
 
-bool readInput(CommandContext& context, const std::string& path, std::string& content) {
-    if (path == "-") {
-        return readStream(context, path, context.console.in, content);
+bool readInput(CommandContext& context, const std::string& path, std::string& content,
+               const InputKind& kind) {
+    if (path == "-" && kind.console) {
+        return readStream(context, path, context.console.in, content, kind);
     }
     std::error_code error;
     const std::filesystem::path named = filePath(path);
@@ -102,7 +109,7 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     }
 #ifdef _WIN32
     if (!std::filesystem::is_regular_file(status)) {
-        fail(context, EXIT_USAGE, path + NOT_REGULAR);
+        fail(context, EXIT_USAGE, path + notRegular(kind));
         return false;
     }
     std::ifstream file(named, std::ios::binary);
@@ -110,7 +117,7 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
         fail(context, EXIT_USAGE, path + ": cannot be opened");
         return false;
     }
-    return readStream(context, path, file, content);
+    return readStream(context, path, file, content, kind);
 #else
     // Non-blocking, so that a FIFO without a writer cannot hang the open; what it is is
     // asked of what was opened, not of the name, which may change in between.
@@ -121,16 +128,13 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     }
     struct stat opened {};
     const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
-    if (!regular || opened.st_size > static_cast<off_t>(BACKUP_FILE_LIMIT)) {
+    if (!regular || static_cast<std::uintmax_t>(opened.st_size) > kind.limit) {
         ::close(fd);
-        fail(context, EXIT_USAGE,
-             path + (regular ? ": too large for a backup file (at most " +
-                                   std::to_string(BACKUP_FILE_LIMIT) + " bytes)"
-                             : std::string(NOT_REGULAR)));
+        fail(context, EXIT_USAGE, path + (regular ? tooLarge(kind) : notRegular(kind)));
         return false;
     }
     // The size may change under us: one byte past the limit at most.
-    content.assign(static_cast<std::size_t>(BACKUP_FILE_LIMIT) + 1, '\0');
+    content.assign(static_cast<std::size_t>(kind.limit) + 1, '\0');
     std::size_t got = 0;
     while (got < content.size()) {
         const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
@@ -149,7 +153,7 @@ bool readInput(CommandContext& context, const std::string& path, std::string& co
     }
     ::close(fd);
     content.resize(got);
-    return checkSize(context, path, content);
+    return checkSize(context, path, content, kind);
 #endif
 }
 

@@ -3,6 +3,7 @@
 // the console or replaces its file whole (writeWholeFile).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/context/Context.h"
@@ -10,8 +11,18 @@
 
 namespace ctl {
 
+// What a file to read is, as its refusals name it, how large it may be, and whether "-" (the
+// console's input) may stand for it.
+struct InputKind {
+    const char* name;  // "a backup file"
+    std::uintmax_t limit;
+    bool console;
+};
+inline constexpr InputKind BACKUP_INPUT{"a backup file", BACKUP_FILE_LIMIT, true};
+
 // The whole file at `path` ("-": the console's input) into `content`; false after saying why.
-bool readInput(CommandContext& context, const std::string& path, std::string& content);
+bool readInput(CommandContext& context, const std::string& path, std::string& content,
+               const InputKind& kind = BACKUP_INPUT);
 
 // Who named an output file: the user (written as writeWholeFile does), or the program
 // (backup --all's ostrel-LOCATION.json, written as writeMadeUpFile does).

@@ -30,10 +30,11 @@ struct Ran {
     std::string out;
 };
 
-// Runs ostrelctl with `args` (shell words); stderr is dropped.
-Ran ostrelctl(const std::string& args) {
+// Runs ostrelctl with `args` (shell words); stderr is dropped, or with `errors` kept in `out`.
+Ran ostrelctl(const std::string& args, bool errors = false) {
     Ran ran;
-    const std::string command = std::string("'") + OSTRELCTL + "' " + args + " 2>/dev/null";
+    const std::string command =
+        std::string("'") + OSTRELCTL + "' " + args + (errors ? " 2>&1" : " 2>/dev/null");
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return ran;
@@ -173,6 +174,57 @@ TEST(OstrelctlProgram, SimulatedFirmwareOfAnyVersionTheSimulatorHas) {
                              "' --simulated --simulated-firmware 2.1 restore ";
     EXPECT_EQ(ostrelctl(pipe + "-").code, 1);
     EXPECT_EQ(ostrelctl(pipe + "--convert -").code, 0);
+}
+
+// Every simulated controller replays the trace, a built-in one in its firmware's counts; a
+// trace that does not parse, or one without --simulated, is refused in one line first.
+TEST(OstrelctlProgram, SimulatedControllersReplayATrace) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("ostrelctl-trace-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string cold = (folder / "cold trace").string();
+    const std::string bad = (folder / "bad.trace").string();
+    std::ofstream(cold) << "# a cold morning\n0 input=100 temperature=-7\n3600\n";
+    std::ofstream(bad) << "0 input=100\n0.5 rail5=300\n1\n";
+    struct Case {
+        std::string args;
+        const char* said;  // all it prints on failure; null: it succeeds
+        double volts = 0;  // voltageIn, within a count or the ripple
+        int temperature = 0;
+    };
+    const Case cases[] = {
+        {"--simulated --simulated-trace='" + cold + "'", nullptr, 11.23, -7},
+        {"--simulated=plug:1@0 --simulated-trace '" + cold + "'", nullptr, 11.23, -7},
+        {"--simulated=2 --simulated-trace=parked", nullptr, 12.6, 25},
+        {"--simulated --simulated-firmware 2.1 --simulated-trace=driving", nullptr, 14.2, 25},
+        {"--simulated-trace=parked",
+         "ostrelctl: --simulated-trace is for the controllers of "
+         "--simulated\n"},
+        {"--simulated --simulated-trace='" + bad + "'",
+         "ostrelctl: %: line 2: the value \"300\" of rail5 is no whole number from 0 to 255\n"},
+        {"--simulated --simulated-trace=/nonexistent", "ostrelctl: /nonexistent: no such file\n"},
+        {"--simulated --simulated-trace='" + folder.string() + "'", "ostrelctl: %: is a folder\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Ran ran = ostrelctl(c.args + " --device sim-1 status --json", true);
+        if (c.said != nullptr) {
+            std::string said = c.said;
+            if (const std::size_t named = said.find('%'); named != std::string::npos) {
+                said.replace(named, 1,
+                             c.args.substr(c.args.find('\'') + 1,
+                                           c.args.rfind('\'') - c.args.find('\'') - 1));
+            }
+            EXPECT_EQ(ran.code, 1);
+            EXPECT_EQ(ran.out, said);
+            continue;
+        }
+        ASSERT_EQ(ran.code, 0) << ran.out;
+        const json status = json::parse(ran.out);
+        EXPECT_NEAR(status["voltageIn"].get<double>(), c.volts, 0.35);
+        EXPECT_NEAR(status["temperature"].get<int>(), c.temperature, 1);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 // Whether `pid` catches `signal` (SigCgt), or has it pending (SigPnd, ShdPnd).

@@ -70,7 +70,7 @@ ostrelctl get min-vin-voltage-at-psu-startup delay-bef|delay-before-psu-startup
 ostrelctl set delay-bef|delay-before-psu-startup
 ostrelctl set delay-before-psu-startup del|
 ostrelctl --timeout 50 get minimum-t|minimum-temperature
-ostrelctl --sim|--simulated --simulated-firmware
+ostrelctl --sim|--simulated --simulated-firmware --simulated-trace
 ostrelctl metrics --out|--output
 ostrelctl metrics --output $work/files/unit1|$work/files/unit1.json
 ostrelctl restore --dry-run $work/files/unit2|$work/files/unit2.json

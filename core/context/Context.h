@@ -35,6 +35,10 @@ struct Simulation {
     std::string plan;
     std::uint8_t firmware = 0;  // their firmware version (major in the high nibble); 0: the
                                 // simulator's own
+    // The trace they all replay: a built-in one's name, or a file's name and its text as the
+    // command line read it once (checked); empty: none, the measurements stand still.
+    std::string trace;
+    std::string traceText;
     bool on() const { return controllers > 0 || !plan.empty(); }
 };
 
