@@ -63,8 +63,10 @@ const FieldDef& def(TraceField f) {
 constexpr std::size_t QUOTED_MAX = 40;  // of a word quoted in an error
 
 std::string quoted(std::string_view word) {
-    const bool cut = word.size() > QUOTED_MAX;
-    return "\"" + std::string(word.substr(0, QUOTED_MAX)) + (cut ? "...\"" : "\"");
+    std::string text(1, '"');
+    text.append(word.substr(0, QUOTED_MAX));
+    text += word.size() > QUOTED_MAX ? "...\"" : "\"";
+    return text;
 }
 
 bool isBlank(char c) {
