@@ -13,6 +13,9 @@ mount -t devtmpfs devtmpfs /dev
 
 token=none
 capture=no
+boot=1
+# The host stops the guest at its limit; the guest stops the tests a little before.
+test_timeout=160
 scenario=""
 [ ! -f /etc/ostrel-scenario ] || IFS= read -r scenario </etc/ostrel-scenario
 # shellcheck disable=SC2013 # the command line is words, not lines
@@ -20,6 +23,8 @@ for word in $(cat /proc/cmdline); do
     case $word in
     ostrel.token=*) token=${word#ostrel.token=} ;;
     ostrel.capture=1) capture=yes ;;
+    ostrel.boot=*) boot=${word#ostrel.boot=} ;;
+    ostrel.timeout=*) test_timeout=${word#ostrel.timeout=} ;;
     esac
 done
 
@@ -33,7 +38,7 @@ finish() {
 }
 
 read -r uptime _ </proc/uptime
-echo "ostrel-harness: guest userspace up after $uptime s"
+echo "ostrel-harness: guest userspace up after $uptime s (boot $boot)"
 
 # One module a line: file name, then its parameters.
 while read -r module args; do
@@ -90,11 +95,14 @@ run_scenario() {
         winbuild=/ostrel/winbuild
         wineprefix=/ostrel/wineprefix
     fi
+    disk=""
+    [ ! -f /etc/ostrel-disk ] || IFS= read -r disk </etc/ostrel-disk
     read -r uptime _ </proc/uptime
     echo "ostrel-harness: host root mounted after $uptime s; running $scenario"
-    timeout -s KILL "$(cat /etc/ostrel-test-timeout)" chroot /newroot /usr/bin/env -i \
+    timeout -s KILL "$test_timeout" chroot /newroot /usr/bin/env -i \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         OSTREL_SOURCE=/ostrel/src OSTREL_BUILD=/ostrel/build \
+        OSTREL_BOOT="$boot" OSTREL_DISK="$disk" \
         OSTREL_WINDOWS_BUILD="$winbuild" OSTREL_WINE_PREFIX="$wineprefix" \
         OSTREL_OUT=/run/ostrel-out /bin/bash "/ostrel/src/$scenario"
 }
@@ -115,12 +123,12 @@ read -r uptime _ </proc/uptime
 echo "ostrel-harness: modules loaded after $uptime s; running the tests"
 
 # The guest's own limit, below the host's, so that a hung test still ends in a result line.
-timeout -s KILL "$(cat /etc/ostrel-test-timeout)" /ostrel-kernel-tests --gtest_color=no
+timeout -s KILL "$test_timeout" /ostrel-kernel-tests --gtest_color=no
 rc=$?
 
 read -r uptime _ </proc/uptime
 echo "ostrel-harness: tests ended after $uptime s with exit code $rc"
-[ "$rc" -ne 137 ] || echo "ostrel-harness: the tests did not end within $(cat /etc/ostrel-test-timeout) s and were stopped"
+[ "$rc" -ne 137 ] || echo "ostrel-harness: the tests did not end within $test_timeout s and were stopped"
 
 if [ "$capture" = yes ]; then
     # Kernel messages must not get between the encoded lines.

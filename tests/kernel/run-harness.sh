@@ -4,7 +4,8 @@
 # passes or fails on the result line the guest prints.
 #
 #   run-harness.sh --binary FILE [--work DIR] [--capture DIR] [--timeout SECONDS]
-#   run-harness.sh --scenario SCRIPT --work DIR [--build DIR] [--timeout SECONDS]
+#   run-harness.sh --scenario SCRIPT --work DIR [--build DIR] [--disk MEGABYTES]
+#                  [--timeout SECONDS]
 #
 #   --binary   the statically linked test binary to run in the guest
 #   --scenario a bash script of this source tree run as root in the guest, chrooted into
@@ -19,6 +20,12 @@
 #   --windows-build  a cross-built Windows build folder, handed to the scenario as
 #              $OSTREL_WINDOWS_BUILD, with a Wine prefix made here beforehand (Wine's HID bus
 #              on udev, not SDL, so that it sees hidraw nodes) in $OSTREL_WINE_PREFIX
+#   --disk     a disk of the guest's own: a new ext4 file system of that size, made here in
+#              DIR/disk.ext4 and attached with virtio-blk, write-through (a write the guest
+#              was told is done is in the image; one it was not told is not), its node in
+#              $OSTREL_DISK. A scenario may end a boot with a power cut (power_cut in
+#              scenarios/lib.sh): the guest is reset at once, and booted again on the same
+#              disk with the next number in $OSTREL_BOOT (1 on the first boot).
 #   --work     where the initramfs and the console log go (default: a folder beside FILE)
 #   --capture  copy the sysfs files the binary captured in the guest into DIR
 #   --timeout  hard limit for the whole guest run (default 180 s)
@@ -36,6 +43,7 @@ windows_build=""
 work=""
 capture=""
 limit=180
+disk_megabytes=""
 
 say() { echo "kernel-harness: $*"; }
 die() {
@@ -52,6 +60,7 @@ while [ $# -gt 0 ]; do
     --work) work=${2:?}; shift 2 ;;
     --capture) capture=${2:?}; shift 2 ;;
     --timeout) limit=${2:?}; shift 2 ;;
+    --disk) disk_megabytes=${2:?}; shift 2 ;;
     *) die "unknown argument: $1 (see the top of $0)" ;;
     esac
 done
@@ -81,6 +90,14 @@ else
 fi
 if ! [[ $limit =~ ^[0-9]+$ ]] || [ "$limit" -lt 30 ]; then
     die "--timeout must be a whole number of seconds, 30 or more"
+fi
+if [ -n "$disk_megabytes" ]; then
+    [ -n "$scenario" ] || die "--disk needs --scenario"
+    if ! [[ $disk_megabytes =~ ^[0-9]+$ ]] || [ "$disk_megabytes" -lt 8 ]; then
+        die "--disk must be a whole number of megabytes, 8 or more"
+    fi
+    mkfs_ext4=$(PATH=$PATH:/usr/sbin:/sbin command -v mkfs.ext4 || true)
+    [ -n "$mkfs_ext4" ] || die "mkfs.ext4 is missing (Debian package e2fsprogs; run scripts/install-deps.sh)"
 fi
 work=${work:-$(dirname "$binary")/kernel-harness}
 mkdir -p "$work"
@@ -139,6 +156,17 @@ if [ -n "$scenario" ]; then
         "overlay"
     )
 fi
+# The disk: virtio-blk and ext4, whose checksums (crc32c) the crypto API looks up by name.
+if [ -n "$disk_megabytes" ]; then
+    modules+=(
+        "virtio_blk"
+        "crc16"
+        "crc32c_generic"
+        "mbcache"
+        "jbd2"
+        "ext4"
+    )
+fi
 
 # The initramfs, rebuilt only when one of its inputs changed.
 stage=$work/initramfs.d
@@ -160,14 +188,14 @@ for entry in "${modules[@]}"; do
     cp "$ko" "$stage/lib/modules/"
     echo "$name.ko $args" >>"$stage/etc/ostrel-modules"
 done
-# The guest stops the tests a little before the host stops the guest.
-echo $((limit - 20)) >"$stage/etc/ostrel-test-timeout"
 # What a scenario needs travels in files, not on the kernel command line, whose words end
 # at spaces: the script's path in the source tree, and the 9p tags of the folders shared
 # beside the host's root (each mounted at /ostrel/TAG in the guest).
 if [ -n "$scenario" ]; then
     printf '%s\n' "$scenario_in_tree" >"$stage/etc/ostrel-scenario"
     printf '%s\n' src build ${windows_build:+winbuild wineprefix} >"$stage/etc/ostrel-shares"
+    # Virtio-blk's first disk.
+    [ -z "$disk_megabytes" ] || echo /dev/vda >"$stage/etc/ostrel-disk"
 fi
 
 initramfs=$work/initramfs.cpio
@@ -227,17 +255,52 @@ if [ -n "$scenario" ]; then
         share "$prefix" wineprefix
     fi
 fi
+# The disk, new on every run.
+drives=()
+if [ -n "$disk_megabytes" ]; then
+    disk=$work/disk.ext4
+    rm -f "$disk"
+    truncate -s "${disk_megabytes}M" "$disk"
+    # The inode tables and the journal written here: the guest's lazy initialisation would
+    # write beside the scenario.
+    "$mkfs_ext4" -q -F -L ostrel-disk -E lazy_itable_init=0,lazy_journal_init=0 "$disk" ||
+        die "mkfs.ext4 could not make the disk $disk"
+    drives=(-drive "if=none,id=disk,format=raw,cache=writethrough,file=${disk//,/,,}"
+        -device "virtio-blk-pci,drive=disk")
+fi
+
 log=$work/console.log
+: >"$log"
 say "booting $release under QEMU (TCG, limit ${limit} s; console log: $log)"
 boot_start=$(date +%s.%N)
-set +e
-timeout --kill-after=5 "$limit" qemu-system-x86_64 -accel tcg -m "$memory" -nographic -no-reboot \
-    -no-user-config -nodefaults -serial stdio -net none "${shares[@]}" \
-    -kernel "$vmlinuz" -initrd "$initramfs" -append "$append" </dev/null 2>&1 |
-    tr -d '\r' | sed -u 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' | tee "$log"
-status=("${PIPESTATUS[@]}")
-set -e
-qemu_rc=${status[0]}
+boot=1
+while :; do
+    # What is left of the limit for this boot; the guest stops the tests a little before the
+    # host stops the guest.
+    left=$(awk -v a="$boot_start" -v b="$(date +%s.%N)" -v l="$limit" 'BEGIN { printf "%d", l - (b - a) }')
+    if [ "$boot" -gt 1 ] && [ "$left" -lt 30 ]; then
+        qemu_rc=124
+        break
+    fi
+    set +e
+    timeout --kill-after=5 "$left" qemu-system-x86_64 -accel tcg -m "$memory" -nographic -no-reboot \
+        -no-user-config -nodefaults -serial stdio -net none "${shares[@]}" "${drives[@]}" \
+        -kernel "$vmlinuz" -initrd "$initramfs" \
+        -append "$append ostrel.boot=$boot ostrel.timeout=$((left - 20))" </dev/null 2>&1 |
+        tr -d '\r' | sed -u 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' | tee -a "$log"
+    status=("${PIPESTATUS[@]}")
+    set -e
+    qemu_rc=${status[0]}
+    # The scenario cut the power (-no-reboot turns the guest's reset into QEMU's end): the
+    # machine comes back on the same disk.
+    if [ "$qemu_rc" -eq 0 ] && [ -f "$work/out/power-cut-$boot" ] &&
+        ! grep -q "^OSTREL-HARNESS-RESULT $token " "$log"; then
+        say "boot $boot ended in a power cut; booting again on the same disk"
+        boot=$((boot + 1))
+        continue
+    fi
+    break
+done
 
 guest_time=$(awk -v a="$boot_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 say "guest ran ${guest_time} s; whole run $(elapsed) s"

@@ -98,6 +98,17 @@ ended() {
     ended_rc=$?
 }
 
+# power_cut: the machine's power goes, now: no sync, no unmount, whatever is still in the
+# page cache is lost. The harness boots it again on the same disk (run-harness.sh --disk);
+# the file in the folder that comes back, written through to the host at once, tells it so.
+power_cut() {
+    say "power cut"
+    echo "$OSTREL_BOOT" >"$OSTREL_OUT/power-cut-$OSTREL_BOOT"
+    echo b >/proc/sysrq-trigger
+    # Not reached: the reset is immediate.
+    exit 1
+}
+
 finish() {
     if [ "$failed" -eq 0 ]; then
         say "all checks passed"
