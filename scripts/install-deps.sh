@@ -22,7 +22,9 @@ build_packages=(
   "${run_packages[@]}"
   file libpaho-mqtt-dev libssl-dev libsqlite3-dev
 )
-# The tests (the kernel harness, the window under Xvfb, the udev rule, the metadata, the
+# The tests (the kernel harness, with its guest's disk (mkfs.ext4 from e2fsprogs) and the
+# sqlite3 and jq that read the store and the messages of its power cut, the window under
+# Xvfb, the udev rule, the metadata, the
 # manual pages), the format check and the lint (clang-format, shellcheck, clang-tidy), the
 # fuzzers (clang's libFuzzer), the benchmarks, the packages' checks (lintian,
 # hardening-check from devscripts, systemd-analyze from systemd, debootstrap for the bare
@@ -36,7 +38,7 @@ build_packages=(
 all_packages=(
   "${build_packages[@]}"
   clang clang-format clang-tidy shellcheck git libgmock-dev libbenchmark-dev
-  qemu-system-x86 busybox-static
+  qemu-system-x86 busybox-static e2fsprogs sqlite3 jq
   xvfb xauth imagemagick xdotool openbox x11-utils
   lintian devscripts man-db groff-base debootstrap
   desktop-file-utils appstream
