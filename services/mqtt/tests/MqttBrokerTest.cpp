@@ -431,11 +431,21 @@ TEST_F(MqttBroker, AFullOrReadOnlyStoreIsSaidAndEveryReadingIsDeliveredOrCounted
     ASSERT_TRUE(waitFor([&] { return logged(topic, "earlier.log").size() >= 5; }, LIMIT));
     process->signal(SIGKILL);
     process->wait(10s);
-    const std::vector<std::string> earlier = logged(topic, "earlier.log");
+    std::vector<std::string> earlier = logged(topic, "earlier.log");
     ASSERT_TRUE(m_broker->start());
     process =
         inNamespace("mount --bind " + state + " " + state + " && mount -o remount,bind,ro " + state,
                     "readonly.log");
+    // A reading is logged just before its commit: the kill may have come in between.
+    const std::string still = " readings of an earlier run are still to be delivered";
+    ASSERT_TRUE(waitFor([&] { return said().find(still) != std::string::npos; }, LIMIT))
+        << said();
+    const std::string started = said();
+    const std::size_t kept =
+        std::stoul(started.substr(started.rfind(' ', started.find(still) - 1) + 1));
+    ASSERT_LE(kept, earlier.size()) << started;
+    ASSERT_GE(kept + 1, earlier.size()) << started;
+    earlier.resize(kept);
     ASSERT_TRUE(waitFor(
         [&] {
             const auto arrived = firstArrivals(readingsOf(*live, base));
@@ -446,10 +456,6 @@ TEST_F(MqttBroker, AFullOrReadOnlyStoreIsSaidAndEveryReadingIsDeliveredOrCounted
         << said();
     process->signal(SIGINT);
     EXPECT_EQ(process->wait(20s), 0) << said();
-    EXPECT_NE(said().find(std::to_string(earlier.size()) +
-                          " readings of an earlier run are still to be delivered"),
-              std::string::npos)
-        << said();
     EXPECT_NE(said().find("cannot write the store " + state + "/readings.sqlite"),
               std::string::npos)
         << said();
