@@ -21,6 +21,7 @@
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
 #include "device/ControllerWatch.h"
+#include "services/mqtt/ConnectDiagnosis.h"
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
@@ -108,6 +109,7 @@ class Publisher final : public MqttClient::Listener {
 public:
     Publisher(CommandContext& context, MqttConfig config, const MqttOptions& options)
         : m_context(context),
+          m_target{config.broker, config.caFile, config.certFile, config.keyFile},
           m_random(systemRandom()),
           m_core(
               std::move(config), systemClock(), *m_random,
@@ -120,10 +122,14 @@ public:
             const std::string& folder);
 
     void connected(bool sessionPresent) override {
+        {
+            std::lock_guard lock(m_diagnosisMutex);
+            m_diagnosedWhy.clear();
+        }
         post({Event::Kind::Connected, {}, {}, sessionPresent ? 1 : 0});
     }
     void connectFailed(const std::string& why, int reason) override {
-        post({Event::Kind::ConnectFailed, {}, why, reason});
+        post({Event::Kind::ConnectFailed, {}, reason == 0 ? diagnosed(why) : why, reason});
     }
     void connectionLost(const std::string& why, int reason) override {
         post({Event::Kind::ConnectionLost, {}, why, reason});
@@ -138,6 +144,21 @@ public:
     }
 
 private:
+    // Paho's words for a failed attempt, replaced by the step that fails (the name, the TCP
+    // connection, the TLS handshake). Retraced once for each new text of Paho's and then every
+    // ten minutes at most: a handshake costs a few kilobytes of a metered link.
+    std::string diagnosed(const std::string& why) {
+        static constexpr auto AGAIN = std::chrono::minutes(10);
+        std::lock_guard lock(m_diagnosisMutex);
+        const auto now = Steady::now();
+        if (why != m_diagnosedWhy || now - m_diagnosedAt >= AGAIN) {
+            m_diagnosis = diagnoseConnection(m_target);
+            m_diagnosedWhy = why;
+            m_diagnosedAt = now;
+        }
+        return m_diagnosis.empty() ? why : m_diagnosis;
+    }
+
     void post(Event event) {
         {
             std::lock_guard lock(m_mutex);
@@ -151,6 +172,11 @@ private:
     void handle(const Event& event);
 
     CommandContext& m_context;
+    const DiagnosisTarget m_target;
+    std::mutex m_diagnosisMutex;  // the three below, set on the client's threads
+    std::string m_diagnosedWhy;
+    std::string m_diagnosis;
+    Steady::time_point m_diagnosedAt{};
     std::unique_ptr<Random> m_random;
 
     // Before the client and the pollers, which post into it until they are gone.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/texts/OutsideText.h"
+#include "services/mqtt/ConnectDiagnosis.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -320,8 +321,12 @@ void PublisherCore::connected(bool sessionPresent) {
     pump();
 }
 
-void PublisherCore::connectFailed(const std::string& why, int /*reason*/) {
+void PublisherCore::connectFailed(const std::string& pahoWhy, int reason) {
     m_connected = false;
+    // A refusal in the CONNACK has words of its own, naming what to change.
+    const std::string refusal =
+        reason >= 0x80 ? brokerReasonText(reason, m_config.username, m_config.clientId) : "";
+    const std::string& why = refusal.empty() ? pahoWhy : refusal;
     // One line for each new reason, not one for each attempt.
     if (why != m_lastFailure) {
         m_say("cannot connect to " + m_config.broker.text() + ": " + why +

@@ -174,11 +174,11 @@ protected:
     }
 
     // Space-separated steps: C connected (C:1 with the session present), F:WHY an attempt
-    // failed, L:WHY the connection lost, K the session taken over, A every message sent so
-    // far acknowledged, N the network back, G:TOPIC a message never subscribed to, B Home
-    // Assistant's birth message, Q:WHY messages refused (Q: accepted again), U sim-1
-    // unplugged, E the end; T:MS the clock at MS since the start, then tick;
-    // O:MS[:CHANGE[:FIRMWARE[:COUNTS]]], S:MS and X:MS sim-1 answered, was silent or was
+    // failed, R:CODE the broker refused it with that reason code, L:WHY the connection lost, K the
+    // session taken over, A every message sent so far acknowledged, N the network back, G:TOPIC a
+    // message never subscribed to, B Home Assistant's birth message, Q:WHY messages refused (Q:
+    // accepted again), U sim-1 unplugged, E the end; T:MS the clock at MS since the start, then
+    // tick; O:MS[:CHANGE[:FIRMWARE[:COUNTS]]], S:MS and X:MS sim-1 answered, was silent or was
     // lost, taken at MS, its state moved by CHANGE, its input voltage by COUNTS.
     void play(const std::string& steps) {
         std::istringstream words(steps);
@@ -192,6 +192,9 @@ protected:
                     break;
                 case 'F':
                     core->handle({K::ConnectFailed, {}, arg});
+                    break;
+                case 'R':
+                    core->handle({K::ConnectFailed, {}, "refused by Paho", static_cast<int>(n)});
                     break;
                 case 'L':
                     core->handle({K::ConnectionLost, {}, arg});
@@ -484,6 +487,16 @@ TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
              Case{"F:refused F:refused F:timeout F:timeout",
                   {"cannot connect to " + BROKER + ": refused" + retry,
                    "cannot connect to " + BROKER + ": timeout" + retry}},
+             Case{"R:135 R:135 R:134 R:0",
+                  {"cannot connect to " + BROKER +
+                       ": the broker lets no client in without a login (not authorized): set "
+                       "username and password_file" +
+                       retry,
+                   "cannot connect to " + BROKER +
+                       ": the broker wants a login (bad user name or password): set username "
+                       "and password_file" +
+                       retry,
+                   "cannot connect to " + BROKER + ": refused by Paho" + retry}},
              Case{"C:1 L:keepalive",
                   {first, "lost the connection to " + BROKER +
                               " (keepalive); the readings are kept until it is back"}},
