@@ -254,8 +254,10 @@ std::string ostrelctlManPage(const CLI::App& app, std::string_view version, std:
            "\\fBostrel\\-mqtt\\-key\\fR from \\fI/etc/credstore\\fR. Where Eclipse Paho "
            "was not there to build it (and on Windows) the command says so.\n"
         << ".PP\n"
-           "Its configuration file holds \\fIkey\\fR = \\fIvalue\\fR lines; # starts a "
-           "comment. A key it does not know, a value it cannot take, a file it cannot read, or "
+           "Its configuration file holds \\fIkey\\fR = \\fIvalue\\fR lines; a line whose "
+           "first character other than a blank is # is a comment, and a # within a value is "
+           "refused rather than taken for one. A key it does not know, a value it cannot take, a "
+           "file it cannot read, or "
            "a password or key file others may read ends it with status 1, naming the file and "
            "the key. A file name without a slash names a systemd credential: the file of that "
            "name in \\fI$CREDENTIALS_DIRECTORY\\fR, else in \\fI/etc/credstore\\fR.\n";
