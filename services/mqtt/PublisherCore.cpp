@@ -31,6 +31,10 @@ constexpr auto STABLE_CONNECTION = std::chrono::seconds(60);
 constexpr auto ACK_TIMEOUT = std::chrono::seconds(30);
 constexpr auto SHUTDOWN_FLUSH = std::chrono::seconds(2);
 constexpr int SESSION_TAKEN_OVER = 0x8E;
+// A broker that gives no reason for a takeover (mosquitto 2.0) just closes the connection:
+// closed this soon after it was made, this many times in a row, it is most likely a twin.
+constexpr auto BRIEF_CONNECTION = std::chrono::seconds(10);
+constexpr int TWIN_LOSSES = 3;
 
 class SystemClock final : public Clock {
 public:
@@ -347,6 +351,7 @@ void PublisherCore::lose() {
 }
 
 void PublisherCore::connectionLost(const std::string& why, int reason) {
+    m_briefLosses = m_clock.now() - m_upSince < BRIEF_CONNECTION ? m_briefLosses + 1 : 0;
     if (reason == SESSION_TAKEN_OVER) {
         if (!m_takeoverTold) {
             m_say("the broker gave our session to another client with the client id " +
@@ -354,6 +359,17 @@ void PublisherCore::connectionLost(const std::string& why, int reason) {
                   " (session taken over): two publishers share it; give each vehicle a "
                   "client_id of its own in the configuration (trying again, less often each "
                   "time)");
+            m_takeoverTold = true;
+        }
+    } else if (m_briefLosses >= TWIN_LOSSES) {
+        if (!m_takeoverTold) {
+            m_say("the broker closed our connection within seconds of its start " +
+                  std::to_string(m_briefLosses) +
+                  " times in a row, without a reason: another client is likely connecting "
+                  "with the client id " +
+                  m_config.clientId +
+                  " and taking the session over; give each vehicle a client_id of its own in "
+                  "the configuration (trying again, less often each time)");
             m_takeoverTold = true;
         }
     } else {

@@ -157,6 +157,7 @@ private:
     Steady::time_point m_upSince{};
     std::string m_lastFailure;
     bool m_takeoverTold = false;
+    int m_briefLosses = 0;  // connections in a row lost soon after they were made
     bool m_foreignTold = false;
     std::optional<Steady::time_point> m_reconnectAt;
     std::optional<Steady::time_point> m_discoveryAt;

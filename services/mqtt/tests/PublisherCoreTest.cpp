@@ -479,6 +479,13 @@ TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
         "the broker gave our session to another client with the client id car7 (session taken "
         "over): two publishers share it; give each vehicle a client_id of its own in the "
         "configuration (trying again, less often each time)";
+    const std::string lost =
+        "lost the connection to " + BROKER + " (x); the readings are kept until it is back";
+    const std::string twin =
+        "the broker closed our connection within seconds of its start 3 times in a row, "
+        "without a reason: another client is likely connecting with the client id car7 and "
+        "taking the session over; give each vehicle a client_id of its own in the "
+        "configuration (trying again, less often each time)";
     struct Case {
         const char* steps;
         Lines lines;  // after the start's
@@ -501,6 +508,10 @@ TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
                   {first, "lost the connection to " + BROKER +
                               " (keepalive); the readings are kept until it is back"}},
              Case{"C:1 K C:1 K", {first, takeover, connected}},
+             Case{"C:1 L:x C:1 L:x C:1 L:x C:1 L:x C:1",
+                  {first, lost, connected, lost, connected, twin, connected, connected}},
+             Case{"C:1 T:11000 L:x C:1 T:22000 L:x C:1 T:33000 L:x",
+                  {first, lost, connected, lost, connected, lost}},
              Case{"O:0 O:100 O:200 O:300 O:400 O:500 O:600 O:700 O:800 O:900 O:1000 O:1100 "
                   "O:1200 O:1300 O:1400 O:1500 O:1600 O:1700 O:1800 O:1900 T:2000 C:1",
                   {full, first,
