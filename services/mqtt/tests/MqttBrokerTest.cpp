@@ -568,4 +568,77 @@ TEST_F(MqttBroker, ARefusedLoginOrCertificateIsOneLineAndRetried) {
     }
 }
 
+// A `#` left in the persistent session of our client id by anything else: the first
+// connection of the configuration is clean, so the broker sends the publisher nothing.
+TEST_F(MqttBroker, ALeftoverSubscriptionCostsNothingAfterTheFirstConnection) {
+    const std::string conf = config("interval = 0.1\nreport = interval\nhomeassistant = no\n");
+    subscribe("car7", {"#"}).reset();                 // the session stays, with its subscription
+    const std::size_t left = m_broker->log().size();  // its probes were sent to it
+    const auto live = subscribe("live", {"ostrel/#"});
+    const std::string base = "ostrel/car7/sim-1";
+    for (int run = 0; run < 2; ++run) {  // the second resumes the session of the first
+        SCOPED_TRACE(run);
+        const std::size_t before = live->on(base + "/state").size();
+        std::filesystem::remove(m_folder / "publisher.err");
+        auto process = publisher(1, conf);
+        ASSERT_TRUE(waitFor([&] { return live->on(base + "/state").size() >= before + 10; }, LIMIT))
+            << said();
+        process->signal(SIGINT);
+        EXPECT_EQ(process->wait(20s), 0) << said();
+        EXPECT_EQ(said().find("a clean session") != std::string::npos, run == 0) << said();
+        EXPECT_EQ(said().find("never subscribed to"), std::string::npos) << said();
+    }
+    EXPECT_EQ(m_broker->log().find("Sending PUBLISH to car7 ", left), std::string::npos);
+}
+
+// Two vehicles cloned from one disk image, one client id: each says the takeover once, and
+// each waits longer before every next try (1, 2, 4, 8 s at least), not a second each time.
+// mosquitto 2.0 gives no reason when it hands a session over.
+TEST_F(MqttBroker, TwoPublishersOfOneClientIdSayTheTakeoverAndBackOff) {
+    const std::string conf = config("homeassistant = no\n");
+    std::vector<std::unique_ptr<rig::Process>> twins;
+    for (const std::string twin : {"a", "b"}) {
+        std::filesystem::create_directories(m_folder / ("state-" + twin));
+        twins.push_back(std::make_unique<rig::Process>(
+            std::vector<std::string>{MQTT_PUBLISHER, "1", conf, "--state",
+                                     m_folder / ("state-" + twin)},
+            m_folder / (twin + ".out"), m_folder / (twin + ".err")));
+    }
+    const auto connections = [&] {
+        const std::string log = m_broker->log();
+        std::size_t n = 0;
+        for (auto at = log.find(" as car7 "); at != std::string::npos;
+             at = log.find(" as car7 ", at + 1)) {
+            n += log.rfind("New client connected from", at) > log.rfind('\n', at) ? 1 : 0;
+        }
+        return n;
+    };
+    // In words whether the broker gives its reason (0x8E) or, as mosquitto 2.0, none.
+    const std::string takeover = "give each vehicle a client_id of its own";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return rig::readFile(m_folder / "a.err").find(takeover) != std::string::npos &&
+                   rig::readFile(m_folder / "b.err").find(takeover) != std::string::npos;
+        },
+        LIMIT))
+        << rig::readFile(m_folder / "a.err") << rig::readFile(m_folder / "b.err");
+    // From here, 20 s hold at most the tries of 1 + 2 + 4 + 8 s of each, and the one after.
+    const std::size_t start = connections();
+    EXPECT_FALSE(waitFor([&] { return connections() - start > 2U * 5U; }, 20s)) << m_broker->log();
+    for (auto& twin : twins) {
+        twin->signal(SIGINT);
+        EXPECT_EQ(twin->wait(20s), 0);
+    }
+    for (const std::string twin : {"a", "b"}) {
+        const std::string err = rig::readFile(m_folder / (twin + ".err"));
+        EXPECT_EQ(err.find(takeover), err.rfind(takeover)) << "said once: " << err;
+        std::size_t lost = 0;
+        for (auto at = err.find("lost the connection"); at != std::string::npos;
+             at = err.find("lost the connection", at + 1)) {
+            ++lost;
+        }
+        EXPECT_LE(lost, 2U) << "the losses before it was known: " << err;
+    }
+}
+
 }  // namespace
