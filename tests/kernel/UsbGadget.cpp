@@ -143,6 +143,15 @@ void UsbGadget::plug() {
         throw std::runtime_error("no UDC " + udcName() +
                                  ": is dummy_hcd loaded with num= enough for it?");
     }
+    // The hidraw node of a gadget unplugged from this UDC just before may still be on its way
+    // out; found after this plug, it would be taken for this one's.
+    const bool gone = !waitFor(std::chrono::seconds(10), [this]() -> std::string {
+                           return hidrawEntry().empty() ? "gone" : "";
+                       }).empty();
+    if (!gone) {
+        throw std::runtime_error("the hidraw node " + hidrawEntry() +
+                                 " of a gadget unplugged from " + udcName() + " never went");
+    }
     writeFile(m_root + "/UDC", udcName());
     m_plugged = true;
 }
@@ -194,20 +203,24 @@ std::string UsbGadget::waitForHidg(std::chrono::milliseconds limit) const {
     });
 }
 
-std::string UsbGadget::findHidraw() const {
+std::string UsbGadget::hidrawEntry() const {
     const std::string controller = "/dummy_hcd." + std::to_string(m_config.udcIndex) + "/";
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/sys/class/hidraw", error)) {
         const fs::path real = fs::canonical(entry.path(), error);
-        if (error || real.string().find(controller) == std::string::npos) {
-            continue;
-        }
-        std::string node = "/dev/" + entry.path().filename().string();
-        if (fs::exists(node)) {
-            return node;
+        if (!error && real.string().find(controller) != std::string::npos) {
+            return entry.path().filename().string();
         }
     }
     return {};
+}
+
+std::string UsbGadget::findHidraw() const {
+    const std::string entry = hidrawEntry();
+    if (entry.empty() || !fs::exists("/dev/" + entry)) {
+        return {};
+    }
+    return "/dev/" + entry;
 }
 
 std::string UsbGadget::waitForHidraw(std::chrono::milliseconds limit) const {

@@ -49,6 +49,8 @@ public:
 
 private:
     std::string findHidraw() const;
+    // The name in /sys/class/hidraw of a node on this gadget's UDC, or empty.
+    std::string hidrawEntry() const;
     void remove() noexcept;
 
     GadgetConfig m_config;
