@@ -355,6 +355,8 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveOnceInOrderAcrossAKillAndAClean
     process->signal(SIGKILL);
     process->wait(10s);
     taken = logged(topic);
+    // A reading is logged just before its commit: the kill may have come between the two.
+    const std::string lastBeforeKill = taken.back();
     auto successor = publisher(1, conf, {}, "successor.log");
     ASSERT_TRUE(waitFor([&] { return logged(topic, "successor.log").size() >= 3; }, LIMIT));
     ASSERT_TRUE(m_broker->start());
@@ -364,6 +366,9 @@ TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveOnceInOrderAcrossAKillAndAClean
         [&] { return firstArrivals(readingsOf(*live, base)).size() >= taken.size(); }, LIMIT))
         << said();
     arrived = firstArrivals(readingsOf(*live, base));
+    if (std::find(arrived.begin(), arrived.end(), lastBeforeKill) == arrived.end()) {
+        taken.erase(std::find(taken.begin(), taken.end(), lastBeforeKill));
+    }
     arrived.resize(taken.size());
     EXPECT_EQ(arrived, taken);
     EXPECT_NE(said().find("readings of an earlier run are still to be delivered"),
@@ -637,7 +642,8 @@ TEST_F(MqttBroker, TwoPublishersOfOneClientIdSayTheTakeoverAndBackOff) {
              at = err.find("lost the connection", at + 1)) {
             ++lost;
         }
-        EXPECT_LE(lost, 2U) << "the losses before it was known: " << err;
+        // Two brief ones, and the first connection, long when the twin started late.
+        EXPECT_LE(lost, 3U) << "the losses before it was known: " << err;
     }
 }
 
