@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,7 +126,10 @@ private:
     void rediscover();
     void sendAvailability();
     void setAvailability(const std::string& location, bool online);
-    void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status);
+    // `always`: even when the broker holds the same from an earlier run (Home Assistant asks).
+    void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status,
+                       bool always = false);
+    void discoveryDelivered(int token);
     std::optional<int> publish(const std::string& topic, const std::string& payload, bool retained,
                                bool expires);
     void pump();
@@ -151,7 +155,16 @@ private:
     std::map<std::string, Tracked> m_tracked;  // by location
     std::map<std::string, bool> m_available;   // what each controller's status topic says
     std::map<std::string, bool> m_announced;   // what the broker holds of it
+    // A discovery sent and not yet acknowledged whole: once it is, the store remembers its
+    // digest, so that a later run on a session the broker kept does not send it again.
+    struct DiscoverySent {
+        std::string digest;
+        std::set<int> tokens;  // not acknowledged yet
+        bool whole = true;     // every message of it was taken
+    };
+    std::map<std::string, DiscoverySent> m_discoverySent;  // by location
     bool m_connected = false;
+    bool m_resumed = false;    // the connection goes on a session the broker kept
     bool m_cleanNext = false;  // the next connection starts a clean session
     int m_attempts = 0;
     Steady::time_point m_upSince{};

@@ -624,6 +624,35 @@ TEST_F(Publishing, AvailabilityIsRetainedAndSentOnlyWhenTheBrokerHoldsAnotherOne
     }
 }
 
+TEST_F(Publishing, ARunOnASessionTheBrokerKeptSendsNoDiscoveryItAlreadyHolds) {
+    char made[] = "/tmp/ostrel-core-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    folder = made;
+    struct Run {
+        const char* steps;  // one run of the publisher on the same store, ended with E
+        std::size_t discoveries;
+    };
+    for (const Run& r : {
+             Run{"C O:0 A", 1},         // the first: a clean session
+             Run{"C:1 O:0 O:1000", 0},  // the broker kept it all
+             Run{"C:1 O:0 L:x C:1 O:1000", 0},
+             Run{"C:0 O:0", 1},         // it lost our session: again, and not yet acknowledged
+             Run{"C:1 O:0 A", 1},       // so again, till it is
+             Run{"C:1 O:0 B T:0", 1},   // Home Assistant asks
+             Run{"C:1 O:0:0:22 A", 1},  // another firmware
+             Run{"C:1 O:0:0:22", 0},
+             Run{"C:1 O:0 L:x C:1 A", 2},  // lost in flight: again on the next connection
+             Run{"C:1 O:0", 0},
+         }) {
+        SCOPED_TRACE(r.steps);
+        start([](MqttConfig& config) { config.homeAssistant = true; });
+        play(std::string(r.steps) + " E");
+        EXPECT_EQ(client->on(DISCOVERY).size(), r.discoveries);
+    }
+    std::filesystem::remove_all(folder);
+    folder.clear();
+}
+
 TEST_F(Publishing, DiscoveryGoesWithTheFirstAnswerANewFirmwareAndAfterTheBirthMessage) {
     struct Case {
         double spread;  // of the 3 s
