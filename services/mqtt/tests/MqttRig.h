@@ -1,6 +1,7 @@
-// Real components for the MQTT tests and the benchmark: Debian's mosquitto on free
-// 127.0.0.1 ports with a password file and a TLS listener (a CA and certificates made with
-// openssl), mosquitto_sub as the subscriber, and processes to start, signal and kill.
+// Real components for the MQTT tests and the benchmark: Debian's mosquitto on free ports of
+// 127.0.0.1 (or of another address of the test's own) with a password file and a TLS
+// listener (a CA and certificates made with openssl), mosquitto_sub as the subscriber, and
+// processes to start, signal and kill.
 #pragma once
 
 #include <arpa/inet.h>
@@ -88,7 +89,7 @@ inline int freePort() {
 // The probe comes from PROBE_SOURCE: a broker still starting logs its connection late, and
 // its log must not count it among the connections of the program under test.
 constexpr const char* PROBE_SOURCE = "127.0.0.2";
-inline bool accepts(int port) {
+inline bool accepts(int port, const std::string& host = "127.0.0.1") {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -97,7 +98,7 @@ inline bool accepts(int port) {
         ::close(fd);
         return false;
     }
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     const bool connected =
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
@@ -191,22 +192,24 @@ inline bool run(const std::string& command) {
 }
 
 // mosquitto with a password file, a plain listener and a TLS one, and persistence: a
-// restart keeps the retained messages and the sessions, as a broker of a fleet does.
+// restart keeps the retained messages and the sessions, as a broker of a fleet does. It
+// listens on `host` (an IPv4 address), whose certificate names it.
 class Broker {
 public:
-    explicit Broker(const TempFolder& folder) : m_folder(folder) {
+    explicit Broker(const TempFolder& folder, std::string host = "127.0.0.1")
+        : m_folder(folder), m_host(std::move(host)) {
         m_port = freePort();
         m_tlsPort = freePort();
         const std::string& dir = folder.path();
-        // EC keys: quick to make. The server's certificate names 127.0.0.1.
+        // EC keys: quick to make. The server's certificate names the host.
         const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-        writeFile(dir + "/san.cnf", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+        writeFile(dir + "/san.cnf", "subjectAltName=IP:" + m_host + ",DNS:localhost\n");
         m_ready = run("cd " + dir + " && openssl req -x509 " + key +
                       "-days 2 -subj /CN=ostrel-test-ca -keyout ca.key -out ca.crt") &&
                   run("cd " + dir + " && openssl req -x509 " + key +
                       "-days 2 -subj /CN=other-ca -keyout other-ca.key -out other-ca.crt") &&
-                  run("cd " + dir + " && openssl req " + key +
-                      "-subj /CN=127.0.0.1 -keyout server.key -out server.csr") &&
+                  run("cd " + dir + " && openssl req " + key + "-subj /CN=" + m_host +
+                      " -keyout server.key -out server.csr") &&
                   run("cd " + dir +
                       " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key "
                       "-CAcreateserial -days 2 -extfile san.cnf -out server.crt") &&
@@ -237,11 +240,11 @@ public:
                       "/mosquitto.log\n"
                       "log_type all\n"
                       "listener " +
-                      std::to_string(m_port) +
-                      " 127.0.0.1\n"
+                      std::to_string(m_port) + " " + m_host +
+                      "\n"
                       "listener " +
-                      std::to_string(m_tlsPort) +
-                      " 127.0.0.1\n"
+                      std::to_string(m_tlsPort) + " " + m_host +
+                      "\n"
                       "cafile " +
                       dir +
                       "/ca.crt\n"
@@ -261,7 +264,7 @@ public:
         m_process = std::make_unique<Process>(
             std::vector<std::string>{MOSQUITTO, "-c", m_folder / "mosquitto.conf"},
             m_folder / "broker.out", m_folder / "broker.err");
-        return waitFor([&] { return accepts(m_port) && accepts(m_tlsPort); },
+        return waitFor([&] { return accepts(m_port, m_host) && accepts(m_tlsPort, m_host); },
                        std::chrono::seconds(10));
     }
     // SIGTERM: mosquitto saves its sessions and retained messages, then ends.
@@ -275,11 +278,12 @@ public:
     int port() const { return m_port; }
     int tlsPort() const { return m_tlsPort; }
     std::string log() const { return readFile(m_folder / "mosquitto.log"); }
-    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
-    std::string tlsUrl() const { return "mqtts://127.0.0.1:" + std::to_string(m_tlsPort); }
+    const std::string& host() const { return m_host; }
+    std::string url() const { return "mqtt://" + m_host + ":" + std::to_string(m_port); }
+    std::string tlsUrl() const { return "mqtts://" + m_host + ":" + std::to_string(m_tlsPort); }
     std::string credentials() const {
-        return "-h 127.0.0.1 -p " + std::to_string(m_port) + " -u " + USER + " -P '" + PASSWORD +
-               "'";
+        return "-h " + m_host + " -p " + std::to_string(m_port) + " -u " + USER + " -P '" +
+               PASSWORD + "'";
     }
     // mosquitto_pub on the plain listener.
     bool publish(const std::string& topic, const std::string& payload) const {
@@ -289,6 +293,7 @@ public:
 
 private:
     const TempFolder& m_folder;
+    const std::string m_host;
     int m_port = 0;
     int m_tlsPort = 0;
     bool m_ready = false;
@@ -311,7 +316,7 @@ public:
         : m_file(folder / (name + ".out")) {
         std::vector<std::string> argv{"/usr/bin/mosquitto_sub",
                                       "-h",
-                                      "127.0.0.1",
+                                      broker.host(),
                                       "-p",
                                       std::to_string(broker.port()),
                                       "-u",
