@@ -4,6 +4,7 @@
 // the window and the other commands. Ends on Ctrl-C (SIGINT).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,9 @@ struct MqttOptions {
     // Told every reading as it is queued and every retained message as it is sent, on the
     // publisher's thread (for tests and tools).
     std::function<void(const std::string& topic, const std::string& payload)> queued;
+    // Told the wait before each next connection attempt as it is set, on the publisher's
+    // thread (for tests and tools).
+    std::function<void(std::chrono::steady_clock::duration wait)> waits;
 };
 
 // Runs until context.interrupted: EXIT_OK then. EXIT_USAGE at once, after one line, for a

@@ -116,7 +116,9 @@ public:
               [this](const std::string& line) {
                   m_context.console.err << "ostrelctl mqtt: " << line << std::endl;
               },
-              options.queued) {}
+              options.queued) {
+        m_core.tellWaits(options.waits);
+    }
 
     int run(const MqttConfig& config, std::optional<std::string> password,
             const std::string& folder);

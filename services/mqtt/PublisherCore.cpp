@@ -318,8 +318,11 @@ void PublisherCore::scheduleReconnect() {
     // come back in the same second after a broker restart.
     const auto base = std::min<std::chrono::milliseconds>(
         LONGEST_BACKOFF, std::chrono::seconds(1) * (1 << std::min(m_attempts - 1, 6)));
-    m_reconnectAt =
-        m_clock.now() + base + std::chrono::milliseconds(m_random.between(0, base.count() / 2));
+    const auto wait = base + std::chrono::milliseconds(m_random.between(0, base.count() / 2));
+    m_reconnectAt = m_clock.now() + wait;
+    if (m_waits) {
+        m_waits(wait);
+    }
 }
 
 void PublisherCore::reportDrops(bool final) {
@@ -345,6 +348,7 @@ void PublisherCore::reportDrops(bool final) {
 void PublisherCore::connected(bool sessionPresent) {
     const bool clean = m_cleanNext;
     m_connected = true;
+    m_networkBackTold = false;
     m_upSince = m_clock.now();
     m_lastFailure.clear();
     m_outbox->forget();  // a connection of its own: nothing of the last one is in flight
@@ -456,11 +460,23 @@ void PublisherCore::networkBack() {
     if (m_connected || !m_reconnectAt) {
         return;
     }
-    const auto soon =
-        m_clock.now() + std::chrono::milliseconds(m_random.between(0, NETWORK_SPREAD.count()));
-    if (soon < *m_reconnectAt) {
-        m_reconnectAt = soon;
-        m_attempts = 0;
+    const auto now = m_clock.now();
+    const auto wait = std::chrono::milliseconds(m_random.between(0, NETWORK_SPREAD.count()));
+    if (now + wait >= *m_reconnectAt) {
+        return;
+    }
+    // Once until a connection is made: a modem whose routes flap must not fill the journal.
+    if (!m_networkBackTold) {
+        const auto backoff = std::chrono::ceil<std::chrono::seconds>(*m_reconnectAt - now);
+        m_say("the network is back: trying " + m_config.broker.text() + " again within " +
+              std::to_string(NETWORK_SPREAD.count() / 1000) + " s, not in " +
+              std::to_string(backoff.count()) + " s");
+        m_networkBackTold = true;
+    }
+    m_reconnectAt = now + wait;
+    m_attempts = 0;
+    if (m_waits) {
+        m_waits(wait);
     }
 }
 

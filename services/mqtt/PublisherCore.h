@@ -71,6 +71,7 @@ class PublisherCore {
 public:
     using Say = std::function<void(const std::string& line)>;
     using Queued = std::function<void(const std::string& topic, const std::string& payload)>;
+    using Waits = std::function<void(Steady::duration wait)>;
 
     PublisherCore(MqttConfig config, Clock& clock, Random& random, Say say, Queued queued);
     ~PublisherCore();
@@ -108,6 +109,9 @@ public:
 
     const ReadingQueue* queue() const { return m_queue.get(); }
 
+    // Told the wait before each next connection attempt as it is set (for tests and tools).
+    void tellWaits(Waits told) { m_waits = std::move(told); }
+
 private:
     struct Tracked {
         ControllerTopics topics;
@@ -144,6 +148,7 @@ private:
     Random& m_random;
     const Say m_say;
     const Queued m_queued;
+    Waits m_waits;
     const Topics m_topics;
     const Steady::duration m_period;
     const unsigned m_expirySeconds;
@@ -172,6 +177,7 @@ private:
     bool m_takeoverTold = false;
     int m_briefLosses = 0;  // connections in a row lost soon after they were made
     bool m_foreignTold = false;
+    bool m_networkBackTold = false;  // since the last connection
     std::optional<Steady::time_point> m_reconnectAt;
     std::optional<Steady::time_point> m_discoveryAt;
     std::uint64_t m_droppedTold = 0;

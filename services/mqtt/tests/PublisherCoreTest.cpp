@@ -292,6 +292,10 @@ TEST_F(Publishing, TriesAgainWithABackoffThatOnlyAGoodConnectionOrTheNetworkStar
         SCOPED_TRACE(c.events);
         random.fraction = c.jitter;
         start();
+        std::vector<long long> told;
+        core->tellWaits([&told](Steady::duration wait) {
+            told.push_back(std::chrono::duration_cast<ms>(wait).count());
+        });
         std::vector<long long> expected{begun};  // the first at once
         auto wait = c.waits.begin();
         for (const char* e = c.events; *e != '\0'; ++e) {
@@ -313,6 +317,7 @@ TEST_F(Publishing, TriesAgainWithABackoffThatOnlyAGoodConnectionOrTheNetworkStar
             EXPECT_FALSE(core->nextDue());
         }
         EXPECT_EQ(client->connects, expected);
+        EXPECT_EQ(told, c.waits);
     }
 }
 
@@ -521,6 +526,13 @@ TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
                   {first, "cannot send a message on " + PUBLISHER + ": full",
                    "cannot send a message on " + STATE + ": full"}},
              Case{"O:0 O:100 E", {"2 readings not delivered yet are lost (no store: memory only)"}},
+             // Said once until a connection, however often the routes change meanwhile;
+             // not at all when the next attempt is sooner anyway.
+             Case{
+                 "F:no N N T:1000 F:no N C:1 L:x N T:1000 N",
+                 {"cannot connect to " + BROKER + ": no" + retry,
+                  "the network is back: trying " + BROKER + " again within 3 s, not in 1 s", first,
+                  lost, "the network is back: trying " + BROKER + " again within 3 s, not in 1 s"}},
              Case{"C:1 G:x/# G:y",
                   {first,
                    "the broker sends this client messages on x/#, which it never subscribed "

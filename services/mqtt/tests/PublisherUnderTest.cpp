@@ -3,7 +3,8 @@
 // --simulated=N [--device SEL] [--timeout MS] mqtt --config FILE` will call it.
 //   mqtt_publisher_under_test N CONFIG [--device SEL] [--timeout MS] [--silent K]
 //                             [--log FILE] [--state DIR]
-// Every message queued goes to the log file as "TOPIC PAYLOAD". SIGUSR1 unplugs sim-2;
+// Every message queued goes to the log file as "TOPIC PAYLOAD", and the wait before each next
+// connection attempt as "next-attempt-ms MS" (no topic of the publisher's). SIGUSR1 unplugs sim-2;
 // SIGUSR2 changes sim-1's state and a flag bit; SIGINT and SIGTERM end it cleanly.
 #include <csignal>
 #include <cstdlib>
@@ -87,6 +88,11 @@ int main(int argc, char* argv[]) {
         logFile.open(log, std::ios::app);
         options.queued = [&logFile](const std::string& topic, const std::string& payload) {
             logFile << topic << ' ' << payload << std::endl;
+        };
+        options.waits = [&logFile](std::chrono::steady_clock::duration wait) {
+            logFile << "next-attempt-ms "
+                    << std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()
+                    << std::endl;
         };
     }
     std::signal(SIGINT, onStop);
