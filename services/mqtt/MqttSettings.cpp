@@ -178,8 +178,8 @@ constexpr std::array SETTINGS{
                     return number(v, 0, false, 8760, config.bufferHours, "a number of hours");
                 }},
     MqttSetting{"buffer_mb",
-                "the most megabytes of readings the buffer holds, on disk and in memory "
-                "(1 to 4096); the oldest are dropped, and counted, beyond",
+                "the most megabytes the buffer takes, on disk (the store's log included) and "
+                "in memory (1 to 4096); the oldest are dropped, and counted, beyond",
                 "16", true,
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return number(v, 1, true, 4096, config.bufferMegabytes, "a number of MB");

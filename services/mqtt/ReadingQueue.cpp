@@ -18,9 +18,13 @@ constexpr int APPLICATION_ID = 0x4F535451;
 constexpr int SCHEMA_VERSION = 1;
 // Beside each payload: its id, location and the row's own bytes.
 constexpr std::uint64_t ROW_OVERHEAD = 32;
-// The write-ahead log keeps this size once grown, so that after a checkpoint its blocks are
-// written again instead of asked of a disk that may be full.
-constexpr const char* WAL_LIMIT = "PRAGMA journal_size_limit = 4194304";
+// The write-ahead log and its index take their room of the bound of bytes, an eighth of it and
+// at most 4 MB, so that the store on disk stays within buffer_mb, however small.
+constexpr std::uint64_t LONGEST_LOG = 4ull << 20;
+constexpr std::uint64_t LOG_SHARE = 8;
+// A frame of the log: a page and its header; the log's index beside it (-shm).
+constexpr std::uint64_t FRAME_HEADER = 24;
+constexpr std::uint64_t LOG_INDEX = 32 * 1024;
 
 struct Statement {
     sqlite3_stmt* handle = nullptr;
@@ -53,7 +57,7 @@ std::string stamp() {
 }  // namespace
 
 ReadingQueue::ReadingQueue(const std::string& folder, Limits limits, Say say)
-    : m_limits(limits), m_say(std::move(say)) {
+    : m_limits(limits), m_say(std::move(say)), m_readingBytes(limits.bytes) {
     if (folder.empty()) {
         return;
     }
@@ -148,7 +152,7 @@ bool ReadingQueue::ours() {
             writeFailed(sqlite3_errmsg(m_db));
             return true;  // new and empty: it is tried again with the next reading
         }
-        exec(WAL_LIMIT);
+        limitLog();
         return true;
     }
     if (application != APPLICATION_ID) {
@@ -163,9 +167,29 @@ bool ReadingQueue::ours() {
     }
     if (!m_readOnly) {
         exec("PRAGMA synchronous = FULL");
-        exec(WAL_LIMIT);
+        limitLog();
     }
     return true;
+}
+
+// The log is checkpointed into the store when it fills half of what its index leaves of its
+// room (the other half for the transaction that crosses that line), and keeps that size once
+// grown, so that after a checkpoint its blocks are written again instead of asked of a disk
+// that may be full.
+void ReadingQueue::limitLog() {
+    const std::uint64_t room = std::min(LONGEST_LOG, m_limits.bytes / LOG_SHARE);
+    std::uint64_t page = 4096;
+    {
+        Statement size(m_db, "PRAGMA page_size");
+        if (size && sqlite3_step(size.handle) == SQLITE_ROW) {
+            page = static_cast<std::uint64_t>(sqlite3_column_int64(size.handle, 0));
+        }
+    }
+    const std::uint64_t log = room > LOG_INDEX ? (room - LOG_INDEX) / 2 : 0;
+    const std::uint64_t frames = std::max<std::uint64_t>(1, log / (page + FRAME_HEADER));
+    exec(("PRAGMA journal_size_limit = " + std::to_string(frames * (page + FRAME_HEADER))).c_str());
+    exec(("PRAGMA wal_autocheckpoint = " + std::to_string(frames)).c_str());
+    m_readingBytes = m_limits.bytes - room;
 }
 
 void ReadingQueue::setAside(const std::string& why) {
@@ -203,7 +227,7 @@ void ReadingQueue::load() {
     }
     m_restored = m_entries.size();
     // A smaller bound than the last run's: the oldest go now.
-    while (m_entries.size() > m_limits.readings || m_bytes > m_limits.bytes) {
+    while (m_entries.size() > m_limits.readings || m_bytes > m_readingBytes) {
         dropOldest();
     }
     if (m_readOnly) {
@@ -300,7 +324,7 @@ void ReadingQueue::push(const std::string& location, std::string payload) {
     m_bytes += bytesOf(entry);
     m_entries.push_back(std::move(entry));
     while (m_entries.size() > 1 &&
-           (m_entries.size() > m_limits.readings || m_bytes > m_limits.bytes)) {
+           (m_entries.size() > m_limits.readings || m_bytes > m_readingBytes)) {
         dropOldest();
     }
     flush();

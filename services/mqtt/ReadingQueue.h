@@ -72,6 +72,7 @@ public:
 private:
     bool open(const std::string& file);
     bool ours();
+    void limitLog();
     void setAside(const std::string& why);
     void load();
     bool flush();
@@ -82,6 +83,7 @@ private:
 
     Limits m_limits;
     Say m_say;
+    std::uint64_t m_readingBytes;  // of the bound of bytes, what the readings may take
     std::string m_path;
     sqlite3* m_db = nullptr;
     bool m_readOnly = false;
