@@ -338,9 +338,13 @@ void PublisherCore::reportDrops(bool final) {
         }
         return;
     }
+    // Both bounds: the count is not what it holds when the megabytes filled first.
+    std::ostringstream megabytes;
+    megabytes << m_config.bufferMegabytes;
     m_say(std::to_string(dropped - m_droppedTold) +
           " readings dropped while the broker was unreachable (the buffer holds " +
-          std::to_string(m_queue->limit()) + "; the oldest went first)");
+          std::to_string(m_queue->limit()) + " readings or " + megabytes.str() +
+          " MB; the oldest went first)");
     m_droppedTold = dropped;
     m_fullTold = false;
 }

@@ -520,8 +520,8 @@ TEST_F(Publishing, SaysTheStartEachNewReasonATakeoverAFullBufferAndTheEnd) {
              Case{"O:0 O:100 O:200 O:300 O:400 O:500 O:600 O:700 O:800 O:900 O:1000 O:1100 "
                   "O:1200 O:1300 O:1400 O:1500 O:1600 O:1700 O:1800 O:1900 T:2000 C:1",
                   {full, first,
-                   "2 readings dropped while the broker was unreachable (the buffer holds 18; "
-                   "the oldest went first)"}},
+                   "2 readings dropped while the broker was unreachable (the buffer holds 18 "
+                   "readings or 16 MB; the oldest went first)"}},
              Case{"Q:full C:1 Q: O:0 Q:full O:100:1",
                   {first, "cannot send a message on " + PUBLISHER + ": full",
                    "cannot send a message on " + STATE + ": full"}},
