@@ -53,6 +53,8 @@ public:
     void remove(const std::vector<std::int64_t>& ids);
 
     std::size_t size() const { return m_entries.size(); }
+    // What the readings held count against the bound of bytes.
+    std::uint64_t bytes() const { return m_bytes; }
     // Held but not committed: lost if the program ends before the store takes them.
     std::size_t unkept() const;
     // Delivered, but still in the store (it could not be written): sent again at the next

@@ -1,8 +1,9 @@
 // The publisher's decisions on a client and a clock of the test's own, in milliseconds: when it
 // tries again, which readings are published and where, what waits in the queue until the
-// broker acknowledges it, the sessions it starts clean, the discovery after Home Assistant's
-// birth message, and what it says of all that.
+// broker acknowledges it (a week of it, too), the sessions it starts clean, the discovery after
+// Home Assistant's birth message, and what it says of all that.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "core/context/Context.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
 #include "services/mqtt/PublisherCore.h"
@@ -143,6 +145,17 @@ Lines timesIn(const std::string& payload) {
     return times;
 }
 
+// The whole reading times in `payload`.
+Lines stampsIn(const std::string& payload) {
+    Lines stamps;
+    for (auto at = payload.find("\"time\":\""); at != std::string::npos;
+         at = payload.find("\"time\":\"", at + 1)) {
+        const auto from = at + 8;
+        stamps.push_back(payload.substr(from, payload.find('"', from) - from));
+    }
+    return stamps;
+}
+
 class Publishing : public ::testing::Test {
 protected:
     // One controller, sim-1, every 10 s, by interval, the queue in memory; `tweak` changes that.
@@ -239,7 +252,7 @@ protected:
         reading.answer = step[0] == 'O'   ? Answer::Ok
                          : step[0] == 'S' ? Answer::Silent
                                           : Answer::Lost;
-        reading.taken = Wall::time_point{} + 1000h + ms(at);
+        reading.taken = takenAt(at);
         int change = 0, counts = 0;
         unsigned firmware = 0x21;
         std::sscanf(step.c_str(), "%*c:%*d:%d:%x:%d", &change, &firmware, &counts);
@@ -251,6 +264,19 @@ protected:
         reading.texts = ctl::statusTexts(table, reading.status);
         clock.sleepFor(ms(begun + at - clock.at()));
         core->handle({Event::Kind::Reading, reading, {}});
+    }
+    // The wall clock's time at MS since the start.
+    Wall::time_point takenAt(long long at) const { return Wall::time_point{} + 1000h + ms(at); }
+    // The whole times of the readings published on the state and the history, in the order sent.
+    Lines stamps() const {
+        Lines all;
+        for (const Sent& sent : client->sent) {
+            if (sent.topic == STATE || sent.topic == HISTORY) {
+                const Lines in = stampsIn(sent.payload);
+                all.insert(all.end(), in.begin(), in.end());
+            }
+        }
+        return all;
     }
     // The times of the readings published on `topic`, message by message.
     std::vector<Lines> published(const std::string& topic) const {
@@ -702,6 +728,136 @@ TEST_F(Publishing, DiscoveryGoesWithTheFirstAnswerANewFirmwareAndAfterTheBirthMe
     EXPECT_FALSE(core->subscribed("ostrel/#"));
     start();
     EXPECT_FALSE(core->isBirth("homeassistant/status", "online")) << "without Home Assistant";
+}
+
+// What SQLite has of the store in `file`: its pages, those of them free, and its bytes on disk
+// with its write-ahead log and the log's index.
+struct OnDisk {
+    long long pages = -1, free = -1;
+    std::uintmax_t bytes = 0;
+};
+OnDisk onDisk(const std::string& file) {
+    OnDisk disk;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        for (auto [pragma, into] : {std::pair{"PRAGMA page_count", &disk.pages},
+                                    std::pair{"PRAGMA freelist_count", &disk.free}}) {
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db, pragma, -1, &statement, nullptr) == SQLITE_OK &&
+                sqlite3_step(statement) == SQLITE_ROW) {
+                *into = sqlite3_column_int64(statement, 0);
+            }
+            sqlite3_finalize(statement);
+        }
+    }
+    sqlite3_close(db);
+    std::error_code error;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const auto size = std::filesystem::file_size(file + suffix, error);
+        disk.bytes += error ? 0 : size;
+    }
+    return disk;
+}
+
+TEST_F(Publishing, AWeekOfflineKeepsTheBoundOnDiskAndInMemoryAndSendsTheSurvivorsOnce) {
+    // Every reading is a durable commit: on tmpfs, so that a week takes seconds.
+    const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    std::string made = base + "/ostrel-week-XXXXXX";
+    ASSERT_NE(mkdtemp(made.data()), nullptr);
+    folder = made;
+    constexpr long long MINUTE = 60000, DAY = 24 * 60 * MINUTE, WEEK = 7 * DAY;
+    struct Case {
+        const char* what;
+        double hours, megabytes;
+    };
+    for (const Case& c : {
+             Case{"a day of readings", 24, 16},
+             Case{"a megabyte", 168, 1},
+         }) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        start([&](MqttConfig& config) {
+            config.intervalSeconds = 60;  // a reading a minute, each one published
+            config.bufferHours = c.hours;
+            config.bufferMegabytes = c.megabytes;
+        });
+        const ReadingQueue& queue = *core->queue();
+        const std::uint64_t bound = static_cast<std::uint64_t>(c.megabytes * 1024 * 1024);
+        std::vector<OnDisk> days;
+        std::vector<std::size_t> held;
+        std::size_t attempts = 0;
+        for (long long at = 0; at < WEEK; at += MINUTE) {
+            play("O:" + std::to_string(at) + " T:" + std::to_string(at));
+            if (client->connects.size() > attempts) {
+                attempts = client->connects.size();
+                play("F:unreachable");
+            }
+            ASSERT_LE(queue.size(), queue.limit());
+            ASSERT_LE(queue.bytes(), bound);
+            if ((at + MINUTE) % DAY == 0) {
+                days.push_back(onDisk(queue.path()));
+                held.push_back(queue.size());
+                EXPECT_EQ(queue.unkept(), 0U);
+                EXPECT_EQ(queue.undeleted(), 0U);
+                std::printf(
+                    "[ figures  ] %s, day %zu: %zu readings, %llu bytes held; "
+                    "%lld pages, %lld free, %ju bytes on disk\n",
+                    c.what, days.size(), queue.size(),
+                    static_cast<unsigned long long>(queue.bytes()), days.back().pages,
+                    days.back().free, days.back().bytes);
+            }
+        }
+        // Full within three days, then flat: the store reuses what the dropped readings freed,
+        // and the log is checkpointed before it outgrows its share.
+        for (std::size_t day = 0; day < days.size(); ++day) {
+            EXPECT_LE(days[day].bytes, bound) << day;
+            if (day >= 2) {
+                EXPECT_EQ(held[day], held[2]) << day;
+                EXPECT_EQ(days[day].pages, days[2].pages) << day;
+                EXPECT_LE(days[day].free, 4) << day;
+            }
+        }
+        EXPECT_TRUE(client->sent.empty());
+        const std::string full = "the buffer is full (" + std::to_string(queue.limit()) +
+                                 " readings or its megabytes): the oldest are dropped to make room";
+        EXPECT_EQ(said, (Lines{said.front(),
+                               "cannot connect to " + BROKER +
+                                   ": unreachable; trying again, less often each time (at most "
+                                   "90 s apart)",
+                               full}));
+
+        // Back: what the buffer held goes, the oldest first, once each, and the drops are told.
+        const std::size_t survivors = queue.size();
+        const std::uint64_t dropped = static_cast<std::uint64_t>(WEEK / MINUTE) - survivors;
+        EXPECT_EQ(queue.dropped(), dropped);
+        play("C");
+        for (int round = 0; round < 100 && queue.size() > 0; ++round) {
+            play("A");
+        }
+        Lines expected;
+        for (long long at = WEEK - static_cast<long long>(survivors) * MINUTE; at < WEEK;
+             at += MINUTE) {
+            expected.push_back(ctl::utcText(takenAt(at), true));
+        }
+        EXPECT_EQ(stamps(), expected);
+        EXPECT_EQ(queue.size(), 0U);
+        play("E");  // with nothing left to say of what stays undelivered
+        std::ostringstream megabytes;
+        megabytes << c.megabytes;
+        EXPECT_EQ(
+            Lines(said.begin() + 3, said.end()),
+            (Lines{"connected to " + BROKER + " (a clean session, the first of this configuration)",
+                   std::to_string(dropped) +
+                       " readings dropped while the broker was unreachable (the buffer "
+                       "holds " +
+                       std::to_string(queue.limit()) + " readings or " + megabytes.str() +
+                       " MB; the oldest went first)"}));
+        start([&](MqttConfig& config) { config.bufferHours = c.hours; });
+        EXPECT_EQ(core->queue()->restored(), 0U) << "nothing goes twice";
+    }
+    core.reset();
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
