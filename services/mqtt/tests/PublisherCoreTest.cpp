@@ -1,7 +1,8 @@
 // The publisher's decisions on a client and a clock of the test's own, in milliseconds: when it
 // tries again, which readings are published and where, what waits in the queue until the
 // broker acknowledges it (a week of it, too), the sessions it starts clean, the discovery after
-// Home Assistant's birth message, and what it says of all that.
+// Home Assistant's birth message, a wall clock set back or forward, and what it says of all
+// that.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -169,6 +170,7 @@ protected:
             tweak(config);
         }
         said.clear();
+        wallShift = {};
         core.reset();
         core = std::make_unique<PublisherCore>(
             config, clock, random, [this](const std::string& line) { said.push_back(line); },
@@ -192,7 +194,8 @@ protected:
     // message never subscribed to, B Home Assistant's birth message, Q:WHY messages refused (Q:
     // accepted again), U sim-1 unplugged, E the end; T:MS the clock at MS since the start, then
     // tick; O:MS[:CHANGE[:FIRMWARE[:COUNTS]]], S:MS and X:MS sim-1 answered, was silent or was
-    // lost, taken at MS, its state moved by CHANGE, its input voltage by COUNTS.
+    // lost, taken at MS, its state moved by CHANGE, its input voltage by COUNTS; W:MS the wall
+    // clock (the readings' time, not the steady clock) set forward by MS, back when negative.
     void play(const std::string& steps) {
         std::istringstream words(steps);
         for (std::string step; words >> step;) {
@@ -242,6 +245,9 @@ protected:
                     clock.sleepFor(ms(begun + n - clock.at()));
                     core->tick();
                     break;
+                case 'W':
+                    wallShift += ms(n);
+                    break;
                 default:
                     answer(step, n);
             }
@@ -263,10 +269,13 @@ protected:
         ParamTable table;
         reading.texts = ctl::statusTexts(table, reading.status);
         clock.sleepFor(ms(begun + at - clock.at()));
+        ownTime[ctl::utcText(takenAt(at) - wallShift, true)] = ctl::utcText(reading.taken, true);
         core->handle({Event::Kind::Reading, reading, {}});
     }
     // The wall clock's time at MS since the start.
-    Wall::time_point takenAt(long long at) const { return Wall::time_point{} + 1000h + ms(at); }
+    Wall::time_point takenAt(long long at) const {
+        return Wall::time_point{} + 1000h + ms(at) + wallShift;
+    }
     // The whole times of the readings published on the state and the history, in the order sent.
     Lines stamps() const {
         Lines all;
@@ -289,6 +298,8 @@ protected:
 
     FakeClock clock;
     long long begun = 0;  // when start() was
+    Wall::duration wallShift{};
+    std::map<std::string, std::string> ownTime;  // of each reading: its time after W, by before
     FakeRandom random;
     NoListener listener;
     int controllers = 1;
@@ -856,6 +867,93 @@ TEST_F(Publishing, AWeekOfflineKeepsTheBoundOnDiskAndInMemoryAndSendsTheSurvivor
         start([&](MqttConfig& config) { config.bufferHours = c.hours; });
         EXPECT_EQ(core->queue()->restored(), 0U) << "nothing goes twice";
     }
+    core.reset();
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(Publishing, AWallClockSetBackOrForwardMovesNoReadingDecidesNothingAndDropsNothing) {
+    constexpr const char* BACK = "W:-3600000";  // an hour
+    constexpr const char* ON = "W:90000000";    // a day and an hour: NTP corrects the RTC
+    struct Case {
+        const char* what;
+        bool byException;
+        double interval, hours;  // the buffer: hours of readings at the interval
+        std::string steps;
+        std::uint64_t dropped;
+    };
+    // Deadband 0.5 V, heartbeat 60 s, as above; 18 readings in the buffer at 0.1 s.
+    for (const Case& c : {
+             Case{"by exception, online", true, 10, 24,
+                  std::string("C O:0 A O:1000:0:21:1 A ") + BACK + " O:30000:0:21:1 A O:59600 A " +
+                      ON + " O:61000:0:21:5 A O:62000:1 A " + BACK + " O:70000 A O:119700 A",
+                  0},
+             Case{"by exception, buffered", true, 10, 24,
+                  std::string("O:0 O:1000:0:21:1 ") + ON + " O:30000:0:21:1 O:59600 " + BACK + " " +
+                      BACK + " O:61000:0:21:5 O:62000:1 O:70000 O:119700 C A A",
+                  0},
+             Case{"by interval, buffered across both", false, 10, 24,
+                  std::string("O:0 O:10000 ") + BACK + " O:20000 O:30000 " + ON +
+                      " O:40000 O:50000 " + BACK + " O:60000 C A A",
+                  0},
+             // A day forward drops nothing as too old: the buffer is counted, not dated...
+             Case{"forward, a full buffer", false, 0.1, 0.0005,
+                  "O:0 O:100 O:200 " + std::string(ON) +
+                      " O:300 O:400 O:500 O:600 O:700 O:800 O:900 O:1000 O:1100 O:1200 O:1300 "
+                      "O:1400 O:1500 O:1600 O:1700 C A A",
+                  0},
+             // ...and an hour back keeps no more than it holds.
+             Case{"back, beyond the buffer", false, 0.1, 0.0005,
+                  "O:0 O:100 O:200 O:300 O:400 O:500 O:600 O:700 O:800 O:900 " + std::string(BACK) +
+                      " O:1000 O:1100 O:1200 O:1300 O:1400 O:1500 O:1600 O:1700 O:1800 O:1900 "
+                      "O:2000 O:2100 C A A",
+                  4},
+         }) {
+        SCOPED_TRACE(c.what);
+        const auto tweak = [&](MqttConfig& config) {
+            config.byException = c.byException;
+            config.heartbeatSeconds = 60;
+            config.intervalSeconds = c.interval;
+            config.bufferHours = c.hours;
+        };
+        // The same steps with a wall clock that never jumps: what is published, and when.
+        std::string steady;
+        std::istringstream words(c.steps);
+        for (std::string step; words >> step;) {
+            steady += step[0] == 'W' ? "" : step + " ";
+        }
+        start(tweak);
+        play(steady);
+        Lines expected = stamps();
+        ASSERT_FALSE(expected.empty());
+        start(tweak);
+        ownTime.clear();
+        play(c.steps);
+        // The same readings, in the order taken, each with its own time.
+        for (std::string& stamp : expected) {
+            stamp = ownTime.at(stamp);
+        }
+        EXPECT_EQ(stamps(), expected);
+        EXPECT_EQ(core->queue()->size(), 0U);
+        EXPECT_EQ(core->queue()->dropped(), c.dropped);
+    }
+
+    // An earlier run's readings, taken while the clock was a day ahead (and set back an hour
+    // between them), go first, in the order taken, before this run's, which the corrected
+    // clock dates earlier.
+    char made[] = "/tmp/ostrel-jump-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    folder = made;
+    start();
+    ownTime.clear();
+    play(std::string(ON) + " O:0 " + BACK + " O:10000 E");
+    const Lines earlier = {ownTime.begin()->second, std::next(ownTime.begin())->second};
+    ASSERT_GT(earlier[0], earlier[1]);
+    start();
+    ownTime.clear();
+    play("O:20000 O:30000 C A A");
+    EXPECT_EQ(stamps(), (Lines{earlier[0], earlier[1], ownTime.begin()->second,
+                               std::next(ownTime.begin())->second}));
+    EXPECT_EQ(core->queue()->size(), 0U);
     core.reset();
     std::filesystem::remove_all(folder);
 }
