@@ -219,8 +219,9 @@ protected:
                     core->handle({K::ConnectionLost, {}, "taken", 0x8E});
                     break;
                 case 'A':
-                    for (const Sent& sent : client->sent) {
-                        core->handle({K::Delivered, {}, {}, sent.token});
+                    // By index: each acknowledgement may send more, which grows the list.
+                    for (std::size_t i = 0, sent = client->sent.size(); i < sent; ++i) {
+                        core->handle({K::Delivered, {}, {}, client->sent[i].token});
                     }
                     break;
                 case 'N':
