@@ -18,10 +18,11 @@ constexpr int APPLICATION_ID = 0x4F535451;
 constexpr int SCHEMA_VERSION = 1;
 // Beside each payload: its id, location and the row's own bytes.
 constexpr std::uint64_t ROW_OVERHEAD = 32;
-// The write-ahead log and its index take their room of the bound of bytes, an eighth of it and
-// at most 4 MB, so that the store on disk stays within buffer_mb, however small.
+// An eighth of the bound of bytes is not the readings': it is the room of the write-ahead log
+// (at most 4 MB of it), its index and what the pages take beyond the bytes counted (a leaf is
+// not filled to the last byte), so that the store on disk stays within buffer_mb.
 constexpr std::uint64_t LONGEST_LOG = 4ull << 20;
-constexpr std::uint64_t LOG_SHARE = 8;
+constexpr std::uint64_t STORE_SHARE = 8;
 // A frame of the log: a page and its header; the log's index beside it (-shm).
 constexpr std::uint64_t FRAME_HEADER = 24;
 constexpr std::uint64_t LOG_INDEX = 32 * 1024;
@@ -52,6 +53,14 @@ std::string stamp() {
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;
+}
+
+// An integer a pragma answers; 0 when it does not.
+std::int64_t pragma(sqlite3* db, const char* sql) {
+    Statement statement(db, sql);
+    return statement && sqlite3_step(statement.handle) == SQLITE_ROW
+               ? sqlite3_column_int64(statement.handle, 0)
+               : 0;
 }
 
 }  // namespace
@@ -172,20 +181,15 @@ bool ReadingQueue::ours() {
     return true;
 }
 
-// The log is checkpointed into the store when it fills half of what its index leaves of its
-// room (the other half for the transaction that crosses that line), and keeps that size once
-// grown, so that after a checkpoint its blocks are written again instead of asked of a disk
-// that may be full.
+// The log is checkpointed into the store when it fills a quarter of what its index leaves of
+// the room (a quarter more for the transaction that crosses that line, the rest for the pages),
+// and keeps that size once grown, so that after a checkpoint its blocks are written again
+// instead of asked of a disk that may be full.
 void ReadingQueue::limitLog() {
-    const std::uint64_t room = std::min(LONGEST_LOG, m_limits.bytes / LOG_SHARE);
-    std::uint64_t page = 4096;
-    {
-        Statement size(m_db, "PRAGMA page_size");
-        if (size && sqlite3_step(size.handle) == SQLITE_ROW) {
-            page = static_cast<std::uint64_t>(sqlite3_column_int64(size.handle, 0));
-        }
-    }
-    const std::uint64_t log = room > LOG_INDEX ? (room - LOG_INDEX) / 2 : 0;
+    const std::uint64_t room = m_limits.bytes / STORE_SHARE;
+    const std::uint64_t page =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(512, pragma(m_db, "PRAGMA page_size")));
+    const std::uint64_t log = room > LOG_INDEX ? std::min(LONGEST_LOG, (room - LOG_INDEX) / 4) : 0;
     const std::uint64_t frames = std::max<std::uint64_t>(1, log / (page + FRAME_HEADER));
     exec(("PRAGMA journal_size_limit = " + std::to_string(frames * (page + FRAME_HEADER))).c_str());
     exec(("PRAGMA wal_autocheckpoint = " + std::to_string(frames)).c_str());
@@ -214,16 +218,18 @@ void ReadingQueue::load() {
     if (m_db == nullptr) {
         return;
     }
-    Statement rows(m_db, "SELECT id, location, payload FROM readings ORDER BY id");
-    while (rows && sqlite3_step(rows.handle) == SQLITE_ROW) {
-        QueuedReading entry;
-        entry.id = sqlite3_column_int64(rows.handle, 0);
-        entry.location = columnText(rows.handle, 1);
-        entry.payload = columnText(rows.handle, 2);
-        entry.kept = true;
-        m_bytes += bytesOf(entry);
-        m_nextId = std::max(m_nextId, entry.id + 1);
-        m_entries.push_back(std::move(entry));
+    {
+        Statement rows(m_db, "SELECT id, location, payload FROM readings ORDER BY id");
+        while (rows && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            QueuedReading entry;
+            entry.id = sqlite3_column_int64(rows.handle, 0);
+            entry.location = columnText(rows.handle, 1);
+            entry.payload = columnText(rows.handle, 2);
+            entry.kept = true;
+            m_bytes += bytesOf(entry);
+            m_nextId = std::max(m_nextId, entry.id + 1);
+            m_entries.push_back(std::move(entry));
+        }
     }
     m_restored = m_entries.size();
     // A smaller bound than the last run's: the oldest go now.
@@ -232,7 +238,25 @@ void ReadingQueue::load() {
     }
     if (m_readOnly) {
         writeFailed("the folder is read-only");
+        return;
     }
+    shrink();
+}
+
+// A store left larger than this bound (by a larger buffer_mb, or by the log of an earlier
+// version): the dropped readings go now, the pages they freed go back to the disk once, and
+// the log is emptied into the store, so that the folder is within the bound from the start.
+// A VACUUM or checkpoint that fails (a full disk) leaves the store as it was.
+void ReadingQueue::shrink() {
+    if (!m_undeleted.empty() && !flush()) {
+        return;
+    }
+    const std::int64_t page = pragma(m_db, "PRAGMA page_size");
+    const std::int64_t free = pragma(m_db, "PRAGMA freelist_count");
+    if (free * page > static_cast<std::int64_t>(m_limits.bytes - m_readingBytes)) {
+        exec("VACUUM");
+    }
+    exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 void ReadingQueue::writeFailed(const std::string& why) {

@@ -77,6 +77,7 @@ private:
     void limitLog();
     void setAside(const std::string& why);
     void load();
+    void shrink();
     bool flush();
     bool exec(const char* sql);
     void writeFailed(const std::string& why);

@@ -169,7 +169,7 @@ TEST_F(Queue, IsBoundedByCountAndBytesTheOldestGoingFirstOnDiskToo) {
     };
     for (const Case& c : {
              Case{{3, 1 << 20}, 5, 1, {"2", "3", "4"}, 2},
-             // An eighth of the bytes is the log's.
+             // An eighth of the bytes is the store's own (its log, its pages' slack).
              Case{{100, 2 * (100 + 35) * 8 / 7 + 1}, 5, 100, {"3", "4"}, 3},
              // One reading always stays, however small the bound.
              Case{{100, 10}, 2, 100, {"1"}, 1},
@@ -189,6 +189,47 @@ TEST_F(Queue, IsBoundedByCountAndBytesTheOldestGoingFirstOnDiskToo) {
         }
         EXPECT_EQ(kept, c.kept);
     }
+}
+
+TEST_F(Queue, AStoreOfALargerBoundIsBroughtWithinASmallerOneItsLogIncluded) {
+    // Every reading is a durable commit: on tmpfs, so that a large store takes a moment.
+    if (std::filesystem::is_directory("/dev/shm")) {
+        std::filesystem::remove_all(folder);
+        std::string made = "/dev/shm/ostrel-queue-XXXXXX";
+        ASSERT_NE(mkdtemp(made.data()), nullptr);
+        folder = made;
+    }
+    const std::string file = folder + "/readings.sqlite";
+    auto onDisk = [&] {
+        std::uintmax_t bytes = 0;
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::error_code error;
+            const auto size = std::filesystem::file_size(file + suffix, error);
+            bytes += error ? 0 : size;
+        }
+        return bytes;
+    };
+    // Killed with its log grown as a bound of 4 GB lets it.
+    EXPECT_EQ(inChild([this] {
+                  auto& queue = *new ReadingQueue(folder, {100000, 4096ull << 20}, {});
+                  for (int i = 0; i < 5000; ++i) {
+                      queue.push("1-1", std::to_string(i) + std::string(300, ' '));
+                  }
+                  return queue.unkept() == 0 ? 0 : 1;
+              }),
+              0);
+    ASSERT_GT(std::filesystem::file_size(file + "-wal"), 1u << 20);
+    constexpr std::uint64_t BOUND = 1 << 20;  // the least buffer_mb
+    const auto queue = open({100000, BOUND});
+    EXPECT_EQ(queue->restored(), 5000U);
+    EXPECT_GT(queue->dropped(), 2000U);
+    EXPECT_LE(onDisk(), BOUND);
+    for (int i = 0; i < 4000; ++i) {
+        queue->push("1-1", "new " + std::to_string(i) + std::string(300, ' '));
+        ASSERT_LE(onDisk(), BOUND) << i;
+    }
+    EXPECT_EQ(queue->oldest(1, {}).front()->payload.rfind("new ", 0), 0U) << "the oldest went";
+    EXPECT_TRUE(said.empty()) << said.front();
 }
 
 TEST_F(Queue, WithoutAFolderEverythingIsInMemoryAndSaidToBeLost) {
