@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -36,26 +35,6 @@ constexpr int SESSION_TAKEN_OVER = 0x8E;
 // closed this soon after it was made, this many times in a row, it is most likely a twin.
 constexpr auto BRIEF_CONNECTION = std::chrono::seconds(10);
 constexpr int TWIN_LOSSES = 3;
-
-// What a discovery said, in a few bytes: FNV-1a of its topics and payloads.
-std::string digest(const std::vector<Message>& messages) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const Message& message : messages) {
-        for (const std::string* text : {&message.topic, &message.payload}) {
-            for (const char c : *text) {
-                hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-            }
-            hash = (hash ^ 0xffU) * 0x100000001b3ULL;  // 0xff is in no UTF-8 text
-        }
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
-std::string discoveryKey(const std::string& location) {
-    return "discovery " + location;
-}
 
 class SystemClock final : public Clock {
 public:
@@ -157,6 +136,7 @@ std::string PublisherCore::start(const ClientFactory& make, MqttClient::Listener
     limits.bytes = static_cast<std::uint64_t>(m_config.bufferMegabytes * 1024 * 1024);
     m_queue = std::make_unique<ReadingQueue>(folder, limits, m_say);
     m_outbox = std::make_unique<Outbox>(*m_queue, m_topics);
+    m_discoveries = std::make_unique<DiscoveryRecord>(*m_queue);
     m_cleanNext = m_queue->meta("session") != sessionKey();
 
     m_client = make(settings(std::move(password)), listener);
@@ -246,37 +226,21 @@ void PublisherCore::sendDiscovery(const std::string& location, Tracked& tracked,
     }
     tracked.discoveryOwed = false;
     const std::vector<Message> messages = discoveryMessages(m_config, m_topics, location, status);
-    DiscoverySent sent{digest(messages), {}, true};
     // A broker that kept our session kept what it retained for us: the same discovery again
     // would cost its kilobytes on every start of a vehicle's computer.
-    if (!always && m_resumed && m_queue->meta(discoveryKey(location)) == sent.digest) {
+    if (!always && m_resumed && m_discoveries->held(location, messages)) {
         return;
     }
-    // Until it is acknowledged, what the broker holds is not known.
-    m_queue->setMeta(discoveryKey(location), "");
+    std::set<int> tokens;
+    bool whole = true;
     for (const Message& message : messages) {
         if (const std::optional<int> token = publish(message.topic, message.payload, true, false)) {
-            sent.tokens.insert(*token);
+            tokens.insert(*token);
         } else {
-            sent.whole = false;
+            whole = false;
         }
     }
-    m_discoverySent[location] = std::move(sent);
-}
-
-void PublisherCore::discoveryDelivered(int token) {
-    for (auto it = m_discoverySent.begin(); it != m_discoverySent.end(); ++it) {
-        if (it->second.tokens.erase(token) == 0) {
-            continue;
-        }
-        if (it->second.tokens.empty()) {
-            if (it->second.whole) {
-                m_queue->setMeta(discoveryKey(it->first), it->second.digest);
-            }
-            m_discoverySent.erase(it);
-        }
-        return;
-    }
+    m_discoveries->sending(location, messages, std::move(tokens), whole);
 }
 
 void PublisherCore::reading(const Reading& result) {
@@ -357,13 +321,11 @@ void PublisherCore::connected(bool sessionPresent) {
     m_lastFailure.clear();
     m_outbox->forget();  // a connection of its own: nothing of the last one is in flight
     m_resumed = sessionPresent && !clean;
-    // A discovery the last connection never saw acknowledged may not have reached the broker.
-    for (const auto& [location, sent] : m_discoverySent) {
+    for (const std::string& location : m_discoveries->unacknowledged()) {
         if (const auto tracked = m_tracked.find(location); tracked != m_tracked.end()) {
             tracked->second.discoveryOwed = true;
         }
     }
-    m_discoverySent.clear();
     m_say("connected to " + m_config.broker.text() +
           (clean ? " (a clean session, the first of this configuration)" : ""));
     if (clean) {
@@ -511,7 +473,7 @@ void PublisherCore::handle(const Event& event) {
             if (m_outbox->delivered(event.code)) {
                 pump();
             } else {
-                discoveryDelivered(event.code);
+                m_discoveries->delivered(event.code);
             }
             break;
         case Event::Kind::HomeAssistantOnline:

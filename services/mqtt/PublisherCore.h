@@ -13,12 +13,12 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "core/readings/Reading.h"
 #include "core/readings/StatusJson.h"
+#include "services/mqtt/DiscoveryRecord.h"
 #include "services/mqtt/MqttClient.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
@@ -133,7 +133,6 @@ private:
     // `always`: even when the broker holds the same from an earlier run (Home Assistant asks).
     void sendDiscovery(const std::string& location, Tracked& tracked, const StatusReport& status,
                        bool always = false);
-    void discoveryDelivered(int token);
     std::optional<int> publish(const std::string& topic, const std::string& payload, bool retained,
                                bool expires);
     void pump();
@@ -155,19 +154,12 @@ private:
 
     std::unique_ptr<ReadingQueue> m_queue;
     std::unique_ptr<Outbox> m_outbox;
+    std::unique_ptr<DiscoveryRecord> m_discoveries;
     std::unique_ptr<MqttClient> m_client;
 
     std::map<std::string, Tracked> m_tracked;  // by location
     std::map<std::string, bool> m_available;   // what each controller's status topic says
     std::map<std::string, bool> m_announced;   // what the broker holds of it
-    // A discovery sent and not yet acknowledged whole: once it is, the store remembers its
-    // digest, so that a later run on a session the broker kept does not send it again.
-    struct DiscoverySent {
-        std::string digest;
-        std::set<int> tokens;  // not acknowledged yet
-        bool whole = true;     // every message of it was taken
-    };
-    std::map<std::string, DiscoverySent> m_discoverySent;  // by location
     bool m_connected = false;
     bool m_resumed = false;    // the connection goes on a session the broker kept
     bool m_cleanNext = false;  // the next connection starts a clean session
