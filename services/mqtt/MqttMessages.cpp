@@ -32,6 +32,15 @@ std::string fieldUnit(const StatusField& field) {
     return unit;
 }
 
+// The window's label as Home Assistant shows it after the device's name, which already says
+// the product: "State", not "Ostrel State".
+std::string entityName(const StatusField& field) {
+    std::string name = fieldName(field);
+    const std::string product(OSTREL_PRODUCT);
+    const std::string word = product.substr(0, product.find(' ')) + " ";
+    return name.starts_with(word) && name.size() > word.size() ? name.substr(word.size()) : name;
+}
+
 std::string valueTemplate(const std::string& key) {
     return "{{ value_json." + key + " }}";
 }
@@ -43,11 +52,13 @@ struct Component {
 
 // The entities of one controller: every status field in the table's order (a measurement
 // where it has a device class, a binary sensor for each bit of a flag register, else a
-// diagnostic), then the mode and the firmware as diagnostics.
+// diagnostic), then the mode, the firmware and the time of the last reading as diagnostics.
 std::vector<Component> components(const std::string& uniquePrefix) {
     std::vector<Component> list;
     auto add = [&](const std::string& id, json config) {
         config["uniq_id"] = uniquePrefix + "_" + id;
+        // Home Assistant's device form does not pass the shared qos on to its components.
+        config["qos"] = 1;
         list.push_back({id, std::move(config)});
     };
     auto diagnostic = [&](const std::string& id, const std::string& name, const std::string& key) {
@@ -66,11 +77,15 @@ std::vector<Component> components(const std::string& uniquePrefix) {
                          {"val_tpl", "{{ value_json." + std::string(field.key) + " // " +
                                          std::to_string(1 << bit) + " % 2 }}"},
                          {"pl_on", "1"},
-                         {"pl_off", "0"}});
+                         {"pl_off", "0"},
+                         // 48 bits a controller: there for who looks, not recorded unasked.
+                         {"en", false}});
             }
         } else if (field.deviceClass != nullptr) {
             json config{
-                {"p", "sensor"}, {"name", fieldName(field)}, {"dev_cla", field.deviceClass}};
+                {"p", "sensor"}, {"name", entityName(field)}, {"dev_cla", field.deviceClass}};
+            // As the window shows them: volts to the hundredth, whole degrees.
+            config["sug_dsp_prc"] = field.kind == FieldKind::Volts ? 2 : 0;
             if (const std::string unit = fieldUnit(field); !unit.empty()) {
                 config["unit_of_meas"] = unit;
             }
@@ -80,11 +95,17 @@ std::vector<Component> components(const std::string& uniquePrefix) {
             config["val_tpl"] = valueTemplate(field.key);
             add(field.key, std::move(config));
         } else {
-            diagnostic(field.key, fieldName(field), field.key);
+            diagnostic(field.key, entityName(field), field.key);
         }
     }
     diagnostic("mode", "Mode", "mode");
     diagnostic("firmware", "Firmware", "firmware");
+    // When the state was taken: a dead zone shows as its age.
+    add("time", json{{"p", "sensor"},
+                     {"name", "Last reading"},
+                     {"dev_cla", "timestamp"},
+                     {"ent_cat", "diagnostic"},
+                     {"val_tpl", valueTemplate("time")}});
     return list;
 }
 

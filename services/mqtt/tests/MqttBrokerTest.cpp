@@ -247,7 +247,9 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
         const std::string tpl = component.at("val_tpl");
         ASSERT_TRUE(std::regex_search(tpl, key, std::regex(R"(value_json\.(\w+))"))) << tpl;
         EXPECT_TRUE(state.contains(key[1].str())) << id << " reads " << key[1];
-        if (component.contains("dev_cla")) {
+        if (component.value("dev_cla", "") == "timestamp") {
+            EXPECT_EQ(tpl, "{{ value_json.time }}");
+        } else if (component.contains("dev_cla")) {
             const std::string unit = component.at("unit_of_meas");
             EXPECT_EQ(unit, component.at("dev_cla") == "voltage" ? "V" : "°C") << id;
             EXPECT_EQ(component.at("stat_cla"), "measurement") << id;
@@ -255,8 +257,9 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
             EXPECT_EQ(component.at("ent_cat"), "diagnostic") << id;
         }
     }
-    // Five voltages, the temperature, state, mode and firmware; six flag registers of 8 bits.
-    EXPECT_EQ(platforms, (std::map<std::string, int>{{"sensor", 9}, {"binary_sensor", 48}}));
+    // Five voltages, the temperature, state, mode, firmware and the last reading's time; six
+    // flag registers of 8 bits.
+    EXPECT_EQ(platforms, (std::map<std::string, int>{{"sensor", 10}, {"binary_sensor", 48}}));
 
     // Retained: a subscriber that comes later gets the discovery and both availabilities,
     // but no stale state.

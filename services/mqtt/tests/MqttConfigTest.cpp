@@ -94,7 +94,7 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
     status.version = 0x12;
     const std::vector<Message> messages =
         discoveryMessages(*result.config, topics, "1-1.4.2", status);
-    ASSERT_EQ(messages.size(), 57U);
+    ASSERT_EQ(messages.size(), 58U);
     std::set<std::string> ids;
     for (const Message& message : messages) {
         const nlohmann::json payload = nlohmann::json::parse(message.payload);
@@ -109,6 +109,18 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
         EXPECT_EQ(payload.at("avty").size(), 2U);
         EXPECT_TRUE(ids.insert(payload.at("uniq_id").get<std::string>()).second);
         EXPECT_EQ(binary, payload.contains("pl_on")) << message.topic;
+        // The 48 bits wait to be enabled; the rest shows at once.
+        EXPECT_EQ(payload.value("en", true), !binary) << message.topic;
+        EXPECT_EQ(payload.at("qos"), 1) << message.topic;
+        EXPECT_FALSE(payload.at("name").get<std::string>().starts_with("Ostrel")) << message.topic;
+        const std::string deviceClass = payload.value("dev_cla", "");
+        if (deviceClass == "voltage" || deviceClass == "temperature") {
+            EXPECT_EQ(payload.at("sug_dsp_prc"), deviceClass == "voltage" ? 2 : 0);
+        }
+        if (message.topic == "ha/sensor/car7_1-1_4_2/time/config") {
+            EXPECT_EQ(payload.at("dev_cla"), "timestamp");
+            EXPECT_EQ(payload.at("val_tpl"), "{{ value_json.time }}");
+        }
     }
 }
 
