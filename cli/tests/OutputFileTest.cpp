@@ -218,8 +218,15 @@ TEST_F(OutputFile, ABackupWaitingForItsReaderHoldsNoClaim) {
          ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_EQ(m_platform.claim(controller.path().c_str(), "ostrel").status,
-              platform::ClaimStatus::Held);
+    // The claim goes just after the channel: free within moments, while the FIFO waits.
+    platform::ClaimStatus claim = platform::ClaimStatus::Busy;
+    for (int i = 0; i < 2000 && claim == platform::ClaimStatus::Busy; ++i) {
+        claim = m_platform.claim(controller.path().c_str(), "ostrel").status;
+        if (claim == platform::ClaimStatus::Busy) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    EXPECT_EQ(claim, platform::ClaimStatus::Held);
     std::ifstream reader(fifo);  // the backup goes on
     const nlohmann::json received = nlohmann::json::parse(reader);
     running.join();
