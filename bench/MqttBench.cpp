@@ -10,12 +10,9 @@
 // - a 10-minute dead zone (the broker stopped) on the driving trace: the messages and the
 //   bytes that deliver it once the broker is back;
 // - the processor time of the publisher and of `status --watch` asking as often.
-#include <sched.h>
 #include <sys/wait.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -27,6 +24,7 @@
 #include "services/mqtt/MqttMessages.h"
 #include "services/mqtt/ReportPolicy.h"
 #include "services/mqtt/tests/MqttRig.h"
+#include "services/mqtt/tests/NetnsRig.h"
 #include "sim/SimulatedOstrel.h"
 #include "sim/TraceRunner.h"
 
@@ -81,12 +79,11 @@ Wire settled() {
     return last;
 }
 
-// A network namespace of this process's own, with its loopback up; or why there is none.
+// A network namespace of this process's own (called while it has one thread), with its
+// loopback and a veth pair up; or why there is none.
 std::string privateNetwork() {
-    if (::unshare(CLONE_NEWNET) != 0) {
-        return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
-    }
-    return rig::run("ip link set lo up") ? std::string() : "ip link set lo up failed";
+    const rig::Namespace space;
+    return space.error();
 }
 
 // What mosquitto's log says car7 sent, from `offset` on.
@@ -327,11 +324,9 @@ pid_t child(const std::string& file, const std::function<std::string()>& run) {
 // link out of coverage, and comes back as a modem's does, a new address.
 std::string deadZone(bool tls, const std::string& how, const std::string& extra) {
     const std::string address = "10.9.0.1";
-    const std::string add = "ip addr add " + address + "/24 dev v1";
-    if (!rig::run("ip link add v0 type veth peer name v1 && ip link set v0 up && "
-                  "ip link set v1 up && " +
-                  add)) {
-        return "(skipped: no veth pair of its own)\n";
+    const std::string add = "addr add " + address + "/24 dev v1";
+    if (!rig::ip(add)) {
+        return "(skipped: ip " + add + " failed)\n";
     }
     rig::TempFolder folder;
     rig::Broker broker(folder, address);
@@ -344,12 +339,12 @@ std::string deadZone(bool tls, const std::string& how, const std::string& extra)
         return "the publisher did not start:\n" + publisher.errors();
     }
     settled();
-    rig::run("ip addr del " + address + "/24 dev v1");
+    rig::ip("addr del " + address + "/24 dev v1");
     std::this_thread::sleep_for(DEAD_ZONE);
     const std::size_t offset = broker.log().size();
     const Wire before = loopback();
     const auto back = std::chrono::steady_clock::now();
-    rig::run(add);
+    rig::ip(add);
     if (!waitSeen(
             broker, offset, [](Seen s) { return s.state >= 1; }, 120s)) {
         return "nothing came after the dead zone:\n" + publisher.errors();
