@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/commands/GetSet.h"
 #include "cli/tests/CtlFixture.h"
 #include "core/context/ExitStatus.h"
 #include "core/selection/Selection.h"
+#include "core/session/GetSet.h"
 #include "device/OstrelIdentity.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// get and set: parameters read, and one written and read back.
+// get and set: parameters read, and one written and read back; for the command line and for
+// the MQTT publisher, which runs them with streams of its own and publishes what they say.
 #pragma once
 
 #include <string>
