@@ -78,6 +78,13 @@ std::string acceptedRange(const ParamDef& row) {
            valueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
 }
 
+// The range as the codec shows its ends: what a user reads is what is taken.
+NumberEnds acceptedNumbers(const ParamDef& row) {
+    const std::string lowest = plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW));
+    const std::string highest = plainValueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
+    return {readWholeNumber(lowest).value_or(0), readWholeNumber(highest).value_or(0)};
+}
+
 StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
     StrictValue result;
     if (row.kind == PK_ACTION) {
@@ -104,10 +111,8 @@ StrictValue parseStrictValue(const ParamDef& row, std::string_view text) {
         result.message = refusal(row, "a number from " + acceptedRange(row), text, true);
         return result;
     }
-    // The range as the codec shows its ends: what a user reads is what is taken.
-    const std::string lowest = plainValueText(row, encodeParamNumber(row, -BEYOND_EVERY_ROW));
-    const std::string highest = plainValueText(row, encodeParamNumber(row, BEYOND_EVERY_ROW));
-    if (!(*number >= *readWholeNumber(lowest) && *number <= *readWholeNumber(highest))) {
+    const NumberEnds ends = acceptedNumbers(row);
+    if (!(*number >= ends.lowest && *number <= ends.highest)) {
         result.message = refusal(row, acceptedRange(row), text, false);
         return result;
     }

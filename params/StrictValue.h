@@ -31,6 +31,14 @@ std::string refusalOnEveryFirmware(int index, std::string_view text);
 // "0 to 255 [s]", "00:00:00 to 17:59:59 [hh:mm:ss] or Never": what the row takes.
 std::string acceptedRange(const ParamDef& row);
 
+// The lowest and the highest number a row that is no timer takes, as the codec shows them:
+// what the strict reader takes is what a form offering the range may send.
+struct NumberEnds {
+    double lowest = 0;
+    double highest = 0;
+};
+NumberEnds acceptedNumbers(const ParamDef& row);
+
 // A value's text with the row's unit, as the window shows them side by side: "5 [s]".
 std::string withUnit(const ParamDef& row, const std::string& text);
 
