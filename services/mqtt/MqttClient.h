@@ -42,7 +42,10 @@ public:
         virtual void connectionLost(const std::string& why, int reason) = 0;
         // The broker acknowledged the message of this token.
         virtual void delivered(int token) = 0;
-        virtual void messageArrived(const std::string& topic, const std::string& payload) = 0;
+        // `retained`: from what the broker retained, not published since the subscription.
+        // A payload longer than the client takes arrives cut one byte beyond it.
+        virtual void messageArrived(const std::string& topic, const std::string& payload,
+                                    bool retained) = 0;
     };
 
     virtual ~MqttClient() = default;

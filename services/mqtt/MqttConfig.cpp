@@ -197,6 +197,18 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
     if (!config.keyFile.empty() && config.certFile.empty()) {
         return missing("key_file: needs cert_file, the certificate it belongs to");
     }
+    if (config.writes && !config.parameters) {
+        return missing("writes: needs parameters = yes, the topics it answers on");
+    }
+    // A broker that lets anyone publish would let anyone write the controllers.
+    if (config.writes && config.username.empty() && config.certFile.empty()) {
+        return missing(
+            "writes: needs a login (username) or a client certificate (cert_file), "
+            "so that only who the broker knows may write the controllers");
+    }
+    if (config.factoryReset && !config.writes) {
+        return missing("factory_reset: needs writes = yes");
+    }
     result.config = config;
     return result;
 }

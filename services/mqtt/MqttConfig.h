@@ -57,6 +57,12 @@ struct MqttConfig {
     double deadbandRails = 0.15;  // the 3.3 V, 5 V and 12 V rails
     double deadbandCelsius = 2;
     int keepAliveSeconds = 240;
+    // The controllers' parameters on retained topics of their own (read with a claim, as
+    // backup reads them); with writes, taken from set topics and written as set writes them;
+    // with factory_reset, the factory reset offered too.
+    bool parameters = false;
+    bool writes = false;
+    bool factoryReset = false;
     bool operator==(const MqttConfig&) const = default;
 };
 

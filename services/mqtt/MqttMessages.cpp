@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "core/names/ParamNames.h"
 #include "core/readings/StatusFields.h"
 #include "core/selection/Selection.h"
 #include "device/OstrelIdentity.h"
 #include "params/Cp1252.h"
+#include "params/StrictValue.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -109,6 +111,76 @@ std::vector<Component> components(const std::string& uniquePrefix) {
     return list;
 }
 
+// The table's unit ("[V]") without its brackets.
+std::string paramUnit(const ParamDef& row) {
+    std::string unit = utf8(row.unit);
+    if (unit.size() >= 2 && unit.front() == '[' && unit.back() == ']') {
+        unit = unit.substr(1, unit.size() - 2);
+    }
+    return unit;
+}
+
+// One entity a parameter the list offers, in the config category where it may be written:
+// a number in the table's range and step, a text in the timers' form, the factory reset a
+// button only when it is offered. Read-only ones are diagnostics: Home Assistant refuses a
+// sensor in the config category.
+void addParams(std::vector<Component>& list, const MqttConfig& config,
+               const ControllerTopics& controller, const StatusReport& status) {
+    ParamTable table;
+    table.applyFirmwareVersion(status.version);
+    for (const int index : table.offeredRows()) {
+        const ParamDef& row = table.row(index);
+        const std::string name = shortName(row.name);
+        const std::string topic = controller.params + "/" + name;
+        json entity{
+            {"name", utf8(row.name)}, {"uniq_id", controller.id + "_param_" + name}, {"qos", 1}};
+        if (row.kind == PK_ACTION) {
+            if (!config.factoryReset) {
+                continue;
+            }
+            entity.update({{"p", "button"},
+                           {"ent_cat", "config"},
+                           {"cmd_t", topic + "/set"},
+                           {"pl_prs", FACTORY_RESET_PAYLOAD}});
+            list.push_back({"param_" + name, std::move(entity)});
+            continue;
+        }
+        entity.update({{"stat_t", topic}, {"val_tpl", "{{ value_json.text }}"}});
+        const std::string unit = paramUnit(row);
+        if (!config.writes) {
+            entity.update({{"p", "sensor"}, {"ent_cat", "diagnostic"}});
+        } else if (row.kind == PK_TIME) {
+            // hh:mm:ss or Never, as the strict reader takes them.
+            entity.update({{"p", "text"},
+                           {"ent_cat", "config"},
+                           {"cmd_t", topic + "/set"},
+                           {"min", 5},
+                           {"max", 8},
+                           {"pattern", "^(Never|[0-9]{2}:[0-5][0-9]:[0-5][0-9])$"}});
+        } else {
+            const NumberEnds ends = acceptedNumbers(row);
+            entity.update({{"p", "number"},
+                           {"ent_cat", "config"},
+                           {"cmd_t", topic + "/set"},
+                           {"min", ends.lowest},
+                           {"max", ends.highest},
+                           {"step", row.factor},
+                           {"mode", "box"}});
+            if (row.kind == PK_VOLTAGE) {
+                entity["dev_cla"] = "voltage";
+            } else if (row.kind == PK_TEMPERATURE) {
+                entity["dev_cla"] = "temperature";
+            } else if (unit == "s" || unit == "ms") {
+                entity["dev_cla"] = "duration";
+            }
+        }
+        if (!unit.empty() && row.kind != PK_TIME) {
+            entity["unit_of_meas"] = unit;
+        }
+        list.push_back({"param_" + name, std::move(entity)});
+    }
+}
+
 }  // namespace
 
 Topics::Topics(const MqttConfig& config)
@@ -122,8 +194,29 @@ ControllerTopics Topics::controller(const std::string& location) const {
     topics.state = m_base + "/" + topics.level + "/state";
     topics.status = m_base + "/" + topics.level + "/status";
     topics.history = m_base + "/" + topics.level + "/history";
+    topics.params = m_base + "/" + topics.level + "/param";
     topics.id = homeAssistantId(m_clientId + "_" + topics.level);
     return topics;
+}
+
+std::optional<Topics::SetTopic> Topics::parseSet(const std::string& topic) const {
+    const std::string head = m_base + "/";
+    constexpr std::string_view MIDDLE = "/param/";
+    constexpr std::string_view TAIL = "/set";
+    if (!topic.starts_with(head) || !topic.ends_with(TAIL)) {
+        return std::nullopt;
+    }
+    const std::string rest = topic.substr(head.size(), topic.size() - head.size() - TAIL.size());
+    const std::size_t middle = rest.find(MIDDLE);
+    if (middle == std::string::npos || middle == 0) {
+        return std::nullopt;
+    }
+    SetTopic parsed{rest.substr(0, middle), rest.substr(middle + MIDDLE.size())};
+    if (parsed.level.find('/') != std::string::npos || parsed.name.empty() ||
+        parsed.name.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    return parsed;
 }
 
 std::string statePayload(const StatusReport& status, const StatusTexts& texts,
@@ -151,6 +244,9 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
     shared["qos"] = 1;
 
     std::vector<Component> list = components(controller.id);
+    if (config.parameters) {
+        addParams(list, config, controller, status);
+    }
     std::vector<Message> messages;
     if (config.discovery == DiscoveryForm::Device) {
         json payload = shared;
@@ -168,7 +264,9 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
         json payload = std::move(component.config);
         payload.erase("p");
         for (const auto& [key, value] : shared.items()) {
-            payload[key] = value;
+            if (!payload.contains(key)) {  // a parameter's own state topic stays
+                payload[key] = value;
+            }
         }
         messages.push_back({config.homeAssistantPrefix + "/" + platform + "/" + controller.id +
                                 "/" + component.id + "/config",

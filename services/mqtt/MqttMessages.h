@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace ctl::mqtt {
 
 inline constexpr const char* ONLINE = "online";
 inline constexpr const char* OFFLINE = "offline";
+// What the factory reset's set topic takes (Home Assistant's button sends it): nothing else.
+inline constexpr const char* FACTORY_RESET_PAYLOAD = "reset";
 
 struct Message {
     std::string topic;
@@ -25,7 +28,10 @@ struct ControllerTopics {
     std::string state;    // PREFIX/CLIENTID/LEVEL/state
     std::string status;   // PREFIX/CLIENTID/LEVEL/status
     std::string history;  // PREFIX/CLIENTID/LEVEL/history: the readings of a dead zone
-    std::string id;       // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
+    // PREFIX/CLIENTID/LEVEL/param/NAME: a parameter (NAME its short name), retained;
+    // NAME/set: a value to write; NAME/result: what came of it.
+    std::string params;
+    std::string id;  // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
 };
 
 class Topics {
@@ -37,6 +43,14 @@ public:
     // HAPREFIX/status: where Home Assistant announces itself.
     std::string homeAssistantStatus() const { return m_homeAssistant + "/status"; }
     ControllerTopics controller(const std::string& location) const;
+    // PREFIX/CLIENTID/+/param/+/set: the set topics of every controller of this client.
+    std::string setFilter() const { return m_base + "/+/param/+/set"; }
+    // The location level and the parameter's name of one of those topics; none for another.
+    struct SetTopic {
+        std::string level;
+        std::string name;
+    };
+    std::optional<SetTopic> parseSet(const std::string& topic) const;
 
 private:
     std::string m_base;

@@ -26,12 +26,15 @@
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
 #include "services/mqtt/NetworkWatch.h"
+#include "services/mqtt/ParamWorker.h"
 #include "services/mqtt/PublisherCore.h"
 
 namespace ctl::mqtt {
 namespace {
 
-// One controller, asked for its status every period on a thread of its own.
+// One controller, asked for its status every period on a thread of its own. It lets go of
+// the controller while a read or write of its parameters runs (pause()), whose answers its
+// channel would otherwise take on a system that hands each report to one reader only.
 class Poller {
 public:
     using Sink = std::function<void(Reading)>;
@@ -59,13 +62,51 @@ public:
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
 
+    // Returns once the controller is closed; asked again after as many resume().
+    void pause() {
+        std::unique_lock lock(m_mutex);
+        ++m_paused;
+        m_wake.notify_all();
+        m_wake.wait(lock, [this] { return !m_open; });
+    }
+    void resume() {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_paused;
+        }
+        m_wake.notify_all();
+    }
+
 private:
     void run() {
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stop || m_paused == 0; });
+                if (m_stop) {
+                    return;
+                }
+                m_open = true;
+            }
+            const bool paused = poll();
+            {
+                std::lock_guard lock(m_mutex);
+                m_open = false;
+            }
+            m_wake.notify_all();
+            if (!paused) {
+                return;
+            }
+        }
+    }
+
+    // Until the controller is lost or the poller stops (false), or it is paused (true).
+    bool poll() {
         ParamTable table;  // the status switches it to this controller's firmware
         Controller controller(m_platform, table, m_options);
         if (controller.open(*m_descriptor) != Controller::Found::One) {
             m_sink(Reading{m_location, Answer::Lost, {}, {}, Wall::now()});
-            return;
+            return false;
         }
         auto next = Steady::now();
         for (;;) {
@@ -82,13 +123,13 @@ private:
             const bool lost = result.answer == Answer::Lost;
             m_sink(std::move(result));
             if (lost) {
-                return;
+                return false;
             }
             next += m_period;
             next = std::max(next, Steady::now());
             std::unique_lock lock(m_mutex);
-            if (m_wake.wait_until(lock, next, [this] { return m_stop; })) {
-                return;
+            if (m_wake.wait_until(lock, next, [this] { return m_stop || m_paused > 0; })) {
+                return !m_stop;
             }
         }
     }
@@ -102,6 +143,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
+    int m_paused = 0;
+    bool m_open = false;   // the controller's channel
     std::thread m_thread;  // last: started once everything above is set
 };
 
@@ -118,6 +161,26 @@ public:
               },
               options.queued) {
         m_core.tellWaits(options.waits);
+        if (m_core.config().parameters) {
+            m_worker = std::make_unique<ParamWorker>(m_context, [this](ParamDone done) {
+                post({Event::Kind::ParamsDone,
+                      {},
+                      {},
+                      0,
+                      {},
+                      std::make_shared<const ParamDone>(std::move(done))});
+            });
+            m_core.runParams([this](ParamJob job) {
+                const auto poller = m_pollers.find(job.location);
+                std::shared_ptr<Poller> paused =
+                    poller == m_pollers.end() ? nullptr : poller->second;
+                m_worker->run(std::move(job), [paused](bool before) {
+                    if (paused) {
+                        before ? paused->pause() : paused->resume();
+                    }
+                });
+            });
+        }
     }
 
     int run(const MqttConfig& config, std::optional<std::string> password,
@@ -137,9 +200,12 @@ public:
         post({Event::Kind::ConnectionLost, {}, why, reason});
     }
     void delivered(int token) override { post({Event::Kind::Delivered, {}, {}, token}); }
-    void messageArrived(const std::string& topic, const std::string& payload) override {
+    void messageArrived(const std::string& topic, const std::string& payload,
+                        bool retained) override {
         if (m_core.isBirth(topic, payload)) {
             post({Event::Kind::HomeAssistantOnline, {}, {}});
+        } else if (m_core.isSet(topic)) {
+            post({Event::Kind::SetMessage, {}, topic, retained ? 1 : 0, payload, {}});
         } else if (!m_core.subscribed(topic)) {
             post({Event::Kind::ForeignMessage, {}, topic});
         }
@@ -186,8 +252,10 @@ private:
     std::condition_variable m_wake;
     std::deque<Event> m_events;
 
-    PublisherCore m_core;                                      // holds the client
-    std::map<std::string, std::unique_ptr<Poller>> m_pollers;  // last: their threads end first
+    PublisherCore m_core;                   // holds the client
+    std::unique_ptr<ParamWorker> m_worker;  // with parameters; posts until it is gone
+    // Last: their threads end first. Shared with the parameters' jobs that pause them.
+    std::map<std::string, std::shared_ptr<Poller>> m_pollers;
 };
 
 void Publisher::rescan(bool first) {
@@ -217,7 +285,7 @@ void Publisher::rescan(bool first) {
         }
         m_core.track(location);
         m_pollers[location] =
-            std::make_unique<Poller>(platform, std::move(descriptor), location, options,
+            std::make_shared<Poller>(platform, std::move(descriptor), location, options,
                                      m_core.period(), [this](Reading result) {
                                          post({Event::Kind::Reading, std::move(result), {}});
                                      });
@@ -294,6 +362,7 @@ int Publisher::run(const MqttConfig& config, std::optional<std::string> password
     network.cancel();
     networking.join();
     m_pollers.clear();
+    m_worker.reset();  // after the write in progress and its read-back
     // What is in flight may still arrive: its acknowledgement takes it out of the queue, so
     // that the next start sends nothing twice.
     const auto until = Steady::now() + std::chrono::seconds(2);

@@ -254,6 +254,26 @@ constexpr std::array SETTINGS{
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return yesNo(v, config.texts);
                 }},
+    MqttSetting{"parameters",
+                "yes or no: each controller's parameters on retained topics, read at the start, "
+                "after each write and when the firmware changes",
+                "no", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.parameters);
+                }},
+    MqttSetting{"writes",
+                "yes or no: parameters written from their set topics, as ostrelctl set writes "
+                "them (needs parameters, and a login or a client certificate)",
+                "no", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.writes);
+                }},
+    MqttSetting{"factory_reset",
+                "yes or no: the factory reset taken from its set topic too (needs writes)", "no",
+                true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.factoryReset);
+                }},
 };
 
 }  // namespace

@@ -10,7 +10,8 @@
 namespace ctl::mqtt {
 namespace {
 
-// An incoming payload longer than this is no birth message: it is not even looked at.
+// An incoming payload longer than this is neither a birth message nor a value: only its
+// start is passed on.
 constexpr int MAX_INCOMING_PAYLOAD = 4096;
 
 MQTTAsync handleOf(void* handle) {
@@ -117,11 +118,14 @@ struct PahoCallbacks {
         const std::string name = topicLength > 0
                                      ? std::string(topic, static_cast<std::size_t>(topicLength))
                                      : std::string(topic);
-        if (attempt->client->current(attempt) && message != nullptr && message->payloadlen >= 0 &&
-            message->payloadlen <= MAX_INCOMING_PAYLOAD) {
+        if (attempt->client->current(attempt) && message != nullptr && message->payloadlen >= 0) {
+            // Enough of a long one to say that it is too long, no more.
+            const int kept = std::min(message->payloadlen, MAX_INCOMING_PAYLOAD + 1);
             attempt->client->m_listener.messageArrived(
-                name, std::string(static_cast<const char*>(message->payload),
-                                  static_cast<std::size_t>(message->payloadlen)));
+                name,
+                std::string(static_cast<const char*>(message->payload),
+                            static_cast<std::size_t>(kept)),
+                message->retained != 0);
         }
         MQTTAsync_freeMessage(&message);
         MQTTAsync_free(topic);

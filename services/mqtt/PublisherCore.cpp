@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <sstream>
-#include <thread>
 
 #include "core/texts/OutsideText.h"
 #include "services/mqtt/ConnectDiagnosis.h"
@@ -36,32 +34,7 @@ constexpr int SESSION_TAKEN_OVER = 0x8E;
 constexpr auto BRIEF_CONNECTION = std::chrono::seconds(10);
 constexpr int TWIN_LOSSES = 3;
 
-class SystemClock final : public Clock {
-public:
-    Steady::time_point now() override { return Steady::now(); }
-    void sleepFor(Steady::duration duration) override { std::this_thread::sleep_for(duration); }
-};
-
-class SystemRandom final : public Random {
-public:
-    long long between(long long low, long long high) override {
-        return std::uniform_int_distribution<long long>(low, high)(m_generator);
-    }
-
-private:
-    std::mt19937 m_generator{std::random_device{}()};
-};
-
 }  // namespace
-
-Clock& systemClock() {
-    static SystemClock clock;
-    return clock;
-}
-
-std::unique_ptr<Random> systemRandom() {
-    return std::make_unique<SystemRandom>();
-}
 
 PublisherCore::PublisherCore(MqttConfig config, Clock& clock, Random& random, Say say,
                              Queued queued)
@@ -74,7 +47,17 @@ PublisherCore::PublisherCore(MqttConfig config, Clock& clock, Random& random, Sa
       m_period(std::min<Steady::duration>(
           LONGEST_POLL, std::chrono::duration_cast<Steady::duration>(
                             std::chrono::duration<double>(m_config.intervalSeconds)))),
-      m_expirySeconds(static_cast<unsigned>(std::lround(m_config.expiryHours * 3600))) {}
+      m_expirySeconds(static_cast<unsigned>(std::lround(m_config.expiryHours * 3600))),
+      m_params(std::make_unique<ParamLink>(
+          m_config, m_topics, m_say,
+          [this](const std::string& topic, const std::string& payload, bool retained) {
+              return publish(topic, payload, retained, false);
+          },
+          [this](ParamJob job) {
+              if (m_runParams) {
+                  m_runParams(std::move(job));
+              }
+          })) {}
 
 PublisherCore::~PublisherCore() = default;
 
@@ -83,10 +66,14 @@ void PublisherCore::track(const std::string& location) {
         Tracked& tracked = m_tracked[location];
         tracked.topics = m_topics.controller(location);
         tracked.policy = std::make_unique<ReportPolicy>(m_config, m_period);
+        if (m_config.parameters) {
+            m_params->track(location);
+        }
     }
 }
 
 void PublisherCore::untrack(const std::string& location) {
+    m_params->untrack(location);
     if (m_tracked.erase(location) > 0) {
         setAvailability(location, false);
     }
@@ -254,6 +241,7 @@ void PublisherCore::reading(const Reading& result) {
         if (result.answer == Answer::Lost) {
             // Its thread has ended; the next search finds it again if it is still there.
             m_tracked.erase(found);
+            m_params->untrack(result.location);
         }
         return;
     }
@@ -263,6 +251,7 @@ void PublisherCore::reading(const Reading& result) {
     }
     setAvailability(result.location, true);
     const auto now = m_clock.now();
+    m_params->reading(result.location, result.status.version, now);
     if (tracked.policy->due(result, now)) {
         tracked.policy->published(result, now);
         std::string payload =
@@ -345,6 +334,7 @@ void PublisherCore::connected(bool sessionPresent) {
         }
     }
     sendAvailability();
+    m_params->connected(m_resumed, *m_client);
     for (auto& [location, tracked] : m_tracked) {
         if (tracked.discoveryOwed && tracked.latest && m_config.homeAssistant) {
             sendDiscovery(location, tracked, tracked.latest->status);
@@ -371,6 +361,7 @@ void PublisherCore::connectFailed(const std::string& pahoWhy, int reason) {
 void PublisherCore::lose() {
     m_connected = false;
     m_outbox->forget();
+    m_params->lost();
     if (m_clock.now() - m_upSince >= STABLE_CONNECTION) {
         m_attempts = 0;
         m_takeoverTold = false;
@@ -419,6 +410,7 @@ void PublisherCore::foreign(const std::string& topic) {
     m_client->abandon();
     m_connected = false;
     m_outbox->forget();
+    m_params->lost();
     m_reconnectAt = m_clock.now();
 }
 
@@ -452,7 +444,8 @@ bool PublisherCore::isBirth(const std::string& topic, const std::string& payload
 }
 
 bool PublisherCore::subscribed(const std::string& topic) const {
-    return m_config.homeAssistant && topic == m_topics.homeAssistantStatus();
+    return (m_config.homeAssistant && topic == m_topics.homeAssistantStatus()) ||
+           m_params->isSet(topic);
 }
 
 void PublisherCore::handle(const Event& event) {
@@ -472,7 +465,7 @@ void PublisherCore::handle(const Event& event) {
         case Event::Kind::Delivered:
             if (m_outbox->delivered(event.code)) {
                 pump();
-            } else {
+            } else if (!m_params->delivered(event.code)) {
                 m_discoveries->delivered(event.code);
             }
             break;
@@ -487,6 +480,14 @@ void PublisherCore::handle(const Event& event) {
             break;
         case Event::Kind::ForeignMessage:
             foreign(event.text);
+            break;
+        case Event::Kind::SetMessage:
+            m_params->setMessage(event.text, event.payload, event.code != 0, m_clock.now());
+            break;
+        case Event::Kind::ParamsDone:
+            if (event.done) {
+                m_params->done(*event.done, m_clock.now());
+            }
             break;
         case Event::Kind::ControllersChanged:
             break;

@@ -23,6 +23,7 @@
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
 #include "services/mqtt/Outbox.h"
+#include "services/mqtt/ParamLink.h"
 #include "services/mqtt/ReadingQueue.h"
 #include "services/mqtt/ReportPolicy.h"
 
@@ -60,11 +61,16 @@ struct Event {
         NetworkBack,         // a new address or default route: the broker may be reachable
         ForeignMessage,      // on a topic this publisher never subscribed to
         ControllersChanged,  // the owner's: it searches for the controllers again
+        SetMessage,          // on a parameter's set topic
+        ParamsDone,          // a read or write of ParamLink's, done
     };
     Kind kind;
     Reading reading;
-    std::string text;  // why, for a failure or a lost connection; the topic of a message
-    int code = 0;      // the broker's reason code; a delivered message's token; the session
+    std::string text;       // why, for a failure or a lost connection; the topic of a message
+    int code = 0;           // the broker's reason code; a delivered message's token; the session;
+                            // whether a set message was retained
+    std::string payload{};  // a set message's
+    std::shared_ptr<const ParamDone> done{};  // ParamsDone's
 };
 
 class PublisherCore {
@@ -79,6 +85,7 @@ public:
     // How often each controller is asked: once a second, or every interval when shorter.
     Steady::duration period() const { return m_period; }
     const Topics& topics() const { return m_topics; }
+    const MqttConfig& config() const { return m_config; }
 
     // A controller found at `location` (by path without one), and one gone: its availability
     // goes offline and it is forgotten.
@@ -96,6 +103,8 @@ public:
     // whether it is on a topic of our subscriptions at all.
     bool isBirth(const std::string& topic, const std::string& payload) const;
     bool subscribed(const std::string& topic) const;
+    // Whether it is a parameter's set topic of ours (with writes).
+    bool isSet(const std::string& topic) const { return m_params->isSet(topic); }
     // A reading answered Lost forgets its controller: its poller has ended.
     void handle(const Event& event);
     // What is due by now: the next attempt, the discovery again, a link taken for dead.
@@ -111,6 +120,8 @@ public:
 
     // Told the wait before each next connection attempt as it is set (for tests and tools).
     void tellWaits(Waits told) { m_waits = std::move(told); }
+    // Runs the parameters' reads and writes (with parameters), before start().
+    void runParams(ParamLink::Run run) { m_runParams = std::move(run); }
 
 private:
     struct Tracked {
@@ -148,6 +159,7 @@ private:
     const Say m_say;
     const Queued m_queued;
     Waits m_waits;
+    ParamLink::Run m_runParams;
     const Topics m_topics;
     const Steady::duration m_period;
     const unsigned m_expirySeconds;
@@ -156,6 +168,7 @@ private:
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<DiscoveryRecord> m_discoveries;
     std::unique_ptr<MqttClient> m_client;
+    std::unique_ptr<ParamLink> m_params;
 
     std::map<std::string, Tracked> m_tracked;  // by location
     std::map<std::string, bool> m_available;   // what each controller's status topic says

@@ -62,6 +62,10 @@ TEST(MqttConfig, EveryWrongValueOrLineIsRefusedNamingItsKeyAndLine) {
         {broker + "ca_file = /etc/ssl/ca.pem\n", "ca_file: TLS files need an mqtts:// broker"},
         {"broker = mqtts://broker.example\nkey_file = /etc/ostrel/key.pem\n",
          "key_file: needs cert_file"},
+        // Anyone who may publish could write the controllers.
+        {broker + "parameters = yes\nwrites = yes\n", "writes: needs a login (username)"},
+        {broker + "writes = yes\nusername = car7\n", "writes: needs parameters = yes"},
+        {broker + "parameters = yes\nfactory_reset = yes\n", "factory_reset: needs writes = yes"},
         {broker + std::string("texts = y\0es\n", 13), "mqtt.conf: not a text file"},
     };
     for (const Case& c : cases) {
@@ -142,9 +146,9 @@ TEST(MqttConfig, TakesEveryListedKeyAndStartsFromTheStatedDefaults) {
     EXPECT_EQ(parseMqttConfig("nokey = 1\n", "c", ENVIRONMENT).error,
               "c:1: unknown key 'nokey' (the keys are broker, buffer_hours, buffer_mb, ca_file, "
               "cert_file, client_id, deadband_celsius, deadband_rails, deadband_volts, "
-              "expiry_hours, heartbeat, homeassistant, homeassistant_discovery, "
-              "homeassistant_prefix, interval, keep_alive, key_file, password_file, prefix, "
-              "report, texts, username)");
+              "expiry_hours, factory_reset, heartbeat, homeassistant, homeassistant_discovery, "
+              "homeassistant_prefix, interval, keep_alive, key_file, parameters, password_file, "
+              "prefix, report, texts, username, writes)");
 }
 
 // README.md's table of the keys says what the manual page says: the same keys in the same

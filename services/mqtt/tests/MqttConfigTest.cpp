@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 
+#include "core/names/ParamNames.h"
+#include "params/StrictValue.h"
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
@@ -120,6 +124,94 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
         if (message.topic == "ha/sensor/car7_1-1_4_2/time/config") {
             EXPECT_EQ(payload.at("dev_cla"), "timestamp");
             EXPECT_EQ(payload.at("val_tpl"), "{{ value_json.time }}");
+        }
+    }
+}
+
+// Every parameter the list offers is an entity of the controller's device; with writes, one
+// whose every value Home Assistant may send the strict reader takes, and whose command topic
+// is the parameter's set topic.
+TEST(MqttMessages, EveryOfferedParameterIsAnEntityWhoseRangeTheStrictReaderTakes) {
+    const std::map<std::string, std::set<std::string>> keys{
+        {"sensor", {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "unit_of_meas"}},
+        {"number",
+         {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t", "min", "max",
+          "step", "mode", "dev_cla", "unit_of_meas"}},
+        {"text",
+         {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t", "min", "max",
+          "pattern"}},
+        {"button", {"p", "name", "uniq_id", "qos", "ent_cat", "cmd_t", "pl_prs"}},
+    };
+    for (const char* extra : {"", "writes = yes\nusername = u\n",
+                              "writes = yes\nusername = u\nfactory_reset = yes\n"}) {
+        for (const std::uint8_t firmware : {0x12, 0x21}) {
+            SCOPED_TRACE(std::string(extra) + std::to_string(firmware));
+            const ConfigResult result = parseMqttConfig(
+                "broker = mqtt://h\nparameters = yes\n" + std::string(extra), "c", ENVIRONMENT);
+            ASSERT_TRUE(result.config) << result.error;
+            const bool writes = result.config->writes;
+            const Topics topics(*result.config);
+            StatusReport status;
+            status.version = firmware;
+            const auto messages = discoveryMessages(*result.config, topics, "sim-1", status);
+            ASSERT_EQ(messages.size(), 1U);
+            const nlohmann::json cmps = nlohmann::json::parse(messages[0].payload).at("cmps");
+            ParamTable table;
+            table.applyFirmwareVersion(firmware);
+            std::set<std::string> offered, found;
+            for (const int index : table.offeredRows()) {
+                if (table.row(index).kind != PK_ACTION || result.config->factoryReset) {
+                    offered.insert(ctl::shortName(table.row(index).name));
+                }
+            }
+            for (const auto& [id, entity] : cmps.items()) {
+                if (!id.starts_with("param_")) {
+                    continue;
+                }
+                const std::string name = id.substr(6);
+                found.insert(name);
+                const std::string platform = entity.at("p");
+                ASSERT_TRUE(keys.contains(platform)) << id;
+                for (const auto& [key, value] : entity.items()) {
+                    EXPECT_TRUE(keys.at(platform).contains(key)) << id << ": " << key;
+                }
+                EXPECT_EQ(entity.at("ent_cat"), writes ? "config" : "diagnostic") << id;
+                EXPECT_EQ(entity.contains("cmd_t"), writes) << id;
+                if (!writes) {
+                    continue;
+                }
+                const auto set = topics.parseSet(entity.at("cmd_t"));
+                ASSERT_TRUE(set) << id;
+                EXPECT_EQ(set->name, name);
+                if (entity.contains("stat_t")) {
+                    EXPECT_EQ(entity.at("cmd_t"), entity.at("stat_t").get<std::string>() + "/set");
+                }
+                int index = -1;
+                for (const int i : table.offeredRows()) {
+                    index = ctl::shortName(table.row(i).name) == name ? i : index;
+                }
+                ASSERT_GE(index, 0) << id;
+                const ParamDef& def = table.row(index);
+                auto takes = [&](const std::string& text) {
+                    return parseStrictValue(def, text).value.has_value();
+                };
+                if (platform == "number") {
+                    const double step = entity.at("step");
+                    EXPECT_TRUE(takes(entity.at("min").dump())) << id;
+                    EXPECT_TRUE(takes(entity.at("max").dump())) << id;
+                    EXPECT_FALSE(
+                        takes(nlohmann::json(entity.at("max").get<double>() + step).dump()))
+                        << id;
+                } else if (platform == "text") {
+                    const std::regex pattern(entity.at("pattern").get<std::string>());
+                    for (const char* value : {"Never", "00:00:00", "17:59:59"}) {
+                        EXPECT_TRUE(std::regex_match(value, pattern) && takes(value)) << value;
+                    }
+                } else {
+                    EXPECT_EQ(entity.at("pl_prs"), FACTORY_RESET_PAYLOAD);
+                }
+            }
+            EXPECT_EQ(found, offered);
         }
     }
 }

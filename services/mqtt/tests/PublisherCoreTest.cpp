@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include "core/context/Context.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
+#include "services/mqtt/ParamWorker.h"
 #include "services/mqtt/PublisherCore.h"
 #include "services/mqtt/tests/SimFigures.h"
 
@@ -108,7 +111,7 @@ struct NoListener final : MqttClient::Listener {
     void connectFailed(const std::string&, int) override {}
     void connectionLost(const std::string&, int) override {}
     void delivered(int) override {}
-    void messageArrived(const std::string&, const std::string&) override {}
+    void messageArrived(const std::string&, const std::string&, bool) override {}
 };
 
 // The status of simulated controller sim-1, read once through the controller interface.
@@ -175,6 +178,9 @@ protected:
         core = std::make_unique<PublisherCore>(
             config, clock, random, [this](const std::string& line) { said.push_back(line); },
             nullptr);
+        if (jobs) {
+            core->runParams(jobs);
+        }
         for (int i = 1; i <= controllers; ++i) {
             core->track("sim-" + std::to_string(i));
         }
@@ -308,6 +314,7 @@ protected:
     std::unique_ptr<PublisherCore> core;
     FakeClient* client = nullptr;
     Lines said;
+    ParamLink::Run jobs;  // with parameters
 };
 
 TEST_F(Publishing, TriesAgainWithABackoffThatOnlyAGoodConnectionOrTheNetworkStartsAfresh) {
@@ -960,3 +967,121 @@ TEST_F(Publishing, AWallClockSetBackOrForwardMovesNoReadingDecidesNothingAndDrop
 }
 
 }  // namespace
+
+// The platform of the simulated controllers, for the parameters' jobs.
+struct OnePlatform final : ctl::PlatformSource {
+    explicit OnePlatform(platform::HidPlatform& given) : hid(given) {}
+    platform::HidPlatform& platform(const ctl::Simulation&) override { return hid; }
+    platform::HidPlatform& hid;
+};
+
+TEST_F(Publishing, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
+    platform::SimHidPlatform sims;
+    const auto simulated = plugSimControllers(sims, 2, false);
+    OnePlatform source(sims);
+    std::istringstream in;
+    std::ostringstream out, err;
+    const std::atomic<bool> interrupted{false};
+    ctl::CommandContext context{{in, out, err, nullptr}, source, {}, interrupted};
+    std::deque<ParamJob> waiting;
+    jobs = [&](ParamJob job) { waiting.push_back(std::move(job)); };
+    const auto runJobs = [&] {
+        for (; !waiting.empty(); waiting.pop_front()) {
+            core->handle({Event::Kind::ParamsDone,
+                          {},
+                          {},
+                          0,
+                          {},
+                          std::make_shared<const ParamDone>(
+                              ParamWorker::perform(context, sims, waiting.front()))});
+        }
+    };
+    controllers = 2;
+    start([](MqttConfig& config) { config.parameters = true; });
+    play("C:0 O:0");
+    runJobs();
+    const std::string delay = "ostrel/car7/sim-1/param/delay-before-psu-startup";
+    ASSERT_EQ(client->on(delay).size(), 1U);
+    EXPECT_NE(client->on(delay)[0].find(R"("raw":5,"text":"5","unit":"[s]")"), std::string::npos);
+    EXPECT_EQ(client->subscribed, Lines{}) << "writes are off";
+
+    start([](MqttConfig& config) { config.parameters = config.writes = true; });
+    play("C:0 O:0");
+    runJobs();
+    EXPECT_EQ(client->subscribed, Lines{"ostrel/car7/+/param/+/set"});
+    std::optional<platform::ClaimResult> held;
+    struct Case {
+        std::string topic;  // under ostrel/car7/
+        std::string payload;
+        bool retained;
+        std::string result;  // its start
+        int stored;          // the delay sim-1 holds after it
+    };
+    const std::string set = "sim-1/param/delay-before-psu-startup/set";
+    for (const Case& c : {
+             Case{set, "9", false, "ok", 9},
+             Case{set, "300", false,
+                  R"(Delay before PSU startup takes 0 to 255 [s]; "300" is outside)", 9},
+             Case{set, "abc", false,
+                  R"(Delay before PSU startup takes a number from 0 to 255 [s]; "abc" is not one)",
+                  9},
+             Case{set, "12,5", false,
+                  R"(Delay before PSU startup takes a number from 0 to 255 [s]; "12,5" is not one)",
+                  9},
+             Case{set, "", false, "Delay before PSU startup takes a number", 9},
+             Case{set, std::string(1 << 20, '7'), false, "not written: the value is longer than 64",
+                  9},
+             Case{set, "\xff\xfe", false, "not written: the value is not plain UTF-8", 9},
+             Case{set, "1\n", false, "not written: the value is not plain UTF-8", 9},
+             // Left retained on the broker: it would be written at every subscription.
+             Case{set, "7", true, "not written: a retained set message is not acted on", 9},
+             Case{"sim-9/param/delay-before-psu-startup/set", "7", false,
+                  "not written: no controller at sim-9 on car7", 9},
+             Case{"sim-1/param/delay/set", "7", false,
+                  R"(not written: no parameter is named "delay")", 9},
+             Case{"sim-1/param/reset-to-factory-defaults/set", "reset", false,
+                  "not written: the factory reset is not taken", 9},
+             Case{"sim-1/param/off-delay-mode-1/set", "00:10:00", false, "ok", 9},
+             Case{"held", "8", false, "the controller is in use by ostrelctl (pid ", 9},
+             Case{set, "8", false, "ok", 8},
+         }) {
+        SCOPED_TRACE(c.topic + " " + c.payload.substr(0, 10));
+        const std::string topic = "ostrel/car7/" + (c.topic == "held" ? set : c.topic);
+        if (c.topic == "held") {
+            held = sims.claim(simulated[0]->path().c_str(), "ostrelctl");
+        }
+        const std::size_t frames = simulated[0]->device().writeCount();
+        clock.sleepFor(1s);  // each in a second of its own
+        core->handle({Event::Kind::SetMessage, {}, topic, c.retained ? 1 : 0, c.payload, {}});
+        runJobs();
+        play("A");
+        held.reset();
+        const std::string resultTopic = topic.substr(0, topic.size() - 3) + "result";
+        ASSERT_FALSE(client->on(resultTopic).empty());
+        EXPECT_TRUE(client->on(resultTopic).back().starts_with(c.result))
+            << client->on(resultTopic).back();
+        EXPECT_EQ(simulated[0]->firmware().paramByte(0x03), c.stored);
+        EXPECT_EQ(simulated[1]->firmware().paramByte(0x03), 5) << "sim-2 is not written";
+        if (c.result != "ok") {
+            EXPECT_EQ(simulated[0]->device().writeCount(), frames) << "nothing sent at all";
+        }
+    }
+    EXPECT_NE(client->on(delay).back().find(R"("raw":8,"text":"8")"), std::string::npos);
+    EXPECT_NE(std::find(said.begin(), said.end(), "set \"9\" from ostrel/car7/" + set + ": ok"),
+              said.end());
+
+    // A flood: three a second are taken, the rest refused with the reason.
+    clock.sleepFor(1s);
+    for (int i = 0; i < 5; ++i) {
+        core->handle(
+            {Event::Kind::SetMessage, {}, "ostrel/car7/" + set, 0, std::to_string(10 + i), {}});
+    }
+    runJobs();
+    const Lines results = client->on("ostrel/car7/sim-1/param/delay-before-psu-startup/result");
+    EXPECT_EQ(
+        Lines(results.end() - 5, results.end()),
+        (Lines{"not written: more than 3 writes a second to this controller; send it again later",
+               "not written: more than 3 writes a second to this controller; send it again later",
+               "ok", "ok", "ok"}));
+    EXPECT_EQ(simulated[0]->firmware().paramByte(0x03), 12);
+}
