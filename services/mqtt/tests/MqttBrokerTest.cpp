@@ -650,4 +650,62 @@ TEST_F(MqttBroker, TwoPublishersOfOneClientIdSayTheTakeoverAndBackOff) {
     }
 }
 
+// The parameters of two simulated controllers over the broker: one written from its set topic,
+// read back and answered, the other left as it was; values ostrelctl set refuses refused in its
+// words; without writes, no set topic subscribed.
+TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
+    const std::string base = "ostrel/car7/";
+    const std::string delay = "/param/delay-before-psu-startup";
+    const auto live = subscribe("live", {"ostrel/#"});
+    auto text = [&](const std::string& topic) {
+        const auto got = live->on(topic);
+        return got.empty() ? std::string()
+                           : json::parse(got.back().payload).at("text").get<std::string>();
+    };
+    {
+        const std::string conf = config("homeassistant = no\nparameters = yes\n", "read.conf");
+        rig::Process process({OSTRELCTL, "--simulated=2", "mqtt", "--config", conf},
+                             m_folder / "publisher.out", m_folder / "publisher.err",
+                             {{"STATE_DIRECTORY", m_folder / "read-state"}});
+        ASSERT_TRUE(waitFor([&] { return text(base + "sim-2" + delay) == "5"; }, LIMIT)) << said();
+        process.signal(SIGINT);
+        EXPECT_EQ(process.wait(20s), 0) << said();
+        EXPECT_EQ(m_broker->log().find("/param/+/set"), std::string::npos) << "writes are off";
+    }
+    const std::string conf = config("homeassistant = no\nparameters = yes\nwrites = yes\n");
+    rig::Process process({OSTRELCTL, "--simulated=2", "mqtt", "--config", conf},
+                         m_folder / "publisher.out", m_folder / "publisher.err",
+                         {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
+    ASSERT_TRUE(waitFor(
+        [&] { return m_broker->log().find("ostrel/car7/+/param/+/set") != std::string::npos; },
+        LIMIT))
+        << said();
+    const std::string set = base + "sim-1" + delay + "/set";
+    const std::string result = base + "sim-1" + delay + "/result";
+    ASSERT_TRUE(m_broker->publish(set, "9"));
+    ASSERT_TRUE(waitFor([&] { return !live->on(result).empty(); }, LIMIT)) << said();
+    EXPECT_EQ(live->on(result).back().payload, "ok");
+    EXPECT_TRUE(waitFor([&] { return text(base + "sim-1" + delay) == "9"; }, LIMIT));
+    EXPECT_EQ(text(base + "sim-2" + delay), "5");
+    const std::size_t values = live->on(base + "sim-1" + delay).size();
+    for (const std::string value : {"300", "abc", "12,5"}) {
+        SCOPED_TRACE(value);
+        rig::Process refused({OSTRELCTL, "--simulated", "set", "delay-before-psu-startup", value},
+                             m_folder / "set.out", m_folder / ("set-" + value + ".err"));
+        EXPECT_EQ(refused.wait(20s), 1);
+        std::string words = rig::readFile(m_folder / ("set-" + value + ".err"));
+        words = words.substr(std::string("ostrelctl: ").size());
+        words.pop_back();
+        const std::size_t before = live->on(result).size();
+        ASSERT_TRUE(m_broker->publish(set, value));
+        ASSERT_TRUE(waitFor([&] { return live->on(result).size() > before; }, LIMIT)) << said();
+        EXPECT_EQ(live->on(result).back().payload, words);
+    }
+    EXPECT_EQ(live->on(base + "sim-1" + delay).size(), values)
+        << "nothing read again: nothing written";
+    EXPECT_NE(said().find("set \"9\" from " + set + ": ok"), std::string::npos) << said();
+    process.signal(SIGINT);
+    EXPECT_EQ(process.wait(20s), 0) << said();
+}
+
 }  // namespace
