@@ -308,6 +308,16 @@ std::span<const MqttTopic> mqttTopics() {
         MqttTopic{"PREFIX/CLIENTID/LOCATION/status",
                   "Each controller's availability, retained: offline when it is unplugged or "
                   "does not answer, online when it answers again."},
+        MqttTopic{"PREFIX/CLIENTID/LOCATION/param/NAME",
+                  "With parameters = yes, each parameter of each controller, retained: its "
+                  "object of get --json (NAME its short name), read at the start, after each "
+                  "write and when the firmware changes."},
+        MqttTopic{"PREFIX/CLIENTID/LOCATION/param/NAME/set",
+                  "With writes = yes, a value to write, taken as ostrelctl set NAME VALUE takes "
+                  "it, and read back; not retained (a retained one is refused)."},
+        MqttTopic{"PREFIX/CLIENTID/LOCATION/param/NAME/result",
+                  "The answer to each set message (QoS 1, not retained): ok, or the refusal or "
+                  "failure in the words of ostrelctl set."},
         MqttTopic{"HAPREFIX/device/CLIENTID_LOCATION/config",
                   "Home Assistant's device discovery, retained, with each controller's first "
                   "answer and again after Home Assistant announces online on "
