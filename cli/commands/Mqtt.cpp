@@ -98,9 +98,19 @@ public:
                         "the settings: key = value lines (default /etc/ostrel/mqtt.conf)")
             ->option_text("FILE")
             ->check(notEmpty("file name"));
+        command
+            .add_option("--forget", m_options.forget,
+                        "empty every retained topic of the controller at LOCATION (its "
+                        "discovery, status and parameters), so that Home Assistant removes its "
+                        "device for good, and end")
+            ->option_text("LOCATION")
+            ->check(notEmpty("location"));
     }
 
-    int run(CommandContext& context) override { return mqtt::runner()(context, m_options); }
+    int run(CommandContext& context) override {
+        m_options.demo = context.global.simulated.on();
+        return mqtt::runner()(context, m_options);
+    }
 
 private:
     mqtt::MqttOptions m_options;

@@ -24,10 +24,19 @@ struct MqttOptions {
     // Told the wait before each next connection attempt as it is set, on the publisher's
     // thread (for tests and tools).
     std::function<void(std::chrono::steady_clock::duration wait)> waits;
+    // A run on simulated controllers: as the client id with "-sim" after it, so that a
+    // vehicle's own session and devices stay untouched, and emptying what it retained as it
+    // ends, so that no device it announced stays behind in Home Assistant.
+    bool demo = false;
+    // Not a run: empties every retained topic of the controller at this location (its
+    // discovery, status and parameters), so that Home Assistant removes its device, and ends.
+    std::string forget;
 };
 
 // Runs until context.interrupted: EXIT_OK then. EXIT_USAGE at once, after one line, for a
-// configuration it cannot take. In ostrel_mqtt, on Eclipse Paho C.
+// configuration it cannot take. With `forget`: EXIT_OK once the broker has acknowledged
+// every emptied topic, EXIT_TIMEOUT when it cannot be reached or does not acknowledge them.
+// In ostrel_mqtt, on Eclipse Paho C.
 int runMqtt(CommandContext& context, const MqttOptions& options);
 
 // What `ostrelctl mqtt` runs. The command line holds no MQTT client: a program that has one

@@ -26,7 +26,7 @@ public:
         std::string caFile;  // TLS only; empty: the system's trusted CAs
         std::string certFile;
         std::string keyFile;
-        std::string willTopic;  // the last will: "offline", retained
+        std::string willTopic;  // the last will: "offline", retained; empty: none
         int keepAliveSeconds = 240;
         unsigned sessionExpirySeconds = 86400;
     };

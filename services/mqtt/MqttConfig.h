@@ -63,6 +63,8 @@ struct MqttConfig {
     bool parameters = false;
     bool writes = false;
     bool factoryReset = false;
+    // No key of the file: a simulated run's, which empties what it retained as it ends.
+    bool clearAtEnd = false;
     bool operator==(const MqttConfig&) const = default;
 };
 

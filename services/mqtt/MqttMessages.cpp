@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "core/names/ParamNames.h"
 #include "core/readings/StatusFields.h"
@@ -273,6 +274,35 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
                             payload.dump()});
     }
     return messages;
+}
+
+std::vector<std::string> retainedTopics(const MqttConfig& config, const Topics& topics,
+                                        const std::string& location, bool every) {
+    std::set<std::string> all;
+    MqttConfig each = config;
+    for (const DiscoveryForm form : {DiscoveryForm::Device, DiscoveryForm::Entity}) {
+        for (const bool writes : {false, true}) {
+            if (every) {
+                each.discovery = form;
+                each.parameters = true;
+                each.writes = each.factoryReset = writes;
+            }
+            if (each.homeAssistant || every) {
+                for (const Message& message : discoveryMessages(each, topics, location, {})) {
+                    all.insert(message.topic);
+                }
+            }
+        }
+    }
+    const ControllerTopics controller = topics.controller(location);
+    all.insert(controller.status);
+    const ParamTable table;
+    for (const int index : table.offeredRows()) {
+        if (every || (config.parameters && table.row(index).kind != PK_ACTION)) {
+            all.insert(controller.params + "/" + shortName(table.row(index).name));
+        }
+    }
+    return {all.begin(), all.end()};
 }
 
 bool changedAtOnce(const StatusReport& before, const StatusReport& now) {

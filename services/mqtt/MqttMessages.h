@@ -69,6 +69,13 @@ std::string statePayload(const StatusReport& status, const StatusTexts& texts,
 std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& topics,
                                        const std::string& location, const StatusReport& status);
 
+// The retained topics of a controller at `location` of this client: its discovery, its
+// status and its parameters, as `config` announces them, or (`every`) whatever the
+// discovery's form and the parameters' settings were. Emptied, they leave nothing of it on
+// the broker nor in Home Assistant.
+std::vector<std::string> retainedTopics(const MqttConfig& config, const Topics& topics,
+                                        const std::string& location, bool every);
+
 // Whether `now` differs from `before` in what is published at once: the mode, the firmware or
 // a status field that is no measurement (the state, any flag bit).
 bool changedAtOnce(const StatusReport& before, const StatusReport& now);

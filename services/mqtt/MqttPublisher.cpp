@@ -22,6 +22,7 @@
 #include "core/session/Controller.h"
 #include "device/ControllerWatch.h"
 #include "services/mqtt/ConnectDiagnosis.h"
+#include "services/mqtt/Forget.h"
 #include "services/mqtt/Mqtt.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
@@ -429,9 +430,17 @@ int runMqtt(CommandContext& context, const MqttOptions& options) {
             return EXIT_USAGE;
         }
     }
+    MqttConfig config = *loaded.config;
+    if (!options.forget.empty()) {
+        return forgetController(context, config, password, options.forget, makePahoClient);
+    }
+    if (options.demo) {
+        config.clientId += "-sim";
+        config.clearAtEnd = true;
+    }
     const std::string folder = bufferFolder(options, context.console.err);
-    Publisher publisher(context, *loaded.config, options);
-    return publisher.run(*loaded.config, password, folder);
+    Publisher publisher(context, config, options);
+    return publisher.run(config, password, folder);
 }
 
 }  // namespace ctl::mqtt

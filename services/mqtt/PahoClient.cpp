@@ -203,6 +203,9 @@ std::string PahoClient::make() {
     MQTTAsync_createOptions options = MQTTAsync_createOptions_initializer5;
     // Sent only on a connection: what is not acknowledged is the publisher's to send again.
     options.sendWhileDisconnected = 0;
+    // A discovery in the entity form with the parameters is over a hundred messages a
+    // controller, sent at once; the publisher's own queue bounds the readings.
+    options.maxBufferedMessages = 4000;
     MQTTAsync handle = nullptr;
     const int rc = MQTTAsync_createWithOptions(&handle, m_settings.broker.pahoUri().c_str(),
                                                m_settings.clientId.c_str(),
@@ -256,7 +259,9 @@ void PahoClient::connect(bool cleanStart) {
     will.message = "offline";
     will.retained = 1;
     will.qos = 1;
-    options.will = &will;
+    if (!m_settings.willTopic.empty()) {
+        options.will = &will;
+    }
 
     if (!m_settings.username.empty()) {
         options.username = m_settings.username.c_str();

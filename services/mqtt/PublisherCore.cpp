@@ -87,21 +87,22 @@ std::vector<std::string> PublisherCore::locations() const {
     return all;
 }
 
-MqttClient::Settings PublisherCore::settings(std::optional<std::string> password) const {
+MqttClient::Settings clientSettings(const MqttConfig& config, const Topics& topics,
+                                    std::optional<std::string> password) {
     MqttClient::Settings settings;
-    settings.broker = m_config.broker;
-    settings.clientId = m_config.clientId;
-    settings.username = m_config.username;
+    settings.broker = config.broker;
+    settings.clientId = config.clientId;
+    settings.username = config.username;
     settings.password = std::move(password);
-    settings.caFile = m_config.caFile;
-    settings.certFile = m_config.certFile;
-    settings.keyFile = m_config.keyFile;
-    settings.willTopic = m_topics.publisherStatus();
-    settings.keepAliveSeconds = m_config.keepAliveSeconds;
+    settings.caFile = config.caFile;
+    settings.certFile = config.certFile;
+    settings.keyFile = config.keyFile;
+    settings.willTopic = topics.publisherStatus();
+    settings.keepAliveSeconds = config.keepAliveSeconds;
     // The broker keeps our session (Home Assistant's birth message among what it holds for
     // us) as long as anything we sent may still matter.
     settings.sessionExpirySeconds = static_cast<unsigned>(
-        std::lround(std::max({m_config.expiryHours, m_config.bufferHours, 1.0}) * 3600));
+        std::lround(std::max({config.expiryHours, config.bufferHours, 1.0}) * 3600));
     return settings;
 }
 
@@ -126,7 +127,7 @@ std::string PublisherCore::start(const ClientFactory& make, MqttClient::Listener
     m_discoveries = std::make_unique<DiscoveryRecord>(*m_queue);
     m_cleanNext = m_queue->meta("session") != sessionKey();
 
-    m_client = make(settings(std::move(password)), listener);
+    m_client = make(clientSettings(m_config, m_topics, std::move(password)), listener);
     if (std::string error = m_client->create(); !error.empty()) {
         m_client.reset();
         return error;
@@ -557,6 +558,14 @@ bool PublisherCore::settled() const {
 }
 
 void PublisherCore::finish() {
+    if (m_connected && m_config.clearAtEnd) {
+        // A demonstration leaves no device behind in Home Assistant.
+        for (const auto& [location, online] : m_available) {
+            for (const std::string& topic : retainedTopics(m_config, m_topics, location, false)) {
+                publish(topic, "", true, false);
+            }
+        }
+    }
     if (m_connected) {
         // Leave with the last will: "offline".
         m_client->disconnect(SHUTDOWN_FLUSH);

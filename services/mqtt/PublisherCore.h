@@ -73,6 +73,12 @@ struct Event {
     std::shared_ptr<const ParamDone> done{};  // ParamsDone's
 };
 
+// How the publisher connects with `config`: its client id, login and TLS files, the last
+// will on the publisher's status, and a session the broker keeps as long as anything sent
+// may still matter.
+MqttClient::Settings clientSettings(const MqttConfig& config, const Topics& topics,
+                                    std::optional<std::string> password);
+
 class PublisherCore {
 public:
     using Say = std::function<void(const std::string& line)>;
@@ -150,7 +156,6 @@ private:
     void lose();
     void scheduleReconnect();
     void reportDrops(bool final);
-    MqttClient::Settings settings(std::optional<std::string> password) const;
     std::string sessionKey() const;
 
     const MqttConfig m_config;

@@ -298,7 +298,8 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
 }
 
 // The program itself, as the service starts it (ostrelctl, which hands over to the program
-// with Paho): its states and availability arrive, also of a controller plugged in a second
+// with Paho), on simulated controllers as a client of their own: its states and availability
+// arrive, also of a controller plugged in a second
 // after the start, and Ctrl-C takes it offline in order (an ordinary end publishes "offline"
 // itself).
 TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
@@ -309,8 +310,8 @@ TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
                          {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
     ASSERT_TRUE(waitFor(
         [&] {
-            return live->on("ostrel/car7/sim-1/state").size() >= 2 &&
-                   !live->on("ostrel/car7/sim-2/state").empty();
+            return live->on("ostrel/car7-sim/sim-1/state").size() >= 2 &&
+                   !live->on("ostrel/car7-sim/sim-2/state").empty();
         },
         LIMIT))
         << said();
@@ -319,14 +320,18 @@ TEST_F(MqttBroker, OstrelctlItselfPublishesAndSaysOfflineOnCtrlC) {
                         m_folder / "status.json", m_folder / "status.err");
     ASSERT_EQ(status.wait(20s), 0) << rig::readFile(m_folder / "status.err");
     const std::string text = rig::readFile(m_folder / "status.json");
-    const json state = json::parse(live->on("ostrel/car7/sim-2/state").front().payload);
+    const json state = json::parse(live->on("ostrel/car7-sim/sim-2/state").front().payload);
     for (const char* key : {"voltageIn", "voltage12V", "temperature", "state", "mode"}) {
         EXPECT_EQ(state.at(key), json::parse(text).at(key)) << key;
     }
-    EXPECT_EQ(live->on("ostrel/car7/status").front().payload, "online");
+    EXPECT_EQ(live->on("ostrel/car7-sim/status").front().payload, "online");
     process.signal(SIGINT);
     EXPECT_EQ(process.wait(20s), 0) << said();
-    EXPECT_EQ(live->on("ostrel/car7/status").back().payload, "offline");
+    EXPECT_TRUE(waitFor(
+        [&] { return live->on("ostrel/car7-sim/status").back().payload == "offline"; }, LIMIT));
+    // A demonstration leaves nothing of its controllers retained.
+    EXPECT_TRUE(waitFor(
+        [&] { return live->on("ostrel/car7-sim/sim-2/status").back().payload.empty(); }, LIMIT));
 }
 
 TEST_F(MqttBroker, ReadingsTakenInDeadZonesArriveOnceInOrderAcrossAKillAndACleanStop) {
@@ -654,7 +659,7 @@ TEST_F(MqttBroker, TwoPublishersOfOneClientIdSayTheTakeoverAndBackOff) {
 // read back and answered, the other left as it was; values ostrelctl set refuses refused in its
 // words; without writes, no set topic subscribed.
 TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
-    const std::string base = "ostrel/car7/";
+    const std::string base = "ostrel/car7-sim/";
     const std::string delay = "/param/delay-before-psu-startup";
     const auto live = subscribe("live", {"ostrel/#"});
     auto text = [&](const std::string& topic) {
@@ -677,7 +682,7 @@ TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
                          m_folder / "publisher.out", m_folder / "publisher.err",
                          {{"STATE_DIRECTORY", m_folder / "ctl-state"}});
     ASSERT_TRUE(waitFor(
-        [&] { return m_broker->log().find("ostrel/car7/+/param/+/set") != std::string::npos; },
+        [&] { return m_broker->log().find("ostrel/car7-sim/+/param/+/set") != std::string::npos; },
         LIMIT))
         << said();
     const std::string set = base + "sim-1" + delay + "/set";
@@ -706,6 +711,32 @@ TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
     EXPECT_NE(said().find("set \"9\" from " + set + ": ok"), std::string::npos) << said();
     process.signal(SIGINT);
     EXPECT_EQ(process.wait(20s), 0) << said();
+}
+
+// --forget empties what a controller left retained, on a connection of its own, and leaves
+// the other controllers' as they are.
+TEST_F(MqttBroker, ForgetEmptiesOneControllersRetainedTopicsForGood) {
+    const std::vector<std::string> left{
+        "homeassistant/device/car7_sim-1/config", "homeassistant/sensor/car7_sim-1/state/config",
+        "ostrel/car7/sim-1/status", "ostrel/car7/sim-1/param/delay-before-psu-startup",
+        "homeassistant/device/car7_sim-2/config"};
+    for (const std::string& topic : left) {
+        ASSERT_TRUE(rig::run("mosquitto_pub " + m_broker->credentials() + " -q 1 -r -t '" + topic +
+                             "' -m x"));
+    }
+    const std::string conf = config("");
+    rig::Process forget({OSTRELCTL, "mqtt", "--config", conf, "--forget", "sim-1"},
+                        m_folder / "forget.out", m_folder / "forget.err");
+    ASSERT_EQ(forget.wait(30s), 0) << rig::readFile(m_folder / "forget.err");
+    EXPECT_TRUE(rig::readFile(m_folder / "forget.out").starts_with("forgot sim-1 of car7 on "));
+    const auto later = subscribe("later", {"ostrel/#", "homeassistant/#"}, false);
+    ASSERT_TRUE(waitFor([&] { return !later->on(left.back()).empty(); }, LIMIT));
+    for (const std::string& topic : left) {
+        EXPECT_EQ(later->on(topic).empty(), topic != left.back()) << topic;
+    }
+    rig::Process refused({OSTRELCTL, "mqtt", "--config", conf, "--forget", "sim-1/#"},
+                         m_folder / "forget.out", m_folder / "refused.err");
+    EXPECT_EQ(refused.wait(30s), 1);
 }
 
 }  // namespace
