@@ -87,9 +87,15 @@ set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/FixDebugPackage.cmake")
 
 # The maintainer scripts of ostrelctl apply the udev rule to a controller already plugged
-# in, and stop the metrics timer and remove its file with the package.
+# in, stop the units with the package and forget them with its purge. The MQTT unit's
+# configuration is a conffile: dpkg keeps the administrator's changes across upgrades.
 set(CPACK_DEBIAN_OSTRELCTL_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/dist/debian/postinst;${PROJECT_SOURCE_DIR}/dist/debian/prerm;${PROJECT_SOURCE_DIR}/dist/debian/postrm")
+if(TARGET ostrel_mqtt)
+  file(WRITE ${CMAKE_BINARY_DIR}/debian-ostrelctl/conffiles "/etc/ostrel/mqtt.conf\n")
+  list(APPEND CPACK_DEBIAN_OSTRELCTL_PACKAGE_CONTROL_EXTRA
+       ${CMAKE_BINARY_DIR}/debian-ostrelctl/conffiles)
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

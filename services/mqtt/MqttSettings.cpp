@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "params/Numbers.h"
 #include "services/mqtt/MqttConfig.h"
@@ -286,6 +287,56 @@ const MqttSetting* findMqttSetting(const std::string& key) {
     const auto row = std::find_if(SETTINGS.begin(), SETTINGS.end(),
                                   [&](const MqttSetting& setting) { return setting.key == key; });
     return row == SETTINGS.end() ? nullptr : &*row;
+}
+
+std::string mqttExampleConfig() {
+    std::string text;
+    // Comment lines of at most 78 characters, broken at spaces.
+    auto comment = [&text](std::string_view words) {
+        constexpr std::size_t WIDTH = 76;
+        while (!words.empty()) {
+            std::size_t cut = words.size();
+            if (cut > WIDTH) {
+                cut = words.rfind(' ', WIDTH);
+                if (cut == std::string_view::npos) {
+                    cut = std::min(words.find(' '), words.size());
+                }
+            }
+            text += "# ";
+            text += words.substr(0, cut);
+            text += '\n';
+            words.remove_prefix(std::min(cut + 1, words.size()));
+        }
+    };
+    comment(
+        "The configuration of ostrelctl mqtt, which ostrel-mqtt.service reads: key = value "
+        "lines; a line whose first character other than a blank is # is a comment, and a # "
+        "within a value is refused. Each key is shown below with its default, commented "
+        "out. Set broker, then enable the service:");
+    text += "#   systemctl enable --now ostrel-mqtt.service\n";
+    comment(
+        "A file name without a slash names a systemd credential, kept in /etc/credstore "
+        "(root's only): password_file = ostrel-mqtt-password reads "
+        "/etc/credstore/ostrel-mqtt-password. See ostrelctl(1), command mqtt.");
+    for (const MqttSetting& setting : mqttSettings()) {
+        text += '\n';
+        std::string about = std::string(setting.key) + ": " + setting.value + ".";
+        if (setting.fallback == nullptr) {
+            about += " Required.";
+        } else if (!setting.fallbackIsValue) {
+            about += " By default " + std::string(setting.fallback) + ".";
+        }
+        comment(about);
+        text += '#';
+        text += setting.key;
+        text += " =";
+        if (setting.fallbackIsValue) {
+            text += ' ';
+            text += setting.fallback;
+        }
+        text += '\n';
+    }
+    return text;
 }
 
 std::span<const MqttTopic> mqttTopics() {

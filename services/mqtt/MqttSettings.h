@@ -33,6 +33,10 @@ std::span<const MqttSetting> mqttSettings();
 // The row of `key`; null for a key the file does not take.
 const MqttSetting* findMqttSetting(const std::string& key);
 
+// The configuration file the package installs: its form in a few lines, then each key with
+// what it takes and its default, commented out. Read as it is, it lacks only the broker.
+std::string mqttExampleConfig();
+
 struct MqttTopic {
     const char* topic;
     const char* meaning;

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,40 @@ TEST(MqttConfig, TakesEveryListedKeyAndStartsFromTheStatedDefaults) {
               "expiry_hours, factory_reset, heartbeat, homeassistant, homeassistant_discovery, "
               "homeassistant_prefix, interval, keep_alive, key_file, parameters, password_file, "
               "prefix, report, texts, username, writes)");
+}
+
+// The file the package installs: as shipped it lacks only the broker; it shows every key
+// once, in the table's order, and with each key's line uncommented it reads as the defaults.
+TEST(MqttConfig, ExampleFileShowsEveryKeyCommentedWithItsDefault) {
+    const std::string example = ctl::mqttExampleConfig();
+    EXPECT_EQ(parseMqttConfig(example, "mqtt.conf", ENVIRONMENT).error,
+              "mqtt.conf: broker: missing (broker = mqtt://HOST:PORT or mqtts://HOST:PORT)");
+    std::vector<std::string> keys;
+    std::string uncommented;
+    std::istringstream lines(example);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 78U) << line;
+        EXPECT_TRUE(line.empty() || line.starts_with("#")) << line;
+        if (line.starts_with("#") && !line.starts_with("# ")) {
+            keys.push_back(line.substr(1, line.find(" =") - 1));
+            line.erase(0, 1);
+            if (keys.back() == "broker") {
+                line += " mqtt://10.0.0.2";
+            } else if (line.ends_with("=")) {
+                continue;  // no default a value can state
+            }
+        }
+        uncommented += line + '\n';
+    }
+    std::vector<std::string> table;
+    for (const ctl::MqttSetting& setting : ctl::mqttSettings()) {
+        table.emplace_back(setting.key);
+    }
+    EXPECT_EQ(keys, table);
+    const ConfigResult read = parseMqttConfig(uncommented, "mqtt.conf", ENVIRONMENT);
+    ASSERT_TRUE(read.config) << read.error;
+    EXPECT_TRUE(*read.config ==
+                parseMqttConfig("broker = mqtt://10.0.0.2\n", "c", ENVIRONMENT).config.value());
 }
 
 // README.md's table of the keys says what the manual page says: the same keys in the same
