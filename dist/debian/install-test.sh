@@ -7,7 +7,8 @@
 # ExecStart as root without capabilities or network, with everything read-only but the
 # textfile folder; then the unit's ExecStopPost, which must remove a stale temporary file
 # and nothing else; then removes ostrelctl. node_exporter's folder must stay as its package
-# made it throughout.
+# made it throughout. Last, in a root of its own that boots systemd, the package's life
+# with the MQTT service running: install, remove, purge, install again, purge.
 #
 #   install-test.sh BUILD-DIR VERSION PACKAGE...
 #
@@ -48,13 +49,30 @@ flock 9
 
 work=$(mktemp -d)
 roots=()
+init=
+cgroup=
 cleanup() {
+    stop_systemd
     for root in "${roots[@]}"; do
         umount -R "$root" 2>/dev/null || true
     done
     rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
+
+# Ends the systemd booted below, and everything of its PID namespace, and removes its cgroup.
+stop_systemd() {
+    [ -n "$init" ] || return 0
+    kill -KILL "$init" 2>/dev/null || true
+    wait 2>/dev/null || true
+    init=
+    local deadline=$((SECONDS + 30))
+    while [ -n "$cgroup" ] && [ -d "$cgroup" ] &&
+        ! find "$cgroup" -depth -type d -exec rmdir {} + 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || { echo "cannot remove the cgroup $cgroup" >&2; break; }
+        sleep 0.1
+    done
+}
 
 # A writable copy of the bare root in $root: an overlay where the kernel allows it, else a
 # copy.
@@ -190,3 +208,166 @@ left=$(find "$ctl_root$folder" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | tr '
 [ "$(stat -c '%U:%G %a' "$ctl_root$folder")" = "$as_made" ] ||
     fail "$folder is $(stat -c '%U:%G %a' "$ctl_root$folder"), not $as_made as its package made it"
 echo "$folder stayed $as_made throughout; purging ostrelctl removed its files only"
+
+# The package's life under a real systemd, as on a host: installed, the MQTT service started
+# as shipped (it must fail once and stay failed), then configured with a credential and
+# enabled with the timer, running; removed (nothing of ours may run), purged (nothing may stay
+# enabled or behind), installed again (disabled), and purged once more straight from running.
+# systemd boots as the first process of a PID namespace in a root of its own, in a cgroup of
+# the test's (its namespace's root), as a container's init; apt runs inside, so that the
+# maintainer scripts see a running systemd.
+cgroup2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts)
+[ -n "$cgroup2" ] || fail "no cgroup2 hierarchy to boot systemd in"
+life_start=$SECONDS
+new_root lifecycle
+life=$root
+apt_install "$life" --no-install-recommends systemd || fail "apt-get could not install systemd"
+# As on a host: nothing forbids the maintainer scripts' start and stop.
+rm -f "$life/usr/sbin/policy-rc.d"
+cp "${debs[0]}" "$life/root/"
+ctl_deb=/root/$(basename "${debs[0]}")
+
+boot_systemd() {
+    local root=$1
+    mount -t proc proc "$root/proc"
+    mount -t sysfs -o ro sysfs "$root/sys"
+    mount -t cgroup2 cgroup2 "$root/sys/fs/cgroup"
+    mount -t tmpfs tmpfs "$root/run"
+    mount -t tmpfs tmpfs "$root/tmp"
+    mount --rbind /dev "$root/dev"
+    # As systemd makes it on a host, but leaves to a container's manager: mounts made in a
+    # unit's namespace (its credentials) reach the others.
+    mount --make-rshared "$root"
+    exec chroot "$root" env -i container=ostrel-install-test /lib/systemd/systemd --system
+}
+export -f boot_systemd
+cgroup=$cgroup2/ostrel-install-test.$$
+mkdir "$cgroup"
+# shellcheck disable=SC2016
+bash -c 'echo $$ >"$1/cgroup.procs" && exec unshare --pid --fork --mount --cgroup --uts --ipc \
+    --propagation private -- bash -c "boot_systemd \"\$0\"" "$2"' bash "$cgroup" "$life" \
+    >"$work/boot.log" 2>&1 &
+booting=$!
+# Its socket, seen through its own root, once it listens (and so has entered the root).
+deadline=$((SECONDS + 30))
+until init=$(pgrep -P "$booting") && [ -S "/proc/$init/root/run/systemd/private" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || { cat "$work/boot.log" >&2; fail "systemd did not come up"; }
+    sleep 0.1
+done
+in_sd() {
+    nsenter -t "$init" -m -p -r -w env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+        DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 "$@"
+}
+booted=$(in_sd timeout 60 systemctl is-system-running --wait) || true
+[ "$booted" = running ] || fail "systemd in the root is $booted: $(in_sd systemctl --failed --no-legend)"
+echo "systemd $(in_sd systemctl --version | head -n 1 | cut -d ' ' -f 2) booted in the root"
+
+life_apt() {
+    in_sd apt-get -y -q -o Dpkg::Options::=--force-unsafe-io "$@" >"$work/apt.log" 2>&1 ||
+        { cat "$work/apt.log" >&2; fail "apt-get $* failed"; }
+}
+# A unit's property once it holds one of the values given, within 30 s.
+await() {
+    local unit=$1 property=$2 value
+    shift 2
+    local deadline=$((SECONDS + 30))
+    while value=$(in_sd systemctl show -P "$property" "$unit") && ! [[ " $* " == *" $value "* ]]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "$unit: $property stayed $value, not $*"
+        sleep 0.1
+    done
+    echo "$value"
+}
+# Our programs running in the root, deleted ones too.
+# shellcheck disable=SC2016
+ours() {
+    in_sd sh -c 'for p in /proc/[0-9]*; do readlink "$p/exe"; done' 2>/dev/null |
+        grep -E '/usr/bin/ostrelctl|/usr/libexec/ostrel/' || true
+}
+# What of ours is left in the root: unit links, the helper's records, state, configuration.
+leftovers() {
+    find "$life/etc/systemd/system" "$life/var/lib/systemd/deb-systemd-helper-enabled" \
+        -name '*ostrel*' 2>/dev/null
+    for path in /var/lib/private/ostrel-mqtt /var/lib/ostrel-mqtt /etc/ostrel /etc/credstore; do
+        if [ -e "$life$path" ] || [ -L "$life$path" ]; then echo "$path"; fi
+    done
+}
+disabled() {
+    for unit in ostrel-mqtt.service ostrel-metrics.timer; do
+        said=$(in_sd systemctl is-enabled "$unit") || true
+        [ "$said" = disabled ] || fail "$1: $unit is $said, not disabled"
+        said=$(in_sd systemctl is-active "$unit") || true
+        [ "$said" = inactive ] || fail "$1: $unit is $said, not inactive"
+    done
+    [ -z "$(ours)" ] || fail "$1: running still: $(ours)"
+}
+# Configured with a password from the credential store and enabled with the timer: running,
+# its buffer in DynamicUser's private folder.
+run_configured() {
+    printf 'broker = mqtt://127.0.0.1:1\nclient_id = lifecycle\npassword_file = ostrel-mqtt-password\n' \
+        >"$life/etc/ostrel/mqtt.conf"
+    (umask 077 && echo secret >"$life/etc/credstore/ostrel-mqtt-password")
+    in_sd systemctl reset-failed
+    in_sd systemctl enable --quiet --now ostrel-mqtt.service ostrel-metrics.timer
+    await ostrel-mqtt.service SubState running >/dev/null
+    local deadline=$((SECONDS + 30))
+    until [ -L "$life/var/lib/ostrel-mqtt" ] && [ -f "$life/var/lib/private/ostrel-mqtt/readings.sqlite" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the running service made no buffer in" \
+            "/var/lib/private/ostrel-mqtt: $(ls -A "$life/var/lib/private" 2>&1)," \
+            "$(in_sd journalctl -q -o cat -u ostrel-mqtt.service | tail -n 5)"
+        sleep 0.1
+    done
+    [ -n "$(ours)" ] || fail "the enabled service runs no program of ours"
+}
+
+life_apt install --no-install-recommends "$ctl_deb"
+[ "$(stat -c '%U %a' "$life/etc/credstore")" = "root 700" ] ||
+    fail "/etc/credstore is $(stat -c '%U %a' "$life/etc/credstore" 2>&1), not root's 700"
+# shellcheck disable=SC2016
+in_sd dpkg-query -W -f '${Conffiles}\n' ostrelctl | grep -q '^ /etc/ostrel/mqtt.conf ' ||
+    fail "/etc/ostrel/mqtt.conf is no conffile of ostrelctl"
+disabled "installed"
+# As shipped the configuration has no broker: one line, status 1, and no restart.
+in_sd systemctl start ostrel-mqtt.service
+await ostrel-mqtt.service SubState failed auto-restart >/dev/null
+said=$(for property in ActiveState NRestarts ExecMainStatus; do
+    in_sd systemctl show -P "$property" ostrel-mqtt.service
+done | paste -sd ' ')
+[ "$said" = "failed 0 1" ] || fail "the service started unconfigured is (state, restarts, status) $said"
+# The journal has the program's line once journald has read it from the stream.
+deadline=$((SECONDS + 30))
+until said=$(in_sd journalctl -q -o cat -u ostrel-mqtt.service | grep '^ostrelctl'); do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the service started unconfigured said nothing"
+    sleep 0.1
+done
+[ "$said" = "ostrelctl: /etc/ostrel/mqtt.conf: broker: missing (broker = mqtt://HOST:PORT or mqtts://HOST:PORT)" ] ||
+    fail "the service started unconfigured said: $said"
+echo "started as shipped, the service said once and stayed failed: $said"
+
+run_configured
+# Installed over itself, as an upgrade does: the publisher then runs the new program.
+before=$(in_sd systemctl show -P MainPID ostrel-mqtt.service)
+in_sd dpkg -i "$ctl_deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "dpkg -i failed"; }
+await ostrel-mqtt.service SubState running >/dev/null
+if [ "$(in_sd systemctl show -P MainPID ostrel-mqtt.service)" = "$before" ] || ours | grep -q deleted
+then
+    fail "after an upgrade the publisher (pid $before before) runs $(ours)"
+fi
+life_apt remove ostrelctl
+[ -z "$(ours)" ] || fail "after remove, running still: $(ours)"
+for unit in ostrel-mqtt.service ostrel-metrics.timer; do
+    said=$(in_sd systemctl is-active "$unit") || true
+    [ "$said" = inactive ] || fail "after remove, $unit is $said"
+done
+[ -f "$life/var/lib/private/ostrel-mqtt/readings.sqlite" ] || fail "remove took the buffer"
+life_apt purge ostrelctl
+[ -z "$(leftovers)" ] || fail "after purge, left: $(leftovers | paste -sd ' ')"
+echo "running: restarted by an upgrade; removed: stopped, buffer kept; purged: nothing enabled or left"
+life_apt install --no-install-recommends "$ctl_deb"
+disabled "installed after purge"
+run_configured
+life_apt purge ostrelctl
+[ -z "$(ours)" ] || fail "purged while running, running still: $(ours)"
+[ -z "$(leftovers)" ] || fail "purged while running, left: $(leftovers | paste -sd ' ')"
+echo "installed again: disabled; purged while running: stopped, nothing enabled or left"
+stop_systemd
+echo "the package's life under systemd took $((SECONDS - life_start)) s"
