@@ -112,12 +112,14 @@ const std::string* ParamLink::locationOf(const std::string& level) const {
 }
 
 void ParamLink::answer(const std::string& setTopic, const std::string& payload,
-                       const std::string& words) {
+                       const std::string& words, bool journal) {
     const std::string result = setTopic.substr(0, setTopic.size() - 3) + "result";
-    m_say("set " +
-          (payload.size() <= LONGEST_VALUE ? "\"" + escapeControls(payload) + "\""
-                                           : std::to_string(payload.size()) + " bytes") +
-          " from " + escapeControls(setTopic) + ": " + words);
+    if (journal) {
+        m_say("set " +
+              (payload.size() <= LONGEST_VALUE ? "\"" + escapeControls(payload) + "\""
+                                               : std::to_string(payload.size()) + " bytes") +
+              " from " + escapeControls(setTopic) + ": " + words);
+    }
     if (m_connected) {
         m_publish(result, words, false);
     }
@@ -175,10 +177,15 @@ void ParamLink::setMessage(const std::string& topic, const std::string& payload,
         controller.recent.pop_front();
     }
     if (controller.recent.size() >= WRITES_A_SECOND) {
+        // A flood is answered message by message, and said in the journal once.
+        const bool journal = !controller.floodTold;
+        controller.floodTold = true;
         return answer(topic, payload,
                       "not written: more than " + std::to_string(WRITES_A_SECOND) +
-                          " writes a second to this controller; send it again later");
+                          " writes a second to this controller; send it again later",
+                      journal);
     }
+    controller.floodTold = false;
     if (controller.waiting >= WAITING_WRITES) {
         return answer(topic, payload,
                       std::to_string(WAITING_WRITES) +

@@ -77,11 +77,13 @@ private:
         bool heldTold = false;
         std::deque<Clock::time_point> recent;  // the writes of the last second
         int waiting = 0;                       // writes asked and not done
-        std::map<std::string, Value> values;   // by topic
+        bool floodTold = false;
+        std::map<std::string, Value> values;  // by topic
     };
 
     void read(const std::string& location, Controller& controller);
-    void answer(const std::string& setTopic, const std::string& payload, const std::string& words);
+    void answer(const std::string& setTopic, const std::string& payload, const std::string& words,
+                bool journal = true);
     void takeValues(Controller& controller, const std::string& values);
     void send(Controller& controller);
     const std::string* locationOf(const std::string& level) const;

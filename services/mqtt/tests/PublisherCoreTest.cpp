@@ -1084,4 +1084,10 @@ TEST_F(Publishing, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
                "not written: more than 3 writes a second to this controller; send it again later",
                "ok", "ok", "ok"}));
     EXPECT_EQ(simulated[0]->firmware().paramByte(0x03), 12);
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [](const std::string& line) {
+                                return line.find("more than 3 writes") != std::string::npos;
+                            }),
+              1)
+        << "a flood is said once";
 }
