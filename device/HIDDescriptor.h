@@ -1,6 +1,7 @@
 // What discovery found about one device.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -8,6 +9,8 @@
 
 inline constexpr int DESCRIPTOR_STRING_SIZE = 256;  // bytes, terminating NUL included
 inline constexpr const char* NOT_PRESENT_TEXT = "- not present -";
+// A USB string descriptor holds at most 126 UTF-16 units: anything longer is no device's.
+inline constexpr std::size_t USB_SERIAL_MAX_UNITS = 126;
 
 class HIDDescriptor {
 public:
@@ -21,6 +24,10 @@ public:
     // Where the device is plugged (HidInterfaceSet::location); empty when unknown. Kept
     // for the command line's choice among several controllers; the window never uses it.
     std::string location;
+    // The USB serial number string in UTF-8; empty when the device gives none, or none that
+    // is clean text of at most USB_SERIAL_MAX_UNITS units (a control character, a lone
+    // surrogate or a character the system could not decode makes it none).
+    std::string serial;
     // The device's report byte lengths (report-id byte included).
     platform::HidCaps caps;
 };

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "device/Wire.h"
 
@@ -36,6 +38,51 @@ void readString(platform::HidHandle& handle, StringGetter getter,
         std::fill(std::begin(field), std::end(field), '\0');
         std::strcpy(field, NOT_PRESENT_TEXT);
     }
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// The serial number the device gave in `units` (NUL-terminated within them) as UTF-8, or
+// nothing: a serial goes into records that tell units apart, so one that is cut, too long
+// for a descriptor, or not clean text is none rather than a guess.
+std::optional<std::string> serialText(const char16_t* units, std::size_t size) {
+    const char16_t* end = std::find(units, units + size, u'\0');
+    const auto count = static_cast<std::size_t>(end - units);
+    if (end == units + size || count > USB_SERIAL_MAX_UNITS) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            return std::nullopt;
+        }
+        // Controls (C0, DEL, C1) and the mark of a sequence the system could not decode.
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD) {
+            return std::nullopt;
+        }
+        appendUtf8(text, cp);
+    }
+    return text;
 }
 
 // One diagnostic line; a null stream takes none.
@@ -189,7 +236,6 @@ bool HIDDevices::scan(HList<HIDDescriptor>& list, const char* manufacturer, cons
         readString(*probe, &platform::HidHandle::productString, descriptor->product);
         platform::HidCaps caps;
         const bool hasCaps = probe->capabilities(caps);
-        probe.reset();
 
         const bool ours = attributes.vendorId == vendorId &&
                           std::find(productIds.begin(), productIds.end(), attributes.productId) !=
@@ -202,6 +248,22 @@ bool HIDDevices::scan(HList<HIDDescriptor>& list, const char* manufacturer, cons
                           : !named ? "a controller's ids, other names"
                           : !sized ? "a controller's ids and names, other report sizes"
                                    : nullptr;
+        // Only of a device taken: every search probes every interface again.
+        if (why == nullptr) {
+            char16_t units[STRING_BUFFER_UNITS] = {};
+            if (probe->serialNumberString(units, STRING_BUFFER_UNITS)) {
+                if (const std::optional<std::string> serial =
+                        serialText(units, STRING_BUFFER_UNITS)) {
+                    descriptor->serial = *serial;
+                } else {
+                    say(m_searchLog,
+                        "%s: its serial number is over %u UTF-16 units or not clean text: "
+                        "taken without one\n",
+                        path.get(), static_cast<unsigned>(USB_SERIAL_MAX_UNITS));
+                }
+            }
+        }
+        probe.reset();
         say(m_searchLog, "%s: vendor 0x%04x product 0x%04x \"%s\" \"%s\": %s%s\n", path.get(),
             attributes.vendorId, attributes.productId, descriptor->manufacturer,
             descriptor->product,

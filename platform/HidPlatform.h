@@ -60,6 +60,9 @@ public:
     // string. A longer string is cut to fit; the terminator may then be missing.
     virtual bool manufacturerString(char16_t* buffer, std::size_t units) = 0;
     virtual bool productString(char16_t* buffer, std::size_t units) = 0;
+    // The USB serial number string, the same way; false when the device has none (or the
+    // system does not tell, as for a device on no USB port).
+    virtual bool serialNumberString(char16_t* buffer, std::size_t units) = 0;
     virtual bool capabilities(HidCaps& caps) = 0;
 
     // One input report of at most `length` bytes. Blocks until a report arrives, the

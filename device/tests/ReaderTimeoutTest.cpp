@@ -27,6 +27,7 @@ public:
     bool attributes(platform::HidAttributes&) override { return false; }
     bool manufacturerString(char16_t*, std::size_t) override { return false; }
     bool productString(char16_t*, std::size_t) override { return false; }
+    bool serialNumberString(char16_t*, std::size_t) override { return false; }
     bool capabilities(platform::HidCaps&) override { return false; }
     void cancelRead() override {}  // the driver ignores it
     platform::WriteStatus write(const std::uint8_t*, std::size_t) override {

@@ -313,6 +313,10 @@ public:
         return usbString("product", buffer, units);
     }
 
+    bool serialNumberString(char16_t* buffer, std::size_t units) override {
+        return usbString("serial", buffer, units);
+    }
+
     bool capabilities(HidCaps& caps) override {
         std::vector<std::uint8_t> descriptor;
         if (!reportDescriptor(descriptor)) {

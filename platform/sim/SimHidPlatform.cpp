@@ -261,6 +261,10 @@ public:
         return copyString(m_device->m_identity.product, buffer, units);
     }
 
+    bool serialNumberString(char16_t* buffer, std::size_t units) override {
+        return copyString(m_device->m_identity.serial, buffer, units);
+    }
+
     bool capabilities(HidCaps& caps) override {
         std::lock_guard lock(m_device->m_mutex);
         if (!m_device->m_plugged || m_device->m_behaviour.capabilitiesFail) {

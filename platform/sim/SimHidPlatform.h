@@ -40,6 +40,7 @@ struct SimIdentity {
     // Absent: reading that string fails.
     std::optional<std::u16string> manufacturer;
     std::optional<std::u16string> product;
+    std::optional<std::u16string> serial;
     // Byte lengths as HidCaps counts them (report-id byte included).
     std::uint16_t inputReportByteLength = 0;
     std::uint16_t outputReportByteLength = 0;

@@ -237,6 +237,10 @@ public:
         return hidString(&::HidD_GetProductString, buffer, units);
     }
 
+    bool serialNumberString(char16_t* buffer, std::size_t units) override {
+        return hidString(&::HidD_GetSerialNumberString, buffer, units);
+    }
+
     bool capabilities(HidCaps& caps) override {
         PHIDP_PREPARSED_DATA preparsed = nullptr;
         if (!::HidD_GetPreparsedData(m_device, &preparsed)) {

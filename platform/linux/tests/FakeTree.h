@@ -57,6 +57,7 @@ struct FakeDevice {
     std::optional<std::string> manufacturer = std::string(OSTREL_MANUFACTURER) + "\n";
     std::optional<std::string> product = std::string(OSTREL_PRODUCT) + "\n";
     std::optional<std::string> bcdDevice = "0100\n";
+    std::optional<std::string> serial;  // none, as the controller has
     Node node = Node::File;
 };
 
@@ -129,6 +130,7 @@ public:
             put(added.usbDevice / "manufacturer", d.manufacturer);
             put(added.usbDevice / "product", d.product);
             put(added.usbDevice / "bcdDevice", d.bcdDevice);
+            put(added.usbDevice / "serial", d.serial);
         }
         put(added.hidDevice / "uevent", d.uevent);
         if (d.descriptor) {

@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/HIDDevices.h"
 #include "platform/linux/LinuxHidPlatform.h"
 #include "platform/linux/tests/FakeTree.h"
 #include "tests/support/Claims.h"
@@ -223,6 +225,46 @@ TEST_F(LinuxPlatform, StringsAreDecodedAndCutToTheBuffer) {
     EXPECT_TRUE(handle->manufacturerString(&one, 1));
     EXPECT_EQ(one, u'\0');
     EXPECT_FALSE(handle->manufacturerString(&one, 0));
+}
+
+// The serial attribute is the device's text: discovery takes it only whole, clean and as
+// long as a USB string descriptor can be, else the controller is taken without one.
+TEST_F(LinuxPlatform, DiscoveryTakesOnlyACleanSerial) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> file;  // the attribute's content; none: no such file
+        bool fifo;
+        std::string serial;  // what discovery gives
+    };
+    const Case cases[] = {
+        {"none", std::nullopt, false, ""},
+        {"plain", "A1B2-0042\n", false, "A1B2-0042"},
+        {"UTF-8", "Z\xC3\xBCrich \xF0\x9F\x94\x8C\n", false, "Z\xC3\xBCrich \xF0\x9F\x94\x8C"},
+        {"empty", "\n", false, ""},
+        {"126 characters", std::string(126, 'S') + "\n", false, std::string(126, 'S')},
+        {"127 characters", std::string(127, 'S') + "\n", false, ""},
+        {"over the file bound", std::string(1 << 20, 'S'), false, ""},
+        {"not UTF-8", "SN\xFF!\n", false, ""},
+        {"escape sequence", "SN\x1b[2J\n", false, ""},
+        {"inner newline", "SN\n1\n", false, ""},
+        {"C1 control", "SN\xC2\x9B\n", false, ""},
+        {"a FIFO", std::nullopt, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTree own;
+        FakeDevice d;
+        d.serial = c.file;
+        const auto added = own.add(d);
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo((added.usbDevice / "serial").c_str(), 0600), 0);
+        }
+        LinuxHidPlatform here(own.sys().string(), own.dev().string());
+        HIDDevices devices(here, nullptr);
+        const auto found = findAllOstrels(devices);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0]->serial, c.serial);
+    }
 }
 
 // Each case spoils one file of an otherwise good gadget; the probe must then fail the
