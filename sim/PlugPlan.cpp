@@ -48,11 +48,32 @@ bool parseItem(std::string_view item, PlugStep& step, std::string& error) {
     }
     const std::string_view action = item.substr(0, colon);
     const std::string_view number = item.substr(colon + 1, at - colon - 1);
-    const std::string_view seconds = item.substr(at + 1);
+    std::string_view seconds = item.substr(at + 1);
+    const std::size_t equals = seconds.find('=');
+    if (equals != std::string_view::npos) {
+        const std::string_view serial = seconds.substr(equals + 1);
+        seconds = seconds.substr(0, equals);
+        const bool clean = std::all_of(serial.begin(), serial.end(), [](char c) {
+            return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' ||
+                   c == '-' || c == '_';
+        });
+        if (serial.empty() || serial.size() > PLUG_PLAN_MAX_SERIAL || !clean) {
+            error = "the plug plan item " + quoted(item) + " has the serial number " +
+                    quoted(serial) + ": 1 to " + std::to_string(PLUG_PLAN_MAX_SERIAL) +
+                    " letters, digits, '.', '-' and '_'";
+            return false;
+        }
+        step.serial = serial;
+    }
     if (action == "plug") {
         step.action = PlugAction::Plug;
     } else if (action == "unplug") {
         step.action = PlugAction::Unplug;
+        if (!step.serial.empty()) {
+            error = "the plug plan item " + quoted(item) +
+                    " gives a serial number to an unplug: only a plug takes one";
+            return false;
+        }
     } else {
         error = "the plug plan item " + quoted(item) + " names " + quoted(action) +
                 ": the action is plug or unplug";
@@ -155,15 +176,15 @@ std::size_t PlugPlanRunner::applyUntil(std::chrono::milliseconds elapsed) {
                 controller->unplug();
             }
         } else if (!controller) {
-            controller =
-                std::make_unique<SimulatedOstrel>(m_platform, OSTREL_PRODUCT_ID, std::string(),
-                                                  "sim-" + std::to_string(step.controller));
+            controller = std::make_unique<SimulatedOstrel>(
+                m_platform, OSTREL_PRODUCT_ID, std::string(),
+                "sim-" + std::to_string(step.controller), step.serial);
             controller->setBusTiming(m_busTiming);
             if (m_prepare) {
                 m_prepare(*controller);
             }
         } else {
-            controller->replug();
+            controller->replug(step.serial);
         }
     }
     return done;

@@ -1,7 +1,8 @@
 // A plug plan: simulated controllers plugged in and pulled out on a clock, so that a
 // program that waits for controllers can be watched at work without hardware. Written as
 // a comma list of plug:N@SECONDS and unplug:N@SECONDS, controller sim-N plugged in or
-// pulled out so many seconds after the start: "plug:1@0.5,plug:2@1,unplug:1@3,plug:1@4".
+// pulled out so many seconds after the start: "plug:1@0.5,plug:2@1,unplug:1@3,plug:1@4". A
+// plug may give the controller a USB serial number string: "plug:1@0.5=SN0001".
 #pragma once
 
 #include <chrono>
@@ -27,12 +28,16 @@ inline constexpr int SIM_MAX_CONTROLLERS = 16;
 // The latest time a plan may name: a day.
 inline constexpr std::chrono::milliseconds PLUG_PLAN_MAX_TIME = std::chrono::hours(24);
 
+// The longest serial number a plan gives, as a USB string descriptor can hold.
+inline constexpr std::size_t PLUG_PLAN_MAX_SERIAL = 126;
+
 enum class PlugAction { Plug, Unplug };
 
 struct PlugStep {
     PlugAction action = PlugAction::Plug;
     int controller = 0;               // N of sim-N
     std::chrono::milliseconds at{0};  // after the start
+    std::string serial;               // a plug's new serial number; empty: as it was
 
     bool operator==(const PlugStep&) const = default;
 };
@@ -41,14 +46,16 @@ struct PlugStep {
 // written), or nothing with `error` saying which item is wrong and why: an item that is
 // not ACTION:N@SECONDS, an action other than plug and unplug, N outside 1 to
 // SIM_MAX_CONTROLLERS, seconds that are not a plain decimal number with at most three
-// decimals (no sign, exponent, hexadecimal, infinity or NaN) or later than a day, a plug of
-// a controller already plugged in, an unplug of one that is not.
+// decimals (no sign, exponent, hexadecimal, infinity or NaN) or later than a day, a serial
+// (plug:N@SECONDS=SERIAL) that is not 1 to PLUG_PLAN_MAX_SERIAL letters, digits, '.', '-'
+// and '_' or is given to an unplug, a plug of a controller already plugged in, an unplug of
+// one that is not.
 std::optional<std::vector<PlugStep>> parsePlugPlan(std::string_view text, std::string& error);
 
 // Carries a plan out on `platform`: controller sim-N is made at its first plug (with the
 // controller's real identity, at location "sim-N") and plugged in again with its memory
-// kept at each later one (SimulatedOstrel::replug). The controllers go, unplugged, with
-// the runner, which must go before the platform.
+// kept at each later one (SimulatedOstrel::replug), with the serial number a plug gives. The
+// controllers go, unplugged, with the runner, which must go before the platform.
 class PlugPlanRunner {
 public:
     // What becomes of each controller as it is made, before the plan goes on: the firmware

@@ -54,14 +54,18 @@ platform::SimIdentity SimulatedOstrel::identity(std::uint16_t productId, std::st
 }
 
 SimulatedOstrel::SimulatedOstrel(platform::SimHidPlatform& platform, std::uint16_t productId,
-                                 std::string path, std::string location)
+                                 std::string path, std::string location, const std::string& serial)
     : m_platform(platform), m_givenPath(std::move(path)) {
     // Answers go to whichever device the controller is plugged in as.
     m_firmware.setSink([this](const Report& report) { current()->queueInput(report); });
     if (location.empty()) {
         location = nextLocation(platform);
     }
-    plugIn(identity(productId, m_givenPath, std::move(location)));
+    platform::SimIdentity id = identity(productId, m_givenPath, std::move(location));
+    if (!serial.empty()) {
+        id.serial = ascii16(serial.c_str());
+    }
+    plugIn(std::move(id));
 }
 
 SimulatedOstrel::~SimulatedOstrel() {
@@ -106,7 +110,7 @@ void SimulatedOstrel::unplug() {
     current()->unplug();
 }
 
-void SimulatedOstrel::replug() {
+void SimulatedOstrel::replug(const std::string& serial) {
     const std::shared_ptr<platform::SimDevice> old = current();
     if (old->plugged()) {
         return;
@@ -115,6 +119,9 @@ void SimulatedOstrel::replug() {
     old->setWriteHook({});
     platform::SimIdentity id = old->identity();
     id.path = m_givenPath;
+    if (!serial.empty()) {
+        id.serial = ascii16(serial.c_str());
+    }
     plugIn(std::move(id));
 }
 

@@ -19,10 +19,11 @@ public:
     // Plugs a controller into `platform`; an empty path lets the platform choose one. Each
     // controller sits at a simulated location of its own: by default "sim-1" for the first
     // one made on the platform, "sim-2" for the second, and so on (one past the highest
-    // "sim-N" there); or `location` when given.
+    // "sim-N" there); or `location` when given. `serial`, ASCII, is its USB serial number
+    // string; empty: it has none.
     explicit SimulatedOstrel(platform::SimHidPlatform& platform,
                              std::uint16_t productId = OSTREL_PRODUCT_ID, std::string path = {},
-                             std::string location = {});
+                             std::string location = {}, const std::string& serial = {});
     // Unplugs the controller: a channel still open on it sees the device gone.
     ~SimulatedOstrel();
     SimulatedOstrel(const SimulatedOstrel&) = delete;
@@ -47,8 +48,9 @@ public:
     void unplug();
     // Plugs the controller in again after unplug(): a new device at the same location,
     // whose firmware keeps its memory. Its path is the given one again, or a new one of
-    // the platform's. Nothing happens while it is plugged in.
-    void replug();
+    // the platform's; its serial number `serial` (ASCII), or the one it had when empty.
+    // Nothing happens while it is plugged in.
+    void replug(const std::string& serial = {});
     bool plugged() const { return current()->plugged(); }
 
 private:

@@ -205,7 +205,8 @@ CommandLine::CommandLine(Definitions definitions)
                std::to_string(sim::SIM_MAX_CONTROLLERS) +
                ") at the locations sim-1, sim-2, ... instead of those on USB; or to those "
                "a PLAN plugs in and pulls out, a comma list of plug:N@SECONDS and "
-               "unplug:N@SECONDS (sim-N, so many seconds after the start); each run starts from "
+               "unplug:N@SECONDS (sim-N, so many seconds after the start; plug:N@SECONDS=SERIAL "
+               "gives it a USB serial number); each run starts from "
                "fresh controllers with the factory values")
         ->option_text("[=N|PLAN]")
         ->check(CLI::Validator(

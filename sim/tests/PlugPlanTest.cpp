@@ -18,12 +18,13 @@ using std::chrono::milliseconds;
 
 TEST(PlugPlan, ParsesIntoStepsInTimeOrder) {
     std::string error;
-    const auto steps = sim::parsePlugPlan("plug:1@0.5,plug:2@1,unplug:1@3,plug:1@4", error);
+    const auto steps =
+        sim::parsePlugPlan("plug:1@0.5,plug:2@1=SN-0001,unplug:1@3,plug:1@4=a.b_C", error);
     ASSERT_TRUE(steps) << error;
-    const std::vector<PlugStep> expected = {{PlugAction::Plug, 1, milliseconds(500)},
-                                            {PlugAction::Plug, 2, milliseconds(1000)},
-                                            {PlugAction::Unplug, 1, milliseconds(3000)},
-                                            {PlugAction::Plug, 1, milliseconds(4000)}};
+    const std::vector<PlugStep> expected = {{PlugAction::Plug, 1, milliseconds(500), ""},
+                                            {PlugAction::Plug, 2, milliseconds(1000), "SN-0001"},
+                                            {PlugAction::Unplug, 1, milliseconds(3000), ""},
+                                            {PlugAction::Plug, 1, milliseconds(4000), "a.b_C"}};
     EXPECT_EQ(*steps, expected);
 
     // Written out of order; ties keep the written order, so an unplug and a plug of the
@@ -31,10 +32,10 @@ TEST(PlugPlan, ParsesIntoStepsInTimeOrder) {
     const auto sorted =
         sim::parsePlugPlan("unplug:16@2.125,plug:16@0,plug:16@2.125,plug:3@0", error);
     ASSERT_TRUE(sorted) << error;
-    const std::vector<PlugStep> expectedSorted = {{PlugAction::Plug, 16, milliseconds(0)},
-                                                  {PlugAction::Plug, 3, milliseconds(0)},
-                                                  {PlugAction::Unplug, 16, milliseconds(2125)},
-                                                  {PlugAction::Plug, 16, milliseconds(2125)}};
+    const std::vector<PlugStep> expectedSorted = {{PlugAction::Plug, 16, milliseconds(0), ""},
+                                                  {PlugAction::Plug, 3, milliseconds(0), ""},
+                                                  {PlugAction::Unplug, 16, milliseconds(2125), ""},
+                                                  {PlugAction::Plug, 16, milliseconds(2125), ""}};
     EXPECT_EQ(*sorted, expectedSorted);
     ASSERT_TRUE(sim::parsePlugPlan("plug:1@86400", error)) << error;
 }
@@ -75,8 +76,18 @@ TEST(PlugPlan, RefusesABadPlanNamingTheItem) {
         {"unplug:2@1.5", "\"unplug:2@1.5\" pulls out sim-2, which is not plugged in at 1.5 s"},
         {"plug:2@1,unplug:2@3,unplug:2@3", "\"unplug:2@3\" pulls out sim-2, which is not"},
         {"plug:2@3,unplug:2@1", "\"unplug:2@1\" pulls out sim-2"},
+        {"plug:1@1=", "serial number \"\": 1 to 126 letters"},
+        {"plug:1@1=SN 1", "serial number \"SN 1\""},
+        {"plug:1@1=SN\x1b", "serial number \"SN\x1b\""},
+        {"plug:1@1=a=b", "serial number \"a=b\""},
+        {"plug:1@1=\xC3\xBC", "serial number"},
+        {"plug:1@x=SN", "time \"x\""},
+        {"plug:1@1,unplug:1@2=SN", "gives a serial number to an unplug"},
     };
-    for (const Case& c : cases) {
+    const std::string longSerial = "plug:1@1=" + std::string(127, 'S');
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.push_back({longSerial.c_str(), "1 to 126 letters"});
+    for (const Case& c : all) {
         std::string error;
         EXPECT_FALSE(sim::parsePlugPlan(c.plan, error)) << c.plan;
         EXPECT_NE(error.find(c.said), std::string::npos) << c.plan << "\n" << error;
