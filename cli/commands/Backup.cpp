@@ -54,7 +54,7 @@ int commandBackup(CommandContext& context, const std::string& file,
     // The claim and the channel are gone before the output is opened: a FIFO that nobody
     // reads holds up this command only, never the controller.
     if (!writeOutput(context, file, content, named)) {
-        return EXIT_USAGE;
+        return context.interrupted.load() ? EXIT_INTERRUPTED : EXIT_USAGE;
     }
     std::ostream& report = file == "-" ? context.console.err : context.console.out;
     report << count << " parameters of firmware " << firmwareText(info.status) << " saved to "

@@ -170,8 +170,9 @@ bool writeOutput(CommandContext& context, const std::string& path, const std::st
     }
     std::error_code ignored;
     const bool link = named == OutputName::MadeUp && std::filesystem::is_symlink(path, ignored);
-    if (const std::string error = named == OutputName::MadeUp ? writeMadeUpFile(path, content)
-                                                              : writeWholeFile(path, content);
+    if (const std::string error = named == OutputName::MadeUp
+                                      ? writeMadeUpFile(path, content)
+                                      : writeWholeFile(path, content, &context.interrupted);
         !error.empty()) {
         fail(context, EXIT_USAGE, error);
         return false;

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #endif
 
 namespace ctl {
@@ -120,7 +121,8 @@ std::string replaceFile(const std::string& path, const std::wstring& target,
 
 }  // namespace
 
-std::string writeWholeFile(const std::string& path, std::string_view content) {
+std::string writeWholeFile(const std::string& path, std::string_view content,
+                           const std::atomic<bool>*) {
     const std::wstring target = filePath(path).wstring();
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -180,6 +182,41 @@ bool writeAll(int fd, std::string_view content) {
     return true;
 }
 
+constexpr int NO_READER = -2;
+
+// How often an open waits again for a FIFO's reader, and so how soon it hears Ctrl-C.
+constexpr std::chrono::milliseconds READER_RETRY{50};
+
+// `path` opened for writing as it stands. A FIFO's open waits for a reader, which the
+// system tells no one of: non-blocking opens are tried until one comes or Ctrl-C
+// (NO_READER), and the write itself blocks again.
+int openStraight(const std::string& path, bool fifo, const std::atomic<bool>* interrupted) {
+    constexpr int FLAGS = O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC;
+    if (!fifo) {
+        return ::open(path.c_str(), FLAGS);
+    }
+    for (;;) {
+        const int fd = ::open(path.c_str(), FLAGS | O_NONBLOCK);
+        if (fd >= 0) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+                const int error = errno;
+                ::close(fd);
+                errno = error;
+                return -1;
+            }
+            return fd;
+        }
+        if (errno != ENXIO) {
+            return -1;
+        }
+        if (interrupted != nullptr && interrupted->load()) {
+            return NO_READER;
+        }
+        std::this_thread::sleep_for(READER_RETRY);
+    }
+}
+
 // The process's umask, read without changing it where the system tells it.
 mode_t currentUmask() {
     if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
@@ -232,7 +269,8 @@ std::string replaceFile(const std::string& path, const std::filesystem::path& ta
 
 }  // namespace
 
-std::string writeWholeFile(const std::string& path, std::string_view content) {
+std::string writeWholeFile(const std::string& path, std::string_view content,
+                           const std::atomic<bool>* interrupted) {
     struct stat followed {};
     if (::stat(path.c_str(), &followed) != 0) {
         if (errno != ENOENT) {
@@ -252,7 +290,10 @@ std::string writeWholeFile(const std::string& path, std::string_view content) {
     const bool descriptor = path == "/dev/stdout" || path == "/dev/stderr" ||
                             path.starts_with("/dev/fd/") || path.starts_with("/proc/");
     if (!S_ISREG(followed.st_mode) || descriptor) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+        const int fd = openStraight(path, S_ISFIFO(followed.st_mode), interrupted);
+        if (fd == NO_READER) {
+            return path + ": no reader came before Ctrl-C; nothing written";
+        }
         if (fd < 0) {
             return describe(path, "cannot be opened", lastError());
         }

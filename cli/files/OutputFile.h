@@ -2,6 +2,7 @@
 // nothing but the named path changes.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,8 +20,10 @@ std::filesystem::path filePath(const std::string& name);
 // /dev/stdout and /dev/fd/N whatever they lead to, a Windows device or pipe) is written
 // straight, never replaced. Two writers of
 // one path both succeed; the file then holds one of the two contents, whole.
+// A FIFO is waited on until it has a reader or `interrupted` (when given) is set.
 // Returns the error, naming `path`; empty when everything was written. "-" is no name here.
-std::string writeWholeFile(const std::string& path, std::string_view content);
+std::string writeWholeFile(const std::string& path, std::string_view content,
+                           const std::atomic<bool>* interrupted = nullptr);
 
 // For a name the program made up (backup --all's files), where whatever is there was put by
 // somebody else: the content goes to a temporary file beside it as above and is renamed

@@ -205,33 +205,49 @@ TEST_F(OutputFile, BackupAllWritesItsMadeUpNamesOnlyOverFiles) {
 }
 
 // The controller is let go before the output is opened: a FIFO that nobody reads holds up
-// the backup alone, and another program may take the controller meanwhile.
+// the backup alone, and another program may take the controller meanwhile. Then a reader
+// comes, or Ctrl-C ends the wait with nothing written.
 TEST_F(OutputFile, ABackupWaitingForItsReaderHoldsNoClaim) {
     sim::SimulatedOstrel& controller = plug();
     const fs::path fifo = m_folder / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    RunResult backup;
-    std::thread running([&] { backup = run({"backup", fifo.string()}); });
-    // The status request and 37 reads sent, and the channel closed.
-    for (int i = 0; i < 2000 && (controller.device().writeCount() < 38 ||
-                                 controller.device().openHandles() != 0);
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // The claim goes just after the channel: free within moments, while the FIFO waits.
-    platform::ClaimStatus claim = platform::ClaimStatus::Busy;
-    for (int i = 0; i < 2000 && claim == platform::ClaimStatus::Busy; ++i) {
-        claim = m_platform.claim(controller.path().c_str(), "ostrel").status;
-        if (claim == platform::ClaimStatus::Busy) {
+    for (const bool ctrlC : {false, true}) {
+        SCOPED_TRACE(ctrlC ? "Ctrl-C" : "a reader");
+        controller.device().clearWrites();
+        m_interrupted = false;
+        RunResult backup;
+        std::thread running([&] { backup = run({"backup", fifo.string()}); });
+        // The status request and 37 reads sent, and the channel closed.
+        for (int i = 0; i < 2000 && (controller.device().writeCount() < 38 ||
+                                     controller.device().openHandles() != 0);
+             ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        // The claim goes just after the channel: free within moments, while the FIFO waits.
+        platform::ClaimStatus claim = platform::ClaimStatus::Busy;
+        for (int i = 0; i < 2000 && claim == platform::ClaimStatus::Busy; ++i) {
+            claim = m_platform.claim(controller.path().c_str(), "ostrel").status;
+            if (claim == platform::ClaimStatus::Busy) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        EXPECT_EQ(claim, platform::ClaimStatus::Held);
+        if (ctrlC) {
+            m_interrupted = true;
+            running.join();
+            EXPECT_EQ(backup.code, 130);
+            EXPECT_NE(backup.err.find("fifo: no reader came before Ctrl-C; nothing written"),
+                      std::string::npos)
+                << backup.err;
+            EXPECT_TRUE(fs::is_fifo(fifo));
+            continue;
+        }
+        std::ifstream reader(fifo);  // the backup goes on
+        const nlohmann::json received = nlohmann::json::parse(reader);
+        running.join();
+        EXPECT_EQ(backup.code, 0) << backup.err;
+        EXPECT_EQ(received["parameters"].size(), 37u);
     }
-    EXPECT_EQ(claim, platform::ClaimStatus::Held);
-    std::ifstream reader(fifo);  // the backup goes on
-    const nlohmann::json received = nlohmann::json::parse(reader);
-    running.join();
-    EXPECT_EQ(backup.code, 0) << backup.err;
-    EXPECT_EQ(received["parameters"].size(), 37u);
 }
 
 #endif
