@@ -20,6 +20,7 @@
 #include "core/context/ExitStatus.h"
 #include "core/files/Sha256.h"
 #include "device/ControllerWatch.h"
+#include "services/station/AppendLog.h"
 #include "services/station/StationLines.h"
 #include "sim/PlugPlan.h"
 #include "tests/support/WaitFor.h"
@@ -764,6 +765,22 @@ TEST(StationLines, BenchLinesFitTheTerminal) {
                   c.line)
             << c.location << " " << c.width;
     }
+}
+
+// What a short write leaves of a line is cut back off, on every system; appends still go
+// to the end after it.
+TEST(AppendLog, TakesBackThePartOfALine) {
+    const TempFile file("ostrelctl-append-log");
+    ctl::AppendLog log;
+    ASSERT_EQ(log.open(file.path()), "");
+    ASSERT_EQ(log.append("{\"seq\":1}"), "");
+    ASSERT_EQ(log.append("{\"seq\":2"), "");
+    EXPECT_TRUE(log.takeBack(9));
+    EXPECT_EQ(file.read(), "{\"seq\":1}\n");
+    EXPECT_FALSE(log.takeBack(100));
+    EXPECT_EQ(file.read(), "{\"seq\":1}\n");
+    ASSERT_EQ(log.append("{\"seq\":3}"), "");
+    EXPECT_EQ(file.read(), "{\"seq\":1}\n{\"seq\":3}\n");
 }
 
 TEST(Sha256, KnownDigests) {

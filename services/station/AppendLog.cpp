@@ -28,11 +28,35 @@ struct AppendLog::File {
 
 namespace {
 
+std::string errorText(DWORD error) {
+    return std::error_code(static_cast<int>(error), std::system_category()).message();
+}
+
 std::string lastErrorText() {
-    return std::error_code(static_cast<int>(GetLastError()), std::system_category()).message();
+    return errorText(GetLastError());
 }
 
 }  // namespace
+
+bool AppendLog::takeBack(std::size_t bytes) {
+    // The log's handle may only append: the same file again, opened to write anywhere.
+    const HANDLE handle =
+        ReOpenFile(m_file->handle, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool done = GetFileSizeEx(handle, &size) && size.QuadPart >= 0 &&
+                static_cast<unsigned long long>(size.QuadPart) >= bytes;
+    if (done) {
+        LARGE_INTEGER at{};
+        at.QuadPart = size.QuadPart - static_cast<LONGLONG>(bytes);
+        done = SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle) &&
+               FlushFileBuffers(handle);
+    }
+    CloseHandle(handle);
+    return done;
+}
 
 std::string AppendLog::open(const std::string& path) {
     m_path = path;
@@ -54,10 +78,17 @@ std::string AppendLog::open(const std::string& path) {
 std::string AppendLog::append(const std::string& line) {
     const std::string text = line + "\n";
     DWORD written = 0;
-    if (!WriteFile(m_file->handle, text.data(), static_cast<DWORD>(text.size()), &written,
-                   nullptr) ||
-        written != text.size()) {
-        return m_path + ": cannot be written (" + lastErrorText() + ")";
+    const BOOL wrote =
+        WriteFile(m_file->handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (!wrote || written != text.size()) {
+        // A write that returned short says no error of its own: the disk is full.
+        const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();
+        std::string undone;
+        if (written > 0 && !takeBack(written)) {
+            undone = "; its last " + std::to_string(written) +
+                     " bytes are part of a line that could not be taken back";
+        }
+        return m_path + ": cannot be written (" + errorText(error) + ")" + undone;
     }
     if (!FlushFileBuffers(m_file->handle)) {
         return m_path + ": cannot be flushed to the disk (" + lastErrorText() + ")";
@@ -83,6 +114,13 @@ std::string errnoText(int error) {
 }
 
 }  // namespace
+
+bool AppendLog::takeBack(std::size_t bytes) {
+    const off_t end = ::lseek(m_file->fd, 0, SEEK_END);
+    return end >= 0 && static_cast<std::size_t>(end) >= bytes &&
+           ::ftruncate(m_file->fd, end - static_cast<off_t>(bytes)) == 0 &&
+           ::fsync(m_file->fd) == 0;
+}
 
 std::string AppendLog::open(const std::string& path) {
     m_path = path;
@@ -135,15 +173,11 @@ std::string AppendLog::append(const std::string& line) {
     if (written < 0 || static_cast<std::size_t>(written) != text.size()) {
         const int error = written < 0 ? errno : ENOSPC;
         std::string undone;
-        if (written > 0) {
-            // A part of a line would join the next run's first: the file goes back to
-            // where the line began, so that every line stays one JSON object.
-            const off_t end = ::lseek(m_file->fd, 0, SEEK_END);
-            if (end < written || ::ftruncate(m_file->fd, end - written) != 0 ||
-                ::fsync(m_file->fd) != 0) {
-                undone = "; its last " + std::to_string(written) +
-                         " bytes are part of a line that could not be taken back";
-            }
+        // A part of a line would join the next run's first: the file goes back to where the
+        // line began, so that every line stays one JSON object.
+        if (written > 0 && !takeBack(static_cast<std::size_t>(written))) {
+            undone = "; its last " + std::to_string(written) +
+                     " bytes are part of a line that could not be taken back";
         }
         return m_path + ": cannot be written (" + errnoText(error) + ")" + undone;
     }

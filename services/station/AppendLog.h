@@ -4,6 +4,7 @@
 // in whole (a full disk) is cut off again: the file never holds half a line of ours.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ public:
     // Appends `line` and a line end in one write, and waits until they are on the disk.
     // An empty string, or why not.
     std::string append(const std::string& line);
+    // Cuts the file's last `bytes` off again and waits until that is on the disk: the part of
+    // a line a short write left. False when it could not.
+    bool takeBack(std::size_t bytes);
 
 private:
     struct File;
