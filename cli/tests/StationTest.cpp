@@ -242,16 +242,14 @@ TEST_F(Station, ProgramsEachPortAndAUnitPulledOutPartWayAgainWhenItReturns) {
     const std::string sha = ctl::sha256Hex(m_profile.read());
     for (std::size_t i = 0; i < log.size(); ++i) {
         const json& unit = log[i];
-        std::vector<std::string> keys;
+        std::string keys;
         for (const auto& item : unit.items()) {
-            keys.push_back(item.key());
+            keys += item.key() + " ";
         }
-        EXPECT_EQ(keys, (std::vector<std::string>{
-                            "seq",           "time",     "event",         "station",
-                            "host",          "profile",  "profileSha256", "location",
-                            "product",       "firmware", "label",         "result",
-                            "written",       "verified", "failed",        "failedParameters",
-                            "failedReasons", "reason",   "seconds",       "readbackSha256"}));
+        EXPECT_EQ(keys,
+                  "seq time event station host profile profileSha256 location serial product "
+                  "firmware label result written verified failed failedParameters failedReasons "
+                  "reason seconds readbackSha256 ");
         EXPECT_TRUE(lines[i + 1].starts_with(unit["location"].get<std::string>() + "  " +
                                              unit["result"].get<std::string>() + "  "))
             << lines[i + 1];
@@ -513,6 +511,7 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
         std::size_t logged;  // unit lines in the log
         const char* stoppedBy;
         int code;
+        std::vector<json> serials;  // of the unit lines, in the log's order
     };
     SmallDisk disk;
     const std::vector<Case> cases{
@@ -526,9 +525,10 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          },
          0,
          nullptr,
-         1},
+         1,
+         {}},
         {"closed output",
-         "plug:1@0,plug:2@1",
+         "plug:1@0=SN-0001,plug:2@1",
          {"--include-attached"},
          [&](const std::string&) {
              waitForUnits(1);
@@ -538,7 +538,8 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          },
          2,
          "the closed output",
-         1},  // as any command whose output is lost
+         1,  // as any command whose output is lost
+         {"SN-0001", nullptr}},
         {"Ctrl-C, then units",
          "plug:1@0,plug:2@1,plug:3@1,plug:4@1",
          {"--include-attached"},
@@ -550,9 +551,10 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          },
          1,
          "Ctrl-C",
-         0},
+         0,
+         {nullptr}},
         {"replugged",
-         "plug:1@0,unplug:1@1,plug:1@2",
+         "plug:1@0=SN-0001,unplug:1@1,plug:1@2=SN-0002",
          {"--include-attached", "--station-id", "bench\x1b[2J", "--label", "box 12"},
          [&](const std::string&) {
              waitForUnits(1);
@@ -564,7 +566,8 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          },
          2,
          "Ctrl-C",
-         0},
+         0,
+         {"SN-0001", "SN-0002"}},
         {"--count",
          "plug:1@0,plug:2@0,plug:3@1",
          {"--include-attached", "--count", "2"},
@@ -575,7 +578,8 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          },
          2,
          "--count",
-         0},
+         0,
+         {nullptr, nullptr}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -614,8 +618,10 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
         EXPECT_EQ(lines.front()["event"], "start");
         EXPECT_EQ(lines.front()["firmware"], "1.2");
         std::multiset<std::string> logged;
+        std::vector<json> serials;
         for (const json& line : lines) {
             if (line["event"] == "unit") {
+                serials.push_back(line["serial"]);
                 logged.insert(line["location"].get<std::string>() + " " +
                               line["result"].get<std::string>());
                 const bool named = std::string_view(c.name) == "replugged";
@@ -624,6 +630,7 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
             }
         }
         EXPECT_EQ(logged.size(), c.logged);
+        EXPECT_EQ(serials, c.serials);
         // The same profile read back from the same firmware: the same digest every time.
         std::set<json> digests;
         for (const json& line : lines) {

@@ -379,7 +379,8 @@ private:
         bool logged = !m_log.isOpen();
         if (m_log.isOpen() && !m_broken.load()) {
             json line = lineHead(++m_seq, "unit", m_header);
-            unitFields(line, location, controller.productId, m_options.label, result);
+            unitFields(line, location, controller.serial, controller.productId, m_options.label,
+                       result);
             logged = append(line);
         }
         std::string text;

@@ -82,8 +82,8 @@ json lineHead(std::size_t seq, const char* event, const StationHeader& header) {
             {"profileSha256", header.profileSha256}};
 }
 
-void unitFields(json& line, const std::string& location, int productId, const std::string& label,
-                const UnitResult& result) {
+void unitFields(json& line, const std::string& location, const std::string& serial, int productId,
+                const std::string& label, const UnitResult& result) {
     char product[8];
     std::snprintf(product, sizeof product, "0x%04x", static_cast<unsigned>(productId) & 0xFFFF);
     json names = json::array();
@@ -93,8 +93,8 @@ void unitFields(json& line, const std::string& location, int productId, const st
         reasons[name] = why;
     }
     line["location"] = location;
-    // No layer below gives a unit's USB serial string: the location and the sequence number
-    // are what tell units apart.
+    // Null rather than left out, so that every unit line has the same keys.
+    line["serial"] = serial.empty() ? json(nullptr) : json(serial);
     line["product"] = product;
     line["firmware"] = result.firmware.empty() ? json(nullptr) : json(result.firmware);
     line["label"] = label;

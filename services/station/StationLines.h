@@ -48,9 +48,10 @@ std::string readbackDigest(const std::vector<std::pair<int, ParamReport>>& sized
 // profile, profileSha256.
 nlohmann::ordered_json lineHead(std::size_t seq, const char* event, const StationHeader& header);
 
-// One unit's line of the log after its head.
-void unitFields(nlohmann::ordered_json& line, const std::string& location, int productId,
-                const std::string& label, const UnitResult& result);
+// One unit's line of the log after its head; `serial` empty: null, the unit gives none.
+void unitFields(nlohmann::ordered_json& line, const std::string& location,
+                const std::string& serial, int productId, const std::string& label,
+                const UnitResult& result);
 
 // The count at the end: units by result, and the last result of each port.
 std::string countText(std::size_t passed, std::size_t failed,
