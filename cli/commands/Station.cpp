@@ -27,6 +27,11 @@ int commandStation(CommandContext& context, const StationOptions& options, bool 
                     "--log: an empty name; the station did not start (leave --log out to run "
                     "without a log)");
     }
+    if (options.label == LABELS_FROM_INPUT && options.profile == "-") {
+        return fail(context, EXIT_USAGE,
+                    "--label -: the standard input gives the profile already; the station did "
+                    "not start");
+    }
     Backup profile;
     std::string content;
     if (!loadBackup(context, options.profile, profile, &content)) {
@@ -52,7 +57,12 @@ public:
             .add_option("--station-id", m_options.stationId,
                         "the station's name in each line of the log (default: the host's name)")
             ->option_text("ID");
-        command.add_option("--label", m_options.label, "LABEL into each unit's line of the log")
+        command
+            .add_option("--label", m_options.label,
+                        "LABEL into each unit's line of the log; - (a scanner): each unit, in "
+                        "the order they arrive, waits for a line of the standard input, at most "
+                        "200 bytes of text (else it fails, nothing written); the end of the "
+                        "input ends the station once every line has had its unit")
             ->option_text("LABEL");
         command
             .add_option("--count", m_options.count,

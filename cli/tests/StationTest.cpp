@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -130,10 +131,10 @@ protected:
     }
 
     // Starts the station and waits until it listens for controllers.
-    void start(const std::vector<std::string>& args) {
+    void start(const std::vector<std::string>& args, const std::string& input = "") {
         m_ended = false;
-        m_thread = std::thread([this, args] {
-            m_result = run(args, "", &m_out);
+        m_thread = std::thread([this, args, input] {
+            m_result = run(args, input, &m_out);
             m_ended = true;
         });
         ASSERT_TRUE(waitFor([&] { return m_shared.text().starts_with("Programming each"); }, 20s))
@@ -511,7 +512,9 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
         std::size_t logged;  // unit lines in the log
         const char* stoppedBy;
         int code;
-        std::vector<json> serials;  // of the unit lines, in the log's order
+        std::vector<json> serials;           // of the unit lines, in the log's order
+        std::string input;                   // for --label -
+        std::map<std::string, json> labels;  // by location; empty: --label's, or ""
     };
     SmallDisk disk;
     const std::vector<Case> cases{
@@ -526,6 +529,8 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          0,
          nullptr,
          1,
+         {},
+         "",
          {}},
         {"closed output",
          "plug:1@0=SN-0001,plug:2@1",
@@ -539,7 +544,9 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          2,
          "the closed output",
          1,  // as any command whose output is lost
-         {"SN-0001", nullptr}},
+         {"SN-0001", nullptr},
+         "",
+         {}},
         {"Ctrl-C, then units",
          "plug:1@0,plug:2@1,plug:3@1,plug:4@1",
          {"--include-attached"},
@@ -552,7 +559,9 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          1,
          "Ctrl-C",
          0,
-         {nullptr}},
+         {nullptr},
+         "",
+         {}},
         {"replugged",
          "plug:1@0=SN-0001,unplug:1@1,plug:1@2=SN-0002",
          {"--include-attached", "--station-id", "bench\x1b[2J", "--label", "box 12"},
@@ -567,7 +576,9 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          2,
          "Ctrl-C",
          0,
-         {"SN-0001", "SN-0002"}},
+         {"SN-0001", "SN-0002"},
+         "",
+         {}},
         {"--count",
          "plug:1@0,plug:2@0,plug:3@1",
          {"--include-attached", "--count", "2"},
@@ -579,7 +590,46 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
          2,
          "--count",
          0,
-         {nullptr, nullptr}},
+         {nullptr, nullptr},
+         "",
+         {}},
+        // Line by line, in the order of arrival; a unit with no line left fails untouched,
+        // and the station ends once every line has had its unit.
+        {"labels",
+         "plug:1@0,plug:2@0",
+         {"--include-attached", "--label", "-"},
+         [&](const std::string&) { return waitFor([&] { return m_ended.load(); }, 20s); },
+         2,
+         "the end of the labels",
+         1,
+         {nullptr, nullptr},
+         "box 12/1\r\n",
+         {{"sim-1", "box 12/1"}, {"sim-2", nullptr}}},
+        {"bad labels",
+         "plug:1@0,plug:2@1,plug:3@2",
+         {"--include-attached", "--label", "-"},
+         [&](const std::string&) {
+             waitForUnits(1);
+             m_runner->applyUntil(1000ms);
+             waitForUnits(2);
+             m_runner->applyUntil(2000ms);
+             const bool ended = waitFor([&] { return m_ended.load(); }, 20s);
+             const std::string out = m_shared.text();
+             EXPECT_NE(out.find("line 1 of the standard input, is over 200 bytes"),
+                       std::string::npos)
+                 << out;
+             EXPECT_NE(out.find("line 2 of the standard input, holds control characters or "
+                                "bytes that are not UTF-8 (SN\\x1b[2J)"),
+                       std::string::npos)
+                 << out;
+             return ended;
+         },
+         3,
+         "the end of the labels",
+         1,
+         {nullptr, nullptr, nullptr},
+         std::string(100000, 'x') + "\nSN\x1b[2J\nlast",
+         {{"sim-1", nullptr}, {"sim-2", nullptr}, {"sim-3", "last"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -597,7 +647,7 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
         std::vector<std::string> args{"station"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.insert(args.end(), {"--log", log, m_profile.path()});
-        start(args);
+        start(args, c.input);
         ASSERT_TRUE(c.drive(log));
         const RunResult result = stop();
         EXPECT_EQ(result.code, c.code) << result.err << result.out;
@@ -626,7 +676,10 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
                               line["result"].get<std::string>());
                 const bool named = std::string_view(c.name) == "replugged";
                 EXPECT_EQ(line["station"], named ? json(c.args[2]) : line["host"]);
-                EXPECT_EQ(line["label"], named ? c.args[4] : "");
+                const auto label = c.labels.find(line["location"].get<std::string>());
+                EXPECT_EQ(line["label"], c.labels.empty()          ? json(named ? c.args[4] : "")
+                                         : label != c.labels.end() ? label->second
+                                                                   : json("<no such unit>"));
             }
         }
         EXPECT_EQ(logged.size(), c.logged);
@@ -634,7 +687,7 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
         // The same profile read back from the same firmware: the same digest every time.
         std::set<json> digests;
         for (const json& line : lines) {
-            if (line["event"] == "unit") {
+            if (line["event"] == "unit" && line["result"] == "PASS") {
                 digests.insert(line["readbackSha256"]);
             }
         }
@@ -672,7 +725,10 @@ TEST_F(Station, TheLogHoldsEveryUnitShownAndNothingAfterTheEnd) {
                 const bool inLog = std::any_of(logged.begin(), logged.end(), [&](auto& entry) {
                     return entry.starts_with(controller->location() + " ");
                 });
-                EXPECT_EQ(inLog, !controller->device().writes().empty()) << n;
+                // Nor to one whose label never came.
+                const auto label = c.labels.find(controller->location());
+                const bool unlabelled = label != c.labels.end() && label->second.is_null();
+                EXPECT_EQ(inLog && !unlabelled, !controller->device().writes().empty()) << n;
             }
         }
     }
@@ -723,6 +779,7 @@ TEST_F(Station, RefusesBadInputBeforeItStarts) {
              {{"station", "--log", "", m_profile.path()}, "--log: an empty name"},
              {{"station", "--log", sameFile, m_profile.path()}, ": is the profile"},
              {{"station", "--count", "0", m_profile.path()}, "--count"},
+             {{"station", "--label", "-", "-"}, "the standard input gives the profile already"},
 #ifndef _WIN32
              {{"station", fifo}, "-fifo: not a regular file"},
              {{"station", "/dev/zero"}, "/dev/zero: not a regular file"},

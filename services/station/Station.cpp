@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@
 #include "core/texts/OutsideText.h"
 #include "device/ControllerWatch.h"
 #include "services/station/AppendLog.h"
+#include "services/station/Labels.h"
 #include "services/station/StationLines.h"
 
 namespace ctl {
@@ -41,7 +43,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds CTRL_C_LATENCY{100};
 
 // What ended the station, as the log and a stopped unit say it.
-enum class Stop { None, Interrupted, OutputClosed, Count, Log };
+enum class Stop { None, Interrupted, OutputClosed, Count, Labels, Log };
 
 const char* stopText(Stop stop) {
     switch (stop) {
@@ -51,6 +53,8 @@ const char* stopText(Stop stop) {
             return "the closed output";
         case Stop::Count:
             return "--count";
+        case Stop::Labels:
+            return "the end of the labels";
         case Stop::Log:
             return "the log's failure";
         case Stop::None:
@@ -97,12 +101,13 @@ void addFailed(UnitResult& result, const std::vector<std::string>& names, const 
 class Station {
 public:
     Station(CommandContext& context, const StationOptions& options, const Backup& profile,
-            StationHeader header, AppendLog& log)
+            StationHeader header, AppendLog& log, LabelReader* labels)
         : m_context(context),
           m_options(options),
           m_profile(profile),
           m_header(std::move(header)),
-          m_log(log) {}
+          m_log(log),
+          m_labels(labels) {}
 
     ~Station() { finish(); }
 
@@ -125,12 +130,17 @@ public:
         if (m_options.count > 0 && m_started >= m_options.count) {
             return;
         }
-        ++m_started;
+        const std::size_t ticket = m_started++;
         widen(locationText(controller));
         Unit& unit = m_units.emplace_back();
         unit.controller = controller;
-        unit.thread = std::jthread([this, &unit] {
-            report(unit.controller, program(unit.controller));
+        unit.thread = std::jthread([this, &unit, ticket] {
+            std::optional<std::string> label = m_options.label;
+            UnitResult unlabelled;
+            if (m_labels != nullptr) {
+                label = labelOf(ticket, unlabelled);
+            }
+            report(unit.controller, label ? program(unit.controller) : unlabelled, label);
             unit.done.store(true);
         });
     }
@@ -163,6 +173,11 @@ public:
         if (m_options.count > 0 && m_ended.load() >= m_options.count) {
             return Stop::Count;
         }
+        // Once every label has gone to a unit that has ended.
+        if (m_labels != nullptr && m_labels->endedBefore(m_started) &&
+            m_ended.load() >= m_started) {
+            return Stop::Labels;
+        }
         return Stop::None;
     }
 
@@ -171,6 +186,9 @@ public:
         if (!m_stopping.load()) {
             m_stop.store(why);
             m_stopping.store(true);
+            if (m_labels != nullptr) {
+                m_labels->wake();
+            }
         }
     }
 
@@ -250,6 +268,31 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The label of the unit that arrived `ticket`-th; none, with why in `result`, when its
+    // line is no label or never came.
+    std::optional<std::string> labelOf(std::size_t ticket, UnitResult& result) {
+        Label label = m_labels->take(ticket, m_stopping);
+        result.code = EXIT_USAGE;
+        switch (label.kind) {
+            case Label::Kind::Read:
+                return std::move(label.text);
+            case Label::Kind::Refused:
+                result.reason = "its label, line " + std::to_string(label.line) +
+                                " of the standard input, " + label.text + "; nothing written";
+                break;
+            case Label::Kind::Ended:
+                result.reason = "no label for it: the standard input ended after " +
+                                std::to_string(label.line) + " lines; nothing written";
+                break;
+            case Label::Kind::Stopped:
+                result.code = EXIT_INTERRUPTED;
+                result.reason = std::string("stopped by ") + stopText(m_stop.load()) +
+                                " before its label came: plug it in again";
+                break;
+        }
+        return std::nullopt;
     }
 
     UnitResult program(const HIDDescriptor& controller) {
@@ -373,14 +416,14 @@ private:
     }
 
     // The unit's line of the log, on the disk, then its line on the screen.
-    void report(const HIDDescriptor& controller, const UnitResult& result) {
+    void report(const HIDDescriptor& controller, const UnitResult& result,
+                const std::optional<std::string>& label) {
         const std::string location = locationText(controller);
         std::lock_guard lock(m_mutex);
         bool logged = !m_log.isOpen();
         if (m_log.isOpen() && !m_broken.load()) {
             json line = lineHead(++m_seq, "unit", m_header);
-            unitFields(line, location, controller.serial, controller.productId, m_options.label,
-                       result);
+            unitFields(line, location, controller.serial, controller.productId, label, result);
             logged = append(line);
         }
         std::string text;
@@ -410,6 +453,7 @@ private:
     const Backup& m_profile;
     const StationHeader m_header;
     AppendLog& m_log;
+    LabelReader* const m_labels;  // null: every unit has --label's
     std::atomic<bool> m_broken{false};
     std::atomic<bool> m_outputClosed{false};
     std::atomic<bool> m_stopping{false};  // the units' Ctrl-C
@@ -443,13 +487,19 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
                         options.log + ": is the profile; the station did not start");
         }
     }
+    // Read from the start, so that lines scanned before the first unit wait for it.
+    std::unique_ptr<LabelReader> labels;
+    if (options.label == LABELS_FROM_INPUT) {
+        labels = std::make_unique<LabelReader>(context.console.in);
+    }
     platform::HidPlatform& platform = context.platforms.platform(context.global.simulated);
     ControllerWatch watch(platform);
     const std::string digest = sha256Hex(content);
     const std::string host = hostName();
     Station station(
         context, options, profile,
-        {options.stationId.empty() ? host : options.stationId, host, options.profile, digest}, log);
+        {options.stationId.empty() ? host : options.stationId, host, options.profile, digest}, log,
+        labels.get());
     if (log.isOpen() && !station.logStart()) {
         return EXIT_USAGE;
     }
@@ -465,7 +515,8 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
     context.console.out << "Programming each controller plugged in from "
                         << escapeControls(options.profile) << " (firmware " << profile.firmwareMajor
                         << "." << profile.firmwareMinor << ", SHA-256 " << digest.substr(0, 12)
-                        << "); Ctrl-C ends" << std::endl;
+                        << (labels ? "), each unit's label a line of the standard input" : ")")
+                        << "; Ctrl-C ends" << std::endl;
     if (options.includeAttached) {
         for (const HIDDescriptor& controller : attached) {
             station.arrive(controller);

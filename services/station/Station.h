@@ -11,11 +11,14 @@
 
 namespace ctl {
 
+// --label's value that takes each unit's label from a line of the console's input.
+inline constexpr const char* LABELS_FROM_INPUT = "-";
+
 struct StationOptions {
     std::string profile;    // the profile's path, as the start line names it
     std::string log;        // empty: no log
     std::string stationId;  // empty: the host's name
-    std::string label;      // into each unit's line of the log
+    std::string label;      // into each unit's line of the log; LABELS_FROM_INPUT: a line each
     std::size_t count = 0;  // stop once so many units have ended; 0: no limit
     bool convert = false;
     bool includeAttached = false;

@@ -83,7 +83,7 @@ json lineHead(std::size_t seq, const char* event, const StationHeader& header) {
 }
 
 void unitFields(json& line, const std::string& location, const std::string& serial, int productId,
-                const std::string& label, const UnitResult& result) {
+                const std::optional<std::string>& label, const UnitResult& result) {
     char product[8];
     std::snprintf(product, sizeof product, "0x%04x", static_cast<unsigned>(productId) & 0xFFFF);
     json names = json::array();
@@ -97,7 +97,7 @@ void unitFields(json& line, const std::string& location, const std::string& seri
     line["serial"] = serial.empty() ? json(nullptr) : json(serial);
     line["product"] = product;
     line["firmware"] = result.firmware.empty() ? json(nullptr) : json(result.firmware);
-    line["label"] = label;
+    line["label"] = label ? json(*label) : json(nullptr);
     line["result"] = result.passed() ? "PASS" : "FAIL";
     line["written"] = result.written;
     line["verified"] = result.verified;

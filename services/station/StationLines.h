@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,9 +49,10 @@ std::string readbackDigest(const std::vector<std::pair<int, ParamReport>>& sized
 // profile, profileSha256.
 nlohmann::ordered_json lineHead(std::size_t seq, const char* event, const StationHeader& header);
 
-// One unit's line of the log after its head; `serial` empty: null, the unit gives none.
+// One unit's line of the log after its head; `serial` empty: null, the unit gives none;
+// `label` none: null, its label never came.
 void unitFields(nlohmann::ordered_json& line, const std::string& location,
-                const std::string& serial, int productId, const std::string& label,
+                const std::string& serial, int productId, const std::optional<std::string>& label,
                 const UnitResult& result);
 
 // The count at the end: units by result, and the last result of each port.
