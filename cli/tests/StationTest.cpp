@@ -829,6 +829,14 @@ TEST(StationLines, BenchLinesFitTheTerminal) {
                   c.line)
             << c.location << " " << c.width;
     }
+    // The start line, whose profile may be a long path.
+    const std::string start = "Programming each controller plugged in from /srv/" +
+                              std::string(200, 'p') + "\x1b]0;x\x07.json; Ctrl-C ends";
+    EXPECT_EQ(ctl::fitLine(start, 60),
+              "Programming each controller plugged in from /srv/pppppppp...");
+    EXPECT_EQ(ctl::fitLine(start, 0), "Programming each controller plugged in from /srv/" +
+                                          std::string(200, 'p') +
+                                          "\\x1b]0;x\\x07.json; Ctrl-C ends");
 }
 
 // What a short write leaves of a line is cut back off, on every system; appends still go

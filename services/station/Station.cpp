@@ -512,11 +512,14 @@ int runStation(CommandContext& context, const StationOptions& options, const Bac
     }
     // Said once the watch is listening, before any unit can print: any controller plugged in
     // from now on is programmed.
-    context.console.out << "Programming each controller plugged in from "
-                        << escapeControls(options.profile) << " (firmware " << profile.firmwareMajor
-                        << "." << profile.firmwareMinor << ", SHA-256 " << digest.substr(0, 12)
-                        << (labels ? "), each unit's label a line of the standard input" : ")")
-                        << "; Ctrl-C ends" << std::endl;
+    context.console.out
+        << fitLine("Programming each controller plugged in from " + options.profile +
+                       " (firmware " + std::to_string(profile.firmwareMajor) + "." +
+                       std::to_string(profile.firmwareMinor) + ", SHA-256 " + digest.substr(0, 12) +
+                       (labels ? "), each unit's label a line of the standard input" : ")") +
+                       "; Ctrl-C ends",
+                   context.console.width)
+        << std::endl;
     if (options.includeAttached) {
         for (const HIDDescriptor& controller : attached) {
             station.arrive(controller);

@@ -38,6 +38,16 @@ std::string firstColumns(const std::string& text, std::size_t keep) {
     return text;
 }
 
+// `text` (escaped) cut to `room` columns, "..." standing for the rest.
+std::string cutTo(const std::string& text, std::size_t room) {
+    constexpr std::string_view CUT = "...";
+    if (columns(text) <= room) {
+        return text;
+    }
+    return room > CUT.size() ? firstColumns(text, room - CUT.size()) + std::string(CUT)
+                             : std::string();
+}
+
 std::string plural(std::size_t n, const char* word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
@@ -140,18 +150,19 @@ std::string benchLine(const std::string& location, std::size_t pad, const char* 
         where + std::string(pad > columns(where) ? pad - columns(where) : 0, ' ') + "  ";
     std::string body = escapeControls(text);
     if (width > 0) {
-        constexpr std::string_view CUT = "...";
         const std::size_t fixed = columns(head) + columns(word) + 2 + columns(tail);
-        const std::size_t room =
-            static_cast<std::size_t>(width) > fixed ? static_cast<std::size_t>(width) - fixed : 0;
-        if (columns(body) > room) {
-            body = room > CUT.size() ? firstColumns(body, room - CUT.size()) + std::string(CUT)
-                                     : std::string();
-        }
+        body = cutTo(body, static_cast<std::size_t>(width) > fixed
+                               ? static_cast<std::size_t>(width) - fixed
+                               : 0);
     }
     const std::string shown =
         colour == nullptr ? std::string(word) : std::string(colour) + word + "\x1b[0m";
     return head + shown + "  " + body + tail;
+}
+
+std::string fitLine(const std::string& text, int width) {
+    const std::string escaped = escapeControls(text);
+    return width > 0 ? cutTo(escaped, static_cast<std::size_t>(width)) : escaped;
 }
 
 }  // namespace ctl

@@ -66,4 +66,8 @@ std::string benchLine(const std::string& location, std::size_t pad, const char* 
                       const char* colour, const std::string& text, const std::string& tail,
                       int width);
 
+// Any other line at the bench (the start line): escaped and cut to `width` columns (0: no
+// limit); the whole of it is in the log.
+std::string fitLine(const std::string& text, int width);
+
 }  // namespace ctl
