@@ -1,6 +1,7 @@
 #include "services/station/Labels.h"
 
 #include <chrono>
+#include <iostream>
 #include <streambuf>
 #include <utility>
 
@@ -45,7 +46,8 @@ struct LabelReader::Shared {
     std::atomic<bool> quit{false};
 };
 
-LabelReader::LabelReader(std::istream& in) : m_shared(std::make_shared<Shared>()) {
+LabelReader::LabelReader(std::istream& in)
+    : m_shared(std::make_shared<Shared>()), m_processInput(&in == &std::cin) {
     m_thread = std::thread([shared = m_shared, &in] { run(shared, in); });
 }
 
@@ -55,7 +57,15 @@ LabelReader::~LabelReader() {
     {
         std::unique_lock lock(m_shared->mutex);
         m_shared->changed.notify_all();
-        done = m_shared->changed.wait_for(lock, LEAVE_READ, [&] { return m_shared->done; });
+        // Only the process's own input, which lives as long as the process, may be left to a
+        // read that never returns; any other stream goes with its owner.
+        const auto left = [&] { return m_shared->done; };
+        if (m_processInput) {
+            done = m_shared->changed.wait_for(lock, LEAVE_READ, left);
+        } else {
+            m_shared->changed.wait(lock, left);
+            done = true;
+        }
     }
     if (done) {
         m_thread.join();

@@ -33,8 +33,9 @@ class LabelReader {
 public:
     // Reads `in` on a thread of its own, a few lines ahead of the units.
     explicit LabelReader(std::istream& in);
-    // A read that waits for input that never comes cannot be ended: the thread is then left
-    // to the process, with nothing of this object.
+    // A read of the process's standard input that waits for input that never comes cannot
+    // be ended: the thread is then left to the process, with nothing of this object. On any
+    // other stream, waits for the read in progress to return.
     ~LabelReader();
     LabelReader(const LabelReader&) = delete;
     LabelReader& operator=(const LabelReader&) = delete;
@@ -52,6 +53,7 @@ private:
     static void run(const std::shared_ptr<Shared>& shared, std::istream& in);
 
     std::shared_ptr<Shared> m_shared;
+    const bool m_processInput;  // std::cin
     std::thread m_thread;
 };
 
