@@ -6,6 +6,7 @@
 #include "core/names/ParamNames.h"
 #include "core/texts/OutsideText.h"
 #include "params/ParamTable.h"
+#include "params/StrictValue.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -170,6 +171,13 @@ void ParamLink::setMessage(const std::string& topic, const std::string& payload,
         return answer(topic, payload,
                       std::string("not written: the factory reset takes \"") +
                           FACTORY_RESET_PAYLOAD + "\" and nothing else");
+    }
+    // What no firmware takes is refused at once, in set's words: it costs no claim and
+    // counts against no limit.
+    if (!reset) {
+        if (const std::string refusal = refusalOnEveryFirmware(row, payload); !refusal.empty()) {
+            return answer(topic, payload, refusal);
+        }
     }
     Controller& controller = m_controllers[*location];
     while (!controller.recent.empty() &&
