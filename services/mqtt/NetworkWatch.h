@@ -100,7 +100,6 @@ private:
     int m_socket = -1;
     int m_cancel = -1;  // an eventfd, readable once cancelled
     std::uint32_t m_port = 0;
-    std::uint32_t m_dumpSequence = 0;
     NetworkSigns m_signs;
     std::vector<std::uint8_t> m_buffer;
     bool m_pending = false;  // a return seen while learning, for the first next()
