@@ -9,11 +9,13 @@
 // and the payload.
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/names/ParamNames.h"
 #include "device/Wire.h"
@@ -27,8 +29,9 @@ namespace {
 
 using namespace ctl::mqtt;
 
-void require(bool condition) {
+void require(bool condition, const char* what) {
     if (!condition) {
+        std::fprintf(stderr, "broker fuzzer: %s\n", what);
         std::abort();
     }
 }
@@ -45,14 +48,15 @@ struct NoChance final : Random {
 
 struct Client final : MqttClient {
     std::string create() override { return {}; }
-    void connect(bool) override {}
-    std::optional<int> publish(const std::string& topic, const std::string& payload, bool,
-                               unsigned, std::string&) override {
+    void connect(bool) override { connecting = true; }
+    std::optional<int> publish(const std::string& topic, const std::string& payload, bool, unsigned,
+                               std::string&) override {
         if (topic.ends_with("/result")) {
             ++results;
         }
         (void)payload;
-        return ++token;
+        pending.push_back(++token);
+        return token;
     }
     void subscribe(const std::string&) override {}
     void disconnect(std::chrono::milliseconds) override {}
@@ -60,6 +64,8 @@ struct Client final : MqttClient {
     bool isConnected() override { return true; }
     int token = 0;
     int results = 0;
+    std::vector<int> pending;  // sent, not yet acknowledged
+    bool connecting = false;
 };
 
 struct Quiet final : MqttClient::Listener {
@@ -79,8 +85,8 @@ public:
         config.clientId = "car7";
         config.username = "fleet";
         config.parameters = config.writes = config.factoryReset = true;
-        m_core = std::make_unique<PublisherCore>(config, m_clock, m_random,
-                                                 [](const std::string&) {}, nullptr);
+        m_core = std::make_unique<PublisherCore>(
+            config, m_clock, m_random, [](const std::string&) {}, nullptr);
         m_core->runParams([this](ParamJob job) { m_jobs.push_back(std::move(job)); });
         m_core->track(m_controller.location());
         m_core->start(
@@ -109,7 +115,11 @@ public:
         ctl::CommandContext context{{in, out, err, nullptr}, *this, {}, m_interrupted};
         context.global.timeoutMs = 2000;
         for (; !m_jobs.empty(); m_jobs.pop_front()) {
-            m_core->handle({Event::Kind::ParamsDone, {}, {}, 0, {},
+            m_core->handle({Event::Kind::ParamsDone,
+                            {},
+                            {},
+                            0,
+                            {},
                             std::make_shared<const ParamDone>(
                                 ParamWorker::perform(context, m_platform, m_jobs.front()))});
         }
@@ -195,8 +205,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         core.handle({Event::Kind::ForeignMessage, {}, topic});
     }
     fixture.runJobs();
+    // The broker acknowledges everything: the link stays up however long the run.
+    std::vector<int> sent;
+    sent.swap(fixture.client().pending);
+    for (const int token : sent) {
+        core.handle({Event::Kind::Delivered, {}, {}, token});
+    }
     core.tick();
-    require(!wrote(controller) || (routed && !retained && mayWrite(topic, payload)));
-    require(fixture.client().results - answered == (routed ? 1 : 0));
+    // A clean session after another client's topic: the broker takes it at once.
+    if (fixture.client().connecting) {
+        fixture.client().connecting = false;
+        core.handle({Event::Kind::Connected, {}, {}, 0});
+    }
+    require(!wrote(controller) || (routed && !retained && mayWrite(topic, payload)),
+            "a write the strict reader refuses, or on a topic not ours");
+    require(fixture.client().results - answered == (routed ? 1 : 0),
+            "a set message without exactly one answer");
     return 0;
 }
