@@ -125,8 +125,8 @@ public:
         } else if (!restored.cannotHold.empty() && result.written == 0) {
             addFailed(result, restored.cannotHold, "cannot be held exactly by this firmware");
             reason = "firmware " + result.firmware + " cannot hold exactly " +
-                     joinNames(restored.cannotHold) +
-                     "; nothing written (--convert writes the nearest values)";
+                     joinNames(restored.cannotHold) + "; nothing written (" +
+                     m_options.convertOption + " writes the nearest values)";
         } else {
             for (const std::string& failed : restored.failed) {
                 result.failed.push_back(nameAndWhy(failed));

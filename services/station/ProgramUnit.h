@@ -18,6 +18,8 @@ namespace ctl {
 struct ProgramOptions {
     bool convert = false;            // across firmware families: the nearest values
     bool factoryResetFirst = false;  // a factory reset before the profile
+    // What asks for `convert`, in the reason of a unit that could not hold a value exactly.
+    std::string convertOption = "--convert";
 };
 
 // Programs the controller `own` selects from `profile`; `err` is own's error stream, whose

@@ -96,18 +96,22 @@ void unitFields(json& line, const std::string& location, const std::string& seri
                 const std::optional<std::string>& label, const UnitResult& result) {
     char product[8];
     std::snprintf(product, sizeof product, "0x%04x", static_cast<unsigned>(productId) & 0xFFFF);
-    json names = json::array();
-    json reasons = json::object();
-    for (const auto& [name, why] : result.failed) {
-        names.push_back(name);
-        reasons[name] = why;
-    }
     line["location"] = location;
     // Null rather than left out, so that every unit line has the same keys.
     line["serial"] = serial.empty() ? json(nullptr) : json(serial);
     line["product"] = product;
     line["firmware"] = result.firmware.empty() ? json(nullptr) : json(result.firmware);
     line["label"] = label ? json(*label) : json(nullptr);
+    resultFields(line, result);
+}
+
+void resultFields(json& line, const UnitResult& result) {
+    json names = json::array();
+    json reasons = json::object();
+    for (const auto& [name, why] : result.failed) {
+        names.push_back(name);
+        reasons[name] = why;
+    }
     line["result"] = result.passed() ? "PASS" : "FAIL";
     line["written"] = result.written;
     line["verified"] = result.verified;

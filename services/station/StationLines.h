@@ -55,6 +55,10 @@ void unitFields(nlohmann::ordered_json& line, const std::string& location,
                 const std::string& serial, int productId, const std::optional<std::string>& label,
                 const UnitResult& result);
 
+// What came of a unit, its part of the line: result (PASS or FAIL), written,
+// verified, failed, failedParameters, failedReasons, reason, seconds, readbackSha256.
+void resultFields(nlohmann::ordered_json& line, const UnitResult& result);
+
 // The count at the end: units by result, and the last result of each port.
 std::string countText(std::size_t passed, std::size_t failed,
                       const std::map<std::string, int>& lastOfPort);
