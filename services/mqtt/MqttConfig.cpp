@@ -209,6 +209,20 @@ ConfigResult parseMqttConfig(std::string_view text, const std::string& source,
     if (config.factoryReset && !config.writes) {
         return missing("factory_reset: needs writes = yes");
     }
+    if (config.profiles && config.username.empty() && config.certFile.empty()) {
+        return missing(
+            "profiles: needs a login (username) or a client certificate (cert_file), "
+            "so that only who the broker knows may write the controllers");
+    }
+    if (!config.groups.empty() && !config.profiles) {
+        return missing("groups: needs profiles = yes");
+    }
+    // PREFIX/groups/GROUP/profile is the fleet's: a vehicle of that name could publish there.
+    if (config.clientId == GROUPS_LEVEL) {
+        return missing(std::string("client_id: '") + GROUPS_LEVEL +
+                       "' is the level of the groups' profiles (PREFIX/groups/GROUP/profile): "
+                       "choose another");
+    }
     result.config = config;
     return result;
 }

@@ -8,10 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ctl::mqtt {
 
 inline constexpr const char* DEFAULT_CONFIG_PATH = "/etc/ostrel/mqtt.conf";
+// The topic level under the prefix that holds the groups' profiles: no client id.
+inline constexpr const char* GROUPS_LEVEL = "groups";
 
 struct BrokerAddress {
     bool tls = false;  // mqtts://
@@ -63,6 +66,10 @@ struct MqttConfig {
     bool parameters = false;
     bool writes = false;
     bool factoryReset = false;
+    // A fleet's profiles: the vehicle's own and those of its groups, each written once to
+    // every controller.
+    bool profiles = false;
+    std::vector<std::string> groups;
     // No key of the file: a simulated run's, which empties what it retained as it ends.
     bool clearAtEnd = false;
     bool operator==(const MqttConfig&) const = default;

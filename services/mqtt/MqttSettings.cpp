@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <vector>
 
 #include "params/Numbers.h"
 #include "services/mqtt/MqttConfig.h"
@@ -39,6 +40,33 @@ std::string prefix(const std::string& value, std::string& out) {
                               : "'" + value +
                                     "' is not topic levels of letters, digits, '.', '-' and "
                                     "'_' separated by '/'";
+}
+
+// A list of group names, each one topic level as a client id is: "a, b".
+std::string groupList(const std::string& value, std::vector<std::string>& out) {
+    constexpr std::size_t MOST_GROUPS = 16;
+    out.clear();
+    std::istringstream items(value);
+    for (std::string item; std::getline(items, item, ',');) {
+        const std::size_t first = item.find_first_not_of(' ');
+        const std::size_t last = item.find_last_not_of(' ');
+        item = first == std::string::npos ? std::string() : item.substr(first, last - first + 1);
+        if (item.empty() || item.size() > MAX_CLIENT_ID ||
+            !std::all_of(item.begin(), item.end(), idCharacter)) {
+            return "'" + item + "' is not a group: 1 to 64 letters, digits, '.', '-' or '_'";
+        }
+        if (std::find(out.begin(), out.end(), item) != out.end()) {
+            return "'" + item + "' is named twice";
+        }
+        out.push_back(item);
+    }
+    if (value.ends_with(',')) {
+        return "a ',' with no group after it";
+    }
+    if (out.size() > MOST_GROUPS) {
+        return "more than " + std::to_string(MOST_GROUPS) + " groups";
+    }
+    return {};
 }
 
 std::string yesNo(const std::string& value, bool& out) {
@@ -275,6 +303,21 @@ constexpr std::array SETTINGS{
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
                     return yesNo(v, config.factoryReset);
                 }},
+    MqttSetting{"profiles",
+                "yes or no: a fleet's profile (a backup file) taken from the profile topics and "
+                "written to each controller as ostrelctl station writes a unit, once a profile "
+                "(needs a login or a client certificate)",
+                "no", true,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return yesNo(v, config.profiles);
+                }},
+    MqttSetting{"groups",
+                "the fleet's groups this vehicle is in, whose profiles it takes too: names "
+                "separated by ',' (needs profiles)",
+                "none", false,
+                [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
+                    return groupList(v, config.groups);
+                }},
 };
 
 }  // namespace
@@ -369,6 +412,17 @@ std::span<const MqttTopic> mqttTopics() {
         MqttTopic{"PREFIX/CLIENTID/LOCATION/param/NAME/result",
                   "The answer to each set message (QoS 1, not retained): ok, or the refusal or "
                   "failure in the words of ostrelctl set."},
+        MqttTopic{"PREFIX/CLIENTID/profile",
+                  "With profiles = yes, the vehicle's profile, retained, published by the "
+                  "fleet: a backup file as ostrelctl backup writes it, with \"convert\": true "
+                  "to write across firmware families."},
+        MqttTopic{"PREFIX/groups/GROUP/profile",
+                  "A group's profile, the same way, for each group of groups."},
+        MqttTopic{"PREFIX/CLIENTID/LOCATION/profile",
+                  "What the last profile came to on each controller, retained: the keys of a "
+                  "unit's line of the station's log (result PASS or FAIL, written, verified, "
+                  "failedParameters, failedReasons, reason), with the profile's topic, its "
+                  "SHA-256 and the time."},
         MqttTopic{"HAPREFIX/device/CLIENTID_LOCATION/config",
                   "Home Assistant's device discovery, retained, with each controller's first "
                   "answer and again after Home Assistant announces online on "

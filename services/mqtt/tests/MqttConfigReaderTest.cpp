@@ -67,6 +67,15 @@ TEST(MqttConfig, EveryWrongValueOrLineIsRefusedNamingItsKeyAndLine) {
         {broker + "parameters = yes\nwrites = yes\n", "writes: needs a login (username)"},
         {broker + "writes = yes\nusername = car7\n", "writes: needs parameters = yes"},
         {broker + "parameters = yes\nfactory_reset = yes\n", "factory_reset: needs writes = yes"},
+        {broker + "profiles = yes\n", "profiles: needs a login (username)"},
+        {broker + "groups = north\n", "groups: needs profiles = yes"},
+        {broker + "groups = north, , south\n", "groups: '' is not a group"},
+        {broker + "groups = north,\n", "groups: a ',' with no group after it"},
+        {broker + "groups = north, north\n", "groups: 'north' is named twice"},
+        {broker + "groups = a/b\n", "groups: 'a/b' is not a group"},
+        {broker + "groups = a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q\n", "groups: more than 16 groups"},
+        // A vehicle of that name could publish the groups' profiles.
+        {broker + "client_id = groups\n", "client_id: 'groups' is the level of the groups'"},
         {broker + std::string("texts = y\0es\n", 13), "mqtt.conf: not a text file"},
     };
     for (const Case& c : cases) {
@@ -107,7 +116,9 @@ TEST(MqttConfig, DefaultsAndTakenValues) {
         "homeassistant_discovery = entity\n"
         "buffer_hours = 0.5\n"
         "expiry_hours = 0\n"
-        "texts = yes\n",
+        "texts = yes\n"
+        "profiles = yes\n"
+        "groups = north , buses-2\n",
         "c", ENVIRONMENT);
     ASSERT_TRUE(result.config) << result.error;
     const MqttConfig& config = *result.config;
@@ -125,6 +136,8 @@ TEST(MqttConfig, DefaultsAndTakenValues) {
     EXPECT_EQ(config.bufferHours, 0.5);
     EXPECT_EQ(config.expiryHours, 0);
     EXPECT_TRUE(config.texts);
+    EXPECT_TRUE(config.profiles);
+    EXPECT_EQ(config.groups, (std::vector<std::string>{"north", "buses-2"}));
 }
 
 // The reader takes each listed key, and nothing else; a default the manual page states as a
@@ -147,9 +160,10 @@ TEST(MqttConfig, TakesEveryListedKeyAndStartsFromTheStatedDefaults) {
     EXPECT_EQ(parseMqttConfig("nokey = 1\n", "c", ENVIRONMENT).error,
               "c:1: unknown key 'nokey' (the keys are broker, buffer_hours, buffer_mb, ca_file, "
               "cert_file, client_id, deadband_celsius, deadband_rails, deadband_volts, "
-              "expiry_hours, factory_reset, heartbeat, homeassistant, homeassistant_discovery, "
+              "expiry_hours, factory_reset, groups, heartbeat, homeassistant, "
+              "homeassistant_discovery, "
               "homeassistant_prefix, interval, keep_alive, key_file, parameters, password_file, "
-              "prefix, report, texts, username, writes)");
+              "prefix, profiles, report, texts, username, writes)");
 }
 
 // The file the package installs: as shipped it lacks only the broker; it shows every key
