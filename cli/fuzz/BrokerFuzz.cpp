@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // As the publisher's listener routes what the broker sends.
     if (core.isBirth(topic, payload)) {
         core.handle({Event::Kind::HomeAssistantOnline, {}, {}});
-    } else if (core.isSet(topic)) {
+    } else if (core.isCommand(topic)) {
         routed = true;
         core.handle({Event::Kind::SetMessage, {}, topic, retained ? 1 : 0, payload, {}});
     } else if (!core.subscribed(topic)) {

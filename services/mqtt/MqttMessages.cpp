@@ -185,7 +185,8 @@ void addParams(std::vector<Component>& list, const MqttConfig& config,
 }  // namespace
 
 Topics::Topics(const MqttConfig& config)
-    : m_base(config.prefix + "/" + config.clientId),
+    : m_prefix(config.prefix),
+      m_base(config.prefix + "/" + config.clientId),
       m_clientId(config.clientId),
       m_homeAssistant(config.homeAssistantPrefix) {}
 
@@ -196,7 +197,19 @@ ControllerTopics Topics::controller(const std::string& location) const {
     topics.status = m_base + "/" + topics.level + "/status";
     topics.history = m_base + "/" + topics.level + "/history";
     topics.params = m_base + "/" + topics.level + "/param";
+    topics.profile = m_base + "/" + topics.level + "/profile";
     topics.id = homeAssistantId(m_clientId + "_" + topics.level);
+    return topics;
+}
+
+std::vector<std::string> Topics::profiles(const MqttConfig& config) const {
+    std::vector<std::string> topics;
+    if (config.profiles) {
+        for (const std::string& group : config.groups) {
+            topics.push_back(m_prefix + "/" + GROUPS_LEVEL + "/" + group + "/profile");
+        }
+        topics.push_back(m_base + "/profile");
+    }
     return topics;
 }
 
@@ -296,6 +309,9 @@ std::vector<std::string> retainedTopics(const MqttConfig& config, const Topics& 
     }
     const ControllerTopics controller = topics.controller(location);
     all.insert(controller.status);
+    if (every || config.profiles) {
+        all.insert(controller.profile);
+    }
     const ParamTable table;
     for (const int index : table.offeredRows()) {
         if (every || (config.parameters && table.row(index).kind != PK_ACTION)) {

@@ -31,7 +31,8 @@ struct ControllerTopics {
     // PREFIX/CLIENTID/LEVEL/param/NAME: a parameter (NAME its short name), retained;
     // NAME/set: a value to write; NAME/result: what came of it.
     std::string params;
-    std::string id;  // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
+    std::string profile;  // PREFIX/CLIENTID/LEVEL/profile: what the last profile came to
+    std::string id;       // Home Assistant's id of the device: CLIENTID_LEVEL in [a-zA-Z0-9_-]
 };
 
 class Topics {
@@ -51,8 +52,13 @@ public:
         std::string name;
     };
     std::optional<SetTopic> parseSet(const std::string& topic) const;
+    // The profiles this client takes, in the order they are applied: each group's
+    // (PREFIX/groups/GROUP/profile), then the vehicle's own (PREFIX/CLIENTID/profile), which
+    // so has the last word.
+    std::vector<std::string> profiles(const MqttConfig& config) const;
 
 private:
+    std::string m_prefix;
     std::string m_base;
     std::string m_clientId;
     std::string m_homeAssistant;
@@ -70,9 +76,9 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
                                        const std::string& location, const StatusReport& status);
 
 // The retained topics of a controller at `location` of this client: its discovery, its
-// status and its parameters, as `config` announces them, or (`every`) whatever the
-// discovery's form and the parameters' settings were. Emptied, they leave nothing of it on
-// the broker nor in Home Assistant.
+// status, its parameters and its profile's report, as `config` announces them, or (`every`)
+// whatever the discovery's form and the parameters' settings were. Emptied, they leave nothing of
+// it on the broker nor in Home Assistant.
 std::vector<std::string> retainedTopics(const MqttConfig& config, const Topics& topics,
                                         const std::string& location, bool every);
 

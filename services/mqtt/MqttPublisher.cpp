@@ -162,7 +162,7 @@ public:
               },
               options.queued) {
         m_core.tellWaits(options.waits);
-        if (m_core.config().parameters) {
+        if (m_core.config().parameters || m_core.config().profiles) {
             m_worker = std::make_unique<ParamWorker>(m_context, [this](ParamDone done) {
                 post({Event::Kind::ParamsDone,
                       {},
@@ -205,7 +205,7 @@ public:
                         bool retained) override {
         if (m_core.isBirth(topic, payload)) {
             post({Event::Kind::HomeAssistantOnline, {}, {}});
-        } else if (m_core.isSet(topic)) {
+        } else if (m_core.isCommand(topic)) {
             post({Event::Kind::SetMessage, {}, topic, retained ? 1 : 0, payload, {}});
         } else if (!m_core.subscribed(topic)) {
             post({Event::Kind::ForeignMessage, {}, topic});

@@ -10,9 +10,9 @@
 namespace ctl::mqtt {
 namespace {
 
-// An incoming payload longer than this is neither a birth message nor a value: only its
-// start is passed on.
-constexpr int MAX_INCOMING_PAYLOAD = 4096;
+// An incoming payload longer than this is neither a birth message, a value nor a profile:
+// only its start is passed on.
+constexpr int MAX_INCOMING_PAYLOAD = 64 * 1024;
 
 MQTTAsync handleOf(void* handle) {
     return static_cast<MQTTAsync>(handle);

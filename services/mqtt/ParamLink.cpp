@@ -41,10 +41,12 @@ ParamLink::ParamLink(const MqttConfig& config, const Topics& topics, Say say, Pu
       m_topics(topics),
       m_say(std::move(say)),
       m_publish(std::move(publish)),
-      m_run(std::move(run)) {}
+      m_run(run),
+      m_profiles(config, topics, {m_say, m_publish, std::move(run)}) {}
 
 void ParamLink::track(const std::string& location) {
-    if (!m_controllers.contains(location)) {
+    m_profiles.track(location);
+    if (m_config.parameters && !m_controllers.contains(location)) {
         const ControllerTopics topics = m_topics.controller(location);
         m_controllers[location].level = topics.level;
         m_controllers[location].params = topics.params;
@@ -52,6 +54,7 @@ void ParamLink::track(const std::string& location) {
 }
 
 void ParamLink::untrack(const std::string& location) {
+    m_profiles.untrack(location);
     m_controllers.erase(location);
 }
 
@@ -61,6 +64,7 @@ void ParamLink::read(const std::string& location, Controller& controller) {
 }
 
 void ParamLink::reading(const std::string& location, std::uint8_t version, Clock::time_point now) {
+    m_profiles.reading(location, now);
     const auto found = m_controllers.find(location);
     if (found == m_controllers.end()) {
         return;
@@ -79,6 +83,7 @@ void ParamLink::connected(bool sessionPresent, MqttClient& client) {
     if (m_config.writes) {
         client.subscribe(m_topics.setFilter());
     }
+    m_profiles.connected(sessionPresent, client);
     for (auto& [location, controller] : m_controllers) {
         if (!sessionPresent) {
             // A broker that lost our session lost what it retained with it.
@@ -92,6 +97,7 @@ void ParamLink::connected(bool sessionPresent, MqttClient& client) {
 
 void ParamLink::lost() {
     m_connected = false;
+    m_profiles.lost();
     for (auto& [location, controller] : m_controllers) {
         for (auto& [topic, value] : controller.values) {
             value.token.reset();  // never acknowledged now: sent again on the next connection
@@ -99,8 +105,8 @@ void ParamLink::lost() {
     }
 }
 
-bool ParamLink::isSet(const std::string& topic) const {
-    return m_config.writes && m_topics.parseSet(topic).has_value();
+bool ParamLink::isCommand(const std::string& topic) const {
+    return (m_config.writes && m_topics.parseSet(topic).has_value()) || m_profiles.isProfile(topic);
 }
 
 const std::string* ParamLink::locationOf(const std::string& level) const {
@@ -128,6 +134,9 @@ void ParamLink::answer(const std::string& setTopic, const std::string& payload,
 
 void ParamLink::setMessage(const std::string& topic, const std::string& payload, bool retained,
                            Clock::time_point now) {
+    if (m_profiles.isProfile(topic)) {
+        return m_profiles.message(topic, payload);
+    }
     const std::optional<Topics::SetTopic> set = m_topics.parseSet(topic);
     if (!set || !m_config.writes) {
         return;
@@ -235,6 +244,14 @@ void ParamLink::send(Controller& controller) {
 }
 
 void ParamLink::done(const ParamDone& done, Clock::time_point now) {
+    if (m_profiles.done(done, now)) {
+        // What a profile wrote is read again, so that the parameters' topics say it.
+        if (const auto found = m_controllers.find(done.job.location);
+            found != m_controllers.end() && done.unit && done.unit->written > 0) {
+            read(done.job.location, found->second);
+        }
+        return;
+    }
     const auto found = m_controllers.find(done.job.location);
     if (found == m_controllers.end()) {
         return;  // gone meanwhile
@@ -262,6 +279,9 @@ void ParamLink::done(const ParamDone& done, Clock::time_point now) {
 }
 
 bool ParamLink::delivered(int token) {
+    if (m_profiles.delivered(token)) {
+        return true;
+    }
     for (auto& [location, controller] : m_controllers) {
         for (auto& [topic, value] : controller.values) {
             if (value.token == token) {

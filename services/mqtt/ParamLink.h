@@ -17,24 +17,10 @@
 #include "services/mqtt/MqttClient.h"
 #include "services/mqtt/MqttConfig.h"
 #include "services/mqtt/MqttMessages.h"
+#include "services/mqtt/ParamJob.h"
+#include "services/mqtt/ProfileLink.h"
 
 namespace ctl::mqtt {
-
-struct ParamJob {
-    enum class Kind { Read, Write, FactoryReset };
-    Kind kind = Kind::Read;
-    std::string location;
-    std::string name;   // Write: the parameter's short name
-    std::string value;  // Write: the payload, as set takes its VALUE
-    std::string topic;  // Write, FactoryReset: the set topic it came from
-};
-
-struct ParamDone {
-    ParamJob job;
-    int code = 0;        // the exit status get or set ended with
-    std::string said;    // the error stream's first line, as the command line says it
-    std::string values;  // get --json's array of what was read (after a write, that one)
-};
 
 class ParamLink {
 public:
@@ -54,8 +40,11 @@ public:
     // Subscribes the set topics and sends what the broker does not hold.
     void connected(bool sessionPresent, MqttClient& client);
     void lost();
-    // Whether `topic` is one of the set topics subscribed.
-    bool isSet(const std::string& topic) const;
+    // Whether a message on `topic` is one to act on: a set topic (with writes) or a profile
+    // (with profiles).
+    bool isCommand(const std::string& topic) const;
+    // Where the profiles keep what they applied; before the first connection.
+    void useStore(ReadingQueue* store) { m_profiles.useStore(store); }
     void setMessage(const std::string& topic, const std::string& payload, bool retained,
                     Clock::time_point now);
     void done(const ParamDone& done, Clock::time_point now);
@@ -95,6 +84,7 @@ private:
     const Run m_run;
     std::map<std::string, Controller> m_controllers;  // by location
     bool m_connected = false;
+    ProfileLink m_profiles;
 };
 
 }  // namespace ctl::mqtt

@@ -1,9 +1,11 @@
 #include "services/mqtt/ParamWorker.h"
 
+#include <chrono>
 #include <sstream>
 
 #include "core/session/GetSet.h"
 #include "core/session/Session.h"
+#include "services/station/ProgramUnit.h"
 
 namespace ctl::mqtt {
 namespace {
@@ -116,6 +118,23 @@ ParamDone ParamWorker::perform(CommandContext& publisher, platform::HidPlatform&
                 readAfter({job.name});
             }
             break;
+        case ParamJob::Kind::Profile: {
+            std::vector<std::string> faults;
+            const Backup profile = parseBackup(job.value, faults);
+            UnitResult result;
+            if (!faults.empty()) {
+                result.code = EXIT_USAGE;
+                result.reason = faults.front() + "; nothing written";
+            } else {
+                result = programUnit(
+                    context, err, profile, {job.convert, false, "\"convert\": true in the profile"},
+                    publisher.interrupted, [] { return std::string("the publisher's end"); });
+            }
+            done.code = result.code;
+            done.unit = std::move(result);
+            done.time = utcText(std::chrono::system_clock::now(), true);
+            break;
+        }
         case ParamJob::Kind::FactoryReset: {
             Session session(context);
             done.code = session.start();

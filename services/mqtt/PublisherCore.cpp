@@ -66,9 +66,7 @@ void PublisherCore::track(const std::string& location) {
         Tracked& tracked = m_tracked[location];
         tracked.topics = m_topics.controller(location);
         tracked.policy = std::make_unique<ReportPolicy>(m_config, m_period);
-        if (m_config.parameters) {
-            m_params->track(location);
-        }
+        m_params->track(location);
     }
 }
 
@@ -108,8 +106,14 @@ MqttClient::Settings clientSettings(const MqttConfig& config, const Topics& topi
 
 // What makes a session ours: a change of any of these starts a clean one.
 std::string PublisherCore::sessionKey() const {
+    // A profile topic dropped from the configuration must not stay subscribed.
+    std::string profiles;
+    for (const std::string& topic : m_topics.profiles(m_config)) {
+        profiles += " " + topic;
+    }
     return m_config.broker.text() + " " + m_config.clientId + " " + m_config.username + " " +
-           m_config.prefix + " " + (m_config.homeAssistant ? m_config.homeAssistantPrefix : "");
+           m_config.prefix + " " + (m_config.homeAssistant ? m_config.homeAssistantPrefix : "") +
+           profiles;
 }
 
 std::string PublisherCore::start(const ClientFactory& make, MqttClient::Listener& listener,
@@ -125,6 +129,7 @@ std::string PublisherCore::start(const ClientFactory& make, MqttClient::Listener
     m_queue = std::make_unique<ReadingQueue>(folder, limits, m_say);
     m_outbox = std::make_unique<Outbox>(*m_queue, m_topics);
     m_discoveries = std::make_unique<DiscoveryRecord>(*m_queue);
+    m_params->useStore(m_queue.get());
     m_cleanNext = m_queue->meta("session") != sessionKey();
 
     m_client = make(clientSettings(m_config, m_topics, std::move(password)), listener);
@@ -446,7 +451,7 @@ bool PublisherCore::isBirth(const std::string& topic, const std::string& payload
 
 bool PublisherCore::subscribed(const std::string& topic) const {
     return (m_config.homeAssistant && topic == m_topics.homeAssistantStatus()) ||
-           m_params->isSet(topic);
+           m_params->isCommand(topic);
 }
 
 void PublisherCore::handle(const Event& event) {

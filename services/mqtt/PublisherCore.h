@@ -109,8 +109,8 @@ public:
     // whether it is on a topic of our subscriptions at all.
     bool isBirth(const std::string& topic, const std::string& payload) const;
     bool subscribed(const std::string& topic) const;
-    // Whether it is a parameter's set topic of ours (with writes).
-    bool isSet(const std::string& topic) const { return m_params->isSet(topic); }
+    // Whether it is a parameter's set topic of ours (with writes) or a profile's.
+    bool isCommand(const std::string& topic) const { return m_params->isCommand(topic); }
     // A reading answered Lost forgets its controller: its poller has ended.
     void handle(const Event& event);
     // What is due by now: the next attempt, the discovery again, a link taken for dead.

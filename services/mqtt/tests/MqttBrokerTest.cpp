@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "core/files/Sha256.h"
 #include "core/readings/StatusJson.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
@@ -711,6 +712,93 @@ TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
     EXPECT_NE(said().find("set \"9\" from " + set + ": ok"), std::string::npos) << said();
     process.signal(SIGINT);
     EXPECT_EQ(process.wait(20s), 0) << said();
+}
+
+// A fleet's profile, retained on the vehicle's topic, written to both simulated controllers
+// once and reported; handed out again (a restart's clean subscription among them) it writes
+// nothing; a group's profile of the other firmware family without "convert" fails with
+// nothing written.
+TEST_F(MqttBroker, AProfileIsAppliedOnceToEachControllerAndReportedRetained) {
+    const std::string base = "ostrel/car7-sim/";
+    const std::string file = m_folder / "profile.json";
+    ASSERT_TRUE(
+        rig::run(std::string(OSTRELCTL) + " --simulated backup '" + file + "' 2>/dev/null"));
+    json profile = json::parse(rig::readFile(file));
+    for (json& entry : profile["parameters"]) {
+        entry.erase("text");  // the raw value stands alone, for the other family's copy too
+        if (entry["name"] == "Delay before PSU startup") {
+            entry["raw"] = 9;
+        }
+    }
+    const std::string own = profile.dump();
+    profile["firmware"] = {{"major", 2}, {"minor", 1}};
+    const std::string other = profile.dump();
+    auto retain = [&](const std::string& topic, const std::string& payload) {
+        rig::writeFile(m_folder / "payload", payload);
+        return rig::run("mosquitto_pub " + m_broker->credentials() + " -q 1 -r -t '" + topic +
+                        "' -f '" + (m_folder / "payload") + "'");
+    };
+    ASSERT_TRUE(retain(base + "profile", own));
+    const auto live = subscribe("live", {"ostrel/#"});
+    auto reports = [&](const std::string& level) {
+        std::vector<json> all;
+        for (const rig::Received& got : live->on(base + level + "/profile")) {
+            if (!got.payload.empty()) {  // not the simulated run's clearing as it ends
+                all.push_back(json::parse(got.payload));
+            }
+        }
+        return all;
+    };
+    const std::string conf = config(
+        "homeassistant = no\nparameters = yes\nwrites = yes\nprofiles = yes\ngroups = north\n");
+    auto start = [&] {
+        return std::make_unique<rig::Process>(
+            std::vector<std::string>{OSTRELCTL, "--simulated=2", "mqtt", "--config", conf},
+            m_folder / "publisher.out", m_folder / "publisher.err",
+            std::map<std::string, std::string>{{"STATE_DIRECTORY", m_folder / "ctl-state"}});
+    };
+    auto process = start();
+    ASSERT_TRUE(waitFor(
+        [&] { return reports("sim-1").size() == 1 && reports("sim-2").size() == 1; }, LIMIT))
+        << said();
+    for (const std::string level : {"sim-1", "sim-2"}) {
+        const json report = reports(level).back();
+        EXPECT_EQ(report["result"], "PASS") << report;
+        EXPECT_EQ(report["profileSha256"], ctl::sha256Hex(own));
+        EXPECT_EQ(report["profile"], base + "profile");
+        EXPECT_EQ(report["written"], 1);
+        EXPECT_EQ(report["verified"], profile["parameters"].size());
+    }
+    const std::string delay = base + "sim-2/param/delay-before-psu-startup";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto values = live->on(delay);
+            return !values.empty() && json::parse(values.back().payload)["text"] == "9";
+        },
+        LIMIT))
+        << "read again after the profile";
+
+    // Handed out again, then a restart on the same store: nothing written, nothing reported.
+    ASSERT_TRUE(retain(base + "profile", own));
+    process->signal(SIGINT);
+    ASSERT_EQ(process->wait(20s), 0) << said();
+    process = start();
+    ASSERT_TRUE(retain("ostrel/groups/north/profile", other));
+    ASSERT_TRUE(waitFor(
+        [&] { return reports("sim-1").size() >= 2 && reports("sim-2").size() >= 2; }, LIMIT))
+        << said();
+    for (const std::string level : {"sim-1", "sim-2"}) {
+        const std::vector<json> all = reports(level);
+        ASSERT_EQ(all.size(), 2U) << "the own profile once only: " << said();
+        EXPECT_EQ(all.back()["result"], "FAIL");
+        EXPECT_EQ(all.back()["written"], 0);
+        EXPECT_EQ(all.back()["profileSha256"], ctl::sha256Hex(other));
+        EXPECT_TRUE(all.back()["reason"].get<std::string>().ends_with(
+            "; nothing written (\"convert\": true in the profile writes the nearest values)"))
+            << all.back();
+    }
+    process->signal(SIGINT);
+    EXPECT_EQ(process->wait(20s), 0) << said();
 }
 
 // --forget empties what a controller left retained, on a connection of its own, and leaves

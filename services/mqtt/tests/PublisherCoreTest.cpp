@@ -14,9 +14,11 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "core/context/Context.h"
+#include "core/files/Sha256.h"
 #include "core/selection/Selection.h"
 #include "core/session/Controller.h"
 #include "services/mqtt/ParamWorker.h"
@@ -31,6 +33,7 @@ using ctl::Reading;
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
 using Lines = std::vector<std::string>;
+using json = nlohmann::json;
 
 class FakeClock final : public Clock {
 public:
@@ -975,17 +978,14 @@ struct OnePlatform final : ctl::PlatformSource {
     platform::HidPlatform& hid;
 };
 
-TEST_F(Publishing, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
-    platform::SimHidPlatform sims;
-    const auto simulated = plugSimControllers(sims, 2, false);
-    OnePlatform source(sims);
-    std::istringstream in;
-    std::ostringstream out, err;
-    const std::atomic<bool> interrupted{false};
-    ctl::CommandContext context{{in, out, err, nullptr}, source, {}, interrupted};
-    std::deque<ParamJob> waiting;
-    jobs = [&](ParamJob job) { waiting.push_back(std::move(job)); };
-    const auto runJobs = [&] {
+// Two simulated controllers whose parameters' and profiles' jobs the real worker performs,
+// when runJobs() is called.
+struct WithSimulated : Publishing {
+    void SetUp() override {
+        jobs = [this](ParamJob job) { waiting.push_back(std::move(job)); };
+        controllers = 2;
+    }
+    void runJobs() {
         for (; !waiting.empty(); waiting.pop_front()) {
             core->handle({Event::Kind::ParamsDone,
                           {},
@@ -995,8 +995,20 @@ TEST_F(Publishing, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
                           std::make_shared<const ParamDone>(
                               ParamWorker::perform(context, sims, waiting.front()))});
         }
-    };
-    controllers = 2;
+    }
+
+    platform::SimHidPlatform sims;
+    const std::vector<std::unique_ptr<sim::SimulatedOstrel>> simulated =
+        plugSimControllers(sims, 2, false);
+    OnePlatform source{sims};
+    std::istringstream in;
+    std::ostringstream out, err;
+    const std::atomic<bool> interrupted{false};
+    ctl::CommandContext context{{in, out, err, nullptr}, source, {}, interrupted};
+    std::deque<ParamJob> waiting;
+};
+
+TEST_F(WithSimulated, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
     start([](MqttConfig& config) { config.parameters = true; });
     play("C:0 O:0");
     runJobs();
@@ -1090,4 +1102,126 @@ TEST_F(Publishing, TakesASetMessageAsSetDoesAndAnswersOnItsResultTopic) {
                             }),
               1)
         << "a flood is said once";
+}
+
+// A profile with one value, the delay, of firmware MAJOR.2 (the other family: the simulated
+// controllers here run 2.1); `extra`: more of the top level.
+std::string delayProfile(int delay, int major = 1, const std::string& extra = "") {
+    return R"({"format":"ostrel-backup","formatVersion":1,"firmware":{"major":)" +
+           std::to_string(major) + R"(,"minor":2},)" + extra +
+           R"("parameters":[{"row":3,"address":3,"name":"Delay before PSU startup","raw":)" +
+           std::to_string(delay) + "}]}";
+}
+
+// Profiles on the vehicle's topic and a group's, each content written once to every
+// controller with the station's rules and reported retained; what is no profile is refused in
+// the report with nothing written; a held controller gets it once it is free; a restart on
+// the same store writes nothing again.
+TEST_F(WithSimulated, AppliesEachProfileOnceAndReportsWhatCameOfIt) {
+    char made[] = "/tmp/ostrel-profile-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    folder = made;
+    const auto configure = [](MqttConfig& config) {
+        config.profiles = true;
+        config.groups = {"north"};
+    };
+    start(configure);
+    play("C:0");
+    EXPECT_EQ(client->subscribed, (Lines{"ostrel/groups/north/profile", "ostrel/car7/profile"}));
+    const std::string own = "ostrel/car7/profile";
+    const std::string group = "ostrel/groups/north/profile";
+    const std::string voltage =  // Ignition HIGH limit, which the other family measures apart
+        R"({"format":"ostrel-backup","formatVersion":1,"firmware":{"major":1,"minor":2},)"
+        R"("parameters":[{"row":0,"address":0,"name":"Ignition HIGH limit","raw":100}]})";
+    std::optional<platform::ClaimResult> held;
+    struct Case {
+        std::string topic;
+        std::string payload;
+        std::size_t reports;  // new reports on sim-1's topic
+        std::string reason;   // the last one's start; empty: PASS
+        int delay;            // what sim-1 holds after it
+    };
+    for (const Case& c : {
+             Case{own, delayProfile(9), 1, "", 9},
+             // Handed out again (a new subscription): done already.
+             Case{own, delayProfile(9), 0, "", 9},
+             Case{own, "{", 1, "not a backup file: not JSON (it fails at byte 2); nothing", 9},
+             Case{own, R"({"format":"other-backup"})", 1,
+                  R"(not a backup file: "format" must be "ostrel-backup"; nothing written)", 9},
+             Case{own,
+                  R"({"format":"ostrel-backup","formatVersion":1,"firmware":{"major":1,)"
+                  R"("minor":2},"parameters":[{"row":3,"address":3,"name":"Delay before PSU )"
+                  R"(startup","raw":7},{"row":3,"address":3,"name":"Delay before PSU startup",)"
+                  R"("raw":8}]})",
+                  1, "parameters[1]", 9},
+             Case{own, delayProfile(7, 1, R"("convert":"yes",)"), 1,
+                  R"("convert" must be true or false; nothing written)", 9},
+             Case{own, std::string(100 * 1024, ' '), 1, "not a backup file: longer than 64 KB", 9},
+             Case{group, voltage, 1, "firmware 2.1 cannot hold exactly Ignition HIGH limit", 9},
+             Case{group, voltage.substr(0, voltage.size() - 1) + R"(,"convert":true})", 1, "", 9},
+             // Held by another program: tried again once it is free.
+             Case{"held", delayProfile(8), 1, "", 8},
+             // Taken back: what was written stays.
+             Case{own, "", 0, "", 8},
+         }) {
+        SCOPED_TRACE(c.topic + " " + c.payload.substr(0, 40));
+        const std::string report = "ostrel/car7/sim-1/profile";
+        const std::size_t before = client->on(report).size();
+        const std::size_t frames = simulated[0]->device().writeCount();
+        if (c.topic == "held") {
+            held = sims.claim(simulated[0]->path().c_str(), "ostrelctl");
+        }
+        core->handle(
+            {Event::Kind::SetMessage, {}, c.topic == "held" ? own : c.topic, 1, c.payload, {}});
+        runJobs();
+        play("A");
+        if (held) {
+            EXPECT_EQ(client->on(report).size(), before) << "nothing while it is held";
+            held.reset();
+            play("O:100000");  // a reading well after the 10 s it waits
+            runJobs();
+            play("A");
+        }
+        ASSERT_EQ(client->on(report).size(), before + c.reports);
+        EXPECT_EQ(simulated[0]->firmware().paramByte(0x03), c.delay);
+        if (c.reports == 0) {
+            continue;
+        }
+        const json got = json::parse(client->on(report).back());
+        EXPECT_EQ(got["reason"].get<std::string>().substr(0, c.reason.size()), c.reason) << got;
+        EXPECT_EQ(got["result"], c.reason.empty() ? "PASS" : "FAIL");
+        EXPECT_EQ(got["profileSha256"], ctl::sha256Hex(c.payload));
+        if (!c.reason.empty()) {
+            EXPECT_EQ(got["written"], 0);
+        }
+        if (got["firmware"].is_null()) {
+            EXPECT_EQ(simulated[0]->device().writeCount(), frames) << "no profile: not opened";
+        }
+        const json other = json::parse(client->on("ostrel/car7/sim-2/profile").back());
+        EXPECT_EQ(other["profileSha256"], got["profileSha256"]) << "sim-2 has it too";
+    }
+    EXPECT_NE(std::find(said.begin(), said.end(),
+                        "profile " + ctl::sha256Hex(delayProfile(8)).substr(0, 12) +
+                            " on sim-1: the controller is in use by ostrelctl (pid " +
+                            std::to_string(getpid()) +
+                            "); close it or use --wait; written once "
+                            "it is free"),
+              said.end())
+        << "said once";
+
+    // A restart on the same store, the broker's session kept: nothing again.
+    simulated[0]->firmware().setParamByte(0x03, 5);
+    start(configure);
+    play("C:1 O:0");
+    core->handle({Event::Kind::SetMessage,
+                  {},
+                  group,
+                  1,
+                  voltage.substr(0, voltage.size() - 1) + R"(,"convert":true})",
+                  {}});
+    runJobs();
+    EXPECT_EQ(client->on("ostrel/car7/sim-1/profile").size(), 0U);
+    EXPECT_EQ(simulated[0]->firmware().paramByte(0x03), 5);
+    core.reset();
+    std::filesystem::remove_all(folder);
 }
