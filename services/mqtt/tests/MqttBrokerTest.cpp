@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -799,6 +800,110 @@ TEST_F(MqttBroker, AProfileIsAppliedOnceToEachControllerAndReportedRetained) {
     }
     process->signal(SIGINT);
     EXPECT_EQ(process->wait(20s), 0) << said();
+}
+
+// The mosquitto ACL README.md shows, on the broker: each vehicle publishes only its own
+// topics, never a profile nor a set message, and reads only its own set topics, its own
+// profile and the groups'; only the fleet's account publishes profiles.
+TEST_F(MqttBroker, TheReadmesAclKeepsEachVehicleToItsOwnTopics) {
+    std::ifstream readme(OSTREL_README);
+    std::string acl;
+    bool inBlock = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line == "# /etc/mosquitto/ostrel.acl") {
+            inBlock = true;
+        } else if (inBlock && line.starts_with("```")) {
+            break;
+        }
+        if (inBlock) {
+            acl += line + "\n";
+        }
+    }
+    ASSERT_NE(acl.find("pattern"), std::string::npos) << "no ACL in " << OSTREL_README;
+    // The test's own account watches everything.
+    rig::writeFile(m_folder / "ostrel.acl", acl + "user " + rig::USER + "\ntopic read #\n");
+    for (const std::string user : {"fleet", "homeassistant", "car7", "car8"}) {
+        ASSERT_TRUE(rig::run("mosquitto_passwd -b '" + (m_folder / "passwd") + "' " + user + " '" +
+                             rig::PASSWORD + "'"));
+    }
+    m_broker->stop();
+    rig::writeFile(m_folder / "mosquitto.conf", rig::readFile(m_folder / "mosquitto.conf") +
+                                                    "acl_file " + (m_folder / "ostrel.acl") + "\n");
+    ASSERT_TRUE(m_broker->start()) << m_broker->log();
+    rig::Subscriber all(*m_broker, m_folder, "all", {"#"});
+    rig::Subscriber car7(*m_broker, m_folder, "car7", {"ostrel/#"}, true, "car7");
+    rig::Subscriber car8(*m_broker, m_folder, "car8", {"ostrel/#"}, true, "car8");
+    const std::string barrier = "ostrel/groups/barrier/profile";
+    auto publish = [&](const std::string& user, const std::string& topic,
+                       const std::string& payload) {
+        rig::run("mosquitto_pub " + m_broker->credentials(user) + " -q 1 -t '" + topic + "' -m '" +
+                 payload + "'");
+    };
+    auto seen = [](const rig::Subscriber& who, const std::string& topic,
+                   const std::string& payload) {
+        const auto got = who.on(topic);
+        return std::any_of(got.begin(), got.end(),
+                           [&](const rig::Received& one) { return one.payload == payload; });
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            publish("fleet", barrier, "ready");
+            return seen(all, barrier, "ready") && seen(car7, barrier, "ready") &&
+                   seen(car8, barrier, "ready");
+        },
+        LIMIT));
+    struct Row {
+        std::string user;
+        std::string topic;
+        bool allowed;
+    };
+    const std::vector<Row> rows{
+        {"car7", "ostrel/car7/status", true},
+        {"car7", "ostrel/car7/1-1/state", true},
+        {"car7", "ostrel/car7/1-1/history", true},
+        {"car7", "ostrel/car7/1-1/param/delay-before-psu-startup", true},
+        {"car7", "ostrel/car7/1-1/param/delay-before-psu-startup/result", true},
+        {"car7", "ostrel/car7/1-1/profile", true},
+        {"car7", "homeassistant/device/car7_1-1/config", true},
+        {"car7", "ostrel/car7/profile", false},
+        {"car7", "ostrel/groups/north/profile", false},
+        {"car7", "ostrel/car7/1-1/param/delay-before-psu-startup/set", false},
+        {"car7", "ostrel/car8/status", false},
+        {"car7", "ostrel/car8/1-1/param/delay-before-psu-startup/set", false},
+        {"fleet", "ostrel/car7/profile", true},
+        {"fleet", "ostrel/groups/north/profile", true},
+        {"fleet", "ostrel/car7/1-1/param/delay-before-psu-startup/set", true},
+        {"fleet", "ostrel/car7/status", false},
+        {"homeassistant", "ostrel/car7/1-1/param/delay-before-psu-startup/set", true},
+        {"homeassistant", "ostrel/car7/profile", false},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.user + " " + row.topic);
+        publish(row.user, row.topic, "row " + std::to_string(i));
+        publish("fleet", barrier, "after " + std::to_string(i));
+        ASSERT_TRUE(
+            waitFor([&] { return seen(all, barrier, "after " + std::to_string(i)); }, LIMIT));
+        EXPECT_EQ(seen(all, row.topic, "row " + std::to_string(i)), row.allowed);
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const std::string last = "after " + std::to_string(rows.size() - 1);
+            return seen(car7, barrier, last) && seen(car8, barrier, last);
+        },
+        LIMIT));
+    // What each vehicle read: its own set topics and profile, and the groups' profiles.
+    const std::regex car7Reads(
+        "ostrel/(car7/profile|car7/[^/]+/param/[^/]+/set|groups/[^/]+/profile)");
+    const std::regex car8Reads("ostrel/groups/[^/]+/profile");
+    for (const rig::Received& got : car7.received()) {
+        EXPECT_TRUE(std::regex_match(got.topic, car7Reads)) << got.topic;
+    }
+    for (const rig::Received& got : car8.received()) {
+        EXPECT_TRUE(std::regex_match(got.topic, car8Reads)) << got.topic;
+    }
+    EXPECT_TRUE(seen(car7, "ostrel/car7/profile", "row 12"));
+    EXPECT_TRUE(seen(car7, "ostrel/car7/1-1/param/delay-before-psu-startup/set", "row 14"));
 }
 
 // --forget empties what a controller left retained, on a connection of its own, and leaves

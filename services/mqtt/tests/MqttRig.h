@@ -281,8 +281,9 @@ public:
     const std::string& host() const { return m_host; }
     std::string url() const { return "mqtt://" + m_host + ":" + std::to_string(m_port); }
     std::string tlsUrl() const { return "mqtts://" + m_host + ":" + std::to_string(m_tlsPort); }
-    std::string credentials() const {
-        return "-h " + m_host + " -p " + std::to_string(m_port) + " -u " + USER + " -P '" +
+    // Every user of the tests has the same password.
+    std::string credentials(const std::string& user = USER) const {
+        return "-h " + m_host + " -p " + std::to_string(m_port) + " -u " + user + " -P '" +
                PASSWORD + "'";
     }
     // mosquitto_pub on the plain listener.
@@ -312,7 +313,8 @@ struct Received {
 class Subscriber {
 public:
     Subscriber(const Broker& broker, const TempFolder& folder, const std::string& name,
-               const std::vector<std::string>& filters, bool persistent = true)
+               const std::vector<std::string>& filters, bool persistent = true,
+               const std::string& user = USER)
         : m_file(folder / (name + ".out")) {
         std::vector<std::string> argv{"/usr/bin/mosquitto_sub",
                                       "-h",
@@ -320,7 +322,7 @@ public:
                                       "-p",
                                       std::to_string(broker.port()),
                                       "-u",
-                                      USER,
+                                      user,
                                       "-P",
                                       PASSWORD,
                                       "-V",
