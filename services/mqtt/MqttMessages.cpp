@@ -26,6 +26,29 @@ std::string homeAssistantId(std::string text) {
     return text;
 }
 
+// Home Assistant's entity id for a component: its platform, a dot, then its unique id in
+// lowercase words joined by '_' ("sensor.car7_1_1_4_2_input_voltage"): short, and stable
+// however the device or the entity is named.
+std::string entityId(const std::string& platform, const std::string& uniqueId) {
+    std::string id = platform + ".";
+    bool gap = false;
+    for (std::size_t i = 0; i < uniqueId.size(); ++i) {
+        const char c = uniqueId[i];
+        const bool upper = c >= 'A' && c <= 'Z';
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || upper) {
+            // A capital that starts a word of a camel-case key is a word of its own.
+            if (gap || (upper && i > 0 && uniqueId[i - 1] >= 'a' && uniqueId[i - 1] <= 'z')) {
+                id += '_';
+            }
+            id += upper ? static_cast<char>(c - 'A' + 'a') : c;
+            gap = false;
+        } else {
+            gap = id.back() != '.';
+        }
+    }
+    return id;
+}
+
 // The window's unit beside the field ("[V]"), without its brackets.
 std::string fieldUnit(const StatusField& field) {
     std::string unit = cp1252::toUtf8(field.unit);
@@ -64,11 +87,8 @@ std::vector<Component> components(const std::string& uniquePrefix) {
         config["qos"] = 1;
         list.push_back({id, std::move(config)});
     };
-    auto diagnostic = [&](const std::string& id, const std::string& name, const std::string& key) {
-        add(id, json{{"p", "sensor"},
-                     {"name", name},
-                     {"ent_cat", "diagnostic"},
-                     {"val_tpl", valueTemplate(key)}});
+    auto diagnostic = [&](const std::string& id, const std::string& name, const std::string& tpl) {
+        add(id, json{{"p", "sensor"}, {"name", name}, {"ent_cat", "diagnostic"}, {"val_tpl", tpl}});
     };
     for (const StatusField& field : STATUS_FIELDS) {
         if (field.kind == FieldKind::Flags) {
@@ -84,6 +104,10 @@ std::vector<Component> components(const std::string& uniquePrefix) {
                          // 48 bits a controller: there for who looks, not recorded unasked.
                          {"en", false}});
             }
+            // The register as the window shows it, bit 7 first: "00011111".
+            diagnostic(field.key, fieldName(field),
+                       "{% for b in range(7, -1, -1) %}{{ value_json." + std::string(field.key) +
+                           " // 2 ** b % 2 }}{% endfor %}");
         } else if (field.deviceClass != nullptr) {
             json config{
                 {"p", "sensor"}, {"name", entityName(field)}, {"dev_cla", field.deviceClass}};
@@ -98,11 +122,11 @@ std::vector<Component> components(const std::string& uniquePrefix) {
             config["val_tpl"] = valueTemplate(field.key);
             add(field.key, std::move(config));
         } else {
-            diagnostic(field.key, entityName(field), field.key);
+            diagnostic(field.key, entityName(field), valueTemplate(field.key));
         }
     }
-    diagnostic("mode", "Mode", "mode");
-    diagnostic("firmware", "Firmware", "firmware");
+    diagnostic("mode", "Mode", valueTemplate("mode"));
+    diagnostic("firmware", "Firmware", valueTemplate("firmware"));
     // When the state was taken: a dead zone shows as its age.
     add("time", json{{"p", "sensor"},
                      {"name", "Last reading"},
@@ -260,6 +284,10 @@ std::vector<Message> discoveryMessages(const MqttConfig& config, const Topics& t
     std::vector<Component> list = components(controller.id);
     if (config.parameters) {
         addParams(list, config, controller, status);
+    }
+    for (Component& component : list) {
+        component.config["def_ent_id"] =
+            entityId(component.config["p"], component.config["uniq_id"]);
     }
     std::vector<Message> messages;
     if (config.discovery == DiscoveryForm::Device) {

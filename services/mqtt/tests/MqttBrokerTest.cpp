@@ -43,7 +43,7 @@ const std::set<std::string> AVAILABILITY_KEYS{"t",
                                               "val_tpl",
                                               "value_template"};
 const std::set<std::string> ENTITY_KEYS{
-    "p",       "name",    "uniq_id", "obj_id",      "dev_cla",       "unit_of_meas", "stat_cla",
+    "p",       "name",    "uniq_id", "def_ent_id",  "dev_cla",       "unit_of_meas", "stat_cla",
     "val_tpl", "ent_cat", "ic",      "en",          "exp_aft",       "frc_upd",      "sug_dsp_prc",
     "pl_on",   "pl_off",  "off_dly", "json_attr_t", "json_attr_tpl", "stat_t",       "qos"};
 
@@ -260,8 +260,8 @@ TEST_F(MqttBroker, StatesAvailabilityAndDiscoveryThroughTlsAsHomeAssistantNeedsT
         }
     }
     // Five voltages, the temperature, state, mode, firmware and the last reading's time; six
-    // flag registers of 8 bits.
-    EXPECT_EQ(platforms, (std::map<std::string, int>{{"sensor", 10}, {"binary_sensor", 48}}));
+    // flag registers, each a text and 8 bits.
+    EXPECT_EQ(platforms, (std::map<std::string, int>{{"sensor", 16}, {"binary_sensor", 48}}));
 
     // Retained: a subscriber that comes later gets the discovery and both availabilities,
     // but no stale state.

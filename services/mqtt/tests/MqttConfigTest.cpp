@@ -98,8 +98,10 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
     status.version = 0x12;
     const std::vector<Message> messages =
         discoveryMessages(*result.config, topics, "1-1.4.2", status);
-    ASSERT_EQ(messages.size(), 58U);
-    std::set<std::string> ids;
+    // Five voltages, the temperature, state, mode, firmware and the last reading's time; six
+    // flag registers, each a text and 8 bits.
+    ASSERT_EQ(messages.size(), 64U);
+    std::set<std::string> ids, entityIds;
     for (const Message& message : messages) {
         const nlohmann::json payload = nlohmann::json::parse(message.payload);
         const bool binary = message.topic.starts_with("ha/binary_sensor/car7_1-1_4_2/");
@@ -112,6 +114,13 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
         EXPECT_EQ(payload.at("stat_t"), controller.state);
         EXPECT_EQ(payload.at("avty").size(), 2U);
         EXPECT_TRUE(ids.insert(payload.at("uniq_id").get<std::string>()).second);
+        // Home Assistant's entity id: the platform, then short lowercase words of the ids.
+        const std::string entityId = payload.at("def_ent_id");
+        EXPECT_TRUE(
+            std::regex_match(entityId, std::regex("(binary_)?sensor\\.car7_1_1_4_2_[a-z0-9_]+")))
+            << entityId;
+        EXPECT_EQ(entityId.starts_with("binary_sensor."), binary) << entityId;
+        EXPECT_TRUE(entityIds.insert(entityId).second) << entityId;
         EXPECT_EQ(binary, payload.contains("pl_on")) << message.topic;
         // The 48 bits wait to be enabled; the rest shows at once.
         EXPECT_EQ(payload.value("en", true), !binary) << message.topic;
@@ -125,6 +134,15 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
             EXPECT_EQ(payload.at("dev_cla"), "timestamp");
             EXPECT_EQ(payload.at("val_tpl"), "{{ value_json.time }}");
         }
+        if (message.topic == "ha/sensor/car7_1-1_4_2/inputVoltage/config") {
+            EXPECT_EQ(entityId, "sensor.car7_1_1_4_2_input_voltage");
+        }
+        // Each flag register's eight bits as one text, bit 7 first.
+        if (message.topic == "ha/sensor/car7_1-1_4_2/voltageFlags/config") {
+            EXPECT_EQ(payload.at("val_tpl"),
+                      "{% for b in range(7, -1, -1) %}{{ value_json.voltageFlags // 2 ** b % 2 "
+                      "}}{% endfor %}");
+        }
     }
 }
 
@@ -133,14 +151,16 @@ TEST(MqttMessages, TheEntityFormIsOneRetainableConfigPerEntityWithTheSharedOptio
 // is the parameter's set topic.
 TEST(MqttMessages, EveryOfferedParameterIsAnEntityWhoseRangeTheStrictReaderTakes) {
     const std::map<std::string, std::set<std::string>> keys{
-        {"sensor", {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "unit_of_meas"}},
+        {"sensor",
+         {"p", "name", "uniq_id", "def_ent_id", "qos", "stat_t", "val_tpl", "ent_cat",
+          "unit_of_meas"}},
         {"number",
-         {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t", "min", "max",
-          "step", "mode", "dev_cla", "unit_of_meas"}},
+         {"p", "name", "uniq_id", "def_ent_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t",
+          "min", "max", "step", "mode", "dev_cla", "unit_of_meas"}},
         {"text",
-         {"p", "name", "uniq_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t", "min", "max",
-          "pattern"}},
-        {"button", {"p", "name", "uniq_id", "qos", "ent_cat", "cmd_t", "pl_prs"}},
+         {"p", "name", "uniq_id", "def_ent_id", "qos", "stat_t", "val_tpl", "ent_cat", "cmd_t",
+          "min", "max", "pattern"}},
+        {"button", {"p", "name", "uniq_id", "def_ent_id", "qos", "ent_cat", "cmd_t", "pl_prs"}},
     };
     for (const char* extra : {"", "writes = yes\nusername = u\n",
                               "writes = yes\nusername = u\nfactory_reset = yes\n"}) {
