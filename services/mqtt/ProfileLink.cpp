@@ -41,8 +41,7 @@ std::string shortSha(const std::string& sha256) {
 }  // namespace
 
 ProfileLink::ProfileLink(const MqttConfig& config, const Topics& topics, ParamCalls calls)
-    : m_config(config),
-      m_topics(topics),
+    : m_topics(topics),
       m_calls(std::move(calls)),
       m_sources(topics.profiles(config)) {}
 

@@ -70,7 +70,6 @@ private:
     void send(Controller& controller);
     std::string applied(const std::string& location, const std::string& topic) const;
 
-    const MqttConfig& m_config;
     const Topics& m_topics;
     const ParamCalls m_calls;
     const std::vector<std::string> m_sources;  // the profile topics, in the order applied
