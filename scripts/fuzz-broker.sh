@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Fuzzes what a broker may send the MQTT publisher (libFuzzer, clang, ASan + UBSan) for
-# SECONDS: set messages, birth messages and other clients' topics, through the publisher's
-# decisions and its writes to a simulated controller. Seeded with a set message of each
-# parameter (its short name from ostrelctl list, a value it takes) and the factory reset's;
-# the dictionary holds the names and the timers' words. Prints the figures.
+# SECONDS: set messages, profiles, birth messages and other clients' topics, through the
+# publisher's decisions and its writes to a simulated controller. Seeded with a set message of each
+# parameter (its short name from ostrelctl list, a value it takes), the factory reset's and
+# a profile (a backup of the simulated controller); the dictionary holds the names, the
+# timers' words and the profile's keys. Prints the figures.
 #   scripts/fuzz-broker.sh [SECONDS]    (default 60)
 # The corpus grows in build/fuzz/broker-corpus; a crash leaves its input in build/fuzz.
 set -euo pipefail
@@ -23,9 +24,12 @@ for name in "${names[@]}"; do
 done
 printf '\0%s\0%s' reset-to-factory-defaults reset >"$corpus/seed-reset"
 printf '\1\0online' >"$corpus/seed-birth"
+# Kind byte 2: the vehicle's profile topic, a backup of the simulated controller.
+{ printf '\2\0'; "$build/cli/ostrelctl" --simulated backup - 2>/dev/null; } >"$corpus/seed-profile"
 dictionary=$build/broker.dict
 {
-  printf '%s\n' "${names[@]}" reset-to-factory-defaults reset Never 00:10:00 online -20 12.5
+  printf '%s\n' "${names[@]}" reset-to-factory-defaults reset Never 00:10:00 online -20 12.5 \
+    convert true raw text parameters firmware
 } | sort -u | sed 's/.*/"&"/' >"$dictionary"
 fuzz_run broker "$seconds" "$build" "$corpus" "$build/broker-fuzz.log" \
   "$build/cli/fuzz/ostrelctl_broker_fuzz" -dict="$dictionary" -artifact_prefix="$build/"

@@ -1,10 +1,13 @@
-// libFuzzer: any message a broker may send the MQTT publisher (a set, a birth message, a
-// topic of another client), through its decisions and its parameters' writes to a simulated
+// libFuzzer: any message a broker may send the MQTT publisher (a set, a profile, a birth
+// message, a topic of another client), through its decisions and its writes to a simulated
 // controller. Besides what the sanitizers catch, it stops on an outcome the publisher must
 // never have:
-// - a write frame for a message the strict reader refuses, or for any topic but the exact
-//   set topic of a controller of this client;
-// - a set message routed without exactly one answer on its result topic.
+// - a write frame for a set message the strict reader refuses, for a profile that is no
+//   backup file, or for any topic but the exact set topic of a controller of this client or
+//   one of its profile topics;
+// - a set message routed without exactly one answer on its result topic;
+// - a profile without exactly one report when its content is new on its topic, or with one
+//   when it is not (handed out again, taken back, or given again after it was taken back).
 // The first byte picks the message's kind and the retain flag; the rest is the topic, a NUL,
 // and the payload.
 #include <chrono>
@@ -12,11 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/files/BackupFile.h"
 #include "core/names/ParamNames.h"
 #include "device/Wire.h"
 #include "params/StrictValue.h"
@@ -54,6 +60,9 @@ struct Client final : MqttClient {
         if (topic.ends_with("/result")) {
             ++results;
         }
+        if (topic == "ostrel/car7/sim-1/profile") {
+            ++reports;
+        }
         (void)payload;
         pending.push_back(++token);
         return token;
@@ -64,6 +73,7 @@ struct Client final : MqttClient {
     bool isConnected() override { return true; }
     int token = 0;
     int results = 0;
+    int reports = 0;
     std::vector<int> pending;  // sent, not yet acknowledged
     bool connecting = false;
 };
@@ -84,7 +94,8 @@ public:
         config.broker = *parseBrokerUrl("mqtt://127.0.0.1");
         config.clientId = "car7";
         config.username = "fleet";
-        config.parameters = config.writes = config.factoryReset = true;
+        config.parameters = config.writes = config.factoryReset = config.profiles = true;
+        config.groups = {"north"};
         m_core = std::make_unique<PublisherCore>(
             config, m_clock, m_random, [](const std::string&) {}, nullptr);
         m_core->runParams([this](ParamJob job) { m_jobs.push_back(std::move(job)); });
@@ -97,6 +108,7 @@ public:
             },
             m_quiet, std::nullopt, "");
         m_core->handle({Event::Kind::Connected, {}, {}, 0});
+        m_client->connecting = false;
         ctl::Reading reading{m_controller.location(), ctl::Answer::Ok, {}, {}, {}};
         reading.status.version = 0x12;
         m_core->handle({Event::Kind::Reading, reading, {}});
@@ -158,6 +170,18 @@ bool mayWrite(const std::string& topic, const std::string& payload) {
     return false;
 }
 
+// Whether a profile may write: a backup file the reader takes whole, its "convert" a
+// boolean when given.
+bool mayProgram(const std::string& payload) {
+    std::vector<std::string> faults;
+    ctl::parseBackup(payload, faults);
+    if (!faults.empty()) {
+        return false;
+    }
+    const auto root = nlohmann::json::parse(payload, nullptr, false);
+    return !root.contains("convert") || root["convert"].is_boolean();
+}
+
 bool wrote(sim::SimulatedOstrel& controller) {
     for (const auto& frame : controller.device().writes()) {
         if (frame.size() > 1 && frame[0] == CMD_PARAM && frame[1] == PARAM_WRITE) {
@@ -190,10 +214,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         topic = "ostrel/car7/sim-1/param/" + topic + "/set";
     } else if ((kind & 3) == 1) {
         topic = "homeassistant/status";
+    } else if ((kind & 3) == 2) {
+        topic = (kind & 8) != 0 ? "ostrel/groups/north/profile" : "ostrel/car7/profile";
     }
     const bool retained = (kind & 4) != 0;
     PublisherCore& core = fixture.core();
     const int answered = fixture.client().results;
+    const int reported = fixture.client().reports;
+    const bool profile = topic == "ostrel/car7/profile" || topic == "ostrel/groups/north/profile";
+    // The content each profile topic has had last: a new one is reported, once. Taken back
+    // (an empty message) and given again, it is no new one.
+    static std::map<std::string, std::string> lastProfile;
+    const bool newProfile = profile && !payload.empty() && lastProfile[topic] != payload;
+    if (newProfile) {
+        lastProfile[topic] = payload;
+    }
     bool routed = false;
     // As the publisher's listener routes what the broker sends.
     if (core.isBirth(topic, payload)) {
@@ -212,14 +247,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         core.handle({Event::Kind::Delivered, {}, {}, token});
     }
     core.tick();
+    // Counted before a new session, whose start sends every report again.
+    const int reports = fixture.client().reports;
     // A clean session after another client's topic: the broker takes it at once.
     if (fixture.client().connecting) {
         fixture.client().connecting = false;
         core.handle({Event::Kind::Connected, {}, {}, 0});
     }
-    require(!wrote(controller) || (routed && !retained && mayWrite(topic, payload)),
+    require(!wrote(controller) ||
+                (routed && (profile ? mayProgram(payload) : !retained && mayWrite(topic, payload))),
             "a write the strict reader refuses, or on a topic not ours");
-    require(fixture.client().results - answered == (routed ? 1 : 0),
+    require(fixture.client().results - answered == (routed && !profile ? 1 : 0),
             "a set message without exactly one answer");
+    require(reports - reported == (newProfile ? 1 : 0),
+            "a profile without exactly one report when new, or one when not");
     return 0;
 }
