@@ -41,9 +41,7 @@ std::string shortSha(const std::string& sha256) {
 }  // namespace
 
 ProfileLink::ProfileLink(const MqttConfig& config, const Topics& topics, ParamCalls calls)
-    : m_topics(topics),
-      m_calls(std::move(calls)),
-      m_sources(topics.profiles(config)) {}
+    : m_topics(topics), m_calls(std::move(calls)), m_sources(topics.profiles(config)) {}
 
 void ProfileLink::take(const std::string& topic, const std::string& payload) {
     Profile& profile = m_profiles[topic];
@@ -110,9 +108,10 @@ void ProfileLink::track(const std::string& location) {
     }
 }
 
+// What was applied stays known: unplugged and back, a controller gets nothing twice, with or
+// without a store.
 void ProfileLink::untrack(const std::string& location) {
     m_controllers.erase(location);
-    std::erase_if(m_applied, [&](const auto& entry) { return entry.first.first == location; });
 }
 
 std::string ProfileLink::applied(const std::string& location, const std::string& topic) const {
