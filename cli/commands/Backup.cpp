@@ -69,7 +69,8 @@ public:
         command
             .add_option("FILE", m_file,
                         "the file to write (- for standard output): a file is replaced whole or "
-                        "left as it was; a FIFO or a device is written straight; with --all an "
+                        "left as it was; a symbolic link to a file or to nothing is refused; a "
+                        "FIFO or a device is written straight; with --all an "
                         "existing folder, which gets one file ostrel-LOCATION.json a controller (a "
                         "link at such a name is replaced itself, anything there but a file or a "
                         "link to one refused)")

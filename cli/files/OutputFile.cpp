@@ -9,7 +9,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 
+#include <cstring>
 #include <thread>
 #else
 #include <fcntl.h>
@@ -50,6 +52,13 @@ std::filesystem::path temporaryName(const std::filesystem::path& target) {
 
 std::string describe(const std::string& path, const std::string& what, std::error_code error) {
     return path + ": " + what + " (" + error.message() + ")";
+}
+
+// A link the user named leads elsewhere (another disk, another user's file): writing through
+// it changes a file they did not name, replacing it loses the link. Neither is guessed.
+std::string refusedLink(const std::string& path, const std::string& target, bool dangling) {
+    return path + ": is a symbolic link (to " + target +
+           (dangling ? ", which does not exist" : "") + "): name the file itself";
 }
 
 std::string notAFile(const std::string& path) {
@@ -119,6 +128,64 @@ std::string replaceFile(const std::string& path, const std::wstring& target,
     }
 }
 
+// The head of a symbolic link's reparse data (ntifs.h, which mingw-w64 keeps among the
+// driver headers): the names follow it in the buffer.
+struct SymbolicLinkReparse {
+    ULONG tag;
+    USHORT dataLength;
+    USHORT reserved;
+    USHORT substituteOffset;
+    USHORT substituteLength;
+    USHORT printOffset;
+    USHORT printLength;
+    ULONG flags;
+};
+
+// Whether `target` is a symbolic link itself (not a junction or another kind of reparse
+// point), and the name it holds, as `dir` would print it. std::filesystem says nothing of
+// links on mingw-w64 (is_symlink is false, read_symlink unsupported).
+bool readSymbolicLink(const std::wstring& target, std::string& leadsTo) {
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return false;
+    }
+    HANDLE handle =
+        CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    alignas(8) unsigned char buffer[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+    DWORD got = 0;
+    const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer,
+                                      sizeof buffer, &got, nullptr) != 0;
+    CloseHandle(handle);
+    SymbolicLinkReparse head{};
+    if (!read || got < sizeof head) {
+        return false;
+    }
+    std::memcpy(&head, buffer, sizeof head);
+    if (head.tag != IO_REPARSE_TAG_SYMLINK) {
+        return false;
+    }
+    // The names are bounded by what the file system returned, never by its own lengths.
+    const std::size_t begin = sizeof head + head.printOffset;
+    std::wstring name;
+    if (head.printLength % 2 == 0 && begin + head.printLength <= got) {
+        name.resize(head.printLength / 2);
+        std::memcpy(name.data(), buffer + begin, head.printLength);
+    }
+    // UTF-8, an unpaired surrogate becoming U+FFFD rather than an exception.
+    const int length = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    leadsTo.assign(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    if (length > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), leadsTo.data(),
+                            length, nullptr, nullptr);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string writeWholeFile(const std::string& path, std::string_view content,
@@ -128,6 +195,8 @@ std::string writeWholeFile(const std::string& path, std::string_view content,
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return path + ": is a folder";
     }
+    std::string leadsTo;
+    const bool link = readSymbolicLink(target, leadsTo);
     // A device or a pipe is written straight; only a file on a disk is replaced.
     HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
@@ -139,6 +208,13 @@ std::string writeWholeFile(const std::string& path, std::string_view content,
             return written ? std::string() : describe(path, "cannot be written", error);
         }
         CloseHandle(handle);
+        if (link) {
+            return refusedLink(path, leadsTo, false);
+        }
+    } else if (link) {
+        const DWORD code = GetLastError();
+        return refusedLink(path, leadsTo,
+                           code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND);
     }
     return replaceFile(path, target, content);
 }
@@ -271,16 +347,21 @@ std::string replaceFile(const std::string& path, const std::filesystem::path& ta
 
 std::string writeWholeFile(const std::string& path, std::string_view content,
                            const std::atomic<bool>* interrupted) {
-    struct stat followed {};
-    if (::stat(path.c_str(), &followed) != 0) {
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0) {
         if (errno != ENOENT) {
             return describe(path, "cannot be looked at", lastError());
         }
-        struct stat link {};
-        if (::lstat(path.c_str(), &link) == 0) {
-            return path + ": a symbolic link to nothing; not replaced";
-        }
         return replaceFile(path, path, content);
+    }
+    const bool link = S_ISLNK(named.st_mode);
+    std::error_code ignored;
+    struct stat followed = named;
+    if (link && ::stat(path.c_str(), &followed) != 0) {
+        if (errno != ENOENT) {
+            return describe(path, "cannot be looked at", lastError());
+        }
+        return refusedLink(path, std::filesystem::read_symlink(path, ignored).string(), true);
     }
     if (S_ISDIR(followed.st_mode)) {
         return path + ": is a folder";
@@ -289,26 +370,23 @@ std::string writeWholeFile(const std::string& path, std::string_view content,
     // regular file ("> file"): written straight, appended as the shell's ">>" would.
     const bool descriptor = path == "/dev/stdout" || path == "/dev/stderr" ||
                             path.starts_with("/dev/fd/") || path.starts_with("/proc/");
-    if (!S_ISREG(followed.st_mode) || descriptor) {
-        const int fd = openStraight(path, S_ISFIFO(followed.st_mode), interrupted);
-        if (fd == NO_READER) {
-            return path + ": no reader came before Ctrl-C; nothing written";
+    if (S_ISREG(followed.st_mode) && !descriptor) {
+        if (link) {
+            return refusedLink(path, std::filesystem::read_symlink(path, ignored).string(), false);
         }
-        if (fd < 0) {
-            return describe(path, "cannot be opened", lastError());
-        }
-        const bool written = writeAll(fd, content);
-        const std::error_code error = lastError();
-        return ::close(fd) == 0 && written ? std::string()
-                                           : describe(path, "cannot be written", error);
+        // A link put at the name meanwhile is replaced by the rename, never written through.
+        return replaceFile(path, path, content);
     }
-    // A regular file, perhaps through links: the file is replaced and the links stay.
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::canonical(path, error);
-    if (error) {
-        return describe(path, "cannot be resolved", error);
+    const int fd = openStraight(path, S_ISFIFO(followed.st_mode), interrupted);
+    if (fd == NO_READER) {
+        return path + ": no reader came before Ctrl-C; nothing written";
     }
-    return replaceFile(path, target, content);
+    if (fd < 0) {
+        return describe(path, "cannot be opened", lastError());
+    }
+    const bool written = writeAll(fd, content);
+    const std::error_code error = lastError();
+    return ::close(fd) == 0 && written ? std::string() : describe(path, "cannot be written", error);
 }
 
 std::string writeMadeUpFile(const std::string& path, std::string_view content) {

@@ -13,13 +13,15 @@ namespace ctl {
 // Windows' file names are not (std::filesystem reads a char string there byte by byte).
 std::filesystem::path filePath(const std::string& name);
 
-// A missing path or a regular file (also through a symbolic link, which stays) is replaced
-// in one step: the content goes to a temporary file created exclusively beside it, under a
-// random name and never through a link planted there (mode 0600 while it is written, then the
-// mode the umask gives), and is renamed over the path. Anything else (a FIFO, a terminal,
-// /dev/stdout and /dev/fd/N whatever they lead to, a Windows device or pipe) is written
-// straight, never replaced. Two writers of
-// one path both succeed; the file then holds one of the two contents, whole.
+// A missing path or a regular file is replaced in one step: the content goes to a temporary
+// file created exclusively beside it, under a random name and never through a link planted
+// there (mode 0600 while it is written, then the mode the umask gives), and is renamed over
+// the path. A symbolic link (a Windows symlink reparse point too) that leads to a regular
+// file or to nothing is refused, naming what it points to, and nothing is touched: the user
+// names the file itself. Anything else (a FIFO, a terminal, or a link to one; /dev/stdout and
+// /dev/fd/N whatever they lead to; a Windows device or pipe) is written straight, never
+// replaced. Two writers of one path both succeed; the file then holds one of the two
+// contents, whole.
 // A FIFO is waited on until it has a reader or `interrupted` (when given) is set.
 // Returns the error, naming `path`; empty when everything was written. "-" is no name here.
 std::string writeWholeFile(const std::string& path, std::string_view content,

@@ -1,5 +1,5 @@
-// Output files: replaced whole or written straight, never through a planted link, never a
-// FIFO or device turned into a file; concurrent writers both succeed.
+// Output files: replaced whole or written straight, never through a planted or named link to
+// a file, never a FIFO or device turned into a file; concurrent writers both succeed.
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -10,7 +10,9 @@
 #include "cli/files/OutputFile.h"
 #include "cli/tests/CtlFixture.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +74,35 @@ TEST_F(OutputFile, AFolderOrAMissingFolderIsAnErrorThatLeavesNothingBehind) {
     EXPECT_EQ(files(), 0);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// Windows makes links for administrators and in developer mode only, and Wine makes none (it
+// says it did): a system that made none skips.
+TEST_F(OutputFile, ANamedSymbolicLinkToAFileOrToNothingIsRefused) {
+    const fs::path victim = m_folder / "victim.json";
+    std::ofstream(victim) << "precious";
+    const fs::path link = m_folder / "link.json";
+    for (const bool dangling : {false, true}) {
+        const fs::path leadsTo = dangling ? m_folder / "nowhere.json" : victim;
+        const DWORD attributes = CreateSymbolicLinkW(link.c_str(), leadsTo.c_str(),
+                                                     SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
+                                     ? GetFileAttributesW(link.c_str())
+                                     : INVALID_FILE_ATTRIBUTES;
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            GTEST_SKIP() << "this system made no symbolic link";
+        }
+        EXPECT_EQ(ctl::writeWholeFile(link.string(), "x"),
+                  link.string() + ": is a symbolic link (to " + leadsTo.string() +
+                      (dangling ? ", which does not exist" : "") + "): name the file itself");
+        EXPECT_NE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+        EXPECT_EQ(slurp(victim), "precious");
+        EXPECT_EQ(files(), 2) << "a temporary file was left";
+        DeleteFileW(link.c_str());
+    }
+}
+
+#else
 
 TEST_F(OutputFile, ALinkPlantedAtTheOldTemporaryNameIsNeitherFollowedNorReplaced) {
     plug();
@@ -90,20 +120,60 @@ TEST_F(OutputFile, ALinkPlantedAtTheOldTemporaryNameIsNeitherFollowedNorReplaced
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(files(), 3);  // the backup, the victim, the link
+}
 
-    // A link to a regular file: the file gets the backup, the link stays a link.
-    const fs::path link = m_folder / "link.json";
-    fs::create_symlink(victim, link);
-    ASSERT_EQ(run({"backup", link.string()}).code, 0);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(nlohmann::json::parse(slurp(victim))["parameters"],
-              nlohmann::json::parse(slurp(path))["parameters"]);
-    // A link to nothing is not replaced by a file.
-    fs::create_symlink(m_folder / "nowhere", m_folder / "dangling.json");
-    const RunResult dangling = run({"backup", (m_folder / "dangling.json").string()});
-    EXPECT_EQ(dangling.code, 1);
-    EXPECT_NE(dangling.err.find("a symbolic link to nothing"), std::string::npos);
-    EXPECT_TRUE(fs::is_symlink(m_folder / "dangling.json"));
+// A link the user names: one leading to a file or to nothing is refused with what it points
+// to, link and target left as they were; one leading to a FIFO is written straight.
+TEST_F(OutputFile, ANamedLinkToAFileOrToNothingIsRefusedAndToAFifoWrittenThrough) {
+    plug();
+    const fs::path victim = m_folder / "victim.json";
+    const fs::path nowhere = m_folder / "nowhere.json";
+    const fs::path fifo = m_folder / "fifo";
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char* command;
+        fs::path leadsTo;
+        const char* refusal;  // after the link's name; nullptr: written through
+    } rows[] = {
+        {"backup", victim, ": is a symbolic link (to {}): name the file itself"},
+        {"metrics", victim, ": is a symbolic link (to {}): name the file itself"},
+        {"backup", nowhere,
+         ": is a symbolic link (to {}, which does not exist): name the file itself"},
+        {"metrics", nowhere,
+         ": is a symbolic link (to {}, which does not exist): name the file itself"},
+        {"backup", fifo, nullptr},
+    };
+    for (const auto& row : rows) {
+        const fs::path link = m_folder / "link";
+        SCOPED_TRACE(std::string(row.command) + " to " + row.leadsTo.filename().string());
+        fs::create_symlink(row.leadsTo, link);
+        const int reading = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reading, 0);
+        const RunResult result = row.command == std::string("backup")
+                                     ? run({"backup", link.string()})
+                                     : run({"metrics", "--output", link.string()});
+        std::string received(1 << 16, '\0');
+        const ssize_t got = ::read(reading, received.data(), received.size());
+        ::close(reading);
+        if (row.refusal == nullptr) {
+            EXPECT_EQ(result.code, 0) << result.err;
+            ASSERT_GT(got, 0);
+            received.resize(static_cast<std::size_t>(got));
+            EXPECT_EQ(nlohmann::json::parse(received)["parameters"].size(), 37u);
+        } else {
+            std::string refusal = row.refusal;
+            refusal.replace(refusal.find("{}"), 2, row.leadsTo.string());
+            EXPECT_EQ(result.code, 1);
+            EXPECT_EQ(result.err, "ostrelctl: " + link.string() + refusal + "\n");
+            EXPECT_LE(got, 0) << "the FIFO was written to";
+        }
+        EXPECT_EQ(fs::read_symlink(link), row.leadsTo);
+        EXPECT_EQ(slurp(victim), "precious");
+        EXPECT_FALSE(fs::exists(nowhere));
+        EXPECT_EQ(files(), 3) << "a temporary file was left";  // victim, FIFO, link
+        fs::remove(link);
+    }
 }
 
 TEST_F(OutputFile, AFifoIsWrittenStraightAndARestoreReadsAPipe) {
