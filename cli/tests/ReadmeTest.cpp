@@ -9,6 +9,11 @@
 // picks no simulation of its own, and must end with the status its comment names ("exit
 // N"), else 0. One whose comment says "until Ctrl-C", or whose output shows ^C, gets SIGINT
 // once it has written something.
+//
+// In prose, a code span that is a command (a program's name, then more: `ostrelctl status`,
+// `sudo systemctl restart x`) is no session, so it must be typed, the same, on a "$ " line,
+// which runs it or names what it needs. A program's name alone, an option or a fragment
+// (`ostrelctl`, `--log FILE`, `get --json`) is no command.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -22,8 +27,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,21 +49,48 @@ struct Block {
     std::vector<std::string> lines;
 };
 
+struct Span {
+    int line = 0;  // where it starts
+    std::string text;
+};
+
 struct Readme {
     std::vector<Block> blocks;
+    std::vector<Span> spans;          // the code spans of the prose
     std::vector<std::string> faults;  // code the rule cannot see, with its line
 };
+
+// The code spans of a line of prose, one left open going on from the last line (Markdown
+// joins its lines with a space).
+void addSpans(Readme& readme, const std::string& text, int number, bool& spanOpen) {
+    std::size_t from = 0;
+    for (std::size_t tick; (tick = text.find('`', from)) != std::string::npos; from = tick + 1) {
+        if (spanOpen) {
+            readme.spans.back().text += text.substr(from, tick - from);
+        } else {
+            readme.spans.push_back({number, ""});
+        }
+        spanOpen = !spanOpen;
+    }
+    if (spanOpen) {
+        readme.spans.back().text += text.substr(from) + " ";
+    }
+}
 
 Readme readReadme() {
     std::ifstream file(OSTREL_README);
     Readme readme;
     bool open = false;
+    bool spanOpen = false;
     std::size_t indent = 0;
     int number = 0;
     for (std::string line; std::getline(file, line);) {
         ++number;
         const std::size_t first = std::min(line.find_first_not_of(' '), line.size());
         const std::string text = line.substr(first);
+        if (text.empty() || text.starts_with("```")) {
+            spanOpen = false;  // a span ends with its paragraph
+        }
         if (text.starts_with("```")) {
             open = !open;
             if (open) {
@@ -66,6 +101,8 @@ Readme readReadme() {
             readme.blocks.back().lines.push_back(line.substr(std::min(indent, first)));
         } else if (first >= 4 && (text.starts_with("$ ") || text.starts_with("ostrelctl "))) {
             readme.faults.push_back(std::to_string(number) + ": a command outside a fence");
+        } else {
+            addSpans(readme, text, number, spanOpen);
         }
     }
     if (open) {
@@ -124,6 +161,31 @@ std::vector<Command> commandsOf(const Readme& readme) {
         }
     }
     return commands;
+}
+
+// The programs a reader of the README types beside those its sessions start.
+constexpr const char* PROGRAMS =
+    "adduser apt apt-get cat cmake ctest debootstrap dmesg dpkg getfacl git grep id journalctl "
+    "loginctl ls lsusb make man modprobe mosquitto_pub mosquitto_sub newgrp ostrel ostrel-sim "
+    "ostrel.exe ostrel-sim.exe ostrelctl ostrelctl.exe promtool schtasks sudo sudoedit "
+    "systemctl systemd-analyze tail udevadm";
+
+// The words of a command line, the shell's assignments before it dropped.
+std::vector<std::string> programWords(const std::string& typed) {
+    static const std::regex assignment(R"(^[A-Za-z_][A-Za-z0-9_]*=.*)");
+    std::istringstream in(typed);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) {
+        if (!words.empty() || !std::regex_match(word, assignment)) {
+            words.push_back(word);
+        }
+    }
+    return words;
+}
+
+// The program a line starts, as named by a path or alone.
+std::string programOf(const std::vector<std::string>& words) {
+    return words.empty() ? "" : fs::path(words.front()).filename().string();
 }
 
 std::string quoted(const std::string& text) {
@@ -264,6 +326,33 @@ TEST(Readme, EveryBlockIsFencedAndNamesItsKind) {
         }
         EXPECT_EQ(commands, block.kind == "console") << "commands only in a console block";
     }
+}
+
+TEST(Readme, EveryCommandItsProseShowsIsOneOfItsSessions) {
+    const Readme readme = readReadme();
+    std::set<std::string> typed;
+    std::istringstream names(PROGRAMS);
+    std::set<std::string> programs{std::istream_iterator<std::string>(names), {}};
+    for (const Command& command : commandsOf(readme)) {
+        typed.insert(command.typed);
+        programs.insert(programOf(programWords(command.typed)));
+    }
+    int shown = 0;
+    std::vector<std::string> outside;
+    for (const Span& span : readme.spans) {
+        const std::vector<std::string> words = programWords(span.text);
+        if (words.size() < 2 || !programs.contains(programOf(words))) {
+            continue;
+        }
+        ++shown;
+        if (!typed.contains(trimmed(span.text))) {
+            outside.push_back(std::to_string(span.line) + ": `" + span.text + "`");
+        }
+    }
+    EXPECT_GT(shown, 0) << "no command found in the prose: the rule sees none";
+    EXPECT_EQ(outside, std::vector<std::string>())
+        << "a command in prose runs nowhere: type it on a $ line of a console block, or name "
+           "the program or the command's verb alone";
 }
 
 TEST(Readme, EveryCommandOfItsSessionsRunsAsItSays) {
