@@ -4,8 +4,10 @@
 //
 //   ostrel-gadget --ready FILE [--log FILE] [--memory FILE] [--udc N] [--name NAME]
 //                 [--vendor ID] [--product-id ID] [--manufacturer TEXT] [--product TEXT]
+//                 [--serial TEXT]
 //                 [--version BYTE] [--mode BYTE] [--frame-delay MS] [--write-delay MS]
 //
+// Its USB serial number is SN-NAME unless --serial gives another ("" for none).
 // Once the host has enumerated it, the hidraw node's path is written to the --ready file.
 // Every frame the firmware receives is appended to --log as "<ms since start> <hex bytes>".
 // --frame-delay holds the gadget for MS after each frame it answered, a slow controller, so
@@ -84,6 +86,9 @@ Options parse(int argc, char** argv) {
             options.gadget.udcIndex = static_cast<int>(number(value, UDC_MOST - 1));
         } else if (flag == "--name") {
             options.gadget.name = value;
+            options.gadget.serial = gadgetSerial(value);
+        } else if (flag == "--serial") {
+            options.gadget.serial = value;
         } else if (flag == "--vendor") {
             options.gadget.vendorId = static_cast<std::uint16_t>(number(value, 0xFFFF));
         } else if (flag == "--product-id") {

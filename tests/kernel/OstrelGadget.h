@@ -28,6 +28,11 @@ inline std::vector<std::uint8_t> gadgetReportDescriptor() {
     };
 }
 
+// Each gadget's own serial number, so that a scenario tells its units apart by it.
+inline std::string gadgetSerial(const std::string& name) {
+    return "SN-" + name;
+}
+
 inline GadgetConfig ostrelGadgetConfig(const std::string& name, int udcIndex) {
     GadgetConfig config;
     config.name = name;
@@ -36,6 +41,7 @@ inline GadgetConfig ostrelGadgetConfig(const std::string& name, int udcIndex) {
     config.productId = GADGET_PRODUCT_ID;
     config.manufacturer = GADGET_MANUFACTURER;
     config.product = GADGET_PRODUCT;
+    config.serial = gadgetSerial(name);
     config.reportLength = GADGET_REPORT_LENGTH;
     config.reportDescriptor = gadgetReportDescriptor();
     return config;

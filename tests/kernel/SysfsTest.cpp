@@ -56,6 +56,7 @@ TEST(KernelSysfs, DescribesTheGadgetAsDiscoveryReadsIt) {
     EXPECT_EQ(std::vector<std::uint8_t>(descriptor.begin(), descriptor.end()), expected);
     EXPECT_EQ(readFile((usb / "manufacturer").string()), "TAVREN INC\n");
     EXPECT_EQ(readFile((usb / "product").string()), "Ostrel PSU\n");
+    EXPECT_EQ(readFile((usb / "serial").string()), gadgetSerial("sysfs") + "\n");
     EXPECT_EQ(readFile((usb / "idVendor").string()), "04d8\n");
     EXPECT_EQ(readFile((usb / "idProduct").string()), "0002\n");
 

@@ -109,6 +109,9 @@ UsbGadget::UsbGadget(GadgetConfig config)
         makeDir(m_root + "/strings/0x409");
         writeFile(m_root + "/strings/0x409/manufacturer", m_config.manufacturer);
         writeFile(m_root + "/strings/0x409/product", m_config.product);
+        if (!m_config.serial.empty()) {
+            writeFile(m_root + "/strings/0x409/serialnumber", m_config.serial);
+        }
 
         const std::string function = m_root + "/functions/hid.usb0";
         makeDir(function);

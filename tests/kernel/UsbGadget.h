@@ -18,6 +18,7 @@ struct GadgetConfig {
     std::uint16_t productId = 0;
     std::string manufacturer;
     std::string product;
+    std::string serial;  // none when empty, as on many controllers
     int reportLength = 0;
     std::vector<std::uint8_t> reportDescriptor;
 };

@@ -43,19 +43,22 @@ check "the station starts" wait_until 30 grep -q '^Programming each' /tmp/statio
 said() { grep -c "^$1  $2  " /tmp/station.out; }
 # reported N LOCATION RESULT: there are N such lines (or more).
 reported() { [ "$(said "$2" "$3")" -ge "$1" ]; }
-# passes N LOCATION: the unit's Nth PASS line shows, with the profile's three values written and
-# the rest verified, and its log line says the same.
+# passes N NAME: the Nth PASS line of the gadget NAME's unit shows, with the profile's three
+# values written and the rest verified, and its log line says the same, with the gadget's USB
+# serial number as the kernel read it.
 passes() {
-    local location=$2 line entry
+    local at_var="${2}_at" line entry
+    local location=${!at_var}
     wait_until 60 reported "$1" "$location" PASS
     line=$(grep "^$location  PASS  " /tmp/station.out | sed -n "${1}p")
     check "PASS: $line" grep -Eq \
         "^$location  PASS  firmware 2\.1, 3 written, [1-9][0-9]* verified, [0-9.]+ s$" <<<"$line"
     entry=$(jq -c "select(.location == \"$location\" and .result == \"PASS\")" /tmp/units.jsonl |
         sed -n "${1}p")
+    # shellcheck disable=SC2016 # $serial is jq's
     check "its log line: $entry" jq -e \
-        '.written == 3 and .verified > 0 and .failed == 0 and .firmware == "2.1" and .reason == ""' \
-        <<<"$entry"
+        --arg serial "SN-$2" '.written == 3 and .verified > 0 and .failed == 0 and
+            .firmware == "2.1" and .reason == "" and .serial == $serial' <<<"$entry"
 }
 
 # One after another.
@@ -67,7 +70,7 @@ for name in a b c; do
     printf -v "${name}_at" '%s' "$(location_of "${!node_var}")"
     at_var="${name}_at"
     say "$name: ${!node_var} at ${!at_var}"
-    passes 1 "${!at_var}"
+    passes 1 "$name"
 done
 
 # Together: each set back to the factory's values and pulled out, then all three plugged in at
@@ -83,9 +86,9 @@ rm -f /tmp/a.ready /tmp/b.ready /tmp/c.ready
 kill -USR2 "$a_pid" "$b_pid" "$c_pid"
 check "and plugged in again together" wait_until 30 test -s /tmp/a.ready -a -s /tmp/b.ready \
     -a -s /tmp/c.ready
-passes 2 "$a_at"
-passes 2 "$b_at"
-passes 2 "$c_at"
+passes 2 a
+passes 2 b
+passes 2 c
 
 # A device of our vendor with another product id: told once, not programmed, not counted.
 start_gadget other --udc 3 --product-id 0x1234 || finish
