@@ -291,7 +291,7 @@ constexpr std::array SETTINGS{
                     return yesNo(v, config.parameters);
                 }},
     MqttSetting{"writes",
-                "yes or no: parameters written from their set topics, as ostrelctl set writes "
+                "yes or no: parameters written from their set topics, as set writes "
                 "them (needs parameters, and a login or a client certificate)",
                 "no", true,
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
@@ -305,7 +305,7 @@ constexpr std::array SETTINGS{
                 }},
     MqttSetting{"profiles",
                 "yes or no: a fleet's profile (a backup file) taken from the profile topics and "
-                "written to each controller as ostrelctl station writes a unit, once a profile "
+                "written to each controller as the station writes a unit, once a profile "
                 "(needs a login or a client certificate)",
                 "no", true,
                 [](const std::string& v, MqttConfig& config, const ConfigEnvironment&) {
