@@ -722,8 +722,9 @@ TEST_F(MqttBroker, AParameterIsWrittenFromItsSetTopicAndAnsweredAsSetAnswers) {
 TEST_F(MqttBroker, AProfileIsAppliedOnceToEachControllerAndReportedRetained) {
     const std::string base = "ostrel/car7-sim/";
     const std::string file = m_folder / "profile.json";
-    ASSERT_TRUE(
-        rig::run(std::string(OSTRELCTL) + " --simulated backup '" + file + "' 2>/dev/null"));
+    rig::Process backup({OSTRELCTL, "--simulated", "backup", file}, m_folder / "backup.out",
+                        m_folder / "backup.err");
+    ASSERT_EQ(backup.wait(20s), 0) << rig::readFile(m_folder / "backup.err");
     json profile = json::parse(rig::readFile(file));
     for (json& entry : profile["parameters"]) {
         entry.erase("text");  // the raw value stands alone, for the other family's copy too
