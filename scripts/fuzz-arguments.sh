@@ -12,9 +12,7 @@ cd "$(dirname "$0")/.."
 # shellcheck source=lib/fuzz.sh
 source scripts/lib/fuzz.sh
 build=$PWD/build/fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "${JOBS:-2}" \
-  --target ostrelctl_arguments_fuzz ostrelctl ostrelctl-manpage >/dev/null
+fuzz_build ostrelctl_arguments_fuzz ostrelctl-manpage
 corpus=$build/arguments-corpus
 mkdir -p "$corpus"
 # Each example of the manual page as one input: its words after "ostrelctl", up to a

@@ -13,8 +13,7 @@ cd "$(dirname "$0")/.."
 # shellcheck source=lib/fuzz.sh
 source scripts/lib/fuzz.sh
 build=$PWD/build/fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "${JOBS:-2}" --target ostrelctl_broker_fuzz ostrelctl >/dev/null
+fuzz_build ostrelctl_broker_fuzz
 corpus=$build/broker-corpus
 mkdir -p "$corpus"
 # Kind byte 0: a set topic of ours, the short name, NUL, the value.

@@ -9,8 +9,7 @@ cd "$(dirname "$0")/.."
 # shellcheck source=lib/fuzz.sh
 source scripts/lib/fuzz.sh
 build=$PWD/build/fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "${JOBS:-2}" --target ostrelctl_restore_fuzz ostrelctl >/dev/null
+fuzz_build ostrelctl_restore_fuzz
 corpus=$build/restore-corpus
 mkdir -p "$corpus"
 "$build/cli/ostrelctl" --simulated backup "$corpus/seed-backup.json" >/dev/null

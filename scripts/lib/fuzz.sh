@@ -1,6 +1,19 @@
 # shellcheck shell=bash
-# Sourced by the fuzzing scripts (fuzz-restore.sh, fuzz-arguments.sh): runs one libFuzzer
-# target of the fuzz preset and prints its figures.
+# Sourced by the fuzzing scripts (fuzz-restore.sh, fuzz-arguments.sh, fuzz-broker.sh): builds
+# and runs one libFuzzer target of the fuzz preset and prints its figures.
+
+# fuzz_build TARGET...: configures the fuzz preset and builds TARGET... and ostrelctl into
+# build/fuzz; on a failure prints the end of the build's output (else kept quiet) and exits 1.
+fuzz_build() {
+  local log=$PWD/build/fuzz-build.log
+  mkdir -p build
+  if ! { cmake --preset fuzz && cmake --build --preset fuzz -j "${JOBS:-2}" --target "$@" ostrelctl; } \
+      >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "fuzz build: FAILED after the lines above (log: $log)" >&2
+    exit 1
+  fi
+}
 
 # fuzz_run NAME SECONDS FOLDER CORPUS LOG PROGRAM [OPTION...]: runs PROGRAM in FOLDER for
 # SECONDS on CORPUS (a folder, which grows), within the sanitizers' limits, its output in LOG.
